@@ -1,0 +1,188 @@
+// PageRaster's size, crop and copy operations and the analysis images.
+#include "page_raster.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+namespace pagetrim {
+namespace {
+
+void Put(PageRaster& r, int x, int y, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  std::uint8_t* p = r.Row(y) + x * 3;
+  p[0] = blue;
+  p[1] = green;
+  p[2] = red;
+}
+
+// Every pixel distinct, so that any misplaced pixel shows.
+PageRaster Numbered(int width, int height) {
+  PageRaster r(width, height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x)
+      Put(r, x, y, std::uint8_t(x), std::uint8_t(y), 7);
+  }
+  return r;
+}
+
+ColourValue NumberedAt(int x, int y) {
+  return MakeColour(std::uint8_t(x), std::uint8_t(y), 7);
+}
+
+constexpr ColourValue White = 0xFFFFFF;
+
+TEST(PageRasterTest, GrowingKeepsOldPixelsAndAddsWhite) {
+  PageRaster r = Numbered(5, 4);
+  r.SetWidth(9);
+  r.SetHeight(6);
+  ASSERT_EQ(r.Width(), 9);
+  ASSERT_EQ(r.Height(), 6);
+  for (int y = 0; y < 6; ++y) {
+    for (int x = 0; x < 9; ++x) {
+      EXPECT_EQ(r.PixelAt(x, y), x < 5 && y < 4 ? NumberedAt(x, y) : White) << x << "," << y;
+    }
+  }
+  r.SetWidth(3);  // shrinking keeps the top-left
+  EXPECT_EQ(r.PixelAt(2, 3), NumberedAt(2, 3));
+  EXPECT_EQ(r.PixelAt(3, 3), InvalidColour);
+}
+
+TEST(PageRasterTest, GrowingFromZeroWidthGivesWhite) {
+  PageRaster r = Numbered(4, 3);
+  r.SetWidth(0);
+  EXPECT_TRUE(r.IsEmpty());
+  r.SetWidth(2);
+  ASSERT_EQ(r.Height(), 3);
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 2; ++x)
+      EXPECT_EQ(r.PixelAt(x, y), White);
+  }
+}
+
+TEST(PageRasterTest, PixelAtOutsideIsInvalid) {
+  const PageRaster r = Numbered(4, 3);
+  for (auto [x, y] : {std::pair{4, 0}, {0, 3}, {-1, 0}, {0, -1}, {4, 3}}) {
+    EXPECT_EQ(r.PixelAt(x, y), InvalidColour) << x << "," << y;
+  }
+  EXPECT_EQ(r.PixelAt(3, 2), NumberedAt(3, 2));
+  EXPECT_EQ(PageRaster().PixelAt(0, 0), InvalidColour);
+}
+
+TEST(PageRasterTest, CropsRemoveLeadingRowsOrColumns) {
+  for (int n : {0, 1, 4}) {
+    SCOPED_TRACE("n = " + std::to_string(n));
+    PageRaster top = Numbered(5, 6);
+    top.CropTop(n);
+    ASSERT_EQ(top.Width(), 5);
+    ASSERT_EQ(top.Height(), 6 - n);
+    PageRaster left = Numbered(6, 5);
+    left.CropLeft(n);
+    ASSERT_EQ(left.Width(), 6 - n);
+    ASSERT_EQ(left.Height(), 5);
+    for (int y = 0; y < 5; ++y) {
+      for (int x = 0; x < left.Width(); ++x) {
+        EXPECT_EQ(left.PixelAt(x, y), NumberedAt(x + n, y));
+      }
+    }
+    for (int y = 0; y < top.Height(); ++y) {
+      for (int x = 0; x < 5; ++x)
+        EXPECT_EQ(top.PixelAt(x, y), NumberedAt(x, y + n));
+    }
+  }
+}
+
+struct CopyCase {
+  const char* Name;
+  Rect Dest;
+  Rect Src;
+  // For destination column x and row y, the source pixel expected, or
+  // (-1, -1) for an untouched (white) pixel.
+  std::pair<int, int> (*Expected)(int x, int y);
+};
+
+TEST(PageRasterTest, CopyRectScalesAndClips) {
+  const PageRaster src = Numbered(4, 3);
+  const CopyCase cases[] = {
+      {"exact copy at an offset",
+       {1, 1, 5, 4},
+       {0, 0, 4, 3},
+       [](int x, int y) {
+         return x >= 1 && x < 5 && y >= 1 && y < 4 ? std::pair{x - 1, y - 1} : std::pair{-1, -1};
+       }},
+      {"negative destination left clips",
+       {-2, 0, 2, 3},
+       {0, 0, 4, 3},
+       [](int x, int y) {
+         return x < 2 && y < 3 ? std::pair{x + 2, y} : std::pair{-1, -1};
+       }},
+      {"one column wider doubles column 0",
+       {0, 0, 5, 3},
+       {0, 0, 4, 3},
+       [](int x, int y) {
+         return x < 5 && y < 3 ? std::pair{x == 0 ? 0 : x - 1, y} : std::pair{-1, -1};
+       }},
+      {"twice the size repeats pixels",
+       {0, 0, 8, 6},
+       {0, 0, 4, 3},
+       [](int x, int y) {
+         return std::pair{x / 2, y / 2};
+       }},
+      {"half the size drops pixels",
+       {0, 0, 2, 3},
+       {0, 0, 4, 3},
+       [](int x, int y) {
+         return x < 2 && y < 3 ? std::pair{x * 2, y} : std::pair{-1, -1};
+       }},
+  };
+  for (const CopyCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    PageRaster dest(8, 6);
+    dest.CopyRect(c.Dest, src, c.Src);
+    for (int y = 0; y < 6; ++y) {
+      for (int x = 0; x < 8; ++x) {
+        const auto [sx, sy] = c.Expected(x, y);
+        EXPECT_EQ(dest.PixelAt(x, y), sx < 0 ? White : NumberedAt(sx, sy)) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(PageRasterTest, AnalysisImagesUseTruncatedMeanAndStrictThreshold) {
+  PageRaster source(2, 1);
+  Put(source, 0, 0, 10, 20, 30);
+  Put(source, 1, 0, 255, 255, 254);
+  for (auto [threshold, firstBlack] : {std::pair{20, false}, {21, true}}) {
+    SCOPED_TRACE("threshold " + std::to_string(threshold));
+    PageRaster gray(2, 1), binary(2, 1);
+    MakeAnalysisImages(source, gray, binary, threshold);
+    EXPECT_EQ(gray.PixelAt(0, 0), MakeColour(20, 20, 20));
+    EXPECT_EQ(gray.PixelAt(1, 0), MakeColour(254, 254, 254));
+    EXPECT_EQ(binary.PixelAt(0, 0), firstBlack ? 0 : White);
+    EXPECT_EQ(binary.PixelAt(1, 0), White);
+  }
+}
+
+TEST(PageRasterTest, ThresholdIsNotClamped) {
+  PageRaster source(3, 1);
+  Put(source, 0, 0, 0, 0, 0);
+  Put(source, 1, 0, 128, 128, 128);
+  Put(source, 2, 0, 255, 255, 255);
+  for (auto [threshold, expected] : {std::pair{0, White}, {-5, White}, {256, 0}, {1000, 0}}) {
+    SCOPED_TRACE("threshold " + std::to_string(threshold));
+    PageRaster gray(3, 1), binary(3, 1);
+    MakeAnalysisImages(source, gray, binary, threshold);
+    for (int x = 0; x < 3; ++x)
+      EXPECT_EQ(binary.PixelAt(x, 0), expected);
+  }
+}
+
+TEST(PageRasterTest, EmptySourceLeavesAnalysisImagesAlone) {
+  PageRaster gray = Numbered(2, 2), binary = Numbered(2, 2);
+  MakeAnalysisImages(PageRaster(), gray, binary, 128);
+  EXPECT_EQ(gray.PixelAt(1, 1), NumberedAt(1, 1));
+  EXPECT_EQ(binary.PixelAt(0, 1), NumberedAt(0, 1));
+}
+
+}  // namespace
+}  // namespace pagetrim
