@@ -1,0 +1,414 @@
+// JPEG decoding and encoding with libjpeg-turbo, over bytes in memory.
+//
+// libjpeg reports fatal errors by calling error_exit, which must not return;
+// here it longjmps back to the one function that called setjmp. Those
+// functions hold only plain C data in their own frame: the codec state and
+// anything with a destructor live in the caller's frame (JpegReader,
+// JpegWriter), whose destructor always destroys the libjpeg object, so a
+// longjmp never skips a C++ destructor.
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+// jpeglib.h uses size_t and FILE without including <cstdio> itself.
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "codecs.h"
+
+namespace pagetrim::codecs {
+
+namespace {
+
+// Rows handed to libjpeg per call; its SIMD paths work on a few rows at once.
+constexpr int RowBatch = 16;
+
+// The worst case within the pixel limit is a progressive four-component file,
+// whose coefficient buffer takes two bytes per sample: 2 GiB. Anything a file
+// asks for beyond that plus working room is refused.
+constexpr long MaxCodecMemory = long(MaxPixels * 4 * sizeof(JCOEF)) + (64L << 20);
+
+// A progressive file can hold any number of tiny scans, each one costing a
+// full pass over the coefficients; real encoders write about ten.
+constexpr int MaxScans = 500;
+
+constexpr int JpegQuality = 92;
+
+struct JpegErrors {
+  jpeg_error_mgr Base;
+  std::jmp_buf Jump;
+};
+
+[[noreturn]] void JumpOut(j_common_ptr info) {
+  std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->Jump, 1);
+}
+
+void EmitMessage(j_common_ptr info, int level) {
+  // libjpeg answers a file that ends too early with a warning and fills the
+  // missing part of the picture with gray. A batch would then write that gray
+  // page over the damaged file and lose what is left of it, so a premature
+  // end counts as undecodable. Other warnings (stray bytes before a marker,
+  // and the like) keep the picture, and no message goes to stderr.
+  if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF)
+    JumpOut(info);
+}
+
+void OutputNothing(j_common_ptr) {}
+
+void InstallErrors(JpegErrors& errors) {
+  jpeg_std_error(&errors.Base);
+  errors.Base.error_exit = JumpOut;
+  errors.Base.emit_message = EmitMessage;
+  errors.Base.output_message = OutputNothing;
+}
+
+void LimitScans(j_common_ptr info) {
+  if (info->is_decompressor &&
+      reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > MaxScans) {
+    JumpOut(info);
+  }
+}
+
+// ---- Resolution -----------------------------------------------------------
+
+// Reads the TIFF structure inside an EXIF block; every access is
+// bounds-checked because the block comes straight from the file.
+class TiffReader {
+ public:
+  TiffReader(const std::uint8_t* data, std::size_t size, bool littleEndian)
+      : data_(data), size_(size), little_(littleEndian) {}
+
+  bool Has(std::size_t offset, std::size_t count) const {
+    return offset <= size_ && size_ - offset >= count;
+  }
+  bool U16(std::size_t offset, std::uint32_t& value) const {
+    if (!Has(offset, 2))
+      return false;
+    const std::uint8_t* p = data_ + offset;
+    value = little_ ? (p[0] | (p[1] << 8)) : ((p[0] << 8) | p[1]);
+    return true;
+  }
+  bool U32(std::size_t offset, std::uint32_t& value) const {
+    if (!Has(offset, 4))
+      return false;
+    const std::uint8_t* p = data_ + offset;
+    value = little_ ? (std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                       std::uint32_t(p[3]) << 24)
+                    : (std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 |
+                       std::uint32_t(p[2]) << 8 | std::uint32_t(p[3]));
+    return true;
+  }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  bool little_;
+};
+
+constexpr std::uint32_t TagXResolution = 0x011A;
+constexpr std::uint32_t TagYResolution = 0x011B;
+constexpr std::uint32_t TagResolutionUnit = 0x0128;
+constexpr std::uint32_t TypeShort = 3;
+constexpr std::uint32_t TypeRational = 5;
+constexpr std::uint32_t TiffEntrySize = 12;
+
+// XResolution and YResolution of IFD0, in dots per inch; 0 for an axis that
+// is missing or unreadable.
+PageResolution ReadExifResolution(const std::uint8_t* tiff, std::size_t size) {
+  if (size < 8)
+    return {};
+  bool little;
+  if (tiff[0] == 'I' && tiff[1] == 'I') {
+    little = true;
+  } else if (tiff[0] == 'M' && tiff[1] == 'M') {
+    little = false;
+  } else {
+    return {};
+  }
+  const TiffReader reader(tiff, size, little);
+  std::uint32_t magic = 0;
+  std::uint32_t ifd = 0;
+  std::uint32_t entries = 0;
+  if (!reader.U16(2, magic) || magic != 42 || !reader.U32(4, ifd) || !reader.U16(ifd, entries)) {
+    return {};
+  }
+
+  double x = 0;
+  double y = 0;
+  std::uint32_t unit = 2;  // inches when the tag is absent
+  for (std::uint32_t i = 0; i < entries; ++i) {
+    const std::size_t entry = std::size_t(ifd) + 2 + std::size_t(i) * TiffEntrySize;
+    std::uint32_t tag = 0;
+    std::uint32_t type = 0;
+    std::uint32_t count = 0;
+    if (!reader.U16(entry, tag) || !reader.U16(entry + 2, type) || !reader.U32(entry + 4, count) ||
+        !reader.Has(entry, TiffEntrySize)) {
+      break;
+    }
+    if ((tag == TagXResolution || tag == TagYResolution) && type == TypeRational && count >= 1) {
+      std::uint32_t offset = 0;
+      std::uint32_t numerator = 0;
+      std::uint32_t denominator = 0;
+      if (reader.U32(entry + 8, offset) && reader.U32(offset, numerator) &&
+          reader.U32(std::size_t(offset) + 4, denominator) && denominator != 0) {
+        (tag == TagXResolution ? x : y) = double(numerator) / double(denominator);
+      }
+    } else if (tag == TagResolutionUnit && type == TypeShort && count >= 1) {
+      reader.U16(entry + 8, unit);
+    }
+  }
+
+  double perInch;
+  if (unit == 2) {
+    perInch = 1.0;
+  } else if (unit == 3) {
+    perInch = 2.54;
+  } else {
+    return {};  // 1 means "no absolute unit"; anything else is unknown
+  }
+  return {float(x * perInch), float(y * perInch)};
+}
+
+// JFIF density first, then EXIF, then nothing. A JFIF header whose unit is 0
+// only gives an aspect ratio, so it does not count.
+PageResolution ReadResolution(const jpeg_decompress_struct& info) {
+  if (info.saw_JFIF_marker && info.X_density > 0 && info.Y_density > 0) {
+    if (info.density_unit == 1)
+      return {float(info.X_density), float(info.Y_density)};
+    if (info.density_unit == 2) {
+      return {float(info.X_density * 2.54), float(info.Y_density * 2.54)};
+    }
+  }
+  static constexpr char ExifHeader[6] = {'E', 'x', 'i', 'f', '\0', '\0'};
+  for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
+    if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= sizeof(ExifHeader) &&
+        std::memcmp(marker->data, ExifHeader, sizeof(ExifHeader)) == 0) {
+      return ReadExifResolution(marker->data + sizeof(ExifHeader),
+                                marker->data_length - sizeof(ExifHeader));
+    }
+  }
+  return {};
+}
+
+// ---- Decoding ---------------------------------------------------------------
+
+struct JpegReader {
+  jpeg_decompress_struct Info;
+  JpegErrors Errors;
+  jpeg_progress_mgr Progress;
+  // Destroying a zeroed, never-created object is a no-op in libjpeg.
+  ~JpegReader() { jpeg_destroy_decompress(&Info); }
+};
+
+void ReadBgrRows(j_decompress_ptr info, PageRaster& raster) {
+  JSAMPROW rows[RowBatch];
+  while (info->output_scanline < info->output_height) {
+    const JDIMENSION first = info->output_scanline;
+    const JDIMENSION count = std::min<JDIMENSION>(RowBatch, info->output_height - first);
+    for (JDIMENSION i = 0; i < count; ++i)
+      rows[i] = raster.Row(int(first + i));
+    if (jpeg_read_scanlines(info, rows, count) == 0)
+      ERREXIT(info, JERR_INPUT_EMPTY);
+  }
+}
+
+// libjpeg cannot turn CMYK into RGB itself. Photoshop's Adobe CMYK and YCCK
+// files store inverted values (255 = no ink); files without the Adobe marker
+// store plain ink amounts. Without colour management the usual conversion is
+// channel = (255 - ink) * (255 - black) / 255.
+void ReadCmykRows(j_decompress_ptr info, PageRaster& raster) {
+  const JDIMENSION width = info->output_width;
+  JSAMPARRAY batch = (*info->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE,
+                                                width * 4, RowBatch);
+  const unsigned flip = info->saw_Adobe_marker ? 0 : 255;
+  while (info->output_scanline < info->output_height) {
+    const JDIMENSION first = info->output_scanline;
+    const JDIMENSION wanted = std::min<JDIMENSION>(RowBatch, info->output_height - first);
+    const JDIMENSION got = jpeg_read_scanlines(info, batch, wanted);
+    if (got == 0)
+      ERREXIT(info, JERR_INPUT_EMPTY);
+    for (JDIMENSION i = 0; i < got; ++i) {
+      const JSAMPLE* src = batch[i];
+      std::uint8_t* dest = raster.Row(int(first + i));
+      for (JDIMENSION x = 0; x < width; ++x, src += 4, dest += 3) {
+        const unsigned cyan = src[0] ^ flip;
+        const unsigned magenta = src[1] ^ flip;
+        const unsigned yellow = src[2] ^ flip;
+        const unsigned black = src[3] ^ flip;
+        dest[0] = std::uint8_t((yellow * black + 127) / 255);
+        dest[1] = std::uint8_t((magenta * black + 127) / 255);
+        dest[2] = std::uint8_t((cyan * black + 127) / 255);
+      }
+    }
+  }
+}
+
+bool RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, PageRaster& raster,
+               PageResolution& resolution) {
+  j_decompress_ptr info = &reader.Info;
+  InstallErrors(reader.Errors);
+  info->err = &reader.Errors.Base;
+  if (setjmp(reader.Errors.Jump))
+    return false;
+
+  jpeg_create_decompress(info);
+  info->mem->max_memory_to_use = MaxCodecMemory;
+  reader.Progress.progress_monitor = LimitScans;
+  info->progress = &reader.Progress;
+  jpeg_mem_src(info, data, static_cast<unsigned long>(size));
+  jpeg_save_markers(info, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_read_header(info, TRUE);
+
+  if (!SizeAllowed(info->image_width, info->image_height))
+    return false;
+  resolution = ReadResolution(*info);
+
+  const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
+  info->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+  info->dct_method = JDCT_ISLOW;
+  jpeg_start_decompress(info);
+  if (info->output_width != info->image_width || info->output_height != info->image_height) {
+    return false;
+  }
+
+  raster.ResetForOverwrite(int(info->output_width), int(info->output_height));
+  if (cmyk) {
+    ReadCmykRows(info, raster);
+  } else {
+    ReadBgrRows(info, raster);
+  }
+  // Every row is in place; jpeg_finish_decompress would only read on to the
+  // end marker, and the reader's destructor releases the state either way.
+  return true;
+}
+
+// ---- Encoding ---------------------------------------------------------------
+
+struct Destination {
+  jpeg_destination_mgr Base;
+  EncodedBytes* Out;
+};
+
+constexpr std::size_t DestinationChunk = std::size_t(256) << 10;
+
+Destination& DestinationOf(j_compress_ptr info) {
+  return *reinterpret_cast<Destination*>(info->dest);
+}
+
+void OfferFreeSpace(j_compress_ptr info) {
+  Destination& dest = DestinationOf(info);
+  if (!dest.Out->Reserve(DestinationChunk))
+    ERREXIT(info, JERR_OUT_OF_MEMORY);
+  dest.Base.next_output_byte = dest.Out->FreeSpace();
+  dest.Base.free_in_buffer = dest.Out->FreeCount();
+}
+
+void InitDestination(j_compress_ptr info) {
+  OfferFreeSpace(info);
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr info) {
+  // libjpeg calls this only once everything offered has been filled.
+  Destination& dest = DestinationOf(info);
+  dest.Out->Commit(dest.Out->FreeCount());
+  OfferFreeSpace(info);
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr info) {
+  Destination& dest = DestinationOf(info);
+  dest.Out->Commit(dest.Out->FreeCount() - dest.Base.free_in_buffer);
+}
+
+struct JpegWriter {
+  jpeg_compress_struct Info;
+  JpegErrors Errors;
+  Destination Dest;
+  ~JpegWriter() { jpeg_destroy_compress(&Info); }
+};
+
+bool IsAllGray(const PageRaster& raster) {
+  for (int y = 0; y < raster.Height(); ++y) {
+    const std::uint8_t* p = raster.Row(y);
+    const std::uint8_t* end = p + raster.Stride();
+    unsigned difference = 0;
+    for (; p != end; p += 3)
+      difference |= unsigned(p[0] ^ p[1]) | unsigned(p[1] ^ p[2]);
+    if (difference != 0)
+      return false;
+  }
+  return true;
+}
+
+UINT16 Density(float dpi) {
+  return UINT16(std::lround(std::min(double(dpi), 65535.0)));
+}
+
+bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dpiX, float dpiY,
+               EncodedBytes& out) {
+  j_compress_ptr info = &writer.Info;
+  InstallErrors(writer.Errors);
+  info->err = &writer.Errors.Base;
+  if (setjmp(writer.Errors.Jump))
+    return false;
+
+  jpeg_create_compress(info);
+  writer.Dest.Base.init_destination = InitDestination;
+  writer.Dest.Base.empty_output_buffer = EmptyOutputBuffer;
+  writer.Dest.Base.term_destination = TermDestination;
+  writer.Dest.Out = &out;
+  info->dest = &writer.Dest.Base;
+
+  info->image_width = JDIMENSION(raster.Width());
+  info->image_height = JDIMENSION(raster.Height());
+  info->input_components = PageRaster::BytesPerPixel;
+  info->in_color_space = JCS_EXT_BGR;
+  jpeg_set_defaults(info);
+  // libjpeg-turbo's BGR-to-gray conversion maps R = G = B = v exactly to v,
+  // so a gray page needs no separate one-channel copy.
+  if (gray)
+    jpeg_set_colorspace(info, JCS_GRAYSCALE);
+  jpeg_set_quality(info, JpegQuality, TRUE);
+  info->dct_method = JDCT_ISLOW;
+  info->write_JFIF_header = TRUE;
+  info->density_unit = 1;
+  info->X_density = Density(dpiX);
+  info->Y_density = Density(dpiY);
+
+  jpeg_start_compress(info, TRUE);
+  JSAMPROW rows[RowBatch];
+  while (info->next_scanline < info->image_height) {
+    const JDIMENSION first = info->next_scanline;
+    const JDIMENSION count = std::min<JDIMENSION>(RowBatch, info->image_height - first);
+    // libjpeg's row type is not const, but it only reads input rows.
+    for (JDIMENSION i = 0; i < count; ++i) {
+      rows[i] = const_cast<JSAMPROW>(raster.Row(int(first + i)));
+    }
+    if (jpeg_write_scanlines(info, rows, count) == 0)
+      ERREXIT(info, JERR_CANT_SUSPEND);
+  }
+  jpeg_finish_compress(info);
+  return true;
+}
+
+}  // namespace
+
+bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size) {
+  return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
+
+bool DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster,
+                PageResolution& resolution) {
+  JpegReader reader{};
+  return RunDecode(reader, data, size, raster, resolution);
+}
+
+bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, EncodedBytes& out) {
+  const bool gray = IsAllGray(raster);
+  JpegWriter writer{};
+  return RunEncode(writer, raster, gray, dpiX, dpiY, out);
+}
+
+}  // namespace pagetrim::codecs

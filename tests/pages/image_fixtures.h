@@ -1,0 +1,189 @@
+// Test fixtures: JPEG and PNG files written directly with libjpeg and libpng,
+// so the decoder is checked against files it did not write itself.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+// jpeglib.h uses size_t and FILE without including <cstdio> itself.
+#include <jpeglib.h>
+#include <png.h>
+
+namespace pagetrim::fixtures {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline bool WriteBytes(const QString& path, const Bytes& bytes) {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly))
+    return false;
+  return file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) ==
+         qint64(bytes.size());
+}
+
+inline Bytes ReadBytes(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    return {};
+  const QByteArray all = file.readAll();
+  return Bytes(all.begin(), all.end());
+}
+
+struct JpegFixture {
+  int Width = 32;
+  int Height = 32;
+  int Components = 3;  // samples per pixel in Pixels
+  J_COLOR_SPACE Input = JCS_RGB;
+  J_COLOR_SPACE File = JCS_UNKNOWN;  // JCS_UNKNOWN: libjpeg's default for Input
+  bool AdobeMarker = true;           // only consulted for CMYK and YCCK files
+  Bytes Pixels;                      // rows of Components samples per pixel
+  bool Progressive = false;
+  bool Jfif = true;
+  int DensityUnit = 0;
+  int XDensity = 1;
+  int YDensity = 1;
+  Bytes App1;  // written as an APP1 marker when not empty
+  int Quality = 95;
+};
+
+// Fixture writing is expected to succeed; libjpeg's default error handler
+// ends the test program if it does not.
+inline Bytes EncodeJpegFixture(const JpegFixture& fixture) {
+  jpeg_compress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = JDIMENSION(fixture.Width);
+  info.image_height = JDIMENSION(fixture.Height);
+  info.input_components = fixture.Components;
+  info.in_color_space = fixture.Input;
+  jpeg_set_defaults(&info);
+  if (fixture.File != JCS_UNKNOWN)
+    jpeg_set_colorspace(&info, fixture.File);
+  if (fixture.File == JCS_CMYK || fixture.File == JCS_YCCK) {
+    info.write_Adobe_marker = fixture.AdobeMarker ? TRUE : FALSE;
+  }
+  jpeg_set_quality(&info, fixture.Quality, TRUE);
+  if (fixture.Progressive)
+    jpeg_simple_progression(&info);
+  info.write_JFIF_header = fixture.Jfif ? TRUE : FALSE;
+  info.density_unit = UINT8(fixture.DensityUnit);
+  info.X_density = UINT16(fixture.XDensity);
+  info.Y_density = UINT16(fixture.YDensity);
+  jpeg_start_compress(&info, TRUE);
+  if (!fixture.App1.empty()) {
+    jpeg_write_marker(&info, JPEG_APP0 + 1, fixture.App1.data(), unsigned(fixture.App1.size()));
+  }
+  const std::size_t stride = std::size_t(fixture.Width) * std::size_t(fixture.Components);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(fixture.Pixels.data() + info.next_scanline * stride);
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  Bytes bytes(buffer, buffer + size);
+  jpeg_destroy_compress(&info);
+  std::free(buffer);
+  return bytes;
+}
+
+struct JpegFileInfo {
+  int Components = 0;
+  J_COLOR_SPACE Colour = JCS_UNKNOWN;
+  bool Jfif = false;
+  int DensityUnit = 0;
+  int XDensity = 0;
+  int YDensity = 0;
+};
+
+inline JpegFileInfo ReadJpegHeader(const Bytes& bytes) {
+  jpeg_decompress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+  jpeg_read_header(&info, TRUE);
+  JpegFileInfo result{info.num_components, info.jpeg_color_space, info.saw_JFIF_marker != 0,
+                      info.density_unit,   info.X_density,        info.Y_density};
+  jpeg_destroy_decompress(&info);
+  return result;
+}
+
+struct PngFixture {
+  png_uint_32 Width = 0;
+  png_uint_32 Height = 0;
+  int BitDepth = 8;
+  int ColourType = PNG_COLOR_TYPE_RGB;
+  bool Interlaced = false;
+  std::vector<Bytes> Rows;  // packed as stored: 16-bit samples big-endian
+  std::vector<png_color> Palette;
+  Bytes PaletteAlpha;                       // tRNS for a palette
+  std::optional<png_color_16> Transparent;  // tRNS for gray and RGB
+  bool Phys = false;
+  png_uint_32 PpmX = 0;
+  png_uint_32 PpmY = 0;
+  int PhysUnit = PNG_RESOLUTION_METER;
+  int Compression = 1;
+};
+
+inline void AppendPng(png_structp png, png_bytep data, std::size_t count) {
+  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + count);
+}
+
+inline void FlushPng(png_structp) {}
+
+// Fixture writing is expected to succeed; libpng aborts the test program if
+// it does not.
+inline Bytes EncodePngFixture(const PngFixture& fixture) {
+  Bytes out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(png, &out, AppendPng, FlushPng);
+  png_set_compression_level(png, fixture.Compression);
+  png_set_IHDR(png, info, fixture.Width, fixture.Height, fixture.BitDepth, fixture.ColourType,
+               fixture.Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (!fixture.Palette.empty()) {
+    png_set_PLTE(png, info, fixture.Palette.data(), int(fixture.Palette.size()));
+  }
+  if (!fixture.PaletteAlpha.empty()) {
+    png_set_tRNS(png, info, fixture.PaletteAlpha.data(), int(fixture.PaletteAlpha.size()), nullptr);
+  } else if (fixture.Transparent) {
+    png_set_tRNS(png, info, nullptr, 0, &*fixture.Transparent);
+  }
+  if (fixture.Phys)
+    png_set_pHYs(png, info, fixture.PpmX, fixture.PpmY, fixture.PhysUnit);
+  png_write_info(png, info);
+  const int passes = png_set_interlace_handling(png);
+  for (int pass = 0; pass < passes; ++pass) {
+    for (const Bytes& row : fixture.Rows)
+      png_write_row(png, row.data());
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+// IHDR sits at a fixed place in every PNG file.
+struct PngHeader {
+  int BitDepth = 0;
+  int ColourType = -1;
+};
+
+inline PngHeader ReadPngHeader(const Bytes& bytes) {
+  if (bytes.size() < 26)
+    return {};
+  return {bytes[24], bytes[25]};
+}
+
+}  // namespace pagetrim::fixtures
