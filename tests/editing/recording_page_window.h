@@ -1,0 +1,65 @@
+// A PageWindow that records what the commands asked of it.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "page_window.h"
+
+namespace pagetrim::test {
+
+class RecordingPageWindow : public PageWindow {
+ public:
+  QString Threshold = "128";
+  bool Gray = false;
+
+  PageRaster Left;
+  PageRaster Right;
+  int LeftShows = 0;
+  int RightShows = 0;
+  QString Title;
+  QStringList Notices;
+  int SaveFailureReports = 0;
+  int Pumps = 0;
+  int Locks = 0;
+  int Unlocks = 0;
+  bool Locked = false;
+  std::vector<std::pair<int, int>> Progress;
+  bool CancelRequested = false;
+  // Runs on every PumpEvents, as queued window events would.
+  std::function<void()> OnPump;
+
+  QString ThresholdText() const override { return Threshold; }
+  bool GrayChosen() const override { return Gray; }
+  void ShowLeft(const PageRaster& raster) override {
+    Left.AssignFrom(raster);
+    ++LeftShows;
+  }
+  void ShowRight(const PageRaster& raster) override {
+    Right.AssignFrom(raster);
+    ++RightShows;
+  }
+  void SetTitle(const QString& text) override { Title = text; }
+  void ShowNotice(const QString& text) override { Notices.append(text); }
+  void ReportSaveFailure() override { ++SaveFailureReports; }
+  void PumpEvents() override {
+    ++Pumps;
+    if (OnPump)
+      OnPump();
+  }
+  void LockCommands() override {
+    ++Locks;
+    Locked = true;
+  }
+  void UnlockCommands() override {
+    ++Unlocks;
+    Locked = false;
+  }
+  void ShowBatchProgress(int done, int count) override { Progress.emplace_back(done, count); }
+  bool BatchCancelRequested() const override { return CancelRequested; }
+};
+
+}  // namespace pagetrim::test
