@@ -1,0 +1,35 @@
+// The margin scans: ink tests and the coarse-then-fine walks that find where a
+// blank margin ends.
+#pragma once
+
+#include "page_raster.h"
+
+namespace pagetrim {
+
+// Lines the coarse walk strides over between two ink tests.
+inline constexpr int StepCoarse = 20;
+
+// True when some pixel of the column (row) differs from background. Pixels
+// outside the raster read as InvalidColour, so a column outside the page holds
+// ink exactly when background is a real colour and the page has rows.
+bool ColumnHasInk(const PageRaster& page, int column, ColourValue background);
+bool RowHasInk(const PageRaster& page, int row, ColourValue background);
+
+// Where a walk ended. Position is the scan cursor's last value: the ink line
+// the fine walk stopped on when InkFound, otherwise where it left the page.
+struct MarginScan {
+  int Position = 0;
+  bool InkFound = false;
+};
+
+// Walks from the start line towards the page body: strides of StepCoarse
+// until a stride position holds ink, one stride back when that stays inside
+// the page, then line by line to the first ink line. A thin line of ink
+// between two stride positions is stepped over. The start line may itself
+// hold ink; the walk then stops there.
+MarginScan ScanFromLeft(const PageRaster& page, int startColumn, ColourValue background);
+MarginScan ScanFromRight(const PageRaster& page, int startColumn, ColourValue background);
+MarginScan ScanFromTop(const PageRaster& page, int startRow, ColourValue background);
+MarginScan ScanFromBottom(const PageRaster& page, int startRow, ColourValue background);
+
+}  // namespace pagetrim

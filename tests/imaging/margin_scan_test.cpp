@@ -1,0 +1,310 @@
+// The margin scans against a plain reference that reads every pixel with
+// PixelAt, one line at a time, in the order the walks fix.
+#include "margin_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+
+namespace pagetrim {
+namespace {
+
+bool RefColumnInk(const PageRaster& page, int column, ColourValue background) {
+  for (int y = 0; y < page.Height(); ++y) {
+    if (page.PixelAt(column, y) != background)
+      return true;
+  }
+  return false;
+}
+
+bool RefRowInk(const PageRaster& page, int row, ColourValue background) {
+  for (int x = 0; x < page.Width(); ++x) {
+    if (page.PixelAt(x, row) != background)
+      return true;
+  }
+  return false;
+}
+
+// Strides of 20 until ink, one stride back if that stays at or after line 0,
+// then one line at a time.
+MarginScan RefForward(const std::function<bool(int)>& ink, int count, int start) {
+  int cursor = start;
+  while (cursor < count) {
+    if (ink(cursor)) {
+      if (cursor - 20 >= 0)
+        cursor -= 20;
+      break;
+    }
+    cursor += 20;
+  }
+  while (cursor < count) {
+    if (ink(cursor))
+      return {cursor, true};
+    ++cursor;
+  }
+  return {cursor, false};
+}
+
+MarginScan RefBackward(const std::function<bool(int)>& ink, int count, int start) {
+  int cursor = start;
+  while (cursor >= 0) {
+    if (ink(cursor)) {
+      if (cursor + 20 < count)
+        cursor += 20;
+      break;
+    }
+    cursor -= 20;
+  }
+  while (cursor >= 0) {
+    if (ink(cursor))
+      return {cursor, true};
+    --cursor;
+  }
+  return {cursor, false};
+}
+
+void Put(PageRaster& page, int x, int y, ColourValue colour) {
+  std::uint8_t* p = page.Row(y) + x * 3;
+  p[0] = std::uint8_t(colour >> 16);
+  p[1] = std::uint8_t(colour >> 8);
+  p[2] = std::uint8_t(colour);
+}
+
+PageRaster Filled(int width, int height, ColourValue colour) {
+  PageRaster page(width, height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x)
+      Put(page, x, y, colour);
+  }
+  return page;
+}
+
+void Block(PageRaster& page, int left, int top, int right, int bottom, ColourValue colour) {
+  for (int y = top; y < bottom; ++y) {
+    for (int x = left; x < right; ++x)
+      Put(page, x, y, colour);
+  }
+}
+
+constexpr ColourValue White = 0xFFFFFF;
+constexpr ColourValue Black = 0;
+
+// A page with a body of text-like ink inside random margins, thin lines of
+// ink in the margins (vertical and horizontal, often narrower than a stride)
+// and specks that differ from the background in one channel only.
+PageRaster RandomPage(std::mt19937& rng, int width, int height, ColourValue background) {
+  auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  PageRaster page = Filled(width, height, background);
+  if (width == 0 || height == 0)
+    return page;
+  const int left = uniform(0, width * 3 / 5), right = uniform(left, width);
+  const int top = uniform(0, height * 3 / 5), bottom = uniform(top, height);
+  for (int y = top; y < bottom; ++y) {
+    for (int x = left; x < right; ++x) {
+      if (uniform(0, 3) == 0)
+        Put(page, x, y, ColourValue(rng() & 0xFFFFFF));
+    }
+  }
+  for (int i = uniform(0, 3); i > 0; --i) {  // vertical lines
+    const int x = uniform(0, width - 1), y = uniform(0, height - 1);
+    Block(page, x, y, std::min(width, x + uniform(1, 3)), std::min(height, y + uniform(1, height)),
+          Black);
+  }
+  for (int i = uniform(0, 3); i > 0; --i) {  // horizontal lines
+    const int x = uniform(0, width - 1), y = uniform(0, height - 1);
+    Block(page, x, y, std::min(width, x + uniform(1, width)), std::min(height, y + uniform(1, 3)),
+          Black);
+  }
+  for (int i = uniform(0, 4); i > 0; --i) {  // specks, one channel off by one
+    const int x = uniform(0, width - 1), y = uniform(0, height - 1);
+    Put(page, x, y, page.PixelAt(x, y) ^ (1 << (8 * uniform(0, 2))));
+  }
+  return page;
+}
+
+void ExpectSameScan(const MarginScan& actual, const MarginScan& expected) {
+  EXPECT_EQ(actual.Position, expected.Position);
+  EXPECT_EQ(actual.InkFound, expected.InkFound);
+}
+
+void CheckAllScans(const PageRaster& page, int start, ColourValue background) {
+  auto columnInk = [&](int c) { return RefColumnInk(page, c, background); };
+  auto rowInk = [&](int r) { return RefRowInk(page, r, background); };
+  const std::pair<MarginScan, MarginScan> results[] = {
+      {ScanFromLeft(page, start, background), RefForward(columnInk, page.Width(), start)},
+      {ScanFromRight(page, start, background), RefBackward(columnInk, page.Width(), start)},
+      {ScanFromTop(page, start, background), RefForward(rowInk, page.Height(), start)},
+      {ScanFromBottom(page, start, background), RefBackward(rowInk, page.Height(), start)}};
+  const char* names[] = {"left", "right", "top", "bottom"};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(names[i]);
+    ExpectSameScan(results[i].first, results[i].second);
+  }
+}
+
+TEST(MarginScanTest, InkTestsMatchReferenceOnEveryLine) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 40; ++round) {
+    const int width = int(rng() % 60), height = int(rng() % 60);
+    const PageRaster page = RandomPage(rng, width, height, White);
+    for (ColourValue background : {White, Black, InvalidColour, page.PixelAt(0, 0)}) {
+      SCOPED_TRACE("round " + std::to_string(round) + ", background " + std::to_string(background));
+      for (int line = -2; line < std::max(width, height) + 2; ++line) {
+        EXPECT_EQ(ColumnHasInk(page, line, background), RefColumnInk(page, line, background))
+            << "column " << line;
+        EXPECT_EQ(RowHasInk(page, line, background), RefRowInk(page, line, background))
+            << "row " << line;
+      }
+    }
+  }
+}
+
+// Pages up to 800 lines long, so that blank runs span several blocks of
+// stride positions; starts inside and outside the page; backgrounds sampled
+// as the trims sample them, including outside the page.
+TEST(MarginScanTest, WalksMatchReferenceOnRandomPages) {
+  std::mt19937 rng(2024);
+  auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int round = 0; round < 400; ++round) {
+    const bool wide = round % 2 == 0;
+    const int longSide = uniform(0, 800), shortSide = uniform(0, 60);
+    const int width = wide ? longSide : shortSide, height = wide ? shortSide : longSide;
+    const ColourValue paper = round % 5 == 0 ? MakeColour(200, 201, 202) : White;
+    const PageRaster page = RandomPage(rng, width, height, paper);
+    for (int trial = 0; trial < 8; ++trial) {
+      const int start = trial == 0 ? 0 : trial == 1 ? longSide - 1 : uniform(-45, longSide + 45);
+      const ColourValue background =
+          trial == 2 ? InvalidColour
+                     : page.PixelAt(uniform(-3, width + 2), uniform(-3, height + 2));
+      SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(width) + "x" +
+                   std::to_string(height) + ", start " + std::to_string(start) + ", background " +
+                   std::to_string(background));
+      CheckAllScans(page, start, background);
+    }
+  }
+}
+
+// With no ink in the margin and a body at least one stride wide, the walk
+// must end on the body's first column, as a pixel-by-pixel search from the
+// start would.
+TEST(MarginScanTest, CleanMarginEndsAtFirstInkColumn) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 100; ++round) {
+    const int width = StepCoarse + int(rng() % 700), height = 1 + int(rng() % 40);
+    const int bodyLeft = int(rng() % (width - StepCoarse + 1));
+    const int bodyRight = bodyLeft + StepCoarse + int(rng() % (width - bodyLeft - StepCoarse + 1));
+    PageRaster page = Filled(width, height, White);
+    Block(page, bodyLeft, height - 1, bodyRight, height, MakeColour(255, 254, 255));
+    const int start = int(rng() % (bodyLeft + 1));
+    SCOPED_TRACE("round " + std::to_string(round));
+    auto firstInk = [&](int from, int step) {
+      for (int x = from;; x += step) {
+        if (RefColumnInk(page, x, White))
+          return x;
+      }
+    };
+    const MarginScan left = ScanFromLeft(page, start, White);
+    EXPECT_TRUE(left.InkFound);
+    EXPECT_EQ(left.Position, firstInk(start, 1));
+    const MarginScan right = ScanFromRight(page, width - 1, White);
+    EXPECT_TRUE(right.InkFound);
+    EXPECT_EQ(right.Position, firstInk(width - 1, -1));
+  }
+}
+
+struct WalkCase {
+  const char* Name;
+  int Width;
+  int Height;
+  void (*Draw)(PageRaster& page);
+  int LeftStart;  // the right walk starts at the last column
+  ColourValue Background;
+  MarginScan Left;
+  MarginScan Right;
+};
+
+TEST(MarginScanTest, HandMadePages) {
+  const WalkCase cases[] = {
+      {"37 blank columns: coarse 0, 20, ink at 40, back to 20, fine to 37",
+       100,
+       30,
+       [](PageRaster& p) { Block(p, 37, 5, 60, 25, Black); },
+       0,
+       White,
+       {37, true},
+       {59, true}},
+      {"start on an ink column: 5 - 20 < 0, so column 5 itself",
+       100,
+       30,
+       [](PageRaster& p) { Block(p, 0, 10, 100, 11, Black); },
+       5,
+       White,
+       {5, true},
+       {99, true}},
+      {"a one-column line between strides is stepped over",
+       100,
+       30,
+       [](PageRaster& p) {
+         Block(p, 10, 0, 11, 30, Black);
+         Block(p, 45, 0, 81, 30, Black);
+       },
+       0,
+       White,
+       {45, true},
+       {80, true}},
+      {"ink only in the last row, one channel off",
+       100,
+       30,
+       [](PageRaster& p) { Block(p, 66, 29, 100, 30, MakeColour(255, 255, 254)); },
+       0,
+       White,
+       {66, true},
+       {99, true}},
+      {"blank to the edge: the cursor ends past the edge",
+       90,
+       30,
+       [](PageRaster&) {},
+       3,
+       White,
+       {103, false},
+       {-11, false}},
+      {"background outside the page: every column is ink",
+       50,
+       8,
+       [](PageRaster&) {},
+       0,
+       InvalidColour,
+       {0, true},
+       {49, true}},
+      {"ink ends at column 800",
+       1000,
+       12,
+       [](PageRaster& p) { Block(p, 100, 3, 801, 9, Black); },
+       0,
+       White,
+       {100, true},
+       {800, true}},
+      {"a page without rows has no ink",
+       50,
+       0,
+       [](PageRaster&) {},
+       0,
+       White,
+       {60, false},
+       {-11, false}},
+  };
+  for (const WalkCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    PageRaster page = Filled(c.Width, c.Height, White);
+    c.Draw(page);
+    ExpectSameScan(ScanFromLeft(page, c.LeftStart, c.Background), c.Left);
+    ExpectSameScan(ScanFromRight(page, c.Width - 1, c.Background), c.Right);
+    CheckAllScans(page, c.LeftStart, c.Background);
+  }
+}
+
+}  // namespace
+}  // namespace pagetrim
