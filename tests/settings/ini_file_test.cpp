@@ -1,0 +1,81 @@
+// The settings file's reading and writing.
+#include "ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace pagetrim {
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+}
+
+TEST(IniFile, ReadsValuesWhateverTheLayout) {
+  QTemporaryDir dir;
+  const QString path = dir.path() + "/x.INI";
+  QByteArray big(5000, 'a');
+  WriteAll(path,
+           "[A]\r\nkey=first\r\n\r\n[ Window ]\r\n  Key = value with spaces  \r\n"
+           "; key=comment\r\nempty=\r\nlong=" +
+               big + "\r\n[B]\r\nkey=other");
+  IniFile ini(path);
+  ini.Load();
+  EXPECT_EQ(ini.Value("window", "KEY", "d"), "value with spaces");
+  EXPECT_EQ(ini.Value("A", "key", "d"), "first");
+  EXPECT_EQ(ini.Value("B", "key", "d"), "other");
+  EXPECT_EQ(ini.Value("Window", "empty", "d"), "");
+  EXPECT_EQ(ini.Value("Window", "missing", "d"), "d");
+  EXPECT_EQ(ini.Value("Nowhere", "key", "d"), "d");
+  EXPECT_EQ(ini.Value("Window", "long", "d").size(), 5000);  // no length limit
+}
+
+TEST(IniFile, WritesOnlyWhatItSetsAndKeepsTheRest) {
+  QTemporaryDir dir;
+  const QString path = dir.path() + "/x.INI";
+  WriteAll(path, "; mine\n[Window]\nLeft=1\nOther=keep\n\n[More]\nx=y\n");
+  IniFile ini(path);
+  ini.Load();
+  ini.SetValue("Window", "left", "5");
+  ini.SetValue("Window", "Edit1", " spaced ");
+  ini.SetValue("New", "k", "v");
+  ASSERT_TRUE(ini.Save());
+  EXPECT_EQ(ReadAll(path),
+            "; mine\n[Window]\nleft=5\nOther=keep\nEdit1= spaced \n\n[More]\nx=y\n[New]\nk=v\n");
+  QFile::Permissions perms = QFile::permissions(path);
+  EXPECT_TRUE(perms & QFile::ReadOwner);
+}
+
+TEST(IniFile, MissingFileReadsEmptyAndAnUnwritablePlaceFails) {
+  QTemporaryDir dir;
+  IniFile missing(dir.path() + "/none.INI");
+  missing.Load();
+  EXPECT_EQ(missing.Value("Window", "Left", "d"), "d");
+
+  ASSERT_TRUE(QDir().mkdir(dir.path() + "/folder.INI"));
+  IniFile blocked(dir.path() + "/folder.INI");
+  blocked.SetValue("Window", "Left", "1");
+  EXPECT_FALSE(blocked.Save());
+  IniFile nowhere(dir.path() + "/no/such/dir/x.INI");
+  nowhere.SetValue("Window", "Left", "1");
+  EXPECT_FALSE(nowhere.Save());
+}
+
+TEST(SettingsPathFor, ReplacesTheExtensionBesideTheExecutable) {
+  EXPECT_EQ(SettingsPathFor("/opt/Tools/pagetrim"), "/opt/Tools/pagetrim.INI");
+  EXPECT_EQ(SettingsPathFor("/opt/Tools/Pages.exe"), "/opt/Tools/Pages.INI");
+  EXPECT_EQ(SettingsPathFor("/opt/v1.2/pagetrim"), "/opt/v1.2/pagetrim.INI");
+}
+
+}  // namespace
+}  // namespace pagetrim
