@@ -1,0 +1,34 @@
+// Synthetic scanned pages with known margins, for trying the program, the
+// end-to-end tests and the benchmarks.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "page_raster.h"
+
+namespace pagetrim {
+
+struct SampleMargins {
+  int Left = 0;
+  int Top = 0;
+  int Right = 0;
+  int Bottom = 0;
+};
+
+// A white page of width x height whose ink (lines of word-like blocks, in
+// colour when colour is true, else in black) lies exactly inside the margins:
+// the first ink column is margins.Left, the last is width - 1 - margins.Right,
+// and likewise for rows.
+PageRaster MakeSamplePage(int width, int height, SampleMargins margins, unsigned seed, bool colour);
+
+// Writes a page file at exactly the given resolution. Saving a page raises a
+// low resolution to the program's minimum, but samples must also show pages
+// scanned at 72 dpi.
+bool WriteSamplePage(const QString& path, const PageRaster& page, float dpi);
+
+// Writes the bundled sample book into folder (which must exist) and returns
+// the page paths in page order: JPEG and PNG pages at 300 and 72 dpi.
+QStringList WriteSampleBook(const QString& folder);
+
+}  // namespace pagetrim

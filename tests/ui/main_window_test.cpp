@@ -1,0 +1,562 @@
+// The main window under the offscreen platform: layout, enabled states,
+// drops, keys, the context menu, double-clicks, error boxes and settings.
+#include "main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <functional>
+
+#include "error_box.h"
+#include "page_codec.h"
+#include "support/modal_box_closer.h"
+
+namespace pagetrim {
+namespace {
+
+using test::ModalBoxCloser;
+
+// A page with blank margins of 50 columns on both sides, ink in between.
+PageRaster MarginPage(int width = 200, int height = 400) {
+  PageRaster page(width, height);
+  for (int y = 20; y < height - 20; ++y) {
+    std::uint8_t* row = page.Row(y);
+    for (int x = 50; x < width - 50; ++x)
+      row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = 0;
+  }
+  return page;
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    QDir().mkpath(Folder());
+    form_ = std::make_unique<TForm1>(dir_.path() + "/pagetrim.INI");
+    form_->resize(673, 540);
+    form_->show();
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  }
+
+  QString Folder() const { return dir_.path() + "/book/"; }
+  QString Page(int i) const { return Folder() + QString("p%1.png").arg(i + 1); }
+  void MakePages(int count) {
+    for (int i = 0; i < count; ++i) {
+      ASSERT_EQ(SavePage(Page(i), MarginPage(200 + i * 10), 300, 300), SaveOutcome::Written);
+    }
+  }
+  EditState& State() { return *form_->State(); }
+
+  // True when the window accepted the drag.
+  bool Drop(const QList<QUrl>& urls) {
+    QMimeData mime;
+    QByteArray list;
+    for (const QUrl& url : urls)
+      list += url.toEncoded() + "\r\n";
+    mime.setData("text/uri-list", list);
+    // As the desktop delivers it: the drag enters the window, then drops.
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form_.get(), &enter);
+    if (!enter.isAccepted())
+      return false;
+    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form_.get(), &drop);
+    return true;
+  }
+
+  QList<QToolButton*> CommandButtons() const {
+    return {form_->SB_AL, form_->SB_AN, form_->SB_NM, form_->SB_RD,
+            form_->SB_WR, form_->SB_NP, form_->SB_PP};
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(MainWindow, ControlsCarryTheirNamesCaptionsAndPlaces) {
+  EXPECT_EQ(form_->windowTitle(), "pagetrim 0.1.0");
+  struct Row {
+    const char* Name;
+    QString Caption;
+    QRect Geometry;
+  };
+  const Row rows[] = {
+      {"SB_AL", u"全頁左右削除"_qs, {248, 0, 88, 22}},
+      {"SB_AN", u"同左+整形"_qs, {335, 0, 72, 22}},
+      {"SB_PP", u"⇦"_qs, {418, 0, 28, 22}},
+      {"SB_RD", u"再読込⇧"_qs, {445, 0, 62, 22}},
+      {"SB_NP", u"⇨"_qs, {506, 0, 28, 22}},
+      {"SB_NM", u"整形↲"_qs, {544, 0, 57, 22}},
+      {"SB_WR", u"上書き⇩"_qs, {600, 0, 68, 22}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    auto* button = form_->findChild<QToolButton*>(row.Name);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), row.Caption);
+    EXPECT_EQ(button->geometry(), row.Geometry);
+    EXPECT_TRUE(button->autoRaise());
+    EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
+  }
+  EXPECT_EQ(form_->findChild<QRadioButton*>("RB_1")->text(), u"灰色画像"_qs);
+  EXPECT_TRUE(form_->findChild<QRadioButton*>("RB_2")->isChecked());
+  EXPECT_EQ(form_->findChild<QLineEdit*>("Edit1")->text(), "128");
+  EXPECT_EQ(form_->findChild<QLabel*>("Label1")->text(), u"閾値"_qs);
+  EXPECT_EQ(form_->font().pixelSize(), 13);
+
+  QStringList menu;
+  for (QAction* a : form_->PopupMenu1->actions()) {
+    menu << a->objectName() + ":" + (a->isSeparator() ? "-" : a->text());
+  }
+  EXPECT_EQ(menu, (QStringList{u"mLandR:左右削除"_qs, "N2:-", u"mDelPage:現頁削除"_qs, "N1:-",
+                               u"mRtoL:右側削除"_qs, u"mLtoR:左側削除"_qs, u"mTtoB:上側削除"_qs,
+                               u"mBtoT:下側削除"_qs, "N3:-", u"mAllTandB:全頁上下余白削除"_qs}));
+}
+
+TEST_F(MainWindow, PanelsFollowTheClientSize) {
+  EXPECT_EQ(form_->Panel1->geometry(), QRect(2, 0, 334, 516));
+  EXPECT_EQ(form_->Panel2->geometry(), QRect(338, 0, 334, 516));
+  EXPECT_EQ(form_->Image2->size(), QSize(332, 514));
+  EXPECT_EQ(form_->Panel3->geometry(), QRect(0, 516, 673, 24));
+
+  form_->resize(1000, 700);
+  EXPECT_EQ(form_->Panel1->geometry(), QRect(2, 0, 498, 676));
+  EXPECT_EQ(form_->Panel2->geometry(), QRect(501, 0, 498, 676));
+}
+
+TEST_F(MainWindow, CommandsAreEnabledByASuccessfulDrop) {
+  for (QToolButton* b : CommandButtons())
+    EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+  EXPECT_FALSE(form_->Image2->HasContextMenu());
+
+  MakePages(3);
+  Drop({QUrl::fromLocalFile(Page(1))});
+  EXPECT_EQ(State().CurrentIndex, 1);
+  EXPECT_TRUE(form_->Image2->HasContextMenu());
+  for (QToolButton* b : CommandButtons())
+    EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+  EXPECT_TRUE(form_->Panel2->hasFocus());
+  EXPECT_EQ(form_->Image2->Picture().Width(), 210);
+  EXPECT_EQ(form_->Image1->Picture().Width(), 210);
+}
+
+TEST_F(MainWindow, ASinglePageFolderLeavesNextAndPreviousDisabled) {
+  MakePages(1);
+  Drop({QUrl::fromLocalFile(Page(0))});
+  EXPECT_TRUE(form_->SB_WR->isEnabled());
+  EXPECT_FALSE(form_->SB_NP->isEnabled());
+  EXPECT_FALSE(form_->SB_PP->isEnabled());
+  // Right still reloads the page, and its button is enabled afterwards.
+  State().WorkingPage.SetWidth(10);
+  State().AnalysisPage.SetWidth(10);
+  QTest::keyClick(form_->Panel2, Qt::Key_Right);
+  EXPECT_EQ(State().WorkingPage.Width(), 200);
+  EXPECT_TRUE(form_->SB_NP->isEnabled());
+}
+
+TEST_F(MainWindow, DropsOfAnythingButOnePageChangeOnlyThePath) {
+  MakePages(2);
+  QFile text(Folder() + "notes.txt");
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.close();
+  Drop({QUrl::fromLocalFile(Page(0))});
+  ASSERT_EQ(State().CurrentPath, Page(0));
+
+  const struct {
+    const char* Name;
+    QList<QUrl> Urls;
+  } rows[] = {
+      {"two files", {QUrl::fromLocalFile(Page(0)), QUrl::fromLocalFile(Page(1))}},
+      {"a folder", {QUrl::fromLocalFile(dir_.path())}},
+      {"a text file", {QUrl::fromLocalFile(Folder() + "notes.txt")}},
+      {"a web address", {QUrl("https://example.org/p1.png")}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    Drop({QUrl::fromLocalFile(Page(0))});
+    const QByteArray before = ReadAll(Page(0));
+    Drop(row.Urls);
+    EXPECT_TRUE(State().CurrentPath.isEmpty());
+    EXPECT_EQ(State().CurrentIndex, 0);
+    EXPECT_EQ(form_->Image2->Picture().Width(), 200);  // the page stays on show
+    // Overwrite is inert until a page is shown again.
+    form_->SB_WR->click();
+    EXPECT_EQ(ReadAll(Page(0)), before);
+  }
+}
+
+TEST_F(MainWindow, FiveKeysPressTheirButtonsFromTheThresholdBox) {
+  MakePages(3);
+  Drop({QUrl::fromLocalFile(Page(1))});
+  const auto fromEdit = [&](Qt::Key key) {
+    form_->Edit1->setFocus();
+    ASSERT_TRUE(form_->Edit1->hasFocus());
+    QTest::keyClick(form_->Edit1, key);
+    EXPECT_TRUE(form_->Panel2->hasFocus());
+  };
+
+  fromEdit(Qt::Key_Right);
+  EXPECT_EQ(State().CurrentIndex, 2);
+  fromEdit(Qt::Key_Left);
+  EXPECT_EQ(State().CurrentIndex, 1);
+
+  fromEdit(Qt::Key_Return);  // normalise: 210 x 400 becomes Trunc(401 * 0.707) = 283 wide
+  EXPECT_EQ(State().WorkingPage.Width(), 283);
+  EXPECT_EQ(State().AnalysisPage.Width(), 283);
+
+  fromEdit(Qt::Key_Up);  // reload drops the change
+  EXPECT_EQ(State().WorkingPage.Width(), 210);
+
+  State().WorkingPage.SetWidth(33);
+  State().AnalysisPage.SetWidth(33);
+  fromEdit(Qt::Key_Down);  // overwrite
+  PageRaster saved;
+  LoadPage(Page(1), saved);
+  EXPECT_EQ(saved.Width(), 33);
+}
+
+TEST_F(MainWindow, KeysBeforeAnyDropOnlyMoveTheFocus) {
+  form_->Edit1->setFocus();
+  QTest::keyClick(form_->Edit1, Qt::Key_Right);
+  EXPECT_TRUE(form_->Panel2->hasFocus());
+  EXPECT_EQ(State().CurrentIndex, -1);
+}
+
+TEST_F(MainWindow, KeysForAnOpenMenuOrBoxPressNoButton) {
+  MakePages(3);
+  Drop({QUrl::fromLocalFile(Page(0))});
+  form_->PopupMenu1->popup(form_->mapToGlobal(QPoint(400, 100)));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form_->PopupMenu1));
+  QTest::keyClick(form_->PopupMenu1, Qt::Key_Right);
+  QTest::keyClick(form_->PopupMenu1, Qt::Key_Down);
+  form_->PopupMenu1->close();
+  EXPECT_EQ(State().CurrentIndex, 0);
+
+  // A key pressed while a notice is open goes to the notice.
+  QTimer::singleShot(20, [] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr)
+      return;
+    QTest::keyClick(box, Qt::Key_Right);
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  form_->ShowNotice("x");
+  EXPECT_EQ(State().CurrentIndex, 0);
+}
+
+TEST_F(MainWindow, ContextMenuItemsTrimAtTheMenuPoint) {
+  MakePages(1);
+  // Before a page is shown the right view offers no menu.
+  QContextMenuEvent early(QContextMenuEvent::Mouse, QPoint(10, 257),
+                          form_->Image2->mapToGlobal(QPoint(10, 257)));
+  QApplication::sendEvent(form_->Image2, &early);
+  EXPECT_FALSE(form_->PopupMenu1->isVisible());
+
+  Drop({QUrl::fromLocalFile(Page(0))});
+  // Page 200 x 400 in a 332 x 514 view: the heights set the scale, so view
+  // point (10, 257) is page pixel (7, 200), in the blank left margin.
+  EXPECT_EQ(form_->MapViewToImage(QPoint(10, 257)), QPoint(7, 200));
+  const QPoint global = form_->Image2->mapToGlobal(QPoint(10, 257));
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 257), global);
+  QApplication::sendEvent(form_->Image2, &event);
+  EXPECT_TRUE(form_->PopupMenu1->isVisible());
+  EXPECT_EQ(form_->MenuPoint(), global);
+  form_->mLtoR->trigger();
+  form_->PopupMenu1->close();
+  EXPECT_EQ(State().WorkingPage.Width(), 150);
+  EXPECT_EQ(form_->Image2->Picture().Width(), 150);
+
+  // A keyboard request for the menu opens nothing.
+  QContextMenuEvent keyboard(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                             form_->Image2->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(form_->Image2, &keyboard);
+  EXPECT_FALSE(form_->PopupMenu1->isVisible());
+}
+
+TEST_F(MainWindow, DoubleClickTrimsTheSideOfTheFirstPressOnlyWithAPage) {
+  // As the desktop reports a double-click to a widget: the first press and
+  // release, then the double-click in place of the second press.
+  const auto doubleClick = [&](QPoint first, QPoint second) {
+    QTest::mouseClick(form_->Image2, Qt::LeftButton, {}, first);
+    QTest::mouseDClick(form_->Image2, Qt::LeftButton, {}, second);
+    QTest::mouseRelease(form_->Image2, Qt::LeftButton, {}, second);
+  };
+  MakePages(1);
+  doubleClick({10, 257}, {10, 257});
+  EXPECT_EQ(State().WorkingPage.Width(), 0);
+
+  Drop({QUrl::fromLocalFile(Page(0))});
+  doubleClick({10, 257}, {11, 257});
+  EXPECT_EQ(State().WorkingPage.Width(), 150);
+  EXPECT_EQ(State().MouseDownPoint, QPoint(11, 257));
+  // Now 150 x 400: view x 180 maps to page x 140, in the right half. The
+  // second press drifted into the left half; the first press decides.
+  doubleClick({180, 257}, {20, 257});
+  EXPECT_EQ(State().WorkingPage.Width(), 99);
+  // A right-button double-click trims nothing.
+  QTest::mouseClick(form_->Image2, Qt::RightButton, {}, {10, 257});
+  QTest::mouseDClick(form_->Image2, Qt::RightButton, {}, {10, 257});
+  EXPECT_EQ(State().WorkingPage.Width(), 99);
+}
+
+TEST_F(MainWindow, HandlerErrorsAreShownInTheStandardBox) {
+  ModalBoxCloser boxes;
+  form_->OnDrop({"/no/such/folder/p1.jpg"});
+  ASSERT_EQ(boxes.Seen.size(), 1);
+  EXPECT_EQ(boxes.Seen[0].Text, u"指定されたパスが見つかりません."_qs);
+  EXPECT_EQ(boxes.Seen[0].Title, ApplicationTitle());
+  EXPECT_EQ(boxes.Seen[0].Icon, QMessageBox::Critical);
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_EQ(form_->focusWidget(), form_->Panel2);
+
+  // Notices carry the application title and no icon.
+  MakePages(1);
+  Drop({QUrl::fromLocalFile(Page(0))});
+  form_->mDelPage->trigger();
+  ASSERT_EQ(boxes.Seen.size(), 2);
+  EXPECT_EQ(boxes.Seen[1].Text, u"１頁しかないので削除できません"_qs);
+  EXPECT_EQ(boxes.Seen[1].Icon, QMessageBox::NoIcon);
+}
+
+TEST(ErrorBox, TextAndTitleRules) {
+  EXPECT_EQ(ErrorBoxText(u"指定されたパスが見つかりません"_qs),
+            u"指定されたパスが見つかりません."_qs);
+  EXPECT_EQ(ErrorBoxText("ends with a dot."), "ends with a dot.");
+  EXPECT_EQ(ErrorBoxText("ends with a dash-"), "ends with a dash-");
+  EXPECT_EQ(ErrorBoxText("(7)"), "(7)");  // ")" has a code below "."
+  EXPECT_EQ(ErrorBoxText("A"), "A.");
+  EXPECT_EQ(ErrorBoxText(""), "");
+  EXPECT_EQ(ApplicationTitleFor("/opt/tools/PageTrim.EXE"), "Pagetrim");
+  EXPECT_EQ(ApplicationTitleFor("/usr/bin/pagetrim"), "pagetrim");
+  EXPECT_EQ(ApplicationTitleFor("/a.b/My.Tool.bin"), "My.tool");
+}
+
+// Settings -------------------------------------------------------------------
+
+class Settings : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+  QString Path() const { return dir_.path() + "/pagetrim.INI"; }
+  void Write(const QByteArray& text) {
+    QFile file(Path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+  }
+  QTemporaryDir dir_;
+};
+
+TEST_F(Settings, MissingFileGivesTheDefaults) {
+  TForm1 form(Path());
+  EXPECT_EQ(form.Edit1->text(), "128");
+  EXPECT_TRUE(form.RB_2->isChecked());
+  EXPECT_FALSE(form.RB_1->isChecked());
+  EXPECT_EQ(form.size(), QSize(673, 540));
+}
+
+TEST_F(Settings, ThresholdIsCheckedWhenRead) {
+  const struct {
+    const char* Stored;
+    const char* Shown;
+  } rows[] = {{"0", "128"},   {"255", "128"}, {"abc", "128"}, {"1", "1"},  {"254", "254"},
+              {"0050", "50"}, {"$20", "32"},  {"-7", "128"},  {"", "128"}, {"  99", "99"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Stored);
+    Write(QByteArray("[Window]\nEdit1=") + row.Stored + "\n");
+    TForm1 form(Path());
+    EXPECT_EQ(form.Edit1->text(), row.Shown);
+  }
+}
+
+TEST_F(Settings, RadioButtonsFollowTheStoredChoice) {
+  const struct {
+    const char* Text;
+    bool Gray, Binary;
+  } rows[] = {{"RB_1=1\nRB_2=0", true, false},
+              {"RB_1=1\nRB_2=1", false, true},
+              {"RB_1=0\nRB_2=0", false, false},
+              {"RB_1=x\nRB_2=0x0", false, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Text);
+    Write(QByteArray("[Window]\n") + row.Text + "\n");
+    TForm1 form(Path());
+    EXPECT_EQ(form.RB_1->isChecked(), row.Gray);
+    EXPECT_EQ(form.RB_2->isChecked(), row.Binary);
+    EXPECT_EQ(form.GrayChosen(), row.Gray);
+  }
+}
+
+TEST_F(Settings, AFileWrittenElsewhereReadsWell) {
+  Write(
+      "; written by hand\r\n[Other]\r\nEdit1=7\r\n\r\n[window]\r\n  left = 40 \r\nTop=$30\r\n"
+      "\r\nWIDTH = 800\r\nHeight=600\r\nEdit1 = 0060\r\nRB_1 = 1\r\nRB_2=0\r\n");
+  TForm1 form(Path());
+  EXPECT_EQ(form.Edit1->text(), "60");
+  EXPECT_TRUE(form.RB_1->isChecked());
+  EXPECT_EQ(form.pos(), QPoint(40, 48));
+  EXPECT_EQ(form.size(), QSize(800, 600));
+}
+
+TEST_F(Settings, ClosingStoresTheTextAsTypedAndKeepsOtherSections) {
+  Write("[Other]\nkeep=me\n");
+  {
+    TForm1 form(Path());
+    form.show();
+    form.Edit1->setText("abc");
+    form.RB_1->setChecked(true);
+    form.close();
+    EXPECT_EQ(form.State(), nullptr);
+  }
+  const QString text = QString::fromUtf8(ReadAll(Path()));
+  EXPECT_TRUE(text.contains("[Other]\nkeep=me\n")) << text.toStdString();
+  EXPECT_TRUE(text.contains("Edit1=abc\n"));
+  EXPECT_TRUE(text.contains("RB_1=1\n"));
+  EXPECT_TRUE(text.contains("RB_2=0\n"));
+  for (const char* key : {"Left=", "Top=", "Height=", "Width="})
+    EXPECT_TRUE(text.contains(key));
+
+  TForm1 again(Path());
+  EXPECT_EQ(again.Edit1->text(), "128");
+  EXPECT_TRUE(again.RB_1->isChecked());
+}
+
+TEST_F(Settings, AFailedWriteIsShownAndTheWindowStillCloses) {
+  ASSERT_TRUE(QDir().mkdir(Path()));  // a folder in the file's place
+  ModalBoxCloser boxes;
+  TForm1 form(Path());
+  form.show();
+  EXPECT_TRUE(form.close());
+  ASSERT_EQ(boxes.Seen.size(), 1);
+  EXPECT_EQ(boxes.Seen[0].Text, Path() + u" に書き込めません."_qs);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(form.State(), nullptr);
+}
+
+// Batches in the window ---------------------------------------------------------
+
+class BatchWindow : public MainWindow {
+ protected:
+  // Runs f in the middle of the batch, when it lets window events run.
+  void DuringBatch(std::function<void()> f) {
+    QTimer::singleShot(0, form_.get(), [this, f] {
+      if (form_->BatchRunning())
+        f();
+    });
+  }
+};
+
+TEST_F(BatchWindow, CommandsAreLockedWhileItRunsAndAllUnlockedAfter) {
+  MakePages(1);
+  Drop({QUrl::fromLocalFile(Page(0))});
+  ASSERT_FALSE(form_->SB_NP->isEnabled());
+  bool checked = false;
+  DuringBatch([&] {
+    checked = true;
+    for (QToolButton* b : CommandButtons())
+      EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+    for (QAction* a : form_->PopupMenu1->actions()) {
+      EXPECT_EQ(a->isEnabled(), a->isSeparator()) << a->objectName().toStdString();
+    }
+    EXPECT_FALSE(form_->Image2->isEnabled());
+    EXPECT_TRUE(form_->Edit1->isEnabled());
+    EXPECT_TRUE(form_->RB_1->isEnabled());
+    EXPECT_TRUE(form_->BatchProgress->isVisible());
+    EXPECT_EQ(form_->BatchProgress->value(), 1);
+    EXPECT_EQ(form_->BatchProgress->maximum(), 1);
+  });
+  form_->SB_AL->click();
+  EXPECT_TRUE(checked);
+  // Unlocking enables everything, next and previous too, even for one page.
+  for (QToolButton* b : CommandButtons())
+    EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+  for (QAction* a : form_->PopupMenu1->actions())
+    EXPECT_TRUE(a->isEnabled());
+  EXPECT_TRUE(form_->Image2->isEnabled());
+  EXPECT_FALSE(form_->BatchProgress->isVisible());
+  EXPECT_EQ(State().WorkingPage.Width(), 99);  // 200 - 50 - 50 - 1, shown fresh from the file
+}
+
+TEST_F(BatchWindow, KeysAndDropsAreIgnoredWhileItRuns) {
+  MakePages(3);
+  QDir().mkpath(dir_.path() + "/other");
+  ASSERT_EQ(SavePage(dir_.path() + "/other/x.png", MarginPage(), 300, 300), SaveOutcome::Written);
+  Drop({QUrl::fromLocalFile(Page(0))});
+  int indexDuring = -2;
+  DuringBatch([&] {
+    indexDuring = State().CurrentIndex;
+    form_->Panel2->setFocus();
+    for (Qt::Key key : {Qt::Key_Right, Qt::Key_Left, Qt::Key_Up, Qt::Key_Return, Qt::Key_Down}) {
+      QTest::keyClick(form_->Panel2, key);
+    }
+    EXPECT_EQ(State().CurrentIndex, indexDuring);
+    EXPECT_EQ(State().WorkingPage.Width(), 283);  // as the batch left it: trimmed, normalised
+    EXPECT_FALSE(Drop({QUrl::fromLocalFile(dir_.path() + "/other/x.png")}));
+    form_->OnDrop({dir_.path() + "/other/x.png"});
+    EXPECT_EQ(State().PageList.Count(), 3);
+    EXPECT_FALSE(State().CurrentPath.isEmpty());
+  });
+  form_->SB_AN->click();
+  EXPECT_EQ(indexDuring, 0);
+  EXPECT_EQ(State().CurrentIndex, 0);
+  EXPECT_EQ(State().PageList.Count(), 3);
+  PageRaster saved;
+  LoadPage(Page(2), saved);
+  EXPECT_EQ(saved.Width(), 283);  // normalised: Trunc(401 * 0.707)
+}
+
+TEST_F(BatchWindow, EscapeCancelsAfterThePageInHand) {
+  MakePages(4);
+  Drop({QUrl::fromLocalFile(Page(2))});
+  const QByteArray second = ReadAll(Page(1));
+  const QByteArray last = ReadAll(Page(3));
+  DuringBatch([&] { QTest::keyClick(form_->Panel2, Qt::Key_Escape); });
+  form_->SB_AL->click();
+  PageRaster saved;
+  LoadPage(Page(0), saved);
+  EXPECT_EQ(saved.Width(), 99);
+  EXPECT_EQ(ReadAll(Page(1)), second);
+  EXPECT_EQ(ReadAll(Page(3)), last);
+  EXPECT_EQ(State().CurrentIndex, 2);  // the start page, shown again
+  EXPECT_EQ(State().WorkingPage.Width(), 220);
+  EXPECT_TRUE(form_->SB_AL->isEnabled());
+  EXPECT_FALSE(form_->BatchProgress->isVisible());
+
+  // The next batch starts afresh and runs to the end.
+  form_->mAllTandB->trigger();
+  LoadPage(Page(3), saved);
+  EXPECT_LT(saved.Height(), 400);
+}
+
+TEST_F(BatchWindow, ACloseRequestWaitsForTheEnd) {
+  MakePages(3);
+  Drop({QUrl::fromLocalFile(Page(0))});
+  bool closedDuring = true;
+  DuringBatch([&] {
+    closedDuring = form_->close();
+    EXPECT_TRUE(form_->isVisible());
+    EXPECT_NE(form_->State(), nullptr);
+  });
+  form_->SB_AL->click();
+  EXPECT_FALSE(closedDuring);
+  PageRaster saved;
+  LoadPage(Page(2), saved);
+  EXPECT_EQ(saved.Width(), 119);  // the last page was still done
+  QTest::qWait(20);
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_EQ(form_->State(), nullptr);
+  EXPECT_TRUE(QFile::exists(form_->SettingsPath()));
+}
+
+}  // namespace
+}  // namespace pagetrim

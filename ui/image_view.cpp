@@ -1,0 +1,87 @@
+// Drawing a page view and reporting the mouse on it.
+#include "image_view.h"
+
+#include <QContextMenuEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <vector>
+
+#include "view_geometry.h"
+
+namespace pagetrim {
+
+ImageView::ImageView(QWidget* parent) : QWidget(parent) {
+  // The panel behind shows through everywhere the picture does not cover.
+  setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+void ImageView::SetPicture(const PageRaster& raster) {
+  picture_.AssignFrom(raster);
+  scaledValid_ = false;
+  update();
+}
+
+QRect ImageView::DrawRect() const {
+  return ViewDrawRect(picture_.Width(), picture_.Height(), width(), height());
+}
+
+QImage ScaleForView(const PageRaster& raster, int width, int height) {
+  if (raster.IsEmpty() || width <= 0 || height <= 0)
+    return {};
+  QImage image(width, height, QImage::Format_RGB32);
+  std::vector<int> offsets(static_cast<std::size_t>(width));
+  for (int x = 0; x < width; ++x) {
+    offsets[std::size_t(x)] =
+        int(std::int64_t(x) * raster.Width() / width) * PageRaster::BytesPerPixel;
+  }
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* src = raster.Row(int(std::int64_t(y) * raster.Height() / height));
+    auto* dest = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < width; ++x) {
+      const std::uint8_t* p = src + offsets[std::size_t(x)];
+      dest[x] = qRgb(p[2], p[1], p[0]);
+    }
+  }
+  return image;
+}
+
+void ImageView::UpdateScaledPicture() {
+  const QRect r = DrawRect();
+  if (scaledValid_ && scaled_.size() == r.size())
+    return;
+  scaled_ = ScaleForView(picture_, r.width(), r.height());
+  scaledValid_ = true;
+}
+
+void ImageView::paintEvent(QPaintEvent*) {
+  if (picture_.IsEmpty())
+    return;
+  UpdateScaledPicture();
+  if (scaled_.isNull())
+    return;
+  QPainter painter(this);
+  painter.drawImage(0, 0, scaled_);
+}
+
+void ImageView::mousePressEvent(QMouseEvent* event) {
+  const Qt::MouseButton b = event->button();
+  if (b == Qt::LeftButton || b == Qt::RightButton || b == Qt::MiddleButton) {
+    emit MousePressed(event->position().toPoint());
+  }
+}
+
+void ImageView::mouseDoubleClickEvent(QMouseEvent* event) {
+  // The double-click comes first and aims at the pair's first press; the
+  // second press then counts as a press of its own.
+  if (event->button() == Qt::LeftButton)
+    emit DoubleClicked(event->position().toPoint());
+  mousePressEvent(event);
+}
+
+void ImageView::contextMenuEvent(QContextMenuEvent* event) {
+  if (!contextMenuAttached_ || event->reason() != QContextMenuEvent::Mouse)
+    return;
+  emit ContextMenuRequested(event->globalPos());
+}
+
+}  // namespace pagetrim

@@ -1,0 +1,56 @@
+// ImageView: a page view that draws its own copy of a raster, scaled by
+// whole pixels and anchored at the top-left.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include "page_raster.h"
+
+class QMenu;
+
+namespace pagetrim {
+
+class ImageView : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit ImageView(QWidget* parent = nullptr);
+
+  // Drops the old picture and keeps a copy of raster's pixels.
+  void SetPicture(const PageRaster& raster);
+  const PageRaster& Picture() const { return picture_; }
+  QRect DrawRect() const;
+  // The scaled picture as last painted; for tests.
+  const QImage& ScaledPicture() const { return scaled_; }
+
+  // A context menu is offered only once one has been attached.
+  void AttachContextMenu(bool attached) { contextMenuAttached_ = attached; }
+  bool HasContextMenu() const { return contextMenuAttached_; }
+
+ signals:
+  void MousePressed(QPoint point);
+  void DoubleClicked(QPoint point);
+  void ContextMenuRequested(QPoint globalPoint);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void UpdateScaledPicture();
+
+  PageRaster picture_;
+  // Scaling a 300 dpi page takes longer than a repaint should, so the scaled
+  // picture is kept until the picture or the view's size changes.
+  QImage scaled_;
+  bool scaledValid_ = false;
+  bool contextMenuAttached_ = false;
+};
+
+// Nearest-pixel scaling of raster into a width x height image, for drawing.
+QImage ScaleForView(const PageRaster& raster, int width, int height);
+
+}  // namespace pagetrim

@@ -1,0 +1,639 @@
+// The main window: controls, layout, handlers, input, and the PageWindow
+// operations the editing commands use.
+#include "main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "batch_commands.h"
+#include "error_box.h"
+#include "ini_file.h"
+#include "integer_text.h"
+#include "page_commands.h"
+#include "shown_error.h"
+#include "trim_commands.h"
+#include "view_geometry.h"
+
+namespace pagetrim {
+
+namespace {
+
+const QColor PanelColour(192, 220, 192);  // money green
+const QString SettingsSection = QStringLiteral("Window");
+constexpr int ToolStripHeight = 24;
+
+QFrame* MakePanel(QWidget* parent, const char* name) {
+  auto* panel = new QFrame(parent);
+  panel->setObjectName(name);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setLineWidth(1);
+  panel->setAutoFillBackground(true);
+  QPalette palette = panel->palette();
+  palette.setColor(QPalette::Window, PanelColour);
+  panel->setPalette(palette);
+  return panel;
+}
+
+ImageView* MakeView(QFrame* panel, const char* name) {
+  auto* view = new ImageView(panel);
+  view->setObjectName(name);
+  auto* layout = new QVBoxLayout(panel);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(view);
+  return view;
+}
+
+// Disables a button for the length of its own command and enables it again
+// afterwards, also when the command fails.
+class ButtonBusy {
+ public:
+  explicit ButtonBusy(QToolButton* button) : button_(button) { button_->setEnabled(false); }
+  ~ButtonBusy() { button_->setEnabled(true); }
+  ButtonBusy(const ButtonBusy&) = delete;
+  ButtonBusy& operator=(const ButtonBusy&) = delete;
+
+ private:
+  QToolButton* button_;
+};
+
+}  // namespace
+
+TForm1::TForm1(const QString& settingsPath, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      settingsPath_(settingsPath.isEmpty()
+                        ? SettingsPathFor(QCoreApplication::applicationFilePath())
+                        : settingsPath) {
+  setObjectName("Form1");
+  CreateControls();
+  CreateMenu();
+  ConnectHandlers();
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  qApp->removeEventFilter(this);
+}
+
+QToolButton* TForm1::MakeButton(const char* name, const QString& caption, QRect geometry) {
+  auto* button = new QToolButton(Panel3);
+  button->setObjectName(name);
+  button->setText(caption);
+  button->setAutoRaise(true);
+  button->setFocusPolicy(Qt::NoFocus);
+  button->setGeometry(geometry);
+  return button;
+}
+
+QAction* TForm1::MakeAction(const char* name, const QString& caption) {
+  QAction* action = PopupMenu1->addAction(caption);
+  action->setObjectName(name);
+  return action;
+}
+
+void TForm1::CreateControls() {
+  QFont font;
+  font.setFamilies({QStringLiteral("Meiryo"), QStringLiteral("メイリオ"),
+                    QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP")});
+  font.setPixelSize(13);
+  setFont(font);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, palette.color(QPalette::Button));
+  palette.setColor(QPalette::WindowText, Qt::black);
+  setPalette(palette);
+  setAutoFillBackground(true);
+  resize(673, 540);
+
+  Panel1 = MakePanel(this, "Panel1");
+  Panel1->setGeometry(1, 1, 332, 512);
+  Image1 = MakeView(Panel1, "Image1");
+  Panel2 = MakePanel(this, "Panel2");
+  Panel2->setGeometry(338, 1, 334, 512);
+  Panel2->setFocusPolicy(Qt::ClickFocus);
+  Image2 = MakeView(Panel2, "Image2");
+
+  Panel3 = new QWidget(this);
+  Panel3->setObjectName("Panel3");
+  RB_1 = new QRadioButton(QStringLiteral("灰色画像"), Panel3);
+  RB_1->setObjectName("RB_1");
+  RB_1->setGeometry(8, 4, 76, 17);
+  RB_1->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
+  RB_2 = new QRadioButton(QStringLiteral("二値画像"), Panel3);
+  RB_2->setObjectName("RB_2");
+  RB_2->setGeometry(80, 4, 76, 17);
+  RB_2->setChecked(true);
+  Label1 = new QLabel(QStringLiteral("閾値"), Panel3);
+  Label1->setObjectName("Label1");
+  Label1->setGeometry(156, 4, 26, 20);
+  Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Edit1 = new QLineEdit(QStringLiteral("128"), Panel3);
+  Edit1->setObjectName("Edit1");
+  Edit1->setAlignment(Qt::AlignCenter);
+  Edit1->setGeometry(188, 3, 38, 18);
+  Edit1->setFixedHeight(18);
+  Edit1->setTextMargins(0, 0, 0, 0);
+  Edit1->setAcceptDrops(false);  // a dropped page goes to the window, never into the box
+
+  SB_AL = MakeButton("SB_AL", QStringLiteral("全頁左右削除"), {248, 0, 88, 22});
+  SB_AN = MakeButton("SB_AN", QStringLiteral("同左+整形"), {335, 0, 72, 22});
+  SB_PP = MakeButton("SB_PP", QStringLiteral("⇦"), {418, 0, 28, 22});
+  SB_RD = MakeButton("SB_RD", QStringLiteral("再読込⇧"), {445, 0, 62, 22});
+  SB_NP = MakeButton("SB_NP", QStringLiteral("⇨"), {506, 0, 28, 22});
+  SB_NM = MakeButton("SB_NM", QStringLiteral("整形↲"), {544, 0, 57, 22});
+  SB_WR = MakeButton("SB_WR", QStringLiteral("上書き⇩"), {600, 0, 68, 22});
+
+  BatchProgress = new QProgressBar(Panel3);
+  BatchProgress->setObjectName("BatchProgress");
+  BatchProgress->setGeometry(248, 2, 420, 20);
+  BatchProgress->setFormat(QStringLiteral("%v / %m 頁　Esc で中止"));
+  BatchProgress->setAlignment(Qt::AlignCenter);
+  BatchProgress->hide();
+}
+
+QList<QToolButton*> TForm1::CommandButtons() const {
+  return {SB_AL, SB_AN, SB_NM, SB_NP, SB_PP, SB_RD, SB_WR};
+}
+
+QList<QAction*> TForm1::LockedMenuItems() const {
+  return {mAllTandB, mDelPage, mBtoT, mLandR, mLtoR, mRtoL, mTtoB};
+}
+
+void TForm1::CreateMenu() {
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName("PopupMenu1");
+  mLandR = MakeAction("mLandR", QStringLiteral("左右削除"));
+  N2 = PopupMenu1->addSeparator();
+  N2->setObjectName("N2");
+  mDelPage = MakeAction("mDelPage", QStringLiteral("現頁削除"));
+  N1 = PopupMenu1->addSeparator();
+  N1->setObjectName("N1");
+  mRtoL = MakeAction("mRtoL", QStringLiteral("右側削除"));
+  mLtoR = MakeAction("mLtoR", QStringLiteral("左側削除"));
+  mTtoB = MakeAction("mTtoB", QStringLiteral("上側削除"));
+  mBtoT = MakeAction("mBtoT", QStringLiteral("下側削除"));
+  N3 = PopupMenu1->addSeparator();
+  N3->setObjectName("N3");
+  mAllTandB = MakeAction("mAllTandB", QStringLiteral("全頁上下余白削除"));
+}
+
+void TForm1::ConnectHandlers() {
+  const auto on = [this](QToolButton* button, void (TForm1::*handler)()) {
+    connect(button, &QToolButton::clicked, this,
+            [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  };
+  on(SB_PP, &TForm1::SB_PPClick);
+  on(SB_NP, &TForm1::SB_NPClick);
+  on(SB_RD, &TForm1::SB_RDClick);
+  on(SB_WR, &TForm1::SB_WRClick);
+  on(SB_NM, &TForm1::SB_NMClick);
+  on(SB_AL, &TForm1::SB_ALClick);
+  on(SB_AN, &TForm1::SB_ANClick);
+
+  const auto item = [this](QAction* action, void (TForm1::*handler)()) {
+    connect(action, &QAction::triggered, this,
+            [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  };
+  item(mLandR, &TForm1::mLandRClick);
+  item(mDelPage, &TForm1::mDelPageClick);
+  item(mRtoL, &TForm1::mRtoLClick);
+  item(mLtoR, &TForm1::mLtoRClick);
+  item(mTtoB, &TForm1::mTtoBClick);
+  item(mBtoT, &TForm1::mBtoTClick);
+  item(mAllTandB, &TForm1::mAllTandBClick);
+
+  connect(Image2, &ImageView::MousePressed, this, &TForm1::Image2MouseDown);
+  connect(Image2, &ImageView::DoubleClicked, this,
+          [this](QPoint) { Guarded([&] { Image2DblClick(); }); });
+  connect(Image2, &ImageView::ContextMenuRequested, this, &TForm1::OpenContextMenu);
+}
+
+template <class Handler>
+void TForm1::Guarded(Handler&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ShowErrorBox(ErrorMessage(error));
+  }
+}
+
+// Life cycle ---------------------------------------------------------------
+
+void TForm1::FormCreate() {
+  setWindowTitle(BaseTitle());
+  setAcceptDrops(true);
+  state_ = std::make_unique<EditState>();
+  ReadIniFile();
+  // The five shortcut keys must be seen before whichever control has the focus.
+  qApp->installEventFilter(this);
+}
+
+void TForm1::FormShow() {
+  LayoutPanels();
+  for (QToolButton* b : CommandButtons())
+    b->setEnabled(false);
+  Panel2->setFocus();
+}
+
+void TForm1::FormClose() {
+  Guarded([&] { WriteIniFile(); });
+  state_.reset();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (shown_)
+    return;
+  shown_ = true;
+  FormShow();
+  if (pendingOuterSize_.isValid()) {
+    // The settings hold the outer size; the frame's size is only known once
+    // the window is on the screen.
+    QTimer::singleShot(0, this, [this] {
+      const QSize frame = frameGeometry().size() - size();
+      resize(pendingOuterSize_ - frame);
+      pendingOuterSize_ = QSize();
+    });
+  }
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  LayoutPanels();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // The batch still needs the page list and rasters: close once it is done.
+  if (batchRunning_) {
+    closeRequested_ = true;
+    event->ignore();
+    return;
+  }
+  if (state_)
+    FormClose();
+  event->accept();
+}
+
+void TForm1::LayoutPanels() {
+  const int clientWidth = width();
+  const int h = height() - ToolStripHeight;
+  Panel3->setGeometry(0, height() - ToolStripHeight, clientWidth, ToolStripHeight);
+  const int w = clientWidth - 8;
+  const int panelWidth = w / 2 + 2;
+  Panel1->setGeometry(2, 0, panelWidth, h);
+  Panel2->setGeometry(clientWidth - panelWidth - 1, 0, panelWidth, h);
+}
+
+// Settings -----------------------------------------------------------------
+
+void TForm1::ReadIniFile() {
+  IniFile ini(settingsPath_);
+  ini.Load();
+  const auto integer = [&](const QString& key) {
+    return ParseInteger(ini.Value(SettingsSection, key, QString()));
+  };
+  const auto left = integer("Left");
+  const auto top = integer("Top");
+  const auto height = integer("Height");
+  const auto width = integer("Width");
+  // Without a stored place the window goes where the system puts new windows.
+  if (left || top)
+    move(left.value_or(x()), top.value_or(y()));
+  if (height || width) {
+    pendingOuterSize_ = QSize(width.value_or(this->width()), height.value_or(this->height()));
+    resize(pendingOuterSize_);
+  }
+
+  const int threshold = ParseInteger(ini.Value(SettingsSection, "Edit1", "128")).value_or(128);
+  Edit1->setText(threshold >= 1 && threshold <= 254 ? QString::number(threshold)
+                                                    : QStringLiteral("128"));
+
+  const bool gray = integer("RB_1").value_or(0) != 0;
+  const bool binary = integer("RB_2").value_or(1) != 0;
+  // Both may be unchecked, which an exclusive pair would not allow.
+  RB_1->setAutoExclusive(false);
+  RB_2->setAutoExclusive(false);
+  RB_1->setChecked(gray && !binary);
+  RB_2->setChecked(binary);
+  RB_1->setAutoExclusive(true);
+  RB_2->setAutoExclusive(true);
+}
+
+void TForm1::WriteIniFile() {
+  IniFile ini(settingsPath_);
+  ini.Load();
+  const QRect outer = frameGeometry();
+  ini.SetValue(SettingsSection, "Left", QString::number(outer.x()));
+  ini.SetValue(SettingsSection, "Top", QString::number(outer.y()));
+  ini.SetValue(SettingsSection, "Height", QString::number(outer.height()));
+  ini.SetValue(SettingsSection, "Width", QString::number(outer.width()));
+  ini.SetValue(SettingsSection, "Edit1", Edit1->text());
+  ini.SetValue(SettingsSection, "RB_1", RB_1->isChecked() ? "1" : "0");
+  ini.SetValue(SettingsSection, "RB_2", RB_2->isChecked() ? "1" : "0");
+  if (!ini.Save())
+    throw ShownError(QStringLiteral("%1 に書き込めません").arg(settingsPath_));
+}
+
+// PageWindow ---------------------------------------------------------------
+
+QString TForm1::ThresholdText() const {
+  return Edit1->text();
+}
+
+bool TForm1::GrayChosen() const {
+  return RB_1->isChecked();
+}
+
+void TForm1::ShowLeft(const PageRaster& raster) {
+  Image1->SetPicture(raster);
+}
+
+void TForm1::ShowRight(const PageRaster& raster) {
+  Image2->SetPicture(raster);
+}
+
+void TForm1::SetTitle(const QString& text) {
+  setWindowTitle(text);
+}
+
+void TForm1::ShowNotice(const QString& text) {
+  // Not owned by the window, so the system centres it on the screen.
+  QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok);
+  box.setObjectName("NoticeBox");
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+}
+
+void TForm1::ReportSaveFailure() {
+  QMessageBox box(QMessageBox::Information, QStringLiteral("情報"),
+                  QStringLiteral("保存できませんでした"), QMessageBox::Ok, this);
+  box.setObjectName("SaveFailureBox");
+  box.exec();
+}
+
+void TForm1::PumpEvents() {
+  QCoreApplication::processEvents();
+}
+
+// Buttons and menu ---------------------------------------------------------
+
+void TForm1::SB_PPClick() {
+  ButtonBusy busy(SB_PP);
+  PreviousPage(*state_, *this);
+}
+
+void TForm1::SB_NPClick() {
+  ButtonBusy busy(SB_NP);
+  NextPage(*state_, *this);
+}
+
+void TForm1::SB_RDClick() {
+  if (state_->CurrentPath.isEmpty())
+    return;
+  ButtonBusy busy(SB_RD);
+  ReloadPage(*state_, *this);
+}
+
+void TForm1::SB_WRClick() {
+  if (state_->CurrentPath.isEmpty())
+    return;
+  ButtonBusy busy(SB_WR);
+  OverwritePage(*state_, *this);
+}
+
+void TForm1::SB_NMClick() {
+  ButtonBusy busy(SB_NM);
+  NormalizePage(*state_, *this);
+}
+
+template <class Batch>
+void TForm1::RunBatch(Batch&& batch) {
+  struct CloseWhenDone {
+    TForm1* Form;
+    ~CloseWhenDone() {
+      if (Form->closeRequested_)
+        QTimer::singleShot(0, Form, &QWidget::close);
+    }
+  } closeWhenDone{this};
+  batch();
+}
+
+void TForm1::SB_ALClick() {
+  RunBatch([&] { TrimAllLeftRight(*state_, *this, false); });
+}
+
+void TForm1::SB_ANClick() {
+  RunBatch([&] { TrimAllLeftRight(*state_, *this, true); });
+}
+
+void TForm1::mAllTandBClick() {
+  RunBatch([&] { TrimAllTopBottom(*state_, *this); });
+}
+
+void TForm1::LockCommands() {
+  batchRunning_ = true;
+  cancelRequested_ = false;
+  for (QAction* item : LockedMenuItems())
+    item->setEnabled(false);
+  Image2->setEnabled(false);
+  for (QToolButton* b : CommandButtons()) {
+    b->setEnabled(false);
+    b->hide();
+  }
+  BatchProgress->setValue(0);
+  BatchProgress->show();
+}
+
+void TForm1::UnlockCommands() {
+  for (QAction* item : LockedMenuItems())
+    item->setEnabled(true);
+  Image2->setEnabled(true);
+  BatchProgress->hide();
+  for (QToolButton* b : CommandButtons()) {
+    b->setEnabled(true);
+    b->show();
+  }
+  batchRunning_ = false;
+}
+
+void TForm1::ShowBatchProgress(int pagesDone, int pageCount) {
+  BatchProgress->setMaximum(pageCount);
+  BatchProgress->setValue(pagesDone);
+}
+
+bool TForm1::BatchCancelRequested() const {
+  return cancelRequested_;
+}
+
+void TForm1::mLandRClick() {
+  TrimLeftAndRight(*state_, *this);
+}
+
+void TForm1::mDelPageClick() {
+  DeletePage(*state_, *this);
+}
+
+QPoint TForm1::MenuPointInView() const {
+  return MapViewToImage(Image2->mapFromGlobal(menuPoint_));
+}
+
+void TForm1::mRtoLClick() {
+  const QPoint p = MenuPointInView();
+  TrimRightAtPoint(*state_, *this, p.x(), p.y());
+}
+
+void TForm1::mLtoRClick() {
+  const QPoint p = MenuPointInView();
+  TrimLeftAtPoint(*state_, *this, p.x(), p.y());
+}
+
+void TForm1::mTtoBClick() {
+  const QPoint p = MenuPointInView();
+  TrimTopAtPoint(*state_, *this, p.x(), p.y());
+}
+
+void TForm1::mBtoTClick() {
+  const QPoint p = MenuPointInView();
+  TrimBottomAtPoint(*state_, *this, p.x(), p.y());
+}
+
+void TForm1::OpenContextMenu(QPoint globalPoint) {
+  menuPoint_ = globalPoint;
+  PopupMenu1->popup(globalPoint);
+}
+
+// Pointer, drop and keys ----------------------------------------------------
+
+void TForm1::Image2MouseDown(QPoint point) {
+  if (state_)
+    state_->MouseDownPoint = point;
+}
+
+void TForm1::Image2DblClick() {
+  if (!state_ || !SB_RD->isEnabled())
+    return;
+  const QPoint p = MapViewToImage(state_->MouseDownPoint);
+  TrimSideAtPoint(*state_, *this, p.x(), p.y());
+}
+
+QPoint TForm1::MapViewToImage(QPoint viewPoint) const {
+  const PageRaster& page = state_->AnalysisPage;
+  return pagetrim::MapViewToImage(viewPoint, page.Width(), page.Height(), Image2->width(),
+                                  Image2->height());
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!batchRunning_ && event->mimeData()->hasUrls())
+    event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    // Anything but a local file counts as an item that is not a page.
+    paths.append(url.isLocalFile() ? url.toLocalFile() : QString());
+  }
+  event->acceptProposedAction();
+  OnDrop(paths);
+}
+
+void TForm1::OnDrop(const QStringList& paths) {
+  // A new page set in the middle of a batch would pull its pages away.
+  if (!state_ || batchRunning_)
+    return;
+  state_->CurrentPath.clear();
+  if (paths.size() == 1 && !paths.front().isEmpty()) {
+    Guarded([&] {
+      if (!OpenPageSet(*state_, *this, QFileInfo(paths.front()).absoluteFilePath()))
+        return;
+      Image2->AttachContextMenu(true);
+      for (QToolButton* b : {SB_AL, SB_AN, SB_NM, SB_RD, SB_WR})
+        b->setEnabled(true);
+      const bool several = state_->PageList.Count() >= 2;
+      SB_NP->setEnabled(several);
+      SB_PP->setEnabled(several);
+    });
+  }
+  Panel2->setFocus();
+}
+
+void TForm1::OnShortcutKey(int key) {
+  // Between two pages of a batch a shortcut would change the rasters the
+  // batch is working on.
+  if (batchRunning_)
+    return;
+  Panel2->setFocus();
+  if (!state_ || state_->PageList.IsEmpty())
+    return;
+  Guarded([&] {
+    switch (key) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        SB_NMClick();
+        break;
+      case Qt::Key_Left:
+        SB_PPClick();
+        break;
+      case Qt::Key_Up:
+        SB_RDClick();
+        break;
+      case Qt::Key_Right:
+        SB_NPClick();
+        break;
+      case Qt::Key_Down:
+        SB_WRClick();
+        break;
+      default:
+        break;
+    }
+  });
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+    return false;
+  auto* widget = static_cast<QWidget*>(watched);
+  // Only presses meant for this window's own controls count: not those of an
+  // open menu or message box. A key event that a control ignores travels on
+  // to its parents; only its first receiver is taken.
+  if (widget->window() != this || QApplication::activePopupWidget() != nullptr)
+    return false;
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal != nullptr && modal != this)
+    return false;
+  QWidget* focus = QApplication::focusWidget();
+  if (widget != (focus != nullptr && focus->window() == this ? focus : this))
+    return false;
+
+  const int key = static_cast<QKeyEvent*>(event)->key();
+  if (batchRunning_) {
+    if (key == Qt::Key_Escape)
+      cancelRequested_ = true;
+    return false;
+  }
+  switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+      OnShortcutKey(key);
+      break;
+    default:
+      break;
+  }
+  return false;  // the control still gets the key
+}
+
+}  // namespace pagetrim

@@ -1,0 +1,150 @@
+// TForm1: the main window, its controls, and the PageWindow the editing
+// commands talk to.
+#pragma once
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QToolButton>
+#include <QWidget>
+#include <memory>
+
+#include "edit_state.h"
+#include "image_view.h"
+#include "page_window.h"
+
+namespace pagetrim {
+
+class TForm1 : public QWidget, public PageWindow {
+  Q_OBJECT
+
+ public:
+  // settingsPath: the settings file; empty uses the one beside the executable.
+  explicit TForm1(const QString& settingsPath = QString(), QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Controls, named as they are known everywhere else.
+  QFrame* Panel1;
+  ImageView* Image1;
+  QFrame* Panel2;
+  ImageView* Image2;
+  QWidget* Panel3;
+  QRadioButton* RB_1;
+  QRadioButton* RB_2;
+  QLabel* Label1;
+  QLineEdit* Edit1;
+  QToolButton* SB_AL;
+  QToolButton* SB_AN;
+  QToolButton* SB_PP;
+  QToolButton* SB_RD;
+  QToolButton* SB_NP;
+  QToolButton* SB_NM;
+  QToolButton* SB_WR;
+  QMenu* PopupMenu1;
+  QAction* mLandR;
+  QAction* N2;
+  QAction* mDelPage;
+  QAction* N1;
+  QAction* mRtoL;
+  QAction* mLtoR;
+  QAction* mTtoB;
+  QAction* mBtoT;
+  QAction* N3;
+  QAction* mAllTandB;
+  // Takes the place of the command buttons while a batch runs.
+  QProgressBar* BatchProgress;
+
+  // The editing state; null once the window has closed.
+  EditState* State() { return state_.get(); }
+  const QString& SettingsPath() const { return settingsPath_; }
+  // The screen point where the context menu was last opened.
+  QPoint MenuPoint() const { return menuPoint_; }
+
+  // Opens paths as a drop of them would: exactly one page file, else nothing.
+  void OnDrop(const QStringList& paths);
+  // Runs the button of one of the five shortcut keys.
+  void OnShortcutKey(int key);
+  void LayoutPanels();
+  QPoint MapViewToImage(QPoint viewPoint) const;
+
+  // PageWindow
+  QString ThresholdText() const override;
+  bool GrayChosen() const override;
+  void ShowLeft(const PageRaster& raster) override;
+  void ShowRight(const PageRaster& raster) override;
+  void SetTitle(const QString& text) override;
+  void ShowNotice(const QString& text) override;
+  void ReportSaveFailure() override;
+  void PumpEvents() override;
+  void LockCommands() override;
+  void UnlockCommands() override;
+  void ShowBatchProgress(int pagesDone, int pageCount) override;
+  bool BatchCancelRequested() const override;
+  bool BatchRunning() const { return batchRunning_; }
+
+  void ReadIniFile();
+  void WriteIniFile();
+
+  // Handlers.
+  void SB_PPClick();
+  void SB_NPClick();
+  void SB_RDClick();
+  void SB_WRClick();
+  void SB_NMClick();
+  void SB_ALClick();
+  void SB_ANClick();
+  void mLandRClick();
+  void mDelPageClick();
+  void mRtoLClick();
+  void mLtoRClick();
+  void mTtoBClick();
+  void mBtoTClick();
+  void mAllTandBClick();
+  void Image2MouseDown(QPoint point);
+  void Image2DblClick();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void CreateControls();
+  void CreateMenu();
+  void ConnectHandlers();
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+  QToolButton* MakeButton(const char* name, const QString& caption, QRect geometry);
+  QAction* MakeAction(const char* name, const QString& caption);
+  void OpenContextMenu(QPoint globalPoint);
+  // The view point of the context menu, in Image2's coordinates.
+  QPoint MenuPointInView() const;
+  // Runs a handler; an error it raises ends it and is shown in the error box.
+  template <class Handler>
+  void Guarded(Handler&& handler);
+  // Runs a batch; a close asked for meanwhile happens once it has ended.
+  template <class Batch>
+  void RunBatch(Batch&& batch);
+  QList<QToolButton*> CommandButtons() const;
+  QList<QAction*> LockedMenuItems() const;
+
+  std::unique_ptr<EditState> state_;
+  QString settingsPath_;
+  QPoint menuPoint_;
+  bool shown_ = false;
+  // The outer size asked for by the settings file, applied once the window
+  // frame's size is known.
+  QSize pendingOuterSize_;
+  bool batchRunning_ = false;
+  bool cancelRequested_ = false;
+  bool closeRequested_ = false;
+};
+
+}  // namespace pagetrim
