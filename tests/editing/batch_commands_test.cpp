@@ -1,0 +1,201 @@
+// The batches over folders of real page files.
+#include "batch_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <cmath>
+
+#include "page_codec.h"
+#include "page_commands.h"
+#include "recording_page_window.h"
+#include "sample_pages.h"
+#include "trim_commands.h"
+
+namespace pagetrim {
+namespace {
+
+using test::RecordingPageWindow;
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct PageSpec {
+  const char* Name;
+  int Width, Height;
+  SampleMargins Margins;
+  float Dpi;
+};
+
+class Batches : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+  QString Path(const char* name) const { return dir_.path() + "/" + name; }
+
+  void Write(const std::vector<PageSpec>& pages) {
+    unsigned seed = 7;
+    for (const PageSpec& p : pages) {
+      const PageRaster page = MakeSamplePage(p.Width, p.Height, p.Margins, seed++, true);
+      ASSERT_TRUE(WriteSamplePage(Path(p.Name), page, p.Dpi)) << p.Name;
+    }
+  }
+
+  // What the given trims make of one page on its own, outside any batch.
+  template <class Trim>
+  PageRaster Expected(const char* name, Trim&& trim) {
+    EditState alone;
+    RecordingPageWindow window;
+    EXPECT_TRUE(OpenPageSet(alone, window, Path(name)));
+    trim(alone, window);
+    return std::move(alone.WorkingPage);
+  }
+
+  void Open(const char* name) { ASSERT_TRUE(OpenPageSet(state_, window_, Path(name))); }
+
+  QTemporaryDir dir_;
+  EditState state_;
+  RecordingPageWindow window_;
+};
+
+const std::vector<PageSpec> Book = {
+    {"p1.png", 300, 420, {31, 40, 22, 17}, 300},
+    {"p2.jpg", 280, 400, {60, 12, 45, 30}, 72},
+    {"p3.png", 420, 300, {5, 50, 70, 8}, 96},
+    {"p4.jpg", 310, 410, {0, 9, 3, 0}, 600},
+};
+
+TEST_F(Batches, LeftRightWritesEveryPageAsTrimmedAloneAndReturnsToTheStartPage) {
+  Write(Book);
+  std::vector<PageRaster> expected;
+  for (const PageSpec& p : Book) {
+    expected.push_back(Expected(p.Name, [](EditState& s, PageWindow& w) {
+      TrimLeftMargin(s, w, 0, 10);
+      TrimRightMargin(s, w, s.AnalysisPage.Width() - 1, 10);
+    }));
+  }
+  // PNG pages are exact: the right trim cuts the last ink column too.
+  EXPECT_EQ(expected[0].Width(), 300 - 31 - 22 - 1);
+
+  Open("p3.png");
+  TrimAllLeftRight(state_, window_, false);
+
+  for (std::size_t i = 0; i < Book.size(); ++i) {
+    SCOPED_TRACE(Book[i].Name);
+    PageRaster saved;
+    const PageResolution dpi = LoadPage(Path(Book[i].Name), saved);
+    EXPECT_EQ(saved.Width(), expected[i].Width());
+    EXPECT_EQ(saved.Height(), Book[i].Height);
+    EXPECT_FLOAT_EQ(dpi.X, std::max(Book[i].Dpi, 144.0f));
+  }
+  EXPECT_EQ(state_.CurrentIndex, 2);
+  EXPECT_EQ(state_.CurrentPath, Path("p3.png"));
+  EXPECT_EQ(state_.OriginalPage.Width(), expected[2].Width());  // fresh from the file
+  EXPECT_EQ(window_.Locks, 1);
+  EXPECT_EQ(window_.Unlocks, 1);
+  EXPECT_EQ(window_.Pumps, 4);
+  EXPECT_EQ(window_.Progress.back(), std::make_pair(4, 4));
+  EXPECT_EQ(window_.SaveFailureReports, 0);
+}
+
+TEST_F(Batches, WithNormaliseEveryPageGetsTheRatioOfItsOwnHeight) {
+  Write(Book);
+  Open("p1.png");
+  TrimAllLeftRight(state_, window_, true);
+  for (const PageSpec& p : Book) {
+    SCOPED_TRACE(p.Name);
+    PageRaster saved;
+    LoadPage(Path(p.Name), saved);
+    const int tw = int(std::trunc((p.Height + 1) * 0.707));
+    // Landscape and square pages become spreads of two pages.
+    const bool portrait = p.Width - p.Margins.Left - p.Margins.Right - 1 < p.Height;
+    EXPECT_EQ(saved.Width(), portrait ? tw : 2 * tw);
+  }
+}
+
+TEST_F(Batches, OnePageFolderIsTrimmedSavedAndShownAgain) {
+  Write({Book[0]});
+  Open("p1.png");
+  TrimAllLeftRight(state_, window_, false);
+  PageRaster saved;
+  LoadPage(Path("p1.png"), saved);
+  EXPECT_EQ(saved.Width(), 300 - 31 - 22 - 1);
+  EXPECT_EQ(state_.WorkingPage.Width(), saved.Width());
+  EXPECT_FALSE(window_.Locked);
+}
+
+TEST_F(Batches, ADamagedPageIsLeftUntouchedAndTheRestAreProcessed) {
+  Write({Book[0], Book[1]});
+  {
+    const QByteArray good = ReadAll(Path("p1.png"));
+    QFile damaged(Path("p15.png"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(good.left(good.size() / 2));  // cut off halfway, as by a failed copy
+  }
+  const QByteArray before = ReadAll(Path("p15.png"));
+  Open("p1.png");
+  TrimAllLeftRight(state_, window_, true);
+  EXPECT_EQ(ReadAll(Path("p15.png")), before);
+  EXPECT_EQ(window_.SaveFailureReports, 1);
+  PageRaster saved;
+  LoadPage(Path("p2.jpg"), saved);
+  EXPECT_NE(saved.Width(), 280);
+}
+
+TEST_F(Batches, TopBottomSamplesInTheRememberedColumn) {
+  const std::vector<PageSpec> pages = {
+      {"a1.png", 300, 400, {20, 33, 20, 30}, 300},
+      {"a2.png", 120, 400, {20, 12, 20, 50}, 300},  // narrower than the sample column
+      {"a3.png", 260, 380, {20, 0, 20, 0}, 300},
+  };
+  Write(pages);
+  const auto topAndBottom = [](EditState& s, PageWindow& w) {
+    s.SampleColumn = 200;
+    TrimTopMargin(s, w, 0, s.SampleColumn);
+    TrimBottomMargin(s, w, s.AnalysisPage.Height() - 1, s.SampleColumn);
+  };
+  const int first = Expected("a1.png", topAndBottom).Height();
+  const int third = Expected("a3.png", topAndBottom).Height();
+  Open("a1.png");
+  TrimTopAtPoint(state_, window_, 200, -5);  // refused, but remembers column 200
+  ASSERT_EQ(state_.SampleColumn, 200);
+  TrimAllTopBottom(state_, window_);
+
+  PageRaster saved;
+  LoadPage(Path("a1.png"), saved);
+  EXPECT_EQ(saved.Height(), first);
+  EXPECT_LT(saved.Height(), 400 - 33);
+  EXPECT_EQ(saved.Width(), 300);
+  // Sampled outside the page every row counts as ink: only the last row goes.
+  LoadPage(Path("a2.png"), saved);
+  EXPECT_EQ(saved.Height(), 399);
+  LoadPage(Path("a3.png"), saved);
+  EXPECT_EQ(saved.Height(), third);
+  EXPECT_EQ(state_.SampleColumn, 200);
+}
+
+TEST_F(Batches, CancelStopsAfterThePageInHand) {
+  Write(Book);
+  const QByteArray third = ReadAll(Path("p3.png"));
+  const QByteArray fourth = ReadAll(Path("p4.jpg"));
+  Open("p4.jpg");
+  window_.OnPump = [&] {
+    if (window_.Pumps == 2)
+      window_.CancelRequested = true;
+  };
+  TrimAllLeftRight(state_, window_, false);
+  EXPECT_EQ(window_.Pumps, 2);
+  PageRaster saved;
+  LoadPage(Path("p2.jpg"), saved);
+  EXPECT_LT(saved.Width(), 280);              // done
+  EXPECT_EQ(ReadAll(Path("p3.png")), third);  // untouched
+  EXPECT_EQ(ReadAll(Path("p4.jpg")), fourth);
+  EXPECT_EQ(state_.CurrentIndex, 3);  // the start page, shown again
+  EXPECT_EQ(state_.WorkingPage.Width(), 310);
+  EXPECT_FALSE(window_.Locked);
+}
+
+}  // namespace
+}  // namespace pagetrim
