@@ -87,7 +87,7 @@ class RowLines {
   RowLines(const PageRaster& page, ColourValue background) : page_(page), background_(background) {
     if (IsPixelColour(background) && page.Width() > 0) {
       const StoredPixel pixel(background);
-      blankRow_.resize(page.Stride());
+      blankRow_.resize(page.RowBytes());
       for (std::size_t i = 0; i < blankRow_.size(); i += PageRaster::BytesPerPixel) {
         blankRow_[i] = pixel.Blue;
         blankRow_[i + 1] = pixel.Green;

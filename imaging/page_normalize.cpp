@@ -32,7 +32,7 @@ void CentreOnCanvas(PageRaster& page, int targetWidth) {
   canvas.ResetForOverwrite(targetWidth, height);
   for (int y = 0; y < height && targetWidth > 0; ++y) {
     std::uint8_t* dest = canvas.Row(y);
-    const std::uint8_t* src = page.Row(y);
+    const std::uint8_t* src = std::as_const(page).Row(y);
     std::memset(dest, 0xFF, std::size_t(first) * Bpp);
     int x = first;
     if (x < end && x == left) {

@@ -160,7 +160,7 @@ PngLayout Classify(const PageRaster& raster) {
   unsigned middle = 0;
   for (int y = 0; y < raster.Height(); ++y) {
     const std::uint8_t* p = raster.Row(y);
-    const std::uint8_t* end = p + raster.Stride();
+    const std::uint8_t* end = p + raster.RowBytes();
     unsigned difference = 0;
     for (; p != end; p += 3) {
       difference |= unsigned(p[0] ^ p[1]) | unsigned(p[1] ^ p[2]);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -182,6 +183,88 @@ TEST(PageRasterTest, EmptySourceLeavesAnalysisImagesAlone) {
   MakeAnalysisImages(PageRaster(), gray, binary, 128);
   EXPECT_EQ(gray.PixelAt(1, 1), NumberedAt(1, 1));
   EXPECT_EQ(binary.PixelAt(0, 1), NumberedAt(0, 1));
+}
+
+TEST(PageRasterTest, AnalysisImagesMatchAPlainReferenceForEverySum) {
+  // Widths that end in every position of a vector block, with every channel
+  // sum from 0 to 765 somewhere in the rows.
+  for (int width : {1, 15, 31, 33, 255, 766}) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    PageRaster source(width, 3);
+    for (int y = 0; y < 3; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const int sum = (x * 3 + y * 257) % 766;
+        Put(source, x, y, std::uint8_t(std::min(sum, 255)),
+            std::uint8_t(std::clamp(sum - 255, 0, 255)), std::uint8_t(std::max(sum - 510, 0)));
+      }
+    }
+    for (int threshold : {-1, 0, 1, 100, 128, 255, 256, 300}) {
+      PageRaster gray(width, 3), binary(width, 3);
+      MakeAnalysisImages(source, gray, binary, threshold);
+      for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < width; ++x) {
+          const std::uint8_t* p = source.Row(y) + x * 3;
+          const int g = (p[0] + p[1] + p[2]) / 3;
+          ASSERT_EQ(gray.PixelAt(x, y), MakeColour(g, g, g)) << x << "," << y;
+          ASSERT_EQ(binary.PixelAt(x, y), g < threshold ? 0 : White) << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
+// Copies share their pixels until one is written; none of that may show.
+TEST(PageRasterTest, CopiesAndCropsNeverChangeEachOther) {
+  const PageRaster original = Numbered(6, 5);
+  PageRaster copy;
+  copy.AssignFrom(original);
+  Put(copy, 0, 0, 1, 2, 3);
+  EXPECT_EQ(original.PixelAt(0, 0), NumberedAt(0, 0));
+  EXPECT_EQ(copy.PixelAt(0, 0), MakeColour(1, 2, 3));
+
+  // A crop of a shared page, written afterwards, leaves the other as it was.
+  PageRaster cropped = original;
+  cropped.CropLeft(2);
+  cropped.CropTop(1);
+  cropped.SetWidth(3);
+  cropped.SetHeight(3);
+  Put(cropped, 0, 0, 9, 9, 9);
+  EXPECT_EQ(cropped.PixelAt(0, 0), MakeColour(9, 9, 9));
+  EXPECT_EQ(cropped.PixelAt(2, 2), NumberedAt(4, 3));
+  EXPECT_EQ(original.PixelAt(2, 1), NumberedAt(2, 1));
+  EXPECT_EQ(original.Width(), 6);
+
+  // Growing a cropped raster keeps its pixels and whitens the rest.
+  PageRaster grown = original;
+  grown.CropLeft(4);
+  grown.SetWidth(4);
+  grown.SetHeight(6);
+  EXPECT_EQ(grown.PixelAt(1, 4), NumberedAt(5, 4));
+  EXPECT_EQ(grown.PixelAt(2, 0), White);
+  EXPECT_EQ(grown.PixelAt(0, 5), White);
+
+  // Overwriting a shared raster, as a decoder does, leaves its copies alone.
+  PageRaster decoded = original;
+  decoded.ResetForOverwrite(2, 2);
+  for (int y = 0; y < 2; ++y)
+    std::fill_n(decoded.Row(y), decoded.RowBytes(), std::uint8_t(0));
+  EXPECT_EQ(original.PixelAt(1, 1), NumberedAt(1, 1));
+
+  // Drawing and copying from a raster that shares this one's pixels.
+  PageRaster self = original;
+  self.CopyRect({1, 0, 6, 5}, self, {0, 0, 5, 5});
+  EXPECT_EQ(self.PixelAt(1, 2), NumberedAt(0, 2));
+  EXPECT_EQ(self.PixelAt(0, 2), NumberedAt(0, 2));
+  EXPECT_EQ(original.PixelAt(1, 2), NumberedAt(1, 2));
+  PageRaster small = Numbered(2, 2);
+  PageRaster drawn = original;
+  drawn.DrawOver(small);
+  EXPECT_EQ(drawn.PixelAt(1, 1), NumberedAt(1, 1));
+  Put(small, 0, 0, 5, 5, 5);
+  drawn.DrawOver(small);
+  EXPECT_EQ(drawn.PixelAt(0, 0), MakeColour(5, 5, 5));
+  EXPECT_EQ(drawn.PixelAt(5, 4), NumberedAt(5, 4));
+  EXPECT_EQ(original.PixelAt(0, 0), NumberedAt(0, 0));
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ PageRaster NoisePage(int width, int height, unsigned seed) {
   std::mt19937 random(seed);
   for (int y = 0; y < height; ++y) {
     std::uint8_t* row = raster.Row(y);
-    for (std::size_t i = 0; i < raster.Stride(); ++i)
+    for (std::size_t i = 0; i < raster.RowBytes(); ++i)
       row[i] = std::uint8_t(random());
   }
   return raster;
