@@ -11,6 +11,7 @@
 #include <new>
 
 #include "codecs.h"
+#include "page_files.h"
 
 namespace pagetrim {
 
@@ -49,11 +50,8 @@ bool EncodedBytes::Append(const void* bytes, std::size_t count) {
 
 namespace {
 
-// The extension is the file name's text from its last "." on.
 bool IsPngPath(const QString& path) {
-  const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-  return dot >= 0 && name.mid(dot).toUpper() == QLatin1String(".PNG");
+  return FileExtension(path).toUpper() == u".PNG";
 }
 
 float SaveDpi(float dpi) {

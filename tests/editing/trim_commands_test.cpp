@@ -11,28 +11,15 @@
 #include <string>
 
 #include "editing/recording_page_window.h"
+#include "support/margin_reference.h"
 
 namespace pagetrim {
 namespace {
 
-using test::RecordingPageWindow;
+using namespace test;
 
 constexpr ColourValue White = 0xFFFFFF;
 constexpr ColourValue Black = 0;
-
-void Put(PageRaster& page, int x, int y, ColourValue colour) {
-  std::uint8_t* p = page.Row(y) + x * 3;
-  p[0] = std::uint8_t(colour >> 16);
-  p[1] = std::uint8_t(colour >> 8);
-  p[2] = std::uint8_t(colour);
-}
-
-void Block(PageRaster& page, int left, int top, int right, int bottom, ColourValue colour) {
-  for (int y = top; y < bottom; ++y) {
-    for (int x = left; x < right; ++x)
-      Put(page, x, y, colour);
-  }
-}
 
 // Every pixel distinct-ish, so that a shifted or misplaced copy shows.
 PageRaster Patterned(int width, int height) {
@@ -65,58 +52,6 @@ void ExpectSamePixels(const PageRaster& actual, const PageRaster& expected) {
   EXPECT_EQ(wrong, 0) << "pixels differ";
 }
 
-bool RefColumnInk(const PageRaster& page, int column, ColourValue background) {
-  for (int y = 0; y < page.Height(); ++y) {
-    if (page.PixelAt(column, y) != background)
-      return true;
-  }
-  return false;
-}
-
-bool RefRowInk(const PageRaster& page, int row, ColourValue background) {
-  for (int x = 0; x < page.Width(); ++x) {
-    if (page.PixelAt(x, row) != background)
-      return true;
-  }
-  return false;
-}
-
-// The walks as plain loops: strides of 20 until ink, one stride back when
-// that stays inside the page, then one line at a time. {cursor, ink found}.
-std::pair<int, bool> RefForward(const std::function<bool(int)>& ink, int count, int start) {
-  int cursor = start;
-  while (cursor < count) {
-    if (ink(cursor)) {
-      if (cursor - 20 >= 0)
-        cursor -= 20;
-      break;
-    }
-    cursor += 20;
-  }
-  for (; cursor < count; ++cursor) {
-    if (ink(cursor))
-      return {cursor, true};
-  }
-  return {cursor, false};
-}
-
-std::pair<int, bool> RefBackward(const std::function<bool(int)>& ink, int count, int start) {
-  int cursor = start;
-  while (cursor >= 0) {
-    if (ink(cursor)) {
-      if (cursor + 20 < count)
-        cursor += 20;
-      break;
-    }
-    cursor -= 20;
-  }
-  for (; cursor >= 0; --cursor) {
-    if (ink(cursor))
-      return {cursor, true};
-  }
-  return {cursor, false};
-}
-
 enum class Side { Left, Right, Top, Bottom };
 
 const char* SideName(Side side) {
@@ -143,7 +78,7 @@ ExpectedTrim RefTrim(const EditState& state, Side side, int start, int sample) {
   e.Background = columns ? analysis.PixelAt(start, sample) : analysis.PixelAt(sample, start);
   auto columnInk = [&](int c) { return RefColumnInk(analysis, c, e.Background); };
   auto rowInk = [&](int r) { return RefRowInk(analysis, r, e.Background); };
-  std::pair<int, bool> scan;
+  MarginScan scan;
   switch (side) {
     case Side::Left:
       scan = RefForward(columnInk, width, start);

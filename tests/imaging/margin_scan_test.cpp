@@ -9,69 +9,12 @@
 #include <random>
 #include <string>
 
+#include "support/margin_reference.h"
+
 namespace pagetrim {
 namespace {
 
-bool RefColumnInk(const PageRaster& page, int column, ColourValue background) {
-  for (int y = 0; y < page.Height(); ++y) {
-    if (page.PixelAt(column, y) != background)
-      return true;
-  }
-  return false;
-}
-
-bool RefRowInk(const PageRaster& page, int row, ColourValue background) {
-  for (int x = 0; x < page.Width(); ++x) {
-    if (page.PixelAt(x, row) != background)
-      return true;
-  }
-  return false;
-}
-
-// Strides of 20 until ink, one stride back if that stays at or after line 0,
-// then one line at a time.
-MarginScan RefForward(const std::function<bool(int)>& ink, int count, int start) {
-  int cursor = start;
-  while (cursor < count) {
-    if (ink(cursor)) {
-      if (cursor - 20 >= 0)
-        cursor -= 20;
-      break;
-    }
-    cursor += 20;
-  }
-  while (cursor < count) {
-    if (ink(cursor))
-      return {cursor, true};
-    ++cursor;
-  }
-  return {cursor, false};
-}
-
-MarginScan RefBackward(const std::function<bool(int)>& ink, int count, int start) {
-  int cursor = start;
-  while (cursor >= 0) {
-    if (ink(cursor)) {
-      if (cursor + 20 < count)
-        cursor += 20;
-      break;
-    }
-    cursor -= 20;
-  }
-  while (cursor >= 0) {
-    if (ink(cursor))
-      return {cursor, true};
-    --cursor;
-  }
-  return {cursor, false};
-}
-
-void Put(PageRaster& page, int x, int y, ColourValue colour) {
-  std::uint8_t* p = page.Row(y) + x * 3;
-  p[0] = std::uint8_t(colour >> 16);
-  p[1] = std::uint8_t(colour >> 8);
-  p[2] = std::uint8_t(colour);
-}
+using namespace test;
 
 PageRaster Filled(int width, int height, ColourValue colour) {
   PageRaster page(width, height);
@@ -80,13 +23,6 @@ PageRaster Filled(int width, int height, ColourValue colour) {
       Put(page, x, y, colour);
   }
   return page;
-}
-
-void Block(PageRaster& page, int left, int top, int right, int bottom, ColourValue colour) {
-  for (int y = top; y < bottom; ++y) {
-    for (int x = left; x < right; ++x)
-      Put(page, x, y, colour);
-  }
 }
 
 constexpr ColourValue White = 0xFFFFFF;
