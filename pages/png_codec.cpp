@@ -19,6 +19,8 @@ namespace pagetrim::codecs {
 
 namespace {
 
+constexpr int PngCompressionLevel = 3;
+
 constexpr double MetresPerInch = 0.0254;
 
 [[noreturn]] void FailPng(png_structp png, png_const_charp) {
@@ -213,6 +215,10 @@ bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, fl
   png_set_IHDR(png, info, width, height, bitDepth, colourType, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_pHYs(png, info, PpmFromDpi(dpiX), PpmFromDpi(dpiY), PNG_RESOLUTION_METER);
+  // zlib's default level spends 2.5 s on a noisy colour A4 page at 300 dpi;
+  // level 3 takes 1 s for a file about a tenth larger. Bitonal pages, the
+  // usual PNG scans, are small and quick at any level.
+  png_set_compression_level(png, PngCompressionLevel);
   png_write_info(png, info);
 
   if (layout == PngLayout::Colour) {
