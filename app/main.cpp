@@ -1,30 +1,9 @@
-// pagetrim: start-up, the application object, and the event loop.
-#include <QApplication>
+// pagetrim: start-up and the event loop.
 #include <QCommandLineParser>
 
-#include "error_box.h"
 #include "main_window.h"
+#include "pagetrim_application.h"
 #include "pagetrim_version.h"
-
-namespace pagetrim {
-
-// Any error that escapes an event handler ends that handler and is shown in
-// the standard error box; the program then goes on with the next event.
-class PagetrimApplication : public QApplication {
- public:
-  using QApplication::QApplication;
-
-  bool notify(QObject* receiver, QEvent* event) override {
-    try {
-      return QApplication::notify(receiver, event);
-    } catch (const std::exception& error) {
-      ShowErrorBox(ErrorMessage(error));
-    }
-    return false;
-  }
-};
-
-}  // namespace pagetrim
 
 int main(int argc, char* argv[]) {
   pagetrim::PagetrimApplication app(argc, argv);

@@ -63,7 +63,8 @@ class PageRaster {
 
   // Row access for the pixel loops and the codecs: a row's RowBytes() bytes
   // are contiguous, but rows need not follow each other directly. Row() for
-  // writing first gives this raster pixels of its own.
+  // writing first gives this raster pixels of its own; the pointer is good
+  // for writing only until the raster is next copied, resized or cropped.
   std::size_t RowBytes() const { return std::size_t(width_) * BytesPerPixel; }
   std::uint8_t* Row(int y) {
     MakeUnique();

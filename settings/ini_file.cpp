@@ -3,21 +3,21 @@
 
 #include <QFile>
 #include <QSaveFile>
-#include <QStringConverter>
-#include <QTextStream>
 
 namespace pagetrim {
 
 namespace {
 
-bool IsHeader(const QString& line) {
-  const QString t = line.trimmed();
-  return t.startsWith(u'[') && t.endsWith(u']');
+const QByteArray Utf8ByteOrderMark("\xEF\xBB\xBF");
+
+bool IsHeader(const QByteArray& line) {
+  const QByteArray t = line.trimmed();
+  return t.startsWith('[') && t.endsWith(']');
 }
 
-QString HeaderName(const QString& line) {
-  const QString t = line.trimmed();
-  return t.mid(1, t.size() - 2).trimmed();
+QString HeaderName(const QByteArray& line) {
+  const QByteArray t = line.trimmed();
+  return QString::fromUtf8(t.mid(1, t.size() - 2)).trimmed();
 }
 
 }  // namespace
@@ -26,13 +26,19 @@ IniFile::IniFile(QString path) : path_(std::move(path)) {}
 
 void IniFile::Load() {
   lines_.clear();
+  crlf_ = false;
+  byteOrderMark_ = false;
   QFile file(path_);
   if (!file.open(QIODevice::ReadOnly))
     return;
-  QString text = QString::fromUtf8(file.readAll());
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(u'\r', u'\n');
-  lines_ = text.split(u'\n');
+  QByteArray text = file.readAll();
+  if (text.startsWith(Utf8ByteOrderMark)) {
+    byteOrderMark_ = true;
+    text.remove(0, Utf8ByteOrderMark.size());
+  }
+  crlf_ = text.contains("\r\n");
+  text.replace("\r\n", "\n");
+  lines_ = text.split('\n');
   if (!lines_.isEmpty() && lines_.last().isEmpty())
     lines_.removeLast();
 }
@@ -56,11 +62,11 @@ int IniFile::SectionEnd(int header) const {
 int IniFile::FindKey(int header, const QString& key) const {
   const int end = SectionEnd(header);
   for (int i = header + 1; i < end; ++i) {
-    const QString& line = lines_[i];
-    const qsizetype eq = line.indexOf(u'=');
-    if (eq < 0 || line.trimmed().startsWith(u';'))
+    const QByteArray& line = lines_[i];
+    const qsizetype eq = line.indexOf('=');
+    if (eq < 0 || line.trimmed().startsWith(';'))
       continue;
-    if (line.left(eq).trimmed().compare(key, Qt::CaseInsensitive) == 0)
+    if (QString::fromUtf8(line.left(eq)).trimmed().compare(key, Qt::CaseInsensitive) == 0)
       return i;
   }
   return -1;
@@ -73,16 +79,16 @@ QString IniFile::Value(const QString& section, const QString& key, const QString
   const int line = FindKey(header, key);
   if (line < 0)
     return fallback;
-  const QString& text = lines_[line];
+  const QByteArray& text = lines_[line];
   // Spaces around "=" belong to the file's layout, not to the value.
-  return text.mid(text.indexOf(u'=') + 1).trimmed();
+  return QString::fromUtf8(text.mid(text.indexOf('=') + 1)).trimmed();
 }
 
 void IniFile::SetValue(const QString& section, const QString& key, const QString& value) {
-  const QString entry = key + u'=' + value;
+  const QByteArray entry = (key + u'=' + value).toUtf8();
   int header = FindSection(section);
   if (header < 0) {
-    lines_.append(u'[' + section + u']');
+    lines_.append('[' + section.toUtf8() + ']');
     lines_.append(entry);
     return;
   }
@@ -102,10 +108,10 @@ bool IniFile::Save() const {
   QSaveFile file(path_);
   if (!file.open(QIODevice::WriteOnly))
     return false;
-  QByteArray bytes;
-  for (const QString& line : lines_) {
-    bytes += line.toUtf8();
-    bytes += '\n';
+  QByteArray bytes = byteOrderMark_ ? Utf8ByteOrderMark : QByteArray();
+  for (const QByteArray& line : lines_) {
+    bytes += line;
+    bytes += crlf_ ? "\r\n" : "\n";
   }
   if (file.write(bytes) != bytes.size()) {
     file.cancelWriting();

@@ -1,15 +1,16 @@
 // IniFile: the small INI text file that keeps the window's settings.
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 namespace pagetrim {
 
 // Reads and writes "key=value" lines under "[section]" headers. Section and
-// key names ignore case, values are kept exactly as written, and everything
-// it does not touch (other sections, other keys, comments) is written back
-// unchanged.
+// key names ignore case, values are UTF-8 text kept as written, and every
+// line it does not set (other sections, other keys, comments, text in other
+// encodings) is written back byte for byte, with the file's own line ends.
 class IniFile {
  public:
   explicit IniFile(QString path);
@@ -30,7 +31,9 @@ class IniFile {
   int SectionEnd(int header) const;
 
   QString path_;
-  QStringList lines_;
+  QList<QByteArray> lines_;  // without their line ends
+  bool crlf_ = false;        // the file ends its lines with CR LF
+  bool byteOrderMark_ = false;
 };
 
 // The settings file beside an executable: its name with the extension

@@ -256,15 +256,35 @@ void TForm1::showEvent(QShowEvent* event) {
     return;
   shown_ = true;
   FormShow();
-  if (pendingOuterSize_.isValid()) {
-    // The settings hold the outer size; the frame's size is only known once
-    // the window is on the screen.
-    QTimer::singleShot(0, this, [this] {
-      const QSize frame = frameGeometry().size() - size();
-      resize(pendingOuterSize_ - frame);
-      pendingOuterSize_ = QSize();
-    });
+}
+
+bool TForm1::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::WindowActivate:
+      ApplyOuterSizeOnceFramed();
+      break;
+    default:
+      break;
   }
+  return handled;
+}
+
+void TForm1::ApplyOuterSizeOnceFramed() {
+  if (!pendingOuterWidth_ && !pendingOuterHeight_)
+    return;
+  const QRect outer = frameGeometry();
+  const QSize frame = outer.size() - size();
+  if (frame == QSize(0, 0))
+    return;  // no frame yet, or none at all: client is outer
+  const QSize wanted(pendingOuterWidth_.value_or(outer.width()),
+                     pendingOuterHeight_.value_or(outer.height()));
+  pendingOuterWidth_.reset();
+  pendingOuterHeight_.reset();
+  resize(wanted - frame);
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {
@@ -310,8 +330,10 @@ void TForm1::ReadIniFile() {
   if (left || top)
     move(left.value_or(x()), top.value_or(y()));
   if (height || width) {
-    pendingOuterSize_ = QSize(width.value_or(this->width()), height.value_or(this->height()));
-    resize(pendingOuterSize_);
+    // Until the frame is known the outer size is the best guess for the client.
+    pendingOuterWidth_ = width;
+    pendingOuterHeight_ = height;
+    resize(width.value_or(this->width()), height.value_or(this->height()));
   }
 
   const int threshold = ParseInteger(ini.Value(SettingsSection, "Edit1", "128")).value_or(128);
@@ -337,7 +359,11 @@ void TForm1::WriteIniFile() {
   ini.SetValue(SettingsSection, "Top", QString::number(outer.y()));
   ini.SetValue(SettingsSection, "Height", QString::number(outer.height()));
   ini.SetValue(SettingsSection, "Width", QString::number(outer.width()));
-  ini.SetValue(SettingsSection, "Edit1", Edit1->text());
+  // The text is kept as typed, but a line break pasted into the box would
+  // start a line of its own in the file.
+  QString threshold = Edit1->text();
+  threshold.replace(u'\r', u' ').replace(u'\n', u' ');
+  ini.SetValue(SettingsSection, "Edit1", threshold);
   ini.SetValue(SettingsSection, "RB_1", RB_1->isChecked() ? "1" : "0");
   ini.SetValue(SettingsSection, "RB_2", RB_2->isChecked() ? "1" : "0");
   if (!ini.Save())
@@ -543,7 +569,8 @@ void TForm1::dropEvent(QDropEvent* event) {
     // Anything but a local file counts as an item that is not a page.
     paths.append(url.isLocalFile() ? url.toLocalFile() : QString());
   }
-  event->acceptProposedAction();
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
   OnDrop(paths);
 }
 

@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "edit_state.h"
 #include "image_view.h"
@@ -108,6 +109,7 @@ class TForm1 : public QWidget, public PageWindow {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -139,9 +141,12 @@ class TForm1 : public QWidget, public PageWindow {
   QString settingsPath_;
   QPoint menuPoint_;
   bool shown_ = false;
-  // The outer size asked for by the settings file, applied once the window
-  // frame's size is known.
-  QSize pendingOuterSize_;
+  // The outer size asked for by the settings file. The window manager adds
+  // its frame only some time after the window is shown, so the client size
+  // is corrected once the frame is known.
+  void ApplyOuterSizeOnceFramed();
+  std::optional<int> pendingOuterWidth_;
+  std::optional<int> pendingOuterHeight_;
   bool batchRunning_ = false;
   bool cancelRequested_ = false;
   bool closeRequested_ = false;

@@ -243,6 +243,14 @@ TEST(PageRasterTest, CopiesAndCropsNeverChangeEachOther) {
   EXPECT_EQ(grown.PixelAt(2, 0), White);
   EXPECT_EQ(grown.PixelAt(0, 5), White);
 
+  // A copy made after writing keeps what was written then.
+  PageRaster writer = original;
+  writer.Row(1)[0] = 1;
+  const PageRaster snapshot = writer;
+  writer.Row(1)[0] = 2;
+  EXPECT_EQ(snapshot.Row(1)[0], 1);
+  EXPECT_EQ(writer.Row(1)[0], 2);
+
   // Overwriting a shared raster, as a decoder does, leaves its copies alone.
   PageRaster decoded = original;
   decoded.ResetForOverwrite(2, 2);

@@ -56,6 +56,22 @@ TEST(IniFile, WritesOnlyWhatItSetsAndKeepsTheRest) {
   EXPECT_TRUE(perms & QFile::ReadOwner);
 }
 
+TEST(IniFile, KeepsByteOrderMarkLineEndsAndOtherEncodings) {
+  QTemporaryDir dir;
+  const QString path = dir.path() + "/x.INI";
+  // A UTF-8 byte-order mark, CR LF line ends, and a comment in Shift-JIS.
+  const QByteArray shiftJis("; \x90\xdd\x92\xe8");
+  WriteAll(path, "\xEF\xBB\xBF[Window]\r\n" + shiftJis + "\r\nLeft=3\r\n");
+  IniFile ini(path);
+  ini.Load();
+  EXPECT_EQ(ini.Value("Window", "Left", "d"), "3");
+  ini.SetValue("Window", "Left", "4");
+  ini.SetValue("Window", "Edit1", u"閾値"_qs);
+  ASSERT_TRUE(ini.Save());
+  EXPECT_EQ(ReadAll(path), "\xEF\xBB\xBF[Window]\r\n" + shiftJis +
+                               "\r\nLeft=4\r\nEdit1=" + u"閾値"_qs.toUtf8() + "\r\n");
+}
+
 TEST(IniFile, MissingFileReadsEmptyAndAnUnwritablePlaceFails) {
   QTemporaryDir dir;
   IniFile missing(dir.path() + "/none.INI");

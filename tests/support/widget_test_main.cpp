@@ -1,10 +1,10 @@
-// main() for widget tests: GoogleTest inside a QApplication.
+// main() for widget tests: GoogleTest inside the program's own application object.
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include "pagetrim_application.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  pagetrim::PagetrimApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -15,6 +15,7 @@
 
 #include "error_box.h"
 #include "page_codec.h"
+#include "shown_error.h"
 #include "support/modal_box_closer.h"
 
 namespace pagetrim {
@@ -60,19 +61,25 @@ class MainWindow : public ::testing::Test {
   EditState& State() { return *form_->State(); }
 
   // True when the window accepted the drag.
-  bool Drop(const QList<QUrl>& urls) {
+  bool Drop(const QList<QUrl>& urls, Qt::DropAction action = Qt::CopyAction) {
     QMimeData mime;
     QByteArray list;
     for (const QUrl& url : urls)
       list += url.toEncoded() + "\r\n";
     mime.setData("text/uri-list", list);
     // As the desktop delivers it: the drag enters the window, then drops.
-    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(QPoint(100, 100), offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    enter.setDropAction(action);
     QApplication::sendEvent(form_.get(), &enter);
     if (!enter.isAccepted())
       return false;
-    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(100, 100), offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    drop.setDropAction(action);
     QApplication::sendEvent(form_.get(), &drop);
+    // The page is only read: a move would let the source delete it.
+    EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
     return true;
   }
 
@@ -142,8 +149,9 @@ TEST_F(MainWindow, CommandsAreEnabledByASuccessfulDrop) {
   EXPECT_FALSE(form_->Image2->HasContextMenu());
 
   MakePages(3);
-  Drop({QUrl::fromLocalFile(Page(1))});
+  Drop({QUrl::fromLocalFile(Page(1))}, Qt::MoveAction);
   EXPECT_EQ(State().CurrentIndex, 1);
+  EXPECT_TRUE(QFile::exists(Page(1)));
   EXPECT_TRUE(form_->Image2->HasContextMenu());
   for (QToolButton* b : CommandButtons())
     EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
@@ -330,6 +338,27 @@ TEST_F(MainWindow, HandlerErrorsAreShownInTheStandardBox) {
   EXPECT_EQ(boxes.Seen[1].Icon, QMessageBox::NoIcon);
 }
 
+// An error that escapes an event handler the window does not guard itself.
+class ThrowingObject : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User)
+      throw ShownError(u"指定されたパスが見つかりません"_qs);
+    return QObject::event(e);
+  }
+};
+
+TEST(ErrorBox, TheApplicationShowsErrorsThatEscapeAHandler) {
+  ModalBoxCloser boxes;
+  ThrowingObject object;
+  QEvent event(QEvent::User);
+  QApplication::sendEvent(&object, &event);
+  ASSERT_EQ(boxes.Seen.size(), 1);
+  EXPECT_EQ(boxes.Seen[0].Text, u"指定されたパスが見つかりません."_qs);
+  EXPECT_EQ(boxes.Seen[0].Icon, QMessageBox::Critical);
+  EXPECT_EQ(boxes.Seen[0].Title, ApplicationTitle());
+}
+
 TEST(ErrorBox, TextAndTitleRules) {
   EXPECT_EQ(ErrorBoxText(u"指定されたパスが見つかりません"_qs),
             u"指定されたパスが見つかりません."_qs);
@@ -429,6 +458,20 @@ TEST_F(Settings, ClosingStoresTheTextAsTypedAndKeepsOtherSections) {
   TForm1 again(Path());
   EXPECT_EQ(again.Edit1->text(), "128");
   EXPECT_TRUE(again.RB_1->isChecked());
+}
+
+TEST_F(Settings, ALineBreakInTheThresholdBoxStaysOnItsLine) {
+  {
+    TForm1 form(Path());
+    form.Edit1->setText("5\n[Window]\nRB_1=1");
+    form.close();
+  }
+  TForm1 again(Path());
+  EXPECT_EQ(again.Edit1->text(), "128");
+  EXPECT_FALSE(again.RB_1->isChecked());
+  const QStringList lines = QString::fromUtf8(ReadAll(Path())).split('\n');
+  EXPECT_TRUE(lines.contains("Edit1=5 [Window] RB_1=1"));
+  EXPECT_TRUE(lines.contains("RB_1=0"));
 }
 
 TEST_F(Settings, AFailedWriteIsShownAndTheWindowStillCloses) {
