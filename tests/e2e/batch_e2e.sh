@@ -19,17 +19,8 @@ declare -A expected=(
   [p01.jpg]="959 1754 300" [p02.jpg]="949 1754 300" [p03.png]="949 1754 300"
   [p04.png]="499 850 144" [p05.jpg]="484 850 144" [p10.JPG]="979 1754 300"
 )
-for _ in $(seq 1 100); do
-  done_pages=0
-  for page in "${!expected[@]}"; do
-    [ "$(page_info "$work/book/$page")" = "${expected[$page]}" ] && done_pages=$((done_pages + 1))
-  done
-  [ "$done_pages" = "${#expected[@]}" ] && break
-  sleep 0.2
-done
 for page in "${!expected[@]}"; do
-  [ "$(page_info "$work/book/$page")" = "${expected[$page]}" ] ||
-    fail "$page is $(page_info "$work/book/$page"), expected ${expected[$page]}"
+  wait_page_info "$work/book/$page" "${expected[$page]}"
 done
 # The batch ends on the page it started from, shown fresh from its file.
 wait_title "p02.jpg  ResX=300"

@@ -34,6 +34,15 @@ start_pagetrim() {
   xdotool windowfocus --sync "$wid" 2>/dev/null || true
 }
 
+# Waits until a page file reads as "W H DPI"; the program works at its own pace.
+wait_page_info() {
+  for _ in $(seq 1 100); do
+    [ "$(page_info "$1")" = "$2" ] && return 0
+    sleep 0.1
+  done
+  fail "$(basename "$1") is $(page_info "$1"), expected $2"
+}
+
 wait_title() {
   for _ in $(seq 1 "${2:-100}"); do
     [[ "$(xdotool getwindowname "$wid" 2>/dev/null)" == *"$1"* ]] && return 0

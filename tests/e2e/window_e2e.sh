@@ -19,8 +19,7 @@ wait_title "p04.png"
 key Up
 key Return   # 600 x 850 becomes Trunc(851 * 0.707) = 601 wide
 key Down     # written over p04.png
-[ "$(page_info "$work/book/p04.png")" = "601 850 144" ] ||
-  fail "after Down p04.png is $(page_info "$work/book/p04.png")"
+wait_page_info "$work/book/p04.png" "601 850 144"
 
 # Right-click the left margin of the right view (client 339 + 10, 1 + 257) and
 # choose the fourth item, "左側削除".
@@ -33,8 +32,7 @@ sleep 0.5
 
 # SB_WR, in the tool strip along the bottom.
 click_at 634 527 1
-[ "$(page_info "$work/book/p04.png")" = "540 850 144" ] ||
-  fail "after SB_WR p04.png is $(page_info "$work/book/p04.png")"
+wait_page_info "$work/book/p04.png" "540 850 144"
 
 # Pages never shown are untouched.
 [ "$(page_info "$work/book/p05.jpg")" = "600 850 72" ] || fail "p05.jpg changed"
