@@ -29,7 +29,7 @@ class NullWindow : public PageWindow {
   void ShowRight(const PageRaster&) override {}
   void SetTitle(const QString&) override {}
   void ShowNotice(const QString&) override {}
-  void ReportSaveFailure() override {}
+  void ReportSaveFailure(const QString&) override {}
   void PumpEvents() override {}
   void LockCommands() override {}
   void UnlockCommands() override {}

@@ -101,7 +101,7 @@ void OverwritePage(EditState& state, PageWindow& window) {
   const SaveOutcome outcome =
       SavePage(state.CurrentPath, state.WorkingPage, state.PageResolutionX, state.PageResolutionY);
   if (outcome == SaveOutcome::WriteFailed)
-    window.ReportSaveFailure();
+    window.ReportSaveFailure(state.CurrentPath);
 }
 
 void DeletePage(EditState& state, PageWindow& window) {

@@ -22,8 +22,8 @@ class PageWindow {
   virtual void SetTitle(const QString& text) = 0;
   // A plain modal message with one OK button.
   virtual void ShowNotice(const QString& text) = 0;
-  // The information box shown when a page could not be saved.
-  virtual void ReportSaveFailure() = 0;
+  // The information box shown when the page file at path could not be saved.
+  virtual void ReportSaveFailure(const QString& path) = 0;
   // Runs every pending window event, input included.
   virtual void PumpEvents() = 0;
 

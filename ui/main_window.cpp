@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -400,9 +401,11 @@ void TForm1::ShowNotice(const QString& text) {
   box.exec();
 }
 
-void TForm1::ReportSaveFailure() {
+void TForm1::ReportSaveFailure(const QString& path) {
   QMessageBox box(QMessageBox::Information, QStringLiteral("情報"),
                   QStringLiteral("保存できませんでした"), QMessageBox::Ok, this);
+  // During a batch the next page may already be on show: name the one that failed.
+  box.setInformativeText(QDir::toNativeSeparators(path));
   box.setObjectName("SaveFailureBox");
   box.exec();
 }

@@ -78,7 +78,7 @@ class TForm1 : public QWidget, public PageWindow {
   void ShowRight(const PageRaster& raster) override;
   void SetTitle(const QString& text) override;
   void ShowNotice(const QString& text) override;
-  void ReportSaveFailure() override;
+  void ReportSaveFailure(const QString& path) override;
   void PumpEvents() override;
   void LockCommands() override;
   void UnlockCommands() override;

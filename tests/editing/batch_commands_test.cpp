@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cmath>
+#include <stdexcept>
 
 #include "page_codec.h"
 #include "page_commands.h"
@@ -138,10 +140,37 @@ TEST_F(Batches, ADamagedPageIsLeftUntouchedAndTheRestAreProcessed) {
   Open("p1.png");
   TrimAllLeftRight(state_, window_, true);
   EXPECT_EQ(ReadAll(Path("p15.png")), before);
-  EXPECT_EQ(window_.SaveFailureReports, 1);
+  EXPECT_EQ(window_.SaveFailures, QStringList{Path("p15.png")});
   PageRaster saved;
   LoadPage(Path("p2.jpg"), saved);
   EXPECT_NE(saved.Width(), 280);
+}
+
+TEST_F(Batches, AnErrorEndingTheBatchStillReportsTheSaveInHand) {
+  Write({Book[0], Book[1]});
+  QFile damaged(Path("p0.png"));
+  ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+  damaged.write("\x89PNG\r\n\x1a\n");
+  damaged.close();
+  Open("p1.png");
+  window_.OnPump = [] { throw std::runtime_error("window gone"); };
+  EXPECT_THROW(TrimAllLeftRight(state_, window_, false), std::runtime_error);
+  EXPECT_EQ(window_.SaveFailures, QStringList{Path("p0.png")});
+  EXPECT_FALSE(window_.Locked);
+}
+
+TEST_F(Batches, APageListedTwiceIsReadAfterItsFirstSave) {
+  Write({Book[0]});
+  // p2.png is a second name for p1.png: the batch trims the same page twice,
+  // the second time as the first save left it.
+  ASSERT_TRUE(QFile::link(Path("p1.png"), Path("p2.png")));
+  Open("p1.png");
+  TrimAllLeftRight(state_, window_, false);
+  PageRaster saved;
+  LoadPage(Path("p1.png"), saved);
+  // Each right trim also cuts the last ink column.
+  EXPECT_EQ(saved.Width(), 300 - 31 - 22 - 2);
+  EXPECT_TRUE(QFileInfo(Path("p2.png")).isSymLink());
 }
 
 TEST_F(Batches, TopBottomSamplesInTheRememberedColumn) {

@@ -200,7 +200,7 @@ TEST_F(PageCommands, UndecodablePageShowsEmptyAndIsNeverOverwritten) {
   EXPECT_EQ(state_.WorkingPage.Width(), 0);
   EXPECT_EQ(window_.Title, BaseTitle() + "  p3.png  ResX=0  ResY=0");
   OverwritePage(state_, window_);
-  EXPECT_EQ(window_.SaveFailureReports, 1);
+  EXPECT_EQ(window_.SaveFailures, QStringList{Folder() + "p3.png"});
   EXPECT_EQ(ReadAll(Folder() + "p3.png"), before);
 }
 

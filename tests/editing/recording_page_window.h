@@ -23,6 +23,7 @@ class RecordingPageWindow : public PageWindow {
   QString Title;
   QStringList Notices;
   int SaveFailureReports = 0;
+  QStringList SaveFailures;
   int Pumps = 0;
   int Locks = 0;
   int Unlocks = 0;
@@ -44,7 +45,10 @@ class RecordingPageWindow : public PageWindow {
   }
   void SetTitle(const QString& text) override { Title = text; }
   void ShowNotice(const QString& text) override { Notices.append(text); }
-  void ReportSaveFailure() override { ++SaveFailureReports; }
+  void ReportSaveFailure(const QString& path) override {
+    ++SaveFailureReports;
+    SaveFailures.append(path);
+  }
   void PumpEvents() override {
     ++Pumps;
     if (OnPump)
