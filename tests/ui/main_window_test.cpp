@@ -336,6 +336,16 @@ TEST_F(MainWindow, HandlerErrorsAreShownInTheStandardBox) {
   ASSERT_EQ(boxes.Seen.size(), 2);
   EXPECT_EQ(boxes.Seen[1].Text, u"１頁しかないので削除できません"_qs);
   EXPECT_EQ(boxes.Seen[1].Icon, QMessageBox::NoIcon);
+
+  // A page that cannot be written: its place is taken by a folder.
+  ASSERT_TRUE(QFile::remove(Page(0)));
+  ASSERT_TRUE(QDir().mkdir(Page(0)));
+  form_->SB_WR->click();
+  ASSERT_EQ(boxes.Seen.size(), 3);
+  EXPECT_EQ(boxes.Seen[2].Text, u"保存できませんでした"_qs);
+  EXPECT_EQ(boxes.Seen[2].Title, u"情報"_qs);
+  EXPECT_EQ(boxes.Seen[2].Icon, QMessageBox::Information);
+  EXPECT_TRUE(form_->SB_WR->isEnabled());
 }
 
 // An error that escapes an event handler the window does not guard itself.
