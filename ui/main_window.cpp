@@ -189,29 +189,24 @@ void TForm1::CreateMenu() {
 }
 
 void TForm1::ConnectHandlers() {
-  const auto on = [this](QToolButton* button, void (TForm1::*handler)()) {
-    connect(button, &QToolButton::clicked, this,
-            [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  // Every button and menu handler runs guarded: its error is shown, not lost.
+  const auto on = [this](auto* sender, auto signal, void (TForm1::*handler)()) {
+    connect(sender, signal, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
   };
-  on(SB_PP, &TForm1::SB_PPClick);
-  on(SB_NP, &TForm1::SB_NPClick);
-  on(SB_RD, &TForm1::SB_RDClick);
-  on(SB_WR, &TForm1::SB_WRClick);
-  on(SB_NM, &TForm1::SB_NMClick);
-  on(SB_AL, &TForm1::SB_ALClick);
-  on(SB_AN, &TForm1::SB_ANClick);
-
-  const auto item = [this](QAction* action, void (TForm1::*handler)()) {
-    connect(action, &QAction::triggered, this,
-            [this, handler] { Guarded([&] { (this->*handler)(); }); });
-  };
-  item(mLandR, &TForm1::mLandRClick);
-  item(mDelPage, &TForm1::mDelPageClick);
-  item(mRtoL, &TForm1::mRtoLClick);
-  item(mLtoR, &TForm1::mLtoRClick);
-  item(mTtoB, &TForm1::mTtoBClick);
-  item(mBtoT, &TForm1::mBtoTClick);
-  item(mAllTandB, &TForm1::mAllTandBClick);
+  on(SB_PP, &QToolButton::clicked, &TForm1::SB_PPClick);
+  on(SB_NP, &QToolButton::clicked, &TForm1::SB_NPClick);
+  on(SB_RD, &QToolButton::clicked, &TForm1::SB_RDClick);
+  on(SB_WR, &QToolButton::clicked, &TForm1::SB_WRClick);
+  on(SB_NM, &QToolButton::clicked, &TForm1::SB_NMClick);
+  on(SB_AL, &QToolButton::clicked, &TForm1::SB_ALClick);
+  on(SB_AN, &QToolButton::clicked, &TForm1::SB_ANClick);
+  on(mLandR, &QAction::triggered, &TForm1::mLandRClick);
+  on(mDelPage, &QAction::triggered, &TForm1::mDelPageClick);
+  on(mRtoL, &QAction::triggered, &TForm1::mRtoLClick);
+  on(mLtoR, &QAction::triggered, &TForm1::mLtoRClick);
+  on(mTtoB, &QAction::triggered, &TForm1::mTtoBClick);
+  on(mBtoT, &QAction::triggered, &TForm1::mBtoTClick);
+  on(mAllTandB, &QAction::triggered, &TForm1::mAllTandBClick);
 
   connect(Image2, &ImageView::MousePressed, this, &TForm1::Image2MouseDown);
   connect(Image2, &ImageView::DoubleClicked, this,

@@ -70,6 +70,8 @@ class TForm1 : public QWidget, public PageWindow {
   void OnShortcutKey(int key);
   void LayoutPanels();
   QPoint MapViewToImage(QPoint viewPoint) const;
+  // The seven command buttons of the tool strip.
+  QList<QToolButton*> CommandButtons() const;
 
   // PageWindow
   QString ThresholdText() const override;
@@ -134,7 +136,6 @@ class TForm1 : public QWidget, public PageWindow {
   // Runs a batch; a close asked for meanwhile happens once it has ended.
   template <class Batch>
   void RunBatch(Batch&& batch);
-  QList<QToolButton*> CommandButtons() const;
   QList<QAction*> LockedMenuItems() const;
 
   std::unique_ptr<EditState> state_;

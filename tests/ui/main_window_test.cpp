@@ -83,10 +83,7 @@ class MainWindow : public ::testing::Test {
     return true;
   }
 
-  QList<QToolButton*> CommandButtons() const {
-    return {form_->SB_AL, form_->SB_AN, form_->SB_NM, form_->SB_RD,
-            form_->SB_WR, form_->SB_NP, form_->SB_PP};
-  }
+  QList<QToolButton*> CommandButtons() const { return form_->CommandButtons(); }
 
   QTemporaryDir dir_;
   std::unique_ptr<TForm1> form_;
