@@ -96,14 +96,15 @@ FloorTimes CodecFloor(const QString& folder) {
     const QByteArray bytes = ReadAll(path);
     t.Read += Seconds(timer);
     PageRaster raster;
-    PageResolution dpi;
+    codecs::DecodeContext decoded;
     timer.start();
     codecs::DecodeJpeg(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                       std::size_t(bytes.size()), raster, dpi);
+                       std::size_t(bytes.size()), raster, decoded);
+    const PageResolution dpi = decoded.Resolution;
     t.Decode += Seconds(timer);
-    codecs::EncodedBytes encoded;
+    EncodedBytes encoded;
     timer.start();
-    codecs::EncodeJpeg(raster, dpi.X, dpi.Y, encoded);
+    codecs::EncodeJpeg(raster, dpi.X, dpi.Y, {}, encoded);
     t.Encode += Seconds(timer);
     timer.start();
     QSaveFile file(path);
@@ -154,9 +155,9 @@ std::pair<double, double> NextPageToPainted(const QString& folder) {
     timer.start();
     const QByteArray bytes = ReadAll(form.State()->CurrentPath);
     PageRaster raster;
-    PageResolution dpi;
+    codecs::DecodeContext context;
     codecs::DecodeJpeg(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                       std::size_t(bytes.size()), raster, dpi);
+                       std::size_t(bytes.size()), raster, context);
     decoded.push_back(Seconds(timer) * 1e3);
   }
   return {Median(shown), Median(decoded)};

@@ -20,23 +20,6 @@ constexpr int PageWidth = 2480;
 constexpr int PageHeight = 3508;
 constexpr int Repetitions = 9;
 
-// The right view is not part of what is measured.
-class NullWindow : public PageWindow {
- public:
-  QString ThresholdText() const override { return "128"; }
-  bool GrayChosen() const override { return false; }
-  void ShowLeft(const PageRaster&) override {}
-  void ShowRight(const PageRaster&) override {}
-  void SetTitle(const QString&) override {}
-  void ShowNotice(const QString&) override {}
-  void ReportSaveFailure(const QString&) override {}
-  void PumpEvents() override {}
-  void LockCommands() override {}
-  void UnlockCommands() override {}
-  void ShowBatchProgress(int, int) override {}
-  bool BatchCancelRequested() const override { return false; }
-};
-
 // Off-white paper with margins of 150 to 300 pixels and lines of dark
 // letter-sized blobs in between, like a scanned page of text.
 PageRaster MakePage() {
@@ -88,7 +71,7 @@ int Main() {
   MakeAnalysisImages(page, gray, binary, 128);
 
   EditState state;
-  NullWindow window;
+  NoDisplay window;  // the right view is not part of what is measured
   auto fresh = [&] {
     state.WorkingPage.AssignFrom(page);
     state.AnalysisPage.AssignFrom(binary);

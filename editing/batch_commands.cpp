@@ -2,143 +2,194 @@
 #include "batch_commands.h"
 
 #include <QFileInfo>
+#include <QThread>
+#include <algorithm>
 #include <chrono>
-#include <future>
-#include <optional>
+#include <memory>
 #include <thread>
 
-#include "page_codec.h"
 #include "page_commands.h"
+#include "page_prefetcher.h"
 #include "trim_commands.h"
 
 namespace pagetrim {
 
 namespace {
 
-// Keeps the commands locked for the batch's whole length, also when a page
-// raises an error on the way.
-class CommandLock {
- public:
-  explicit CommandLock(PageWindow& window) : window_(window) { window_.LockCommands(); }
-  ~CommandLock() { window_.UnlockCommands(); }
-  CommandLock(const CommandLock&) = delete;
-  CommandLock& operator=(const CommandLock&) = delete;
-
- private:
-  PageWindow& window_;
-};
-
-// Saves one page on the second core while the next page is read and
-// trimmed: encoding is half of a page's time. Only one save is ever pending.
-// Its outcome is collected and reported on the window's thread, and the
-// destructor waits for it, so no page is left half-handled whatever happens
-// to the batch.
-class PendingSave {
- public:
-  PendingSave() = default;
-  PendingSave(const PendingSave&) = delete;
-  PendingSave& operator=(const PendingSave&) = delete;
-  ~PendingSave() {
-    if (save_.valid())
-      save_.wait();
+QStringList FilesOf(const QStringList& pages) {
+  QStringList files;
+  for (const QString& page : pages) {
+    const QString file = QFileInfo(page).canonicalFilePath();
+    files.append(file.isEmpty() ? page : file);
   }
-
-  void Start(const QString& path, const PageRaster& page, float dpiX, float dpiY) {
-    path_ = path;
-    target_ = QFileInfo(path).canonicalFilePath();
-    // A copy that shares the page's pixels until the batch writes its own
-    // rasters again. It is held here, not by the thread, so that it is also
-    // released on the window's thread, after the save has finished.
-    page_ = page;
-    try {
-      save_ = std::async(std::launch::async,
-                         [this, dpiX, dpiY] { return SavePage(path_, page_, dpiX, dpiY); });
-    } catch (const std::exception&) {
-      // No thread to be had: save here and now instead.
-      outcome_ = SavePage(path_, page_, dpiX, dpiY);
-    }
-  }
-
-  // Before path is read: a page listed twice (a link to another page) must
-  // be read as the pending save leaves it.
-  void FinishIfWriting(const QString& path, PageWindow& window) {
-    if (!target_.isEmpty() && QFileInfo(path).canonicalFilePath() == target_)
-      Finish(window);
-  }
-
-  // Waits for the pending save, if any, and reports its failure.
-  void Finish(PageWindow& window) {
-    if (save_.valid())
-      outcome_ = save_.get();
-    page_ = PageRaster();
-    target_.clear();
-    if (outcome_ && *outcome_ == SaveOutcome::WriteFailed)
-      window.ReportSaveFailure(path_);
-    outcome_.reset();
-  }
-
- private:
-  QString path_;
-  QString target_;
-  PageRaster page_;
-  std::future<SaveOutcome> save_;
-  std::optional<SaveOutcome> outcome_;
-};
-
-template <class TrimPage>
-void ForEveryPage(EditState& state, PageWindow& window, TrimPage&& trimPage) {
-  CommandLock lock(window);
-  PendingSave pending;
-  const int remembered = state.CurrentIndex;
-  const int count = state.PageList.Count();
-  try {
-    for (int n = 0; n < count; ++n) {
-      window.ShowBatchProgress(n, count);
-      state.CurrentIndex = n;
-      pending.FinishIfWriting(state.PageList.At(n), window);
-      ShowPage(state, window);
-      trimPage();
-      pending.Finish(window);
-      // Written even when nothing was cut; an undecodable page is refused by
-      // SavePage and so never overwritten.
-      pending.Start(state.CurrentPath, state.WorkingPage, state.PageResolutionX,
-                    state.PageResolutionY);
-      window.ShowBatchProgress(n + 1, count);
-      window.PumpEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      if (window.BatchCancelRequested())
-        break;
-    }
-  } catch (...) {
-    // The error ends the batch, but the page saved meanwhile still reports
-    // its own failure first.
-    try {
-      pending.Finish(window);
-    } catch (...) {
-    }
-    throw;
-  }
-  pending.Finish(window);
-  state.CurrentIndex = remembered;
-  ShowPage(state, window);
+  return files;
 }
 
 }  // namespace
 
-void TrimAllLeftRight(EditState& state, PageWindow& window, bool withNormalise) {
-  ForEveryPage(state, window, [&] {
-    TrimLeftMargin(state, window, 0, SideTrimSampleRow);
-    TrimRightMargin(state, window, state.AnalysisPage.Width() - 1, SideTrimSampleRow);
-    if (withNormalise)
-      NormalizePage(state, window);
-  });
+void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
+  EditState scratch;
+  scratch.WorkingPage = page.Loaded.Page;
+  scratch.AnalysisPage = page.Loaded.Analysis;
+  scratch.SampleColumn = sampleColumn;
+  NoDisplay nowhere;
+  if (kind == BatchKind::TopBottom) {
+    TrimTopAndBottom(scratch, nowhere);
+  } else {
+    TrimLeftAndRight(scratch, nowhere);
+    if (kind == BatchKind::LeftRightNormalise)
+      NormalizePage(scratch, nowhere);
+  }
+  page.Working = std::move(scratch.WorkingPage);
+  page.Analysis = std::move(scratch.AnalysisPage);
+  // Written even when nothing was cut; an undecodable page is never written.
+  page.Encoded = page.Loaded.File.Decoded
+                     ? EncodePage(page.Loaded.Path, page.Working, page.Loaded.File.Resolution.X,
+                                  page.Loaded.File.Resolution.Y, page.Loaded.File.IccProfile)
+                     : EncodedPage{};
 }
 
-void TrimAllTopBottom(EditState& state, PageWindow& window) {
-  ForEveryPage(state, window, [&] {
-    TrimTopMargin(state, window, 0, state.SampleColumn);
-    TrimBottomMargin(state, window, state.AnalysisPage.Height() - 1, state.SampleColumn);
-  });
+PageBatch::PageBatch(EditState& state, BatchKind kind, BatchOptions options)
+    : state_(state),
+      kind_(kind),
+      options_(options),
+      pages_(state.PageList.Items()),
+      files_(FilesOf(pages_)),
+      startIndex_(state.CurrentIndex),
+      sampleColumn_(state.SampleColumn) {
+  workers_ = options.Workers > 0 ? options.Workers : std::max(1, QThread::idealThreadCount());
+  pool_.setMaxThreadCount(workers_);
+  // Pages read ahead for paging are about to be rewritten; their memory is
+  // the batch's now.
+  if (state.Prefetch != nullptr)
+    state.Prefetch->Clear();
+  state.RunningBatch = this;
+}
+
+PageBatch::~PageBatch() {
+  StopWorkers();
+  pool_.waitForDone();
+  if (state_.RunningBatch == this)
+    state_.RunningBatch = nullptr;
+}
+
+void PageBatch::RequestCancel() {
+  if (phase_ != Phase::Working)
+    return;
+  phase_ = Phase::Stopping;
+  stop_.store(true);
+}
+
+void PageBatch::StopWorkers() {
+  stop_.store(true);
+  for (PageInFlight& page : inFlight_)
+    page.Result.wait();
+  inFlight_.clear();
+  bytesAhead_ = 0;
+}
+
+void PageBatch::End() {
+  StopWorkers();
+  phase_ = Phase::Ended;
+}
+
+void PageBatch::ReadAhead(AnalysisChoice choice) {
+  // One page per worker, and one more ready to be shown, so that no worker
+  // waits for the window.
+  const std::size_t most = std::size_t(workers_) + 1;
+  while (nextToRead_ < PageCount() && inFlight_.size() < most) {
+    const int index = nextToRead_;
+    const QString& file = files_[index];
+    if (std::any_of(inFlight_.begin(), inFlight_.end(),
+                    [&](const PageInFlight& p) { return files_[p.Index] == file; })) {
+      break;  // read it once the earlier listing is written
+    }
+    const std::size_t bytes = EstimatePageBytes(pages_[index]);
+    if (!inFlight_.empty() && bytesAhead_ + bytes > options_.WorkAheadBytes)
+      break;
+    auto task = std::make_shared<std::packaged_task<BatchPage()>>(
+        [path = pages_[index], choice, kind = kind_, column = sampleColumn_, stop = &stop_] {
+          BatchPage page;
+          page.Loaded = ReadPage(path, choice, stop);
+          TrimForBatch(page, kind, column);
+          return page;
+        });
+    inFlight_.push_back({index, bytes, task->get_future()});
+    pool_.start([task] { (*task)(); });
+    bytesAhead_ += bytes;
+    peakBytesAhead_ = std::max(peakBytesAhead_, bytesAhead_);
+    ++nextToRead_;
+  }
+}
+
+void PageBatch::ShowAndWrite(int index, BatchPage page, AnalysisChoice choice, PageWindow& window) {
+  state_.CurrentIndex = index;
+  state_.CurrentPath = state_.PageList.At(index);
+  if (page.Loaded.Choice != choice) {
+    // The threshold or the analysis choice changed after this page was read
+    // ahead: each page is trimmed with the choice in force when it is shown.
+    Reanalyse(page.Loaded, choice);
+    TrimForBatch(page, kind_, sampleColumn_);
+  }
+  ShowLoadedPage(state_, window, page.Loaded);
+  state_.WorkingPage = page.Working;
+  state_.AnalysisPage = page.Analysis;
+  RefreshResultView(state_, window);
+  const SaveResult saved = WriteShownPage(state_, page.Encoded);
+  if (saved != SaveOutcome::Written &&
+      window.ReportSaveFailure(state_.CurrentPath, saved.Reason, true)) {
+    RequestCancel();
+  }
+}
+
+bool PageBatch::Step(PageWindow& window) {
+  if (phase_ == Phase::Ended)
+    return false;
+  if (phase_ == Phase::Working && pagesDone_ < PageCount()) {
+    if (pagesDone_ == 0)
+      window.ShowBatchProgress(0, PageCount());
+    const AnalysisChoice choice = ChoiceOf(window);
+    ReadAhead(choice);
+    PageInFlight next = std::move(inFlight_.front());
+    inFlight_.pop_front();
+    bytesAhead_ -= next.Bytes;
+    ShowAndWrite(next.Index, next.Result.get(), choice, window);
+    ++pagesDone_;
+    window.ShowBatchProgress(pagesDone_, PageCount());
+    return true;
+  }
+  End();
+  state_.CurrentIndex = startIndex_;
+  ShowPage(state_, window);
+  return false;
+}
+
+void RunBatch(PageBatch& batch, PageWindow& window) {
+  window.LockCommands();
+  struct Unlock {
+    PageBatch& Batch;
+    PageWindow& Window;
+    ~Unlock() {
+      Batch.End();
+      Window.UnlockCommands();
+    }
+  } unlock{batch, window};
+  while (batch.Step(window)) {
+    window.PumpEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void TrimAllLeftRight(EditState& state, PageWindow& window, bool withNormalise,
+                      BatchOptions options) {
+  PageBatch batch(state, withNormalise ? BatchKind::LeftRightNormalise : BatchKind::LeftRight,
+                  options);
+  RunBatch(batch, window);
+}
+
+void TrimAllTopBottom(EditState& state, PageWindow& window, BatchOptions options) {
+  PageBatch batch(state, BatchKind::TopBottom, options);
+  RunBatch(batch, window);
 }
 
 }  // namespace pagetrim

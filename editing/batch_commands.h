@@ -1,19 +1,113 @@
-// The batches: trim every page of the folder and write it back.
+// The batches: trim every page of the folder and write it back. A PageBatch
+// holds one batch's whole life; worker threads read, trim and encode the
+// pages ahead of the one on show, and the window's thread shows and writes
+// them in order.
 #pragma once
 
+#include <QStringList>
+#include <QThreadPool>
+#include <atomic>
+#include <cstddef>
+#include <deque>
+#include <future>
+
 #include "edit_state.h"
+#include "page_loading.h"
 #include "page_window.h"
 
 namespace pagetrim {
 
+enum class BatchKind { LeftRight, LeftRightNormalise, TopBottom };
+
+struct BatchOptions {
+  // Threads that work on pages ahead; 0 for one per core.
+  int Workers = 0;
+  // Memory that pages worked on ahead of the one on show may take together.
+  std::size_t WorkAheadBytes = DefaultWorkAheadBytes;
+};
+
+// One page of a batch: read, analysed, trimmed and encoded.
+struct BatchPage {
+  LoadedPage Loaded;
+  PageRaster Working;
+  PageRaster Analysis;
+  EncodedPage Encoded;
+};
+
+// A batch's work on one loaded page, on any thread: the trim commands of the
+// menu, run on an editing state of its own, then the encoding.
+void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn);
+
+class PageBatch {
+ public:
+  // Takes the page list, the shown page and SampleColumn as they are now,
+  // and registers itself as the state's running batch.
+  PageBatch(EditState& state, BatchKind kind, BatchOptions options = {});
+  // Waits for every page still being worked on.
+  ~PageBatch();
+  PageBatch(const PageBatch&) = delete;
+  PageBatch& operator=(const PageBatch&) = delete;
+
+  bool Running() const { return phase_ != Phase::Ended; }
+  // Stops after the page in hand: pages worked on ahead are not written.
+  void RequestCancel();
+
+  // Shows and writes the next page; once every page is done or the batch
+  // was cancelled, shows the start page again, fresh from its file, and
+  // returns false.
+  bool Step(PageWindow& window);
+  // Ends the batch where it is: work ahead is stopped and no page is shown.
+  void End();
+
+  int PageCount() const { return int(pages_.size()); }
+  int PagesDone() const { return pagesDone_; }
+  // The most that pages worked on ahead held at once; for the benchmark.
+  std::size_t PeakBytesAhead() const { return peakBytesAhead_; }
+
+ private:
+  enum class Phase { Working, Stopping, Ended };
+  struct PageInFlight {
+    int Index = 0;
+    std::size_t Bytes = 0;
+    std::future<BatchPage> Result;
+  };
+  void ReadAhead(AnalysisChoice choice);
+  void ShowAndWrite(int index, BatchPage page, AnalysisChoice choice, PageWindow& window);
+  void StopWorkers();
+
+  EditState& state_;
+  const BatchKind kind_;
+  const BatchOptions options_;
+  const QStringList pages_;
+  // The file each page names, links followed: a page listed twice is read
+  // only once its earlier listing has been written.
+  QStringList files_;
+  const int startIndex_;
+  const int sampleColumn_;
+  int workers_ = 1;
+  Phase phase_ = Phase::Working;
+  int nextToRead_ = 0;
+  int pagesDone_ = 0;
+  std::deque<PageInFlight> inFlight_;
+  std::size_t bytesAhead_ = 0;
+  std::size_t peakBytesAhead_ = 0;
+  std::atomic<bool> stop_{false};
+  QThreadPool pool_;
+};
+
+// Runs a batch to its end: the commands are locked, each page is shown and
+// written, and window events run between two pages (1 ms apart). Esc, or a
+// save-failure box's stop button, cancels through the batch.
+void RunBatch(PageBatch& batch, PageWindow& window);
+
 // For every page in turn: show it fresh from its file, trim its left and right
 // margins (sampling at row 10), normalise it when asked, and write it over its
-// file. Window events run between pages. At the end the page that was shown
-// when the batch started is shown again, fresh from its file. A cancel request
-// stops the batch after the page in hand has been saved.
-void TrimAllLeftRight(EditState& state, PageWindow& window, bool withNormalise);
+// file. At the end the page that was shown when the batch started is shown
+// again, fresh from its file.
+void TrimAllLeftRight(EditState& state, PageWindow& window, bool withNormalise,
+                      BatchOptions options = {});
 
 // The same with the top and bottom margins, sampled in SampleColumn.
-void TrimAllTopBottom(EditState& state, PageWindow& window);
+void TrimAllTopBottom(EditState& state, PageWindow& window, BatchOptions options = {});
 
 }  // namespace pagetrim

@@ -59,4 +59,9 @@ int ThresholdFromText(const QString& text) {
   return ParseInteger(text).value_or(128);
 }
 
+QString StoredThresholdText(const QString& stored) {
+  const int threshold = ThresholdFromText(stored);
+  return threshold >= 1 && threshold <= 254 ? QString::number(threshold) : QStringLiteral("128");
+}
+
 }  // namespace pagetrim

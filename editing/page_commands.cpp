@@ -1,14 +1,18 @@
 // The page commands over the editing state.
 #include "page_commands.h"
 
+#include <unistd.h>
+
 #include <QFile>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <limits>
 
-#include "integer_text.h"
-#include "page_codec.h"
+#include "original_store.h"
 #include "page_files.h"
+#include "page_path.h"
+#include "page_prefetcher.h"
 #include "pagetrim_version.h"
 
 namespace pagetrim {
@@ -24,13 +28,19 @@ QString WholePart(float value) {
   return QString::number(qint64(std::clamp(whole, -limit, limit)));
 }
 
-QString FileNameOf(const QString& path) {
-  return path.mid(path.lastIndexOf(u'/') + 1);
-}
-
 QString PageTitle(const QString& path, float resolutionX, float resolutionY) {
   return BaseTitle() + QStringLiteral("  ") + FileNameOf(path) + QStringLiteral("  ResX=") +
          WholePart(resolutionX) + QStringLiteral("  ResY=") + WholePart(resolutionY);
+}
+
+FileResult RemoveFile(const QString& path) {
+  if (::unlink(QFile::encodeName(path).constData()) != 0)
+    return FileResult::FromError(errno);
+  return {};
+}
+
+QString WithReason(const QString& text, const QString& reason) {
+  return QStringLiteral("%1（%2）").arg(text, reason);
 }
 
 }  // namespace
@@ -44,37 +54,55 @@ bool OpenPageSet(EditState& state, PageWindow& window, const QString& path) {
   if (!IsPageFile(path))
     return false;
   state.CurrentIndex = -1;
-  ListPages(path.left(path.lastIndexOf(u'/') + 1), state.PageList);
+  int unreadable = 0;
+  ListPages(FolderOf(path), state.PageList, &unreadable);
   state.CurrentIndex = state.PageList.IndexOf(path);
   if (state.CurrentIndex < 0)
     return false;
   ShowPage(state, window);
+  // Pages that no command will ever reach must not go unnoticed: the user
+  // would believe a batch trimmed the whole book.
+  if (unreadable > 0) {
+    window.ShowNotice(
+        QStringLiteral("名前を読めないファイルが %1 個あり、対象外です").arg(unreadable));
+  }
   return true;
 }
 
 void ShowPage(EditState& state, PageWindow& window) {
   state.CurrentPath = state.PageList.At(state.CurrentIndex);
-  const PageResolution resolution = LoadPage(state.CurrentPath, state.OriginalPage);
-  state.PageResolutionX = resolution.X;
-  state.PageResolutionY = resolution.Y;
-  window.SetTitle(PageTitle(state.CurrentPath, resolution.X, resolution.Y));
-
-  const PageRaster& original = state.OriginalPage;
-  state.WorkingPage.AssignFrom(original);
-  // Every pixel of the analysis images is rewritten below, so their old
-  // pixels need not be kept while they take the page's size.
-  state.GrayPage.ResetForOverwrite(original.Width(), original.Height());
-  state.BinaryPage.ResetForOverwrite(original.Width(), original.Height());
-  MakeAnalysisImages(original, state.GrayPage, state.BinaryPage,
-                     ThresholdFromText(window.ThresholdText()));
-  state.AnalysisPage.AssignFrom(window.GrayChosen() ? state.GrayPage : state.BinaryPage);
-
-  window.ShowLeft(state.OriginalPage);
-  window.ShowRight(state.WorkingPage);
+  const AnalysisChoice choice = ChoiceOf(window);
+  const LoadedPage page = state.Prefetch != nullptr
+                              ? state.Prefetch->Take(state.CurrentPath, choice)
+                              : ReadPage(state.CurrentPath, choice);
+  ShowLoadedPage(state, window, page);
+  if (state.Prefetch != nullptr)
+    state.Prefetch->Ahead(state.PageList, state.CurrentIndex, choice);
 }
 
-void RefreshResultView(EditState& state, PageWindow& window) {
-  window.ShowRight(state.WorkingPage);
+void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& page) {
+  state.PageResolutionX = page.File.Resolution.X;
+  state.PageResolutionY = page.File.Resolution.Y;
+  state.PageIdentity = page.File.Identity;
+  state.PageIccProfile = page.File.IccProfile;
+  state.PageUnreadable = !page.File.Decoded;
+  state.PageShown = true;
+  display.SetTitle(PageTitle(state.CurrentPath, state.PageResolutionX, state.PageResolutionY));
+
+  // Copies share the pixels: nothing here copies a page.
+  state.OriginalPage = page.Page;
+  state.WorkingPage = page.Page;
+  state.GrayPage = page.Choice.Gray ? page.Analysis : PageRaster();
+  state.BinaryPage = page.Choice.Gray ? PageRaster() : page.Analysis;
+  state.AnalysisPage = page.Analysis;
+
+  display.MarkUnreadable(state.PageUnreadable);
+  display.ShowLeft(state.OriginalPage);
+  display.ShowRight(state.WorkingPage);
+}
+
+void RefreshResultView(EditState& state, PageDisplay& display) {
+  display.ShowRight(state.WorkingPage);
 }
 
 void NextPage(EditState& state, PageWindow& window) {
@@ -95,13 +123,26 @@ void ReloadPage(EditState& state, PageWindow& window) {
   ShowPage(state, window);
 }
 
+SaveResult WriteShownPage(EditState& state, const EncodedPage& page) {
+  if (state.PageUnreadable)
+    return {SaveOutcome::WriteFailed, UnreadablePageReason, {}};
+  SaveOptions options;
+  options.ReadAs = state.PageIdentity;
+  options.KeepOriginal = state.KeepOriginals;
+  const SaveResult result = WritePage(state.CurrentPath, page, options);
+  if (result == SaveOutcome::Written)
+    state.PageIdentity = result.Identity;  // the next save checks against this file
+  return result;
+}
+
 void OverwritePage(EditState& state, PageWindow& window) {
   if (state.CurrentPath.isEmpty())
     return;
-  const SaveOutcome outcome =
-      SavePage(state.CurrentPath, state.WorkingPage, state.PageResolutionX, state.PageResolutionY);
-  if (outcome == SaveOutcome::WriteFailed)
-    window.ReportSaveFailure(state.CurrentPath);
+  const SaveResult result =
+      WriteShownPage(state, EncodePage(state.CurrentPath, state.WorkingPage, state.PageResolutionX,
+                                       state.PageResolutionY, state.PageIccProfile));
+  if (result != SaveOutcome::Written)
+    window.ReportSaveFailure(state.CurrentPath, result.Reason, false);
 }
 
 void DeletePage(EditState& state, PageWindow& window) {
@@ -115,14 +156,65 @@ void DeletePage(EditState& state, PageWindow& window) {
   }
   // A page that is still on disk stays in the list: dropping it would hide a
   // file the user believes is gone.
-  if (!QFile::remove(state.PageList.At(state.CurrentIndex))) {
-    window.ShowNotice(QStringLiteral("削除できませんでした"));
+  const QString path = state.PageList.At(state.CurrentIndex);
+  const FileResult removed =
+      state.KeepOriginals ? RemovePageKeepingOriginal(path) : RemoveFile(path);
+  if (!removed.Ok) {
+    window.ShowNotice(WithReason(QStringLiteral("削除できませんでした"), removed.Reason));
     return;
   }
   state.PageList.RemoveAt(state.CurrentIndex);
   if (state.CurrentIndex >= state.PageList.Count())
     state.CurrentIndex = 0;
   ShowPage(state, window);
+}
+
+QString PageSetFolder(const EditState& state) {
+  if (!state.CurrentPath.isEmpty())
+    return FolderOf(state.CurrentPath);
+  return state.PageList.IsEmpty() ? QString() : FolderOf(state.PageList.At(0));
+}
+
+bool ShownPageHasOriginal(const EditState& state) {
+  return !state.CurrentPath.isEmpty() && HasKeptOriginal(state.CurrentPath);
+}
+
+void RestoreShownPage(EditState& state, PageWindow& window) {
+  if (state.CurrentPath.isEmpty())
+    return;
+  if (const FileResult restored = RestoreOriginal(state.CurrentPath); !restored.Ok) {
+    window.ShowNotice(WithReason(QStringLiteral("元に戻せませんでした"), restored.Reason));
+    return;
+  }
+  ShowPage(state, window);
+}
+
+void RestoreAllPages(EditState& state, PageWindow& window) {
+  const QString folder = PageSetFolder(state);
+  if (folder.isEmpty())
+    return;
+  const FileResult restored = RestoreAllOriginals(folder);
+  // Pages restored before a failure stay restored, so the list is read anew
+  // either way.
+  const QString shown = state.CurrentIndex >= 0 && state.CurrentIndex < state.PageList.Count()
+                            ? state.PageList.At(state.CurrentIndex)
+                            : QString();
+  ListPages(folder, state.PageList);
+  state.CurrentIndex = std::max(state.PageList.IndexOf(shown), 0);
+  if (!state.PageList.IsEmpty())
+    ShowPage(state, window);
+  if (!restored.Ok)
+    window.ShowNotice(WithReason(QStringLiteral("元に戻せませんでした"), restored.Reason));
+}
+
+void DiscardOriginals(EditState& state, PageWindow& window) {
+  const QString folder = PageSetFolder(state);
+  if (folder.isEmpty())
+    return;
+  if (const FileResult discarded = DiscardKeptOriginals(folder); !discarded.Ok) {
+    window.ShowNotice(
+        WithReason(QStringLiteral("元の画像を消去できませんでした"), discarded.Reason));
+  }
 }
 
 }  // namespace pagetrim

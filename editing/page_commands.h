@@ -1,9 +1,11 @@
-// The page commands: open a page set, show, move, reload, overwrite, delete.
+// The page commands: open a page set, show, move, reload, overwrite, delete,
+// and restore kept originals.
 #pragma once
 
 #include <QString>
 
 #include "edit_state.h"
+#include "page_loading.h"
 #include "page_window.h"
 
 namespace pagetrim {
@@ -14,13 +16,34 @@ QString BaseTitle();
 // Opens the folder of path as the page set and shows path. True when a page
 // was shown.
 bool OpenPageSet(EditState& state, PageWindow& window, const QString& path);
-// Loads PageList[CurrentIndex] into every raster and both views.
+// Loads PageList[CurrentIndex] into every raster and both views, with the
+// threshold and analysis choice of the moment.
 void ShowPage(EditState& state, PageWindow& window);
-void RefreshResultView(EditState& state, PageWindow& window);
+// Puts a page already read into the rasters and both views; CurrentIndex and
+// CurrentPath already name it.
+void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& page);
+void RefreshResultView(EditState& state, PageDisplay& display);
 void NextPage(EditState& state, PageWindow& window);
 void PreviousPage(EditState& state, PageWindow& window);
 void ReloadPage(EditState& state, PageWindow& window);
 void OverwritePage(EditState& state, PageWindow& window);
 void DeletePage(EditState& state, PageWindow& window);
+
+// Writes an encoded WorkingPage over the shown page's file: refused when the
+// page could not be read or its file changed since; keeps the original first
+// when keeping is on.
+SaveResult WriteShownPage(EditState& state, const EncodedPage& page);
+
+// The folder of the open page set; empty when none is open.
+QString PageSetFolder(const EditState& state);
+// Whether the shown page's file has a kept original to go back to.
+bool ShownPageHasOriginal(const EditState& state);
+// Replaces the shown page's file by its kept original and shows it again.
+void RestoreShownPage(EditState& state, PageWindow& window);
+// Restores every kept original of the folder, deleted pages included, which
+// return to the page list; then shows the page that was shown, or the first.
+void RestoreAllPages(EditState& state, PageWindow& window);
+// Deletes the folder's kept originals.
+void DiscardOriginals(EditState& state, PageWindow& window);
 
 }  // namespace pagetrim

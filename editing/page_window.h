@@ -1,5 +1,6 @@
-// PageWindow: what the editing commands need of the main window. Tests put a
-// recording window in its place.
+// PageWindow: what the editing commands need of the main window, in three
+// roles. Tests put a recording window in its place; a batch run from the
+// shell has a window that only reports.
 #pragma once
 
 #include <QString>
@@ -8,32 +9,59 @@
 
 namespace pagetrim {
 
-class PageWindow {
+// What the commands show.
+class PageDisplay {
  public:
-  virtual ~PageWindow() = default;
+  virtual ~PageDisplay() = default;
+  // Each view drops its picture and keeps a copy of the raster's pixels.
+  virtual void ShowLeft(const PageRaster& raster) = 0;
+  virtual void ShowRight(const PageRaster& raster) = 0;
+  // Whether the shown page's file could not be decoded; the right view then
+  // says so instead of showing nothing.
+  virtual void MarkUnreadable(bool unreadable) = 0;
+  virtual void SetTitle(const QString& text) = 0;
+  // A plain modal message with one OK button.
+  virtual void ShowNotice(const QString& text) = 0;
+  // The box of a page file that could not be saved, with the reason. When
+  // canStop (in a batch) the box also offers to stop; true when chosen.
+  virtual bool ReportSaveFailure(const QString& path, const QString& reason, bool canStop) = 0;
+};
 
+// What the user chose for finding ink: read each time a page is shown.
+class AnalysisChoices {
+ public:
+  virtual ~AnalysisChoices() = default;
   // The threshold box's text, exactly as typed.
   virtual QString ThresholdText() const = 0;
   // Whether the gray analysis image is chosen over the black-and-white one.
   virtual bool GrayChosen() const = 0;
-  // Each view drops its picture and keeps a copy of the raster's pixels.
-  virtual void ShowLeft(const PageRaster& raster) = 0;
-  virtual void ShowRight(const PageRaster& raster) = 0;
-  virtual void SetTitle(const QString& text) = 0;
-  // A plain modal message with one OK button.
-  virtual void ShowNotice(const QString& text) = 0;
-  // The information box shown when the page file at path could not be saved.
-  virtual void ReportSaveFailure(const QString& path) = 0;
-  // Runs every pending window event, input included.
-  virtual void PumpEvents() = 0;
+};
 
-  // While a batch runs: the commands that would change the page set or its
-  // rasters are disabled, and the window shows how far the batch is.
+// What a batch reports as it goes.
+class BatchReport {
+ public:
+  virtual ~BatchReport() = default;
+  // While a batch runs, the commands that would change the page set or its
+  // rasters are locked; the window derives which from the running batch.
   virtual void LockCommands() = 0;
   virtual void UnlockCommands() = 0;
   virtual void ShowBatchProgress(int pagesDone, int pageCount) = 0;
-  // Whether the user asked the running batch to stop.
-  virtual bool BatchCancelRequested() const = 0;
+  // Runs every pending window event, input included: the window repaints
+  // between two pages, and Esc can ask the batch to stop.
+  virtual void PumpEvents() = 0;
+};
+
+class PageWindow : public PageDisplay, public AnalysisChoices, public BatchReport {};
+
+// A display that shows nothing, for trims made where no one looks.
+class NoDisplay : public PageDisplay {
+ public:
+  void ShowLeft(const PageRaster&) override {}
+  void ShowRight(const PageRaster&) override {}
+  void MarkUnreadable(bool) override {}
+  void SetTitle(const QString&) override {}
+  void ShowNotice(const QString&) override {}
+  bool ReportSaveFailure(const QString&, const QString&, bool) override { return false; }
 };
 
 }  // namespace pagetrim

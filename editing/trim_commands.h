@@ -17,30 +17,34 @@ inline constexpr int SideTrimSampleRow = 10;
 // The left and top trims keep the first ink line; the right and bottom trims
 // cut the last ink line too (the new width or height is its index). The right
 // view is refreshed only when something was cut.
-void TrimLeftMargin(EditState& state, PageWindow& window, int startColumn, int sampleRow);
-void TrimRightMargin(EditState& state, PageWindow& window, int startColumn, int sampleRow);
-void TrimTopMargin(EditState& state, PageWindow& window, int startRow, int sampleColumn);
-void TrimBottomMargin(EditState& state, PageWindow& window, int startRow, int sampleColumn);
+void TrimLeftMargin(EditState& state, PageDisplay& display, int startColumn, int sampleRow);
+void TrimRightMargin(EditState& state, PageDisplay& display, int startColumn, int sampleRow);
+void TrimTopMargin(EditState& state, PageDisplay& display, int startRow, int sampleColumn);
+void TrimBottomMargin(EditState& state, PageDisplay& display, int startRow, int sampleColumn);
 
 // The context-menu commands at a point in AnalysisPage coordinates; a point
 // outside the page does nothing. The top and bottom commands remember x as
 // SampleColumn first, even for a point they then refuse.
-void TrimLeftAtPoint(EditState& state, PageWindow& window, int x, int y);
-void TrimRightAtPoint(EditState& state, PageWindow& window, int x, int y);
-void TrimTopAtPoint(EditState& state, PageWindow& window, int x, int y);
-void TrimBottomAtPoint(EditState& state, PageWindow& window, int x, int y);
+void TrimLeftAtPoint(EditState& state, PageDisplay& display, int x, int y);
+void TrimRightAtPoint(EditState& state, PageDisplay& display, int x, int y);
+void TrimTopAtPoint(EditState& state, PageDisplay& display, int x, int y);
+void TrimBottomAtPoint(EditState& state, PageDisplay& display, int x, int y);
 
 // Double-click: the left trim in the left half of the page, the right trim in
 // the right half.
-void TrimSideAtPoint(EditState& state, PageWindow& window, int x, int y);
+void TrimSideAtPoint(EditState& state, PageDisplay& display, int x, int y);
 
 // The left trim from column 0, then the right trim from the last column, both
 // sampling at SideTrimSampleRow.
-void TrimLeftAndRight(EditState& state, PageWindow& window);
+void TrimLeftAndRight(EditState& state, PageDisplay& display);
+
+// The top trim from row 0, then the bottom trim from the last row, both
+// sampling in SampleColumn: what the top-and-bottom batch does to each page.
+void TrimTopAndBottom(EditState& state, PageDisplay& display);
 
 // Centres WorkingPage on a white canvas of the normalised width (cutting equal
 // parts of a page that is wider), keeps its height, and makes AnalysisPage a
 // full-colour copy of it. Always refreshes the right view.
-void NormalizePage(EditState& state, PageWindow& window);
+void NormalizePage(EditState& state, PageDisplay& display);
 
 }  // namespace pagetrim

@@ -1,8 +1,9 @@
 // The gray and black-and-white analysis images. Every page shown goes through
-// here, so the loop is written for the vectoriser: no table look-ups and no
+// here, so the loops are written for the vectoriser: no table look-ups and no
 // branches, and on x86-64 a copy for AVX2 is chosen at load time when the
 // processor has it.
 #include <algorithm>
+#include <cstring>
 
 #include "page_raster.h"
 
@@ -16,36 +17,101 @@ namespace {
 #define PAGETRIM_VECTOR_CLONES
 #endif
 
-// One row. threshold is already clamped to 0 ... 256, which keeps every
-// comparison with a gray level of 0 ... 255 as it was.
+// (sum * 21846) >> 16 equals sum div 3 for every sum from 0 to 765.
+inline std::uint8_t GrayOf(const std::uint8_t* bgr) {
+  const unsigned sum = unsigned(bgr[0]) + bgr[1] + bgr[2];
+  return std::uint8_t((sum * 21846u) >> 16);
+}
+
+// threshold is already clamped to 0 ... 256, which keeps every comparison
+// with a gray level of 0 ... 255 as it was.
+inline std::uint8_t BinaryOf(std::uint8_t gray, int threshold) {
+  return std::uint8_t(int(gray) < threshold ? 0 : 255);
+}
+
 PAGETRIM_VECTOR_CLONES
-void AnalyseRow(const std::uint8_t* __restrict source, std::uint8_t* __restrict gray,
-                std::uint8_t* __restrict binary, int width, int threshold) {
+void ColourToGray(const std::uint8_t* __restrict source, std::uint8_t* __restrict gray, int width) {
+  for (int x = 0; x < width; ++x)
+    gray[x] = GrayOf(source + 3 * x);
+}
+
+PAGETRIM_VECTOR_CLONES
+void ColourToBinary(const std::uint8_t* __restrict source, std::uint8_t* __restrict binary,
+                    int width, int threshold) {
+  for (int x = 0; x < width; ++x)
+    binary[x] = BinaryOf(GrayOf(source + 3 * x), threshold);
+}
+
+PAGETRIM_VECTOR_CLONES
+void ColourToBoth(const std::uint8_t* __restrict source, std::uint8_t* __restrict gray,
+                  std::uint8_t* __restrict binary, int width, int threshold) {
   for (int x = 0; x < width; ++x) {
-    const unsigned sum = unsigned(source[3 * x]) + source[3 * x + 1] + source[3 * x + 2];
-    // (sum * 21846) >> 16 equals sum div 3 for every sum from 0 to 765.
-    const auto g = std::uint8_t((sum * 21846u) >> 16);
-    const auto b = std::uint8_t(int(g) < threshold ? 0 : 255);
-    gray[3 * x] = g;
-    gray[3 * x + 1] = g;
-    gray[3 * x + 2] = g;
-    binary[3 * x] = b;
-    binary[3 * x + 1] = b;
-    binary[3 * x + 2] = b;
+    const std::uint8_t g = GrayOf(source + 3 * x);
+    gray[x] = g;
+    binary[x] = BinaryOf(g, threshold);
   }
+}
+
+PAGETRIM_VECTOR_CLONES
+void GrayToBinary(const std::uint8_t* __restrict source, std::uint8_t* __restrict binary, int width,
+                  int threshold) {
+  for (int x = 0; x < width; ++x)
+    binary[x] = BinaryOf(source[x], threshold);
+}
+
+void SizeLike(const PageRaster& source, PageRaster* image) {
+  if (image != nullptr)
+    image->ResetForOverwrite(source.Width(), source.Height(), PixelFormat::Gray8);
+}
+
+void Analyse(const PageRaster& source, PageRaster* gray, PageRaster* binary, int threshold) {
+  if (source.IsEmpty())
+    return;
+  if (gray != nullptr && source.Format() == PixelFormat::Gray8) {
+    gray->AssignFrom(source);  // (v + v + v) div 3 is v
+    gray = nullptr;
+  }
+  SizeLike(source, gray);
+  SizeLike(source, binary);
+  AnalyseRows(source, gray, binary, threshold, 0, source.Height());
 }
 
 }  // namespace
 
+void AnalyseRows(const PageRaster& source, PageRaster* gray, PageRaster* binary, int threshold,
+                 int first, int count) {
+  const int w = source.Width();
+  const int end = std::min(first + count, source.Height());
+  const int clamped = std::clamp(threshold, 0, 256);
+  const bool colour = source.Format() == PixelFormat::Bgr24;
+  for (int y = std::max(first, 0); y < end; ++y) {
+    const std::uint8_t* row = source.Row(y);
+    if (!colour) {
+      if (gray != nullptr)
+        std::memcpy(gray->Row(y), row, std::size_t(w));
+      if (binary != nullptr)
+        GrayToBinary(row, binary->Row(y), w, clamped);
+    } else if (gray != nullptr && binary != nullptr) {
+      ColourToBoth(row, gray->Row(y), binary->Row(y), w, clamped);
+    } else if (gray != nullptr) {
+      ColourToGray(row, gray->Row(y), w);
+    } else if (binary != nullptr) {
+      ColourToBinary(row, binary->Row(y), w, clamped);
+    }
+  }
+}
+
 void MakeAnalysisImages(const PageRaster& source, PageRaster& gray, PageRaster& binary,
                         int threshold) {
-  const int w = std::min({source.Width(), gray.Width(), binary.Width()});
-  const int h = std::min({source.Height(), gray.Height(), binary.Height()});
-  if (w <= 0 || h <= 0)
-    return;
-  const int clamped = std::clamp(threshold, 0, 256);
-  for (int y = 0; y < h; ++y)
-    AnalyseRow(source.Row(y), gray.Row(y), binary.Row(y), w, clamped);
+  Analyse(source, &gray, &binary, threshold);
+}
+
+void MakeGrayImage(const PageRaster& source, PageRaster& gray) {
+  Analyse(source, &gray, nullptr, 0);
+}
+
+void MakeBinaryImage(const PageRaster& source, PageRaster& binary, int threshold) {
+  Analyse(source, nullptr, &binary, threshold);
 }
 
 }  // namespace pagetrim

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace pagetrim {
@@ -21,20 +22,27 @@ bool IsPixelColour(ColourValue colour) {
   return colour >= 0 && colour <= 0xFFFFFF;
 }
 
-// The background's three bytes in stored order: blue, green, red.
+// The background's bytes in stored order: blue, green, red, or one gray byte.
+// Matchable is false when no stored pixel of the page can have the colour
+// (InvalidColour, or a colour that is not gray on a gray page): every pixel
+// is then ink.
 struct StoredPixel {
   std::uint8_t Blue = 0;
   std::uint8_t Green = 0;
   std::uint8_t Red = 0;
+  bool Matchable = false;
 
-  explicit StoredPixel(ColourValue colour)
+  StoredPixel(ColourValue colour, PixelFormat format)
       : Blue(std::uint8_t(colour >> 16)),
         Green(std::uint8_t(colour >> 8)),
-        Red(std::uint8_t(colour)) {}
+        Red(std::uint8_t(colour)),
+        Matchable(IsPixelColour(colour) &&
+                  (format == PixelFormat::Bgr24 || (Blue == Green && Green == Red))) {}
 
-  bool Differs(const std::uint8_t* p) const {
+  bool Differs(const std::uint8_t* p, std::integral_constant<int, 3>) const {
     return ((p[0] ^ Blue) | (p[1] ^ Green) | (p[2] ^ Red)) != 0;
   }
+  bool Differs(const std::uint8_t* p, std::integral_constant<int, 1>) const { return *p != Blue; }
 };
 
 // The ink tests of one direction. Positions passed to FirstInk lie inside the
@@ -42,7 +50,7 @@ struct StoredPixel {
 class ColumnLines {
  public:
   ColumnLines(const PageRaster& page, ColourValue background)
-      : page_(page), background_(background), pixel_(background) {}
+      : page_(page), background_(background), pixel_(background, page.Format()) {}
 
   int Count() const { return page_.Width(); }
 
@@ -50,22 +58,28 @@ class ColumnLines {
   bool OutsideInk() const { return page_.Height() > 0 && background_ != InvalidColour; }
 
   // Index of the first of the count columns position, position + step, ...
-  // that holds ink, or -1. The columns are tested side by side, row by row;
-  // only the earliest ink column matters, so each row narrows the columns
-  // still worth testing.
+  // that holds ink, or -1.
   int FirstInk(int position, int step, int count) const {
-    const int height = page_.Height();
-    if (count <= 0 || height == 0)
+    if (count <= 0 || page_.Height() == 0)
       return -1;
-    // No pixel has a colour outside the 24-bit range.
-    if (!IsPixelColour(background_))
+    if (!pixel_.Matchable)
       return 0;
-    const std::ptrdiff_t stepBytes = std::ptrdiff_t(step) * PageRaster::BytesPerPixel;
+    if (page_.Format() == PixelFormat::Gray8)
+      return FirstInkIn(position, step, count, std::integral_constant<int, 1>());
+    return FirstInkIn(position, step, count, std::integral_constant<int, 3>());
+  }
+
+ private:
+  // The columns are tested side by side, row by row; only the earliest ink
+  // column matters, so each row narrows the columns still worth testing.
+  template <int Bpp>
+  int FirstInkIn(int position, int step, int count, std::integral_constant<int, Bpp> bpp) const {
+    const std::ptrdiff_t stepBytes = std::ptrdiff_t(step) * Bpp;
     int limit = count;
-    for (int y = 0; y < height; ++y) {
-      const std::uint8_t* p = page_.Row(y) + std::size_t(position) * PageRaster::BytesPerPixel;
+    for (int y = 0; y < page_.Height(); ++y) {
+      const std::uint8_t* p = page_.Row(y) + std::size_t(position) * Bpp;
       for (int i = 0; i < limit; ++i, p += stepBytes) {
-        if (pixel_.Differs(p)) {
+        if (pixel_.Differs(p, bpp)) {
           limit = i;
           break;
         }
@@ -76,7 +90,6 @@ class ColumnLines {
     return limit < count ? limit : -1;
   }
 
- private:
   const PageRaster& page_;
   ColourValue background_;
   StoredPixel pixel_;
@@ -84,14 +97,18 @@ class ColumnLines {
 
 class RowLines {
  public:
-  RowLines(const PageRaster& page, ColourValue background) : page_(page), background_(background) {
-    if (IsPixelColour(background) && page.Width() > 0) {
-      const StoredPixel pixel(background);
+  RowLines(const PageRaster& page, ColourValue background)
+      : page_(page), background_(background), pixel_(background, page.Format()) {
+    if (pixel_.Matchable && page.Width() > 0) {
       blankRow_.resize(page.RowBytes());
-      for (std::size_t i = 0; i < blankRow_.size(); i += PageRaster::BytesPerPixel) {
-        blankRow_[i] = pixel.Blue;
-        blankRow_[i + 1] = pixel.Green;
-        blankRow_[i + 2] = pixel.Red;
+      if (page.Format() == PixelFormat::Gray8) {
+        std::memset(blankRow_.data(), pixel_.Blue, blankRow_.size());
+      } else {
+        for (std::size_t i = 0; i < blankRow_.size(); i += 3) {
+          blankRow_[i] = pixel_.Blue;
+          blankRow_[i + 1] = pixel_.Green;
+          blankRow_[i + 2] = pixel_.Red;
+        }
       }
     }
   }
@@ -105,7 +122,7 @@ class RowLines {
   int FirstInk(int position, int step, int count) const {
     if (count <= 0 || page_.Width() == 0)
       return -1;
-    if (!IsPixelColour(background_))
+    if (!pixel_.Matchable)
       return 0;
     for (int i = 0; i < count; ++i) {
       const int row = position + i * step;
@@ -118,6 +135,7 @@ class RowLines {
  private:
   const PageRaster& page_;
   ColourValue background_;
+  StoredPixel pixel_;
   std::vector<std::uint8_t> blankRow_;
 };
 

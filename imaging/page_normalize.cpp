@@ -15,7 +15,7 @@ int NormalizedWidth(int height, bool portrait) {
 }
 
 void CentreOnCanvas(PageRaster& page, int targetWidth) {
-  constexpr std::size_t Bpp = PageRaster::BytesPerPixel;
+  const std::size_t Bpp = std::size_t(page.BytesPerPixel());
   const int width = page.Width();
   const int height = page.Height();
   targetWidth = std::max(targetWidth, 0);
@@ -29,7 +29,7 @@ void CentreOnCanvas(PageRaster& page, int targetWidth) {
   const int end = width > 0 ? std::clamp(left + width + 1, first, targetWidth) : 0;
 
   PageRaster canvas;
-  canvas.ResetForOverwrite(targetWidth, height);
+  canvas.ResetForOverwrite(targetWidth, height, page.Format());
   for (int y = 0; y < height && targetWidth > 0; ++y) {
     std::uint8_t* dest = canvas.Row(y);
     const std::uint8_t* src = std::as_const(page).Row(y);

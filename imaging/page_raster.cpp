@@ -1,7 +1,8 @@
-// PageRaster's size, copy and crop operations, and the analysis images.
+// PageRaster's size, copy and crop operations, and the pool of page buffers.
 #include "page_raster.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <mutex>
 
@@ -24,50 +25,77 @@ std::vector<int> ScaleMap(int destLength, int srcStart, int srcLength) {
   return map;
 }
 
+// Uninitialised bytes: a decoder overwrites every one of them, so zeroing
+// them first would only cost a pass over the page.
+struct Buffer {
+  std::unique_ptr<std::uint8_t[]> Bytes;
+  std::size_t Capacity = 0;
+};
+
 // Page-sized buffers released by one page are taken again by the next:
 // fresh memory of that size would be mapped and zeroed by the system page by
-// page, which costs as much as copying the page twice.
+// page, which costs as much as copying the page twice. The pool holds about
+// two pages of the largest size recently asked for, so buffers of a larger
+// page seen once, or of a file that was refused, are not kept for good.
 class BufferPool {
  public:
   static constexpr std::size_t MinimumPooled = std::size_t(1) << 20;
-  static constexpr std::size_t Capacity = 4;
 
-  std::vector<std::uint8_t> Take(std::size_t size) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto best = buffers_.end();
-    for (auto it = buffers_.begin(); it != buffers_.end(); ++it) {
-      if (it->capacity() >= size && (best == buffers_.end() || it->capacity() < best->capacity())) {
-        best = it;
+  Buffer Take(std::size_t size) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      recent_[next_++ % recent_.size()] = size;
+      auto best = buffers_.end();
+      for (auto it = buffers_.begin(); it != buffers_.end(); ++it) {
+        if (it->Capacity >= size && (best == buffers_.end() || it->Capacity < best->Capacity))
+          best = it;
       }
+      if (best != buffers_.end()) {
+        Buffer taken = std::move(*best);
+        buffers_.erase(best);
+        total_ -= taken.Capacity;
+        TrimLocked();
+        return taken;
+      }
+      TrimLocked();
     }
-    std::vector<std::uint8_t> bytes;
-    if (best != buffers_.end()) {
-      bytes = std::move(*best);
-      buffers_.erase(best);
-    }
-    bytes.resize(size);
-    return bytes;
+    return {std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]), size};
   }
 
-  void Give(std::vector<std::uint8_t>&& bytes) {
-    if (bytes.capacity() < MinimumPooled)
+  void Give(Buffer&& buffer) {
+    if (buffer.Capacity < MinimumPooled)
       return;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (buffers_.size() == Capacity) {
-      // Keep the larger buffers: they serve every page size below them.
-      auto smallest = std::min_element(buffers_.begin(), buffers_.end(), [](auto& a, auto& b) {
-        return a.capacity() < b.capacity();
-      });
-      if (smallest->capacity() >= bytes.capacity())
-        return;
-      buffers_.erase(smallest);
-    }
-    buffers_.push_back(std::move(bytes));
+    total_ += buffer.Capacity;
+    buffers_.push_back(std::move(buffer));
+    TrimLocked();
+  }
+
+  std::size_t Total() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return total_;
   }
 
  private:
+  void TrimLocked() {
+    const std::size_t largest = *std::max_element(recent_.begin(), recent_.end());
+    const std::size_t limit = std::min(MaxPooledBytes, 2 * largest);
+    while (total_ > limit) {
+      // The largest buffer first: it is the one a smaller page wastes most.
+      auto victim = std::max_element(buffers_.begin(), buffers_.end(),
+                                     [](auto& a, auto& b) { return a.Capacity < b.Capacity; });
+      total_ -= victim->Capacity;
+      buffers_.erase(victim);
+    }
+  }
+
   std::mutex mutex_;
-  std::vector<std::vector<std::uint8_t>> buffers_;
+  std::vector<Buffer> buffers_;
+  std::size_t total_ = 0;
+  // The sizes of the last few buffers asked for: a page, its analysis image
+  // and a neighbour's, so that the limit follows pages, not single buffers.
+  std::array<std::size_t, 8> recent_{};
+  std::size_t next_ = 0;
 };
 
 BufferPool& Pool() {
@@ -76,23 +104,34 @@ BufferPool& Pool() {
   return *pool;
 }
 
+// One row of blue-green-red from one row of gray.
+void ExpandRow(const std::uint8_t* gray, std::uint8_t* bgr, int width) {
+  for (int x = 0; x < width; ++x, bgr += 3)
+    bgr[0] = bgr[1] = bgr[2] = gray[x];
+}
+
 }  // namespace
 
 struct PageRaster::Storage {
-  explicit Storage(std::size_t size) : Bytes(Pool().Take(size)) {}
-  ~Storage() { Pool().Give(std::move(Bytes)); }
+  explicit Storage(std::size_t size) : Memory(Pool().Take(size)) {}
+  ~Storage() { Pool().Give(std::move(Memory)); }
   Storage(const Storage&) = delete;
   Storage& operator=(const Storage&) = delete;
 
-  std::vector<std::uint8_t> Bytes;
+  Buffer Memory;
 };
 
-PageRaster::PageRaster(int width, int height) {
+std::size_t PooledBytes() {
+  return Pool().Total();
+}
+
+PageRaster::PageRaster(int width, int height, PixelFormat format) : format_(format) {
+  stride_ = RowBytes();
   SetSize(width, height);
 }
 
 std::uint8_t* PageRaster::Base() const {
-  return storage_ ? storage_->Bytes.data() + offset_ : nullptr;
+  return storage_ ? storage_->Memory.Bytes.get() + offset_ : nullptr;
 }
 
 void PageRaster::Allocate(int width, int height) {
@@ -113,12 +152,12 @@ void PageRaster::MakeUnique() {
     std::memcpy(Base() + std::size_t(y) * stride_, shared.Row(y), stride_);
 }
 
-void PageRaster::ResetForOverwrite(int width, int height) {
+void PageRaster::ResetForOverwrite(int width, int height, PixelFormat format) {
   width = NonNegative(width);
   height = NonNegative(height);
-  const std::size_t size = std::size_t(width) * BytesPerPixel * std::size_t(height);
-  if (storage_ && storage_.use_count() == 1 && storage_->Bytes.capacity() >= size) {
-    storage_->Bytes.resize(size);
+  const std::size_t size = std::size_t(width) * std::size_t(BytesPerPixelOf(format)) * height;
+  format_ = format;
+  if (storage_ && storage_.use_count() == 1 && storage_->Memory.Capacity >= size) {
     width_ = width;
     height_ = height;
     stride_ = RowBytes();
@@ -139,7 +178,7 @@ void PageRaster::SetWidth(int width) {
     if (storage_ == nullptr)
       stride_ = RowBytes();
     if (width_ == 0 || height_ == 0)
-      *this = EmptyOfSize(width_, height_);
+      *this = EmptyOfSize(width_, height_, format_);
     return;
   }
   const PageRaster old = *this;
@@ -160,7 +199,7 @@ void PageRaster::SetHeight(int height) {
   if (height < height_ || width_ == 0) {
     height_ = height;
     if (width_ == 0 || height_ == 0)
-      *this = EmptyOfSize(width_, height_);
+      *this = EmptyOfSize(width_, height_, format_);
     return;
   }
   const PageRaster old = *this;
@@ -175,12 +214,13 @@ void PageRaster::SetHeight(int height) {
   }
 }
 
-PageRaster PageRaster::EmptyOfSize(int width, int height) {
+PageRaster PageRaster::EmptyOfSize(int width, int height, PixelFormat format) {
   // A raster with no columns or no rows holds no pixels at all; growing it
   // again gives white.
   PageRaster empty;
   empty.width_ = width;
   empty.height_ = height;
+  empty.format_ = format;
   empty.stride_ = empty.RowBytes();
   return empty;
 }
@@ -193,13 +233,35 @@ void PageRaster::SetSize(int width, int height) {
 ColourValue PageRaster::PixelAt(int x, int y) const {
   if (x < 0 || y < 0 || x >= width_ || y >= height_)
     return InvalidColour;
-  const std::uint8_t* p = Row(y) + std::size_t(x) * BytesPerPixel;
+  const std::uint8_t* p = Row(y) + std::size_t(x) * BytesPerPixel();
+  if (format_ == PixelFormat::Gray8)
+    return MakeColour(p[0], p[0], p[0]);
   return MakeColour(p[2], p[1], p[0]);
 }
 
 void PageRaster::AssignFrom(const PageRaster& src) {
   if (&src != this)
     *this = src;
+}
+
+void PageRaster::ConvertToColour() {
+  if (format_ == PixelFormat::Bgr24)
+    return;
+  const PageRaster gray = *this;
+  format_ = PixelFormat::Bgr24;
+  Allocate(width_, height_);
+  for (int y = 0; y < height_; ++y)
+    ExpandRow(gray.Row(y), Base() + std::size_t(y) * stride_, width_);
+}
+
+PageRaster PageRaster::MatchFormats(const PageRaster& src) {
+  PageRaster source = src;  // src may share this raster's pixels
+  if (source.format_ == format_)
+    return source;
+  if (format_ == PixelFormat::Gray8)
+    ConvertToColour();
+  source.ConvertToColour();
+  return source;
 }
 
 void PageRaster::DrawOver(const PageRaster& src) {
@@ -213,8 +275,8 @@ void PageRaster::DrawOver(const PageRaster& src) {
     *this = src;  // covers every pixel: share instead of copying
     return;
   }
-  const PageRaster source = src;  // src may share this raster's pixels
-  const std::size_t bytes = std::size_t(w) * BytesPerPixel;
+  const PageRaster source = MatchFormats(src);
+  const std::size_t bytes = std::size_t(w) * BytesPerPixel();
   for (int y = 0; y < h; ++y)
     std::memcpy(Row(y), source.Row(y), bytes);
 }
@@ -255,7 +317,8 @@ void PageRaster::CopyRect(const Rect& destRect, const PageRaster& src, const Rec
 
   // A copy of the source's handle keeps its pixels as they are while this
   // raster is written, also when both are the same raster or share pixels.
-  const PageRaster source = src;
+  const PageRaster source = MatchFormats(src);
+  const std::size_t bpp = std::size_t(BytesPerPixel());
   for (int j = 0; j < dh; ++j) {
     const int dy = destRect.Top + j;
     const int sy = ys[std::size_t(j)];
@@ -264,9 +327,8 @@ void PageRaster::CopyRect(const Rect& destRect, const PageRaster& src, const Rec
     const std::uint8_t* srcRow = source.Row(sy);
     std::uint8_t* destRow = Row(dy);
     for (const Run& run : runs) {
-      std::memmove(destRow + std::size_t(run.DestX) * BytesPerPixel,
-                   srcRow + std::size_t(run.SrcX) * BytesPerPixel,
-                   std::size_t(run.Length) * BytesPerPixel);
+      std::memmove(destRow + std::size_t(run.DestX) * bpp, srcRow + std::size_t(run.SrcX) * bpp,
+                   std::size_t(run.Length) * bpp);
     }
   }
 }
@@ -289,7 +351,7 @@ void PageRaster::CropLeft(int n) {
     SetWidth(0);
     return;
   }
-  offset_ += std::size_t(n) * BytesPerPixel;
+  offset_ += std::size_t(n) * BytesPerPixel();
   width_ -= n;
 }
 

@@ -1,9 +1,13 @@
 // The JPEG and PNG codecs behind LoadPage and SavePage, working on bytes in memory.
 #pragma once
 
+#include <QByteArray>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
+#include "encoded_bytes.h"
 #include "page_codec.h"
 #include "page_raster.h"
 
@@ -19,48 +23,55 @@ inline bool SizeAllowed(std::uint64_t width, std::uint64_t height) {
          width * height <= MaxPixels;
 }
 
-// An encoded file in memory. The buffer is malloc'd and grown with realloc so
-// that the codecs' C callbacks can grow it without exceptions, and report a
-// failure through their own error paths instead.
-class EncodedBytes {
- public:
-  EncodedBytes() = default;
-  EncodedBytes(const EncodedBytes&) = delete;
-  EncodedBytes& operator=(const EncodedBytes&) = delete;
-  ~EncodedBytes();
+// What a decoder is asked for besides the pixels, and what it finds.
+struct DecodeContext {
+  // Called after rows [first, first + count) of the raster hold their final
+  // pixels, in order, so that work on them can follow while they are cached.
+  std::function<void(int first, int count)> RowsDecoded;
+  // Set from another thread to make the decoder give up early.
+  const std::atomic<bool>* Cancel = nullptr;
 
-  const std::uint8_t* Data() const { return data_; }
-  std::size_t Size() const { return size_; }
+  PageResolution Resolution;
+  // The embedded colour profile, as stored; empty when none or damaged.
+  QByteArray IccProfile;
 
-  // Makes room for at least `extra` more bytes; false when out of memory.
-  bool Reserve(std::size_t extra);
-  bool Append(const void* bytes, std::size_t count);
-  // Free space after the written bytes, for libjpeg's destination manager,
-  // which writes there and then reports how much it used.
-  std::uint8_t* FreeSpace() { return data_ + size_; }
-  std::size_t FreeCount() const { return capacity_ - size_; }
-  void Commit(std::size_t count) { size_ += count; }
+  bool Cancelled() const { return Cancel != nullptr && Cancel->load(std::memory_order_relaxed); }
+};
 
- private:
-  std::uint8_t* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
+// The pixel size a file declares and its channels (1 for gray), read from
+// its header alone.
+struct DeclaredSize {
+  int Width = 0;
+  int Height = 0;
+  int Channels = 0;
 };
 
 bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size);
 bool LooksLikePng(const std::uint8_t* data, std::size_t size);
 
-// Decoders fill raster and resolution and return true, or return false with
-// both in an unspecified state. They may throw std::bad_alloc.
+// Decoders fill raster (gray pages as one-byte gray) and context and return
+// true, or return false with both in an unspecified state. They may throw
+// std::bad_alloc.
 bool DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster,
-                PageResolution& resolution);
+                DecodeContext& context);
 bool DecodePng(const std::uint8_t* data, std::size_t size, PageRaster& raster,
-               PageResolution& resolution);
+               DecodeContext& context);
+bool ReadJpegSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared);
+bool ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared);
 
 // Encoders append the whole file to out and return true, or return false.
 // The raster is not empty and the resolutions are already at least
-// MinimumSaveDpi and finite.
-bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, EncodedBytes& out);
-bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, EncodedBytes& out);
+// MinimumSaveDpi and finite. A colour profile is written when it suits the
+// file's colour channels; an RGB profile keeps a page of only gray pixels in
+// colour, so that the profile stays true to the file.
+bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
+                EncodedBytes& out);
+bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
+               EncodedBytes& out);
+
+// The colour space an ICC profile describes, or nothing for a profile whose
+// structure is damaged (length, signature or tag table out of place).
+enum class ProfileSpace { None, Gray, Rgb, Other };
+ProfileSpace CheckIccProfile(const QByteArray& profile);
 
 }  // namespace pagetrim::codecs

@@ -10,11 +10,13 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 // jpeglib.h uses size_t and FILE without including <cstdio> itself.
-#include <jerror.h>
 #include <jpeglib.h>
+// After jpeglib.h, whose configuration decides which messages exist.
+#include <jerror.h>
 
 #include "codecs.h"
 
@@ -31,27 +33,54 @@ constexpr int RowBatch = 16;
 constexpr long MaxCodecMemory = long(MaxPixels * 4 * sizeof(JCOEF)) + (64L << 20);
 
 // A progressive file can hold any number of tiny scans, each one costing a
-// full pass over the coefficients; real encoders write about ten.
-constexpr int MaxScans = 500;
+// full pass over the coefficients. Encoders write about ten, and the most
+// elaborate scan scripts a few dozen.
+constexpr int MaxScans = 40;
+
+// Every 8 x 8 block of a Huffman-coded picture costs at least one bit in its
+// first component's scans, so a file must hold an eighth of a byte per block.
+// Half of that is refused as far too small: such a file declares a picture
+// its data cannot hold, and decoding it would only allocate and fill a page
+// of gray. Arithmetic coding can make a blank block almost free, so there the
+// rule is only against the absurd.
+constexpr std::uint64_t HuffmanBlocksPerByte = 16;
+constexpr std::uint64_t ArithmeticBlocksPerByte = 4096;
 
 constexpr int JpegQuality = 92;
 
 struct JpegErrors {
   jpeg_error_mgr Base;
   std::jmp_buf Jump;
+  const std::atomic<bool>* Cancel = nullptr;
 };
 
 [[noreturn]] void JumpOut(j_common_ptr info) {
   std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->Jump, 1);
 }
 
+// Warnings that mean the picture data is incomplete or damaged. libjpeg goes
+// on after them and fills what it could not decode with gray; a batch would
+// then write that gray page over the damaged file and lose what is left of
+// it, so they count as undecodable.
+bool MeansDamagedPicture(int code) {
+  switch (code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_NOT_SEQUENTIAL:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void EmitMessage(j_common_ptr info, int level) {
-  // libjpeg answers a file that ends too early with a warning and fills the
-  // missing part of the picture with gray. A batch would then write that gray
-  // page over the damaged file and lose what is left of it, so a premature
-  // end counts as undecodable. Other warnings (stray bytes before a marker,
-  // and the like) keep the picture, and no message goes to stderr.
-  if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF)
+  // Other warnings (stray bytes before a marker, a damaged colour profile)
+  // keep the picture, and no message goes to stderr.
+  if (level < 0 && MeansDamagedPicture(info->err->msg_code))
     JumpOut(info);
 }
 
@@ -64,7 +93,12 @@ void InstallErrors(JpegErrors& errors) {
   errors.Base.output_message = OutputNothing;
 }
 
-void LimitScans(j_common_ptr info) {
+// Called by libjpeg as it works through the file, so a file with too many
+// scans or a read no longer wanted stops there.
+void Monitor(j_common_ptr info) {
+  const auto* errors = reinterpret_cast<const JpegErrors*>(info->err);
+  if (errors->Cancel != nullptr && errors->Cancel->load(std::memory_order_relaxed))
+    JumpOut(info);
   if (info->is_decompressor &&
       reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > MaxScans) {
     JumpOut(info);
@@ -202,15 +236,19 @@ struct JpegReader {
   ~JpegReader() { jpeg_destroy_decompress(&Info); }
 };
 
-void ReadBgrRows(j_decompress_ptr info, PageRaster& raster) {
+// Gray and blue-green-red rows are decoded straight into the raster.
+void ReadRows(j_decompress_ptr info, PageRaster& raster, DecodeContext& context) {
   JSAMPROW rows[RowBatch];
   while (info->output_scanline < info->output_height) {
     const JDIMENSION first = info->output_scanline;
     const JDIMENSION count = std::min<JDIMENSION>(RowBatch, info->output_height - first);
     for (JDIMENSION i = 0; i < count; ++i)
       rows[i] = raster.Row(int(first + i));
-    if (jpeg_read_scanlines(info, rows, count) == 0)
+    const JDIMENSION got = jpeg_read_scanlines(info, rows, count);
+    if (got == 0)
       ERREXIT(info, JERR_INPUT_EMPTY);
+    if (context.RowsDecoded)
+      context.RowsDecoded(int(first), int(got));
   }
 }
 
@@ -218,7 +256,7 @@ void ReadBgrRows(j_decompress_ptr info, PageRaster& raster) {
 // files store inverted values (255 = no ink); files without the Adobe marker
 // store plain ink amounts. Without colour management the usual conversion is
 // channel = (255 - ink) * (255 - black) / 255.
-void ReadCmykRows(j_decompress_ptr info, PageRaster& raster) {
+void ReadCmykRows(j_decompress_ptr info, PageRaster& raster, DecodeContext& context) {
   const JDIMENSION width = info->output_width;
   JSAMPARRAY batch = (*info->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE,
                                                 width * 4, RowBatch);
@@ -242,45 +280,86 @@ void ReadCmykRows(j_decompress_ptr info, PageRaster& raster) {
         dest[2] = std::uint8_t((cyan * black + 127) / 255);
       }
     }
+    if (context.RowsDecoded)
+      context.RowsDecoded(int(first), int(got));
   }
 }
 
-bool RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, PageRaster& raster,
-               PageResolution& resolution) {
-  j_decompress_ptr info = &reader.Info;
-  InstallErrors(reader.Errors);
-  info->err = &reader.Errors.Base;
-  if (setjmp(reader.Errors.Jump))
-    return false;
+bool HoldsDeclaredPicture(const jpeg_decompress_struct& info, std::size_t size) {
+  const jpeg_component_info& first = info.comp_info[0];
+  const std::uint64_t blocks = std::uint64_t(first.width_in_blocks) * first.height_in_blocks;
+  const std::uint64_t perByte = info.arith_code ? ArithmeticBlocksPerByte : HuffmanBlocksPerByte;
+  return size >= blocks / perByte;
+}
 
+// Starts a reader on the file's bytes and reads its header. Call only from a
+// function that has set the reader's jump point.
+void ReadHeader(JpegReader& reader, const std::uint8_t* data, std::size_t size) {
+  j_decompress_ptr info = &reader.Info;
   jpeg_create_decompress(info);
   info->mem->max_memory_to_use = MaxCodecMemory;
-  reader.Progress.progress_monitor = LimitScans;
+  reader.Progress.progress_monitor = Monitor;
   info->progress = &reader.Progress;
   jpeg_mem_src(info, data, static_cast<unsigned long>(size));
-  jpeg_save_markers(info, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_save_markers(info, JPEG_APP0 + 1, 0xFFFF);  // EXIF, for the resolution
+  jpeg_save_markers(info, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
   jpeg_read_header(info, TRUE);
+}
 
-  if (!SizeAllowed(info->image_width, info->image_height))
+void InstallReaderErrors(JpegReader& reader, const std::atomic<bool>* cancel) {
+  InstallErrors(reader.Errors);
+  reader.Errors.Cancel = cancel;
+  reader.Info.err = &reader.Errors.Base;
+}
+
+bool RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, PageRaster& raster,
+               DecodeContext& context) {
+  j_decompress_ptr info = &reader.Info;
+  if (setjmp(reader.Errors.Jump))
     return false;
-  resolution = ReadResolution(*info);
+  ReadHeader(reader, data, size);
+  if (!SizeAllowed(info->image_width, info->image_height) || !HoldsDeclaredPicture(*info, size))
+    return false;
+  context.Resolution = ReadResolution(*info);
+
+  JOCTET* profile = nullptr;
+  unsigned int profileSize = 0;
+  if (jpeg_read_icc_profile(info, &profile, &profileSize)) {
+    context.IccProfile = QByteArray(reinterpret_cast<const char*>(profile), int(profileSize));
+    std::free(profile);
+    if (CheckIccProfile(context.IccProfile) == ProfileSpace::None)
+      context.IccProfile.clear();
+  }
 
   const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
-  info->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+  const bool gray = info->jpeg_color_space == JCS_GRAYSCALE;
+  info->out_color_space = cmyk ? JCS_CMYK : gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
   info->dct_method = JDCT_ISLOW;
   jpeg_start_decompress(info);
   if (info->output_width != info->image_width || info->output_height != info->image_height) {
     return false;
   }
 
-  raster.ResetForOverwrite(int(info->output_width), int(info->output_height));
+  raster.ResetForOverwrite(int(info->output_width), int(info->output_height),
+                           gray ? PixelFormat::Gray8 : PixelFormat::Bgr24);
   if (cmyk) {
-    ReadCmykRows(info, raster);
+    ReadCmykRows(info, raster, context);
   } else {
-    ReadBgrRows(info, raster);
+    ReadRows(info, raster, context);
   }
   // Every row is in place; jpeg_finish_decompress would only read on to the
   // end marker, and the reader's destructor releases the state either way.
+  return true;
+}
+
+bool RunReadSize(JpegReader& reader, const std::uint8_t* data, std::size_t size,
+                 DeclaredSize& declared) {
+  if (setjmp(reader.Errors.Jump))
+    return false;
+  ReadHeader(reader, data, size);
+  declared.Width = int(reader.Info.image_width);
+  declared.Height = int(reader.Info.image_height);
+  declared.Channels = reader.Info.jpeg_color_space == JCS_GRAYSCALE ? 1 : 3;
   return true;
 }
 
@@ -330,6 +409,8 @@ struct JpegWriter {
 };
 
 bool IsAllGray(const PageRaster& raster) {
+  if (raster.Format() == PixelFormat::Gray8)
+    return true;
   for (int y = 0; y < raster.Height(); ++y) {
     const std::uint8_t* p = raster.Row(y);
     const std::uint8_t* end = p + raster.RowBytes();
@@ -347,7 +428,7 @@ UINT16 Density(float dpi) {
 }
 
 bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dpiX, float dpiY,
-               EncodedBytes& out) {
+               const QByteArray& profile, EncodedBytes& out) {
   j_compress_ptr info = &writer.Info;
   InstallErrors(writer.Errors);
   info->err = &writer.Errors.Base;
@@ -363,12 +444,13 @@ bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dp
 
   info->image_width = JDIMENSION(raster.Width());
   info->image_height = JDIMENSION(raster.Height());
-  info->input_components = PageRaster::BytesPerPixel;
-  info->in_color_space = JCS_EXT_BGR;
+  const bool grayRaster = raster.Format() == PixelFormat::Gray8;
+  info->input_components = raster.BytesPerPixel();
+  info->in_color_space = grayRaster ? JCS_GRAYSCALE : JCS_EXT_BGR;
   jpeg_set_defaults(info);
   // libjpeg-turbo's BGR-to-gray conversion maps R = G = B = v exactly to v,
-  // so a gray page needs no separate one-channel copy.
-  if (gray)
+  // so a colour raster of gray pixels gives the same file as a gray raster.
+  if (gray && !grayRaster)
     jpeg_set_colorspace(info, JCS_GRAYSCALE);
   jpeg_set_quality(info, JpegQuality, TRUE);
   info->dct_method = JDCT_ISLOW;
@@ -378,6 +460,10 @@ bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dp
   info->Y_density = Density(dpiY);
 
   jpeg_start_compress(info, TRUE);
+  if (!profile.isEmpty()) {
+    jpeg_write_icc_profile(info, reinterpret_cast<const JOCTET*>(profile.constData()),
+                           unsigned(profile.size()));
+  }
   JSAMPROW rows[RowBatch];
   while (info->next_scanline < info->image_height) {
     const JDIMENSION first = info->next_scanline;
@@ -400,15 +486,27 @@ bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size) {
 }
 
 bool DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster,
-                PageResolution& resolution) {
+                DecodeContext& context) {
   JpegReader reader{};
-  return RunDecode(reader, data, size, raster, resolution);
+  InstallReaderErrors(reader, context.Cancel);
+  return RunDecode(reader, data, size, raster, context);
 }
 
-bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, EncodedBytes& out) {
-  const bool gray = IsAllGray(raster);
+bool ReadJpegSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
+  JpegReader reader{};
+  InstallReaderErrors(reader, nullptr);
+  return RunReadSize(reader, data, size, declared);
+}
+
+bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
+                EncodedBytes& out) {
+  // An RGB profile keeps the file in colour; a gray file takes only a gray one.
+  const ProfileSpace space = CheckIccProfile(iccProfile);
+  const bool gray =
+      raster.Format() == PixelFormat::Gray8 || (space != ProfileSpace::Rgb && IsAllGray(raster));
+  const bool fits = gray ? space == ProfileSpace::Gray : space == ProfileSpace::Rgb;
   JpegWriter writer{};
-  return RunEncode(writer, raster, gray, dpiX, dpiY, out);
+  return RunEncode(writer, raster, gray, dpiX, dpiY, fits ? iccProfile : QByteArray(), out);
 }
 
 }  // namespace pagetrim::codecs

@@ -1,21 +1,41 @@
 // LoadPage and SavePage: reading page files whole, choosing the codec, and
-// replacing a page file atomically.
+// replacing a page file atomically after keeping its original.
 #include "page_codec.h"
 
-#include <QByteArray>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "codecs.h"
-#include "page_files.h"
+#include "original_store.h"
+#include "page_path.h"
 
 namespace pagetrim {
 
-namespace codecs {
+EncodedBytes::EncodedBytes(EncodedBytes&& other) noexcept
+    : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+  other.data_ = nullptr;
+  other.size_ = other.capacity_ = 0;
+}
+
+EncodedBytes& EncodedBytes::operator=(EncodedBytes&& other) noexcept {
+  if (this != &other) {
+    std::free(data_);
+    data_ = other.data_;
+    size_ = other.size_;
+    capacity_ = other.capacity_;
+    other.data_ = nullptr;
+    other.size_ = other.capacity_ = 0;
+  }
+  return *this;
+}
 
 EncodedBytes::~EncodedBytes() {
   std::free(data_);
@@ -46,8 +66,6 @@ bool EncodedBytes::Append(const void* bytes, std::size_t count) {
   return true;
 }
 
-}  // namespace codecs
-
 namespace {
 
 bool IsPngPath(const QString& path) {
@@ -59,84 +77,159 @@ float SaveDpi(float dpi) {
   return dpi >= MinimumSaveDpi ? dpi : MinimumSaveDpi;
 }
 
-// QSaveFile renames its temporary file over the name it is given; given a
-// symbolic link, that would replace the link by a plain file. Writing to the
-// link's target keeps the link and updates what it points to.
-QString WriteTarget(const QString& path) {
-  const QFileInfo info(path);
-  if (!info.isSymLink())
-    return path;
-  const QString canonical = info.canonicalFilePath();  // empty for a dangling link
-  return canonical.isEmpty() ? info.symLinkTarget() : canonical;
-}
-
-bool Decode(const QString& path, PageRaster& raster, PageResolution& resolution) {
+// Reads the whole file (or its first limit bytes), and what it was when it
+// was read. Only regular files: a pipe or a device put in a page's place
+// could block the program forever, so nothing else is even opened for reading
+// without O_NONBLOCK.
+bool ReadWholeFile(const QString& path, QByteArray& bytes, std::optional<FileIdentity>& identity,
+                   qint64 limit = -1) {
   if (path.isEmpty())
     return false;
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
     return false;
-  const QByteArray bytes = file.readAll();
-  file.close();
+  struct Closer {
+    int Fd;
+    ~Closer() { ::close(Fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
+  identity = FileIdentity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino),
+                          std::int64_t(info.st_size),
+                          std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+  const qint64 wanted = limit < 0 ? qint64(info.st_size) : std::min<qint64>(limit, info.st_size);
+  bytes.resize(wanted);
+  qint64 got = 0;
+  while (got < wanted) {
+    const ssize_t n = ::read(fd, bytes.data() + got, std::size_t(wanted - got));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;  // the file shrank meanwhile: what was read is what it holds
+    got += n;
+  }
+  bytes.resize(got);
+  return true;
+}
+
+bool Decode(const QByteArray& bytes, PageRaster& raster, codecs::DecodeContext& context) {
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
   const auto size = std::size_t(bytes.size());
   // The content decides, not the extension: a PNG saved as .jpg still loads.
   if (codecs::LooksLikeJpeg(data, size))
-    return codecs::DecodeJpeg(data, size, raster, resolution);
+    return codecs::DecodeJpeg(data, size, raster, context);
   if (codecs::LooksLikePng(data, size))
-    return codecs::DecodePng(data, size, raster, resolution);
+    return codecs::DecodePng(data, size, raster, context);
   return false;
 }
 
 }  // namespace
 
-PageResolution LoadPage(const QString& path, PageRaster& raster) {
-  PageResolution resolution;
+PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOptions& options) {
+  PageFileInfo info;
+  QByteArray bytes;
+  codecs::DecodeContext context;
+  context.Cancel = options.Cancel;
+  if (options.RowsDecoded) {
+    context.RowsDecoded = [&](int first, int count) { options.RowsDecoded(raster, first, count); };
+  }
   bool decoded = false;
   try {
-    decoded = Decode(path, raster, resolution);
+    decoded = ReadWholeFile(path, bytes, info.Identity) && Decode(bytes, raster, context);
   } catch (const std::bad_alloc&) {
     decoded = false;  // a page too large for this machine is as good as damaged
   }
-  if (!decoded) {
+  if (!decoded || context.Cancelled()) {
     raster = PageRaster();
-    return {};
+    return {false, {}, info.Identity, {}};
   }
-  return resolution;
+  info.Decoded = true;
+  info.Resolution = context.Resolution;
+  info.IccProfile = context.IccProfile;
+  return info;
 }
 
-SaveOutcome SavePage(const QString& path, const PageRaster& raster, float resolutionX,
-                     float resolutionY) {
-  if (raster.IsEmpty())
-    return SaveOutcome::WriteFailed;
+PageResolution LoadPage(const QString& path, PageRaster& raster) {
+  return ReadPageFile(path, raster).Resolution;
+}
+
+std::optional<PageSize> ReadPageSize(const QString& path) {
+  // Headers sit at the start, unless a large profile or EXIF block comes first.
+  for (const qint64 limit : {qint64(64) << 10, qint64(-1)}) {
+    QByteArray bytes;
+    std::optional<FileIdentity> identity;
+    if (!ReadWholeFile(path, bytes, identity, limit))
+      return std::nullopt;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    const auto size = std::size_t(bytes.size());
+    codecs::DeclaredSize declared;
+    if ((codecs::LooksLikeJpeg(data, size) && codecs::ReadJpegSize(data, size, declared)) ||
+        (codecs::LooksLikePng(data, size) && codecs::ReadPngSize(data, size, declared))) {
+      return PageSize{declared.Width, declared.Height, declared.Channels};
+    }
+    if (limit < 0 || bytes.size() < limit)
+      break;
+  }
+  return std::nullopt;
+}
+
+EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
+                       float resolutionY, const QByteArray& iccProfile) {
+  EncodedPage page;
+  if (raster.IsEmpty()) {
+    page.FailureReason = QStringLiteral("空の画像は保存できません");
+    return page;
+  }
   const float dpiX = SaveDpi(resolutionX);
   const float dpiY = SaveDpi(resolutionY);
+  try {
+    page.Ok = IsPngPath(path) ? codecs::EncodePng(raster, dpiX, dpiY, iccProfile, page.Bytes)
+                              : codecs::EncodeJpeg(raster, dpiX, dpiY, iccProfile, page.Bytes);
+  } catch (const std::bad_alloc&) {
+    page.Ok = false;
+  }
+  if (!page.Ok)
+    page.FailureReason = QStringLiteral("メモリが足りないため画像を変換できません");
+  return page;
+}
 
+SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options) {
+  SaveResult result;
+  if (!page.Ok) {
+    result.Reason = page.FailureReason;
+    return result;
+  }
+  if (options.ReadAs) {
+    if (const FileResult unchanged = CheckUnchanged(path, *options.ReadAs); !unchanged.Ok) {
+      result.Reason = unchanged.Reason;
+      return result;
+    }
+  }
+  if (options.KeepOriginal) {
+    // Safety comes first: a page whose original cannot be kept is not touched.
+    if (const FileResult kept = KeepOriginal(path); !kept.Ok) {
+      result.Reason = kept.Reason;
+      return result;
+    }
+  }
+  const FileResult written = ReplaceFileContents(
+      path, reinterpret_cast<const char*>(page.Bytes.Data()), page.Bytes.Size());
+  if (!written.Ok) {
+    result.Reason = written.Reason;
+    return result;
+  }
+  result.Outcome = SaveOutcome::Written;
+  result.Identity = IdentityOf(path);
+  return result;
+}
+
+SaveResult SavePage(const QString& path, const PageRaster& raster, float resolutionX,
+                    float resolutionY, const SaveOptions& options) {
   // The whole file is encoded before the page file is touched, so an encoder
   // failure cannot leave a half-written page.
-  codecs::EncodedBytes encoded;
-  bool ok = false;
-  try {
-    ok = IsPngPath(path) ? codecs::EncodePng(raster, dpiX, dpiY, encoded)
-                         : codecs::EncodeJpeg(raster, dpiX, dpiY, encoded);
-  } catch (const std::bad_alloc&) {
-    ok = false;
-  }
-  if (!ok)
-    return SaveOutcome::WriteFailed;
-
-  // QSaveFile writes a temporary file beside the page and renames it over the
-  // page only after every byte is written and flushed; on any failure the
-  // temporary file is removed and the page is left as it was.
-  QSaveFile file(WriteTarget(path));
-  if (!file.open(QIODevice::WriteOnly))
-    return SaveOutcome::WriteFailed;
-  const auto size = qint64(encoded.Size());
-  if (file.write(reinterpret_cast<const char*>(encoded.Data()), size) != size) {
-    file.cancelWriting();
-    return SaveOutcome::WriteFailed;
-  }
-  return file.commit() ? SaveOutcome::Written : SaveOutcome::WriteFailed;
+  return WritePage(path, EncodePage(path, raster, resolutionX, resolutionY, options.IccProfile),
+                   options);
 }
 
 }  // namespace pagetrim

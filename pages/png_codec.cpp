@@ -77,7 +77,24 @@ void BlendOntoWhite(const std::uint8_t* src, std::uint8_t* dest, png_uint_32 wid
   }
 }
 
-bool RunDecode(PngReader& reader, PageRaster& raster, PageResolution& resolution) {
+// Deflate shrinks data at most about 1032 times, so a file smaller than its
+// picture's rows over that cannot hold them: it declares a picture its data
+// cannot fill, and reading it would only allocate a page for nothing.
+constexpr std::uint64_t MaxDeflateRatio = 1040;
+
+void ReadProfile(png_structp png, png_infop info, DecodeContext& context) {
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 length = 0;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &length) != 0 && profile != nullptr) {
+    context.IccProfile = QByteArray(reinterpret_cast<const char*>(profile), int(length));
+    if (CheckIccProfile(context.IccProfile) == ProfileSpace::None)
+      context.IccProfile.clear();
+  }
+}
+
+bool RunDecode(PngReader& reader, PageRaster& raster, DecodeContext& context) {
   png_structp png = reader.Png;
   png_infop info = reader.Info;
   if (setjmp(png_jmpbuf(png)))
@@ -94,44 +111,63 @@ bool RunDecode(PngReader& reader, PageRaster& raster, PageResolution& resolution
   png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
   if (!SizeAllowed(width, height))
     return false;
+  const std::uint64_t rawBytes = std::uint64_t(height) * (png_get_rowbytes(png, info) + 1);
+  if (std::uint64_t(reader.Size) * MaxDeflateRatio < rawBytes)
+    return false;
 
   png_uint_32 ppmX = 0;
   png_uint_32 ppmY = 0;
   int unit = PNG_RESOLUTION_UNKNOWN;
   if (png_get_pHYs(png, info, &ppmX, &ppmY, &unit) != 0 && unit == PNG_RESOLUTION_METER) {
-    resolution = {DpiFromPpm(ppmX), DpiFromPpm(ppmY)};
+    context.Resolution = {DpiFromPpm(ppmX), DpiFromPpm(ppmY)};
   }
+  ReadProfile(png, info, context);
 
-  // Everything becomes 8-bit BGR, with an alpha channel when the file has
-  // transparency (alpha channel or tRNS). No gamma or colour profile is applied.
+  // Gray pages stay one byte per pixel; everything else becomes 8-bit BGR,
+  // with an alpha channel when the file has transparency (alpha channel or
+  // tRNS). No gamma or colour profile is applied.
+  const bool gray =
+      colourType == PNG_COLOR_TYPE_GRAY && png_get_valid(png, info, PNG_INFO_tRNS) == 0;
   png_set_expand(png);
   png_set_scale_16(png);
-  png_set_gray_to_rgb(png);
-  png_set_bgr(png);
+  if (!gray) {
+    png_set_gray_to_rgb(png);
+    png_set_bgr(png);
+  }
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
   const int channels = png_get_channels(png, info);
-  if ((channels != 3 && channels != 4) ||
+  if ((gray ? channels != 1 : channels != 3 && channels != 4) ||
       png_get_rowbytes(png, info) != std::size_t(width) * std::size_t(channels)) {
     return false;
   }
 
-  raster.ResetForOverwrite(int(width), int(height));
-  if (channels == 3) {
+  raster.ResetForOverwrite(int(width), int(height), gray ? PixelFormat::Gray8 : PixelFormat::Bgr24);
+  const auto rowsDone = [&](png_uint_32 first, png_uint_32 count) {
+    if (context.Cancelled())
+      png_error(png, "cancelled");
+    if (context.RowsDecoded)
+      context.RowsDecoded(int(first), int(count));
+  };
+  if (channels != 4) {
     if (passes == 1) {
-      for (png_uint_32 y = 0; y < height; ++y)
+      for (png_uint_32 y = 0; y < height; ++y) {
         png_read_row(png, raster.Row(int(y)), nullptr);
+        rowsDone(y, 1);
+      }
     } else {
       reader.RowPointers.resize(height);
       for (png_uint_32 y = 0; y < height; ++y)
         reader.RowPointers[y] = raster.Row(int(y));
       png_read_image(png, reader.RowPointers.data());
+      rowsDone(0, height);
     }
   } else if (passes == 1) {
     reader.Rgba.resize(std::size_t(width) * 4);
     for (png_uint_32 y = 0; y < height; ++y) {
       png_read_row(png, reader.Rgba.data(), nullptr);
       BlendOntoWhite(reader.Rgba.data(), raster.Row(int(y)), width);
+      rowsDone(y, 1);
     }
   } else {
     // Interlaced passes revisit every row, so the whole picture is kept with
@@ -146,9 +182,25 @@ bool RunDecode(PngReader& reader, PageRaster& raster, PageResolution& resolution
     for (png_uint_32 y = 0; y < height; ++y) {
       BlendOntoWhite(reader.RowPointers[y], raster.Row(int(y)), width);
     }
+    rowsDone(0, height);
   }
   // png_read_end is skipped on purpose: every row is in place, and the chunks
   // after the picture data carry nothing this program uses.
+  return true;
+}
+
+bool RunReadSize(PngReader& reader, DeclaredSize& declared) {
+  png_structp png = reader.Png;
+  png_infop info = reader.Info;
+  if (setjmp(png_jmpbuf(png)))
+    return false;
+  png_set_read_fn(png, &reader, ReadFromMemory);
+  png_read_info(png, info);
+  declared.Width = int(png_get_image_width(png, info));
+  declared.Height = int(png_get_image_height(png, info));
+  const int colourType = png_get_color_type(png, info);
+  declared.Channels =
+      colourType == PNG_COLOR_TYPE_GRAY && png_get_valid(png, info, PNG_INFO_tRNS) == 0 ? 1 : 3;
   return true;
 }
 
@@ -159,13 +211,16 @@ enum class PngLayout { Bitonal, Gray, Colour };
 // One pass: colour as soon as a row holds a non-gray pixel; otherwise bitonal
 // when every value is 0 or 255.
 PngLayout Classify(const PageRaster& raster) {
+  const std::size_t bpp = std::size_t(raster.BytesPerPixel());
+  const bool colour = raster.Format() == PixelFormat::Bgr24;
   unsigned middle = 0;
   for (int y = 0; y < raster.Height(); ++y) {
     const std::uint8_t* p = raster.Row(y);
     const std::uint8_t* end = p + raster.RowBytes();
     unsigned difference = 0;
-    for (; p != end; p += 3) {
-      difference |= unsigned(p[0] ^ p[1]) | unsigned(p[1] ^ p[2]);
+    for (; p != end; p += bpp) {
+      if (colour)
+        difference |= unsigned(p[0] ^ p[1]) | unsigned(p[1] ^ p[2]);
       // 0 and 255 wrap to 1 and 0; every other value lands at 2 or above.
       middle |= unsigned(std::uint8_t(p[0] + 1) > 1);
     }
@@ -201,7 +256,7 @@ png_uint_32 PpmFromDpi(float dpi) {
 }
 
 bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, float dpiX,
-               float dpiY) {
+               float dpiY, const QByteArray& profile) {
   png_structp png = writer.Png;
   png_infop info = writer.Info;
   if (setjmp(png_jmpbuf(png)))
@@ -215,14 +270,23 @@ bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, fl
   png_set_IHDR(png, info, width, height, bitDepth, colourType, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_pHYs(png, info, PpmFromDpi(dpiX), PpmFromDpi(dpiY), PNG_RESOLUTION_METER);
+  if (!profile.isEmpty()) {
+    png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE,
+                 reinterpret_cast<png_const_bytep>(profile.constData()),
+                 png_uint_32(profile.size()));
+  }
   // zlib's default level spends 2.5 s on a noisy colour A4 page at 300 dpi;
   // level 3 takes 1 s for a file about a tenth larger. Bitonal pages, the
   // usual PNG scans, are small and quick at any level.
   png_set_compression_level(png, PngCompressionLevel);
   png_write_info(png, info);
 
+  const std::size_t bpp = std::size_t(raster.BytesPerPixel());
   if (layout == PngLayout::Colour) {
     png_set_bgr(png);
+    for (png_uint_32 y = 0; y < height; ++y)
+      png_write_row(png, raster.Row(int(y)));
+  } else if (layout == PngLayout::Gray && bpp == 1) {
     for (png_uint_32 y = 0; y < height; ++y)
       png_write_row(png, raster.Row(int(y)));
   } else if (layout == PngLayout::Gray) {
@@ -230,7 +294,7 @@ bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, fl
     for (png_uint_32 y = 0; y < height; ++y) {
       const std::uint8_t* src = raster.Row(int(y));
       for (png_uint_32 x = 0; x < width; ++x)
-        row[x] = src[std::size_t(x) * 3];
+        row[x] = src[std::size_t(x) * bpp];
       png_write_row(png, row);
     }
   } else {
@@ -241,13 +305,23 @@ bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, fl
       std::memset(row, 0, rowBytes);
       // In 1-bit gray a set bit is white; the first pixel is the high bit.
       for (png_uint_32 x = 0; x < width; ++x) {
-        row[x >> 3] |= std::uint8_t((src[std::size_t(x) * 3] & 0x80u) >> (x & 7));
+        row[x >> 3] |= std::uint8_t((src[std::size_t(x) * bpp] & 0x80u) >> (x & 7));
       }
       png_write_row(png, row);
     }
   }
   png_write_end(png, info);
   return true;
+}
+
+bool StartReader(PngReader& reader, const std::uint8_t* data, std::size_t size) {
+  reader.Data = data;
+  reader.Size = size;
+  reader.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, FailPng, IgnoreWarning);
+  if (reader.Png == nullptr)
+    return false;
+  reader.Info = png_create_info_struct(reader.Png);
+  return reader.Info != nullptr;
 }
 
 }  // namespace
@@ -258,21 +332,25 @@ bool LooksLikePng(const std::uint8_t* data, std::size_t size) {
 }
 
 bool DecodePng(const std::uint8_t* data, std::size_t size, PageRaster& raster,
-               PageResolution& resolution) {
+               DecodeContext& context) {
   PngReader reader;
-  reader.Data = data;
-  reader.Size = size;
-  reader.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, FailPng, IgnoreWarning);
-  if (reader.Png == nullptr)
-    return false;
-  reader.Info = png_create_info_struct(reader.Png);
-  if (reader.Info == nullptr)
-    return false;
-  return RunDecode(reader, raster, resolution);
+  return StartReader(reader, data, size) && RunDecode(reader, raster, context);
 }
 
-bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, EncodedBytes& out) {
-  const PngLayout layout = Classify(raster);
+bool ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
+  PngReader reader;
+  return StartReader(reader, data, size) && RunReadSize(reader, declared);
+}
+
+bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
+               EncodedBytes& out) {
+  // An RGB profile keeps the file in colour; a gray file takes only a gray one.
+  const ProfileSpace space = CheckIccProfile(iccProfile);
+  const PngLayout layout = space == ProfileSpace::Rgb && raster.Format() == PixelFormat::Bgr24
+                               ? PngLayout::Colour
+                               : Classify(raster);
+  const bool fits =
+      layout == PngLayout::Colour ? space == ProfileSpace::Rgb : space == ProfileSpace::Gray;
   PngWriter writer;
   writer.Out = &out;
   if (layout != PngLayout::Colour)
@@ -283,7 +361,9 @@ bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, EncodedBytes& o
   writer.Info = png_create_info_struct(writer.Png);
   if (writer.Info == nullptr)
     return false;
-  return RunEncode(writer, raster, layout, dpiX, dpiY);
+  // A profile libpng finds fault with is left out, not the page.
+  png_set_benign_errors(writer.Png, 1);
+  return RunEncode(writer, raster, layout, dpiX, dpiY, fits ? iccProfile : QByteArray());
 }
 
 }  // namespace pagetrim::codecs

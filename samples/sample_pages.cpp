@@ -6,15 +6,15 @@
 #include <random>
 
 #include "codecs.h"
-#include "page_files.h"
+#include "page_path.h"
 
 namespace pagetrim {
 
 bool WriteSamplePage(const QString& path, const PageRaster& page, float dpi) {
-  codecs::EncodedBytes bytes;
+  EncodedBytes bytes;
   const bool png = FileExtension(path).toUpper() == u".PNG";
-  if (!(png ? codecs::EncodePng(page, dpi, dpi, bytes)
-            : codecs::EncodeJpeg(page, dpi, dpi, bytes))) {
+  if (!(png ? codecs::EncodePng(page, dpi, dpi, {}, bytes)
+            : codecs::EncodeJpeg(page, dpi, dpi, {}, bytes))) {
     return false;
   }
   QFile file(path);

@@ -1,7 +1,9 @@
 // Reading and writing the settings file.
 #include "ini_file.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace pagetrim {
@@ -25,36 +27,53 @@ QString HeaderName(const QByteArray& line) {
 IniFile::IniFile(QString path) : path_(std::move(path)) {}
 
 void IniFile::Load() {
-  lines_.clear();
-  crlf_ = false;
-  byteOrderMark_ = false;
   QFile file(path_);
-  if (!file.open(QIODevice::ReadOnly))
-    return;
-  QByteArray text = file.readAll();
-  if (text.startsWith(Utf8ByteOrderMark)) {
-    byteOrderMark_ = true;
+  Parse(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+}
+
+void IniFile::Parse(QByteArray text) {
+  lines_.clear();
+  newLineEnd_ = "\n";
+  byteOrderMark_ = text.startsWith(Utf8ByteOrderMark);
+  if (byteOrderMark_)
     text.remove(0, Utf8ByteOrderMark.size());
+  qsizetype start = 0;
+  while (start < text.size()) {
+    const qsizetype newline = text.indexOf('\n', start);
+    if (newline < 0) {
+      lines_.append({text.mid(start), QByteArray()});
+      break;
+    }
+    // A CR belongs to the line end only right before its LF; a lone CR is
+    // part of the line's text.
+    const bool crlf = newline > start && text[newline - 1] == '\r';
+    const qsizetype textEnd = crlf ? newline - 1 : newline;
+    lines_.append({text.mid(start, textEnd - start), crlf ? "\r\n" : "\n"});
+    start = newline + 1;
   }
-  crlf_ = text.contains("\r\n");
-  text.replace("\r\n", "\n");
-  lines_ = text.split('\n');
-  if (!lines_.isEmpty() && lines_.last().isEmpty())
-    lines_.removeLast();
+  if (!lines_.isEmpty() && !lines_.first().End.isEmpty())
+    newLineEnd_ = lines_.first().End;
+}
+
+QByteArray IniFile::Text() const {
+  QByteArray bytes = byteOrderMark_ ? Utf8ByteOrderMark : QByteArray();
+  for (const Line& line : lines_)
+    bytes += line.Text + line.End;
+  return bytes;
 }
 
 int IniFile::FindSection(const QString& section) const {
   for (int i = 0; i < lines_.size(); ++i) {
-    if (IsHeader(lines_[i]) && HeaderName(lines_[i]).compare(section, Qt::CaseInsensitive) == 0) {
+    const QByteArray& text = lines_[i].Text;
+    if (IsHeader(text) && HeaderName(text).compare(section, Qt::CaseInsensitive) == 0)
       return i;
-    }
   }
   return -1;
 }
 
 int IniFile::SectionEnd(int header) const {
   int i = header + 1;
-  while (i < lines_.size() && !IsHeader(lines_[i]))
+  while (i < lines_.size() && !IsHeader(lines_[i].Text))
     ++i;
   return i;
 }
@@ -62,7 +81,7 @@ int IniFile::SectionEnd(int header) const {
 int IniFile::FindKey(int header, const QString& key) const {
   const int end = SectionEnd(header);
   for (int i = header + 1; i < end; ++i) {
-    const QByteArray& line = lines_[i];
+    const QByteArray& line = lines_[i].Text;
     const qsizetype eq = line.indexOf('=');
     if (eq < 0 || line.trimmed().startsWith(';'))
       continue;
@@ -79,52 +98,51 @@ QString IniFile::Value(const QString& section, const QString& key, const QString
   const int line = FindKey(header, key);
   if (line < 0)
     return fallback;
-  const QByteArray& text = lines_[line];
+  const QByteArray& text = lines_[line].Text;
   // Spaces around "=" belong to the file's layout, not to the value.
   return QString::fromUtf8(text.mid(text.indexOf('=') + 1)).trimmed();
 }
 
+void IniFile::InsertLine(int at, const QByteArray& text) {
+  if (at > 0 && lines_[at - 1].End.isEmpty())
+    lines_[at - 1].End = newLineEnd_;
+  lines_.insert(at, {text, newLineEnd_});
+}
+
 void IniFile::SetValue(const QString& section, const QString& key, const QString& value) {
   const QByteArray entry = (key + u'=' + value).toUtf8();
-  int header = FindSection(section);
+  const int header = FindSection(section);
   if (header < 0) {
-    lines_.append('[' + section.toUtf8() + ']');
-    lines_.append(entry);
+    InsertLine(int(lines_.size()), '[' + section.toUtf8() + ']');
+    InsertLine(int(lines_.size()), entry);
     return;
   }
   const int line = FindKey(header, key);
   if (line >= 0) {
-    lines_[line] = entry;
+    lines_[line].Text = entry;
     return;
   }
   // After the section's last non-blank line, so blank separators stay put.
   int at = SectionEnd(header);
-  while (at > header + 1 && lines_[at - 1].trimmed().isEmpty())
+  while (at > header + 1 && lines_[at - 1].Text.trimmed().isEmpty())
     --at;
-  lines_.insert(at, entry);
+  InsertLine(at, entry);
 }
 
 bool IniFile::Save() const {
+  // The user's configuration folder may not exist yet on a first run.
+  const QString folder = QFileInfo(path_).absolutePath();
+  if (!QDir().mkpath(folder))
+    return false;
   QSaveFile file(path_);
   if (!file.open(QIODevice::WriteOnly))
     return false;
-  QByteArray bytes = byteOrderMark_ ? Utf8ByteOrderMark : QByteArray();
-  for (const QByteArray& line : lines_) {
-    bytes += line;
-    bytes += crlf_ ? "\r\n" : "\n";
-  }
+  const QByteArray bytes = Text();
   if (file.write(bytes) != bytes.size()) {
     file.cancelWriting();
     return false;
   }
   return file.commit();
-}
-
-QString SettingsPathFor(const QString& executablePath) {
-  const qsizetype slash = executablePath.lastIndexOf(u'/');
-  const qsizetype dot = executablePath.lastIndexOf(u'.');
-  const QString stem = dot > slash ? executablePath.left(dot) : executablePath;
-  return stem + QStringLiteral(".INI");
 }
 
 }  // namespace pagetrim

@@ -4,15 +4,14 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 
+#include "page_path.h"
 #include "shown_error.h"
 
 namespace pagetrim {
 
 QString ApplicationTitleFor(const QString& executablePath) {
-  QString name = executablePath.mid(executablePath.lastIndexOf(u'/') + 1);
-  const qsizetype dot = name.lastIndexOf(u'.');
-  if (dot >= 0)
-    name.truncate(dot);
+  QString name = FileNameOf(executablePath);
+  name.chop(FileExtension(name).size());
   return name.left(1) + name.mid(1).toLower();
 }
 

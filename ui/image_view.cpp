@@ -21,6 +21,13 @@ void ImageView::SetPicture(const PageRaster& raster) {
   update();
 }
 
+void ImageView::SetUnreadable(bool unreadable) {
+  if (unreadable_ == unreadable)
+    return;
+  unreadable_ = unreadable;
+  update();
+}
+
 QRect ImageView::DrawRect() const {
   return ViewDrawRect(picture_.Width(), picture_.Height(), width(), height());
 }
@@ -28,14 +35,21 @@ QRect ImageView::DrawRect() const {
 QImage ScaleForView(const PageRaster& raster, int width, int height) {
   if (raster.IsEmpty() || width <= 0 || height <= 0)
     return {};
-  QImage image(width, height, QImage::Format_RGB32);
+  const bool gray = raster.Format() == PixelFormat::Gray8;
+  QImage image(width, height, gray ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
   std::vector<int> offsets(static_cast<std::size_t>(width));
   for (int x = 0; x < width; ++x) {
     offsets[std::size_t(x)] =
-        int(std::int64_t(x) * raster.Width() / width) * PageRaster::BytesPerPixel;
+        int(std::int64_t(x) * raster.Width() / width) * raster.BytesPerPixel();
   }
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* src = raster.Row(int(std::int64_t(y) * raster.Height() / height));
+    if (gray) {
+      std::uint8_t* dest = image.scanLine(y);
+      for (int x = 0; x < width; ++x)
+        dest[x] = src[offsets[std::size_t(x)]];
+      continue;
+    }
     auto* dest = reinterpret_cast<QRgb*>(image.scanLine(y));
     for (int x = 0; x < width; ++x) {
       const std::uint8_t* p = src + offsets[std::size_t(x)];
@@ -54,13 +68,18 @@ void ImageView::UpdateScaledPicture() {
 }
 
 void ImageView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  if (unreadable_) {
+    // Two blank views would look like an empty page; this one says why.
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
+                     QStringLiteral("この画像は読み込めません"));
+    return;
+  }
   if (picture_.IsEmpty())
     return;
   UpdateScaledPicture();
-  if (scaled_.isNull())
-    return;
-  QPainter painter(this);
-  painter.drawImage(0, 0, scaled_);
+  if (!scaled_.isNull())
+    painter.drawImage(0, 0, scaled_);
 }
 
 void ImageView::mousePressEvent(QMouseEvent* event) {

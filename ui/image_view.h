@@ -21,8 +21,9 @@ class ImageView : public QWidget {
   void SetPicture(const PageRaster& raster);
   const PageRaster& Picture() const { return picture_; }
   QRect DrawRect() const;
-  // The scaled picture as last painted; for tests.
-  const QImage& ScaledPicture() const { return scaled_; }
+  // While the shown page's file could not be decoded the view says so.
+  void SetUnreadable(bool unreadable);
+  bool Unreadable() const { return unreadable_; }
 
   // A context menu is offered only once one has been attached.
   void AttachContextMenu(bool attached) { contextMenuAttached_ = attached; }
@@ -48,6 +49,7 @@ class ImageView : public QWidget {
   QImage scaled_;
   bool scaledValid_ = false;
   bool contextMenuAttached_ = false;
+  bool unreadable_ = false;
 };
 
 // Nearest-pixel scaling of raster into a width x height image, for drawing.

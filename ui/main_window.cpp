@@ -11,7 +11,9 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -20,7 +22,9 @@
 #include "error_box.h"
 #include "ini_file.h"
 #include "integer_text.h"
+#include "original_store.h"
 #include "page_commands.h"
+#include "settings_location.h"
 #include "shown_error.h"
 #include "trim_commands.h"
 #include "view_geometry.h"
@@ -54,27 +58,40 @@ ImageView* MakeView(QFrame* panel, const char* name) {
   return view;
 }
 
-// Disables a button for the length of its own command and enables it again
-// afterwards, also when the command fails.
-class ButtonBusy {
+}  // namespace
+
+// A button is disabled while its own command runs, and enabled again at its
+// end, also when the command fails. ⇦ and ⇨ stay enabled afterwards even in a
+// folder of one page, as their keys can press them there.
+class TForm1::BusyButton {
  public:
-  explicit ButtonBusy(QToolButton* button) : button_(button) { button_->setEnabled(false); }
-  ~ButtonBusy() { button_->setEnabled(true); }
-  ButtonBusy(const ButtonBusy&) = delete;
-  ButtonBusy& operator=(const ButtonBusy&) = delete;
+  BusyButton(TForm1* form, QToolButton* button) : form_(form) {
+    form_->busy_ = button;
+    form_->UpdateCommandStates();
+  }
+  ~BusyButton() {
+    if (form_->busy_ == form_->SB_NP)
+      form_->nextUnlocked_ = true;
+    if (form_->busy_ == form_->SB_PP)
+      form_->previousUnlocked_ = true;
+    form_->busy_ = nullptr;
+    form_->UpdateCommandStates();
+  }
+  BusyButton(const BusyButton&) = delete;
+  BusyButton& operator=(const BusyButton&) = delete;
 
  private:
-  QToolButton* button_;
+  TForm1* form_;
 };
-
-}  // namespace
 
 TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       settingsPath_(settingsPath.isEmpty()
-                        ? SettingsPathFor(QCoreApplication::applicationFilePath())
+                        ? ChooseSettingsPath(
+                              QCoreApplication::applicationFilePath(),
+                              QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation))
                         : settingsPath) {
   setObjectName("Form1");
   CreateControls();
@@ -186,6 +203,11 @@ void TForm1::CreateMenu() {
   N3 = PopupMenu1->addSeparator();
   N3->setObjectName("N3");
   mAllTandB = MakeAction("mAllTandB", QStringLiteral("全頁上下余白削除"));
+  N4 = PopupMenu1->addSeparator();
+  N4->setObjectName("N4");
+  mRestorePage = MakeAction("mRestorePage", QStringLiteral("元に戻す"));
+  mRestoreAll = MakeAction("mRestoreAll", QStringLiteral("全頁元に戻す"));
+  mDiscardKept = MakeAction("mDiscardKept", QStringLiteral("元の画像を消去"));
 }
 
 void TForm1::ConnectHandlers() {
@@ -207,6 +229,11 @@ void TForm1::ConnectHandlers() {
   on(mTtoB, &QAction::triggered, &TForm1::mTtoBClick);
   on(mBtoT, &QAction::triggered, &TForm1::mBtoTClick);
   on(mAllTandB, &QAction::triggered, &TForm1::mAllTandBClick);
+  on(mRestorePage, &QAction::triggered, &TForm1::mRestorePageClick);
+  on(mRestoreAll, &QAction::triggered, &TForm1::mRestoreAllClick);
+  on(mDiscardKept, &QAction::triggered, &TForm1::mDiscardKeptClick);
+  // Kept originals come and go with every save: the menu reads them afresh.
+  connect(PopupMenu1, &QMenu::aboutToShow, this, &TForm1::UpdateCommandStates);
 
   connect(Image2, &ImageView::MousePressed, this, &TForm1::Image2MouseDown);
   connect(Image2, &ImageView::DoubleClicked, this,
@@ -221,6 +248,8 @@ void TForm1::Guarded(Handler&& handler) {
   } catch (const std::exception& error) {
     ShowErrorBox(ErrorMessage(error));
   }
+  // Whatever the handler changed, the controls follow the model.
+  UpdateCommandStates();
 }
 
 // Life cycle ---------------------------------------------------------------
@@ -229,6 +258,7 @@ void TForm1::FormCreate() {
   setWindowTitle(BaseTitle());
   setAcceptDrops(true);
   state_ = std::make_unique<EditState>();
+  state_->Prefetch = &prefetcher_;
   ReadIniFile();
   // The five shortcut keys must be seen before whichever control has the focus.
   qApp->installEventFilter(this);
@@ -236,13 +266,13 @@ void TForm1::FormCreate() {
 
 void TForm1::FormShow() {
   LayoutPanels();
-  for (QToolButton* b : CommandButtons())
-    b->setEnabled(false);
+  UpdateCommandStates();
   Panel2->setFocus();
 }
 
 void TForm1::FormClose() {
   Guarded([&] { WriteIniFile(); });
+  prefetcher_.Clear();
   state_.reset();
 }
 
@@ -290,7 +320,7 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
   // The batch still needs the page list and rasters: close once it is done.
-  if (batchRunning_) {
+  if (BatchRunning()) {
     closeRequested_ = true;
     event->ignore();
     return;
@@ -332,9 +362,7 @@ void TForm1::ReadIniFile() {
     resize(width.value_or(this->width()), height.value_or(this->height()));
   }
 
-  const int threshold = ParseInteger(ini.Value(SettingsSection, "Edit1", "128")).value_or(128);
-  Edit1->setText(threshold >= 1 && threshold <= 254 ? QString::number(threshold)
-                                                    : QStringLiteral("128"));
+  Edit1->setText(StoredThresholdText(ini.Value(SettingsSection, "Edit1", "128")));
 
   const bool gray = integer("RB_1").value_or(0) != 0;
   const bool binary = integer("RB_2").value_or(1) != 0;
@@ -345,6 +373,8 @@ void TForm1::ReadIniFile() {
   RB_2->setChecked(binary);
   RB_1->setAutoExclusive(true);
   RB_2->setAutoExclusive(true);
+
+  state_->KeepOriginals = integer("KeepOriginals").value_or(1) != 0;
 }
 
 void TForm1::WriteIniFile() {
@@ -362,8 +392,49 @@ void TForm1::WriteIniFile() {
   ini.SetValue(SettingsSection, "Edit1", threshold);
   ini.SetValue(SettingsSection, "RB_1", RB_1->isChecked() ? "1" : "0");
   ini.SetValue(SettingsSection, "RB_2", RB_2->isChecked() ? "1" : "0");
+  ini.SetValue(SettingsSection, "KeepOriginals", state_->KeepOriginals ? "1" : "0");
   if (!ini.Save())
     throw ShownError(QStringLiteral("%1 に書き込めません").arg(settingsPath_));
+}
+
+// Enabled states ------------------------------------------------------------
+
+bool TForm1::BatchRunning() const {
+  return state_ && state_->RunningBatch != nullptr && state_->RunningBatch->Running();
+}
+
+void TForm1::UpdateCommandStates() {
+  const bool pageShown = state_ && state_->PageShown;
+  const bool batch = BatchRunning();
+  // The commands need a page on show, and are locked while a batch runs.
+  const bool commands = pageShown && !batch;
+  const auto set = [&](QToolButton* button, bool enabled) {
+    // A button is disabled while its own command runs.
+    button->setEnabled(enabled && button != busy_);
+  };
+  for (QToolButton* button : {SB_AL, SB_AN, SB_NM, SB_RD, SB_WR})
+    set(button, commands);
+  // ⇦ and ⇨ need two pages in the folder a drop opened, except that after a
+  // batch both are enabled even for one page, and each one's own command
+  // enables it at its end.
+  set(SB_NP, commands && (pagesAtDrop_ >= 2 || nextUnlocked_));
+  set(SB_PP, commands && (pagesAtDrop_ >= 2 || previousUnlocked_));
+  for (QToolButton* button : CommandButtons())
+    button->setVisible(!batch);  // the progress bar takes their place
+  BatchProgress->setVisible(batch);
+
+  // The right view offers its menu once a page has been shown; a batch
+  // locks the view and the menu's commands, not the separators.
+  Image2->AttachContextMenu(pageShown);
+  Image2->setEnabled(!batch);
+  for (QAction* item : LockedMenuItems())
+    item->setEnabled(!batch);
+  // Going back needs something kept: the shown page's original for one page,
+  // anything in the folder's store for the others.
+  const bool anyKept = pageShown && HasKeptOriginals(PageSetFolder(*state_));
+  mRestorePage->setEnabled(!batch && pageShown && ShownPageHasOriginal(*state_));
+  mRestoreAll->setEnabled(!batch && anyKept);
+  mDiscardKept->setEnabled(!batch && anyKept);
 }
 
 // PageWindow ---------------------------------------------------------------
@@ -384,6 +455,10 @@ void TForm1::ShowRight(const PageRaster& raster) {
   Image2->SetPicture(raster);
 }
 
+void TForm1::MarkUnreadable(bool unreadable) {
+  Image2->SetUnreadable(unreadable);
+}
+
 void TForm1::SetTitle(const QString& text) {
   setWindowTitle(text);
 }
@@ -396,52 +471,74 @@ void TForm1::ShowNotice(const QString& text) {
   box.exec();
 }
 
-void TForm1::ReportSaveFailure(const QString& path) {
+bool TForm1::ReportSaveFailure(const QString& path, const QString& reason, bool canStop) {
   QMessageBox box(QMessageBox::Information, QStringLiteral("情報"),
                   QStringLiteral("保存できませんでした"), QMessageBox::Ok, this);
-  // During a batch the next page may already be on show: name the one that failed.
-  box.setInformativeText(QDir::toNativeSeparators(path));
+  // During a batch the next page may already be on show: name the one that
+  // failed, and say why.
+  box.setInformativeText(QDir::toNativeSeparators(path) + u'\n' + reason);
   box.setObjectName("SaveFailureBox");
+  // On a full disk every page fails alike: one answer stops them all.
+  QPushButton* stop =
+      canStop ? box.addButton(QStringLiteral("中止"), QMessageBox::RejectRole) : nullptr;
   box.exec();
+  return stop != nullptr && box.clickedButton() == stop;
 }
 
 void TForm1::PumpEvents() {
   QCoreApplication::processEvents();
 }
 
+void TForm1::LockCommands() {
+  BatchProgress->setValue(0);
+  UpdateCommandStates();
+}
+
+void TForm1::UnlockCommands() {
+  // After a batch every command is enabled, ⇦ and ⇨ too, even for one page.
+  nextUnlocked_ = true;
+  previousUnlocked_ = true;
+  UpdateCommandStates();
+}
+
+void TForm1::ShowBatchProgress(int pagesDone, int pageCount) {
+  BatchProgress->setMaximum(pageCount);
+  BatchProgress->setValue(pagesDone);
+}
+
 // Buttons and menu ---------------------------------------------------------
 
 void TForm1::SB_PPClick() {
-  ButtonBusy busy(SB_PP);
+  BusyButton busy(this, SB_PP);
   PreviousPage(*state_, *this);
 }
 
 void TForm1::SB_NPClick() {
-  ButtonBusy busy(SB_NP);
+  BusyButton busy(this, SB_NP);
   NextPage(*state_, *this);
 }
 
 void TForm1::SB_RDClick() {
   if (state_->CurrentPath.isEmpty())
     return;
-  ButtonBusy busy(SB_RD);
+  BusyButton busy(this, SB_RD);
   ReloadPage(*state_, *this);
 }
 
 void TForm1::SB_WRClick() {
   if (state_->CurrentPath.isEmpty())
     return;
-  ButtonBusy busy(SB_WR);
+  BusyButton busy(this, SB_WR);
   OverwritePage(*state_, *this);
 }
 
 void TForm1::SB_NMClick() {
-  ButtonBusy busy(SB_NM);
+  BusyButton busy(this, SB_NM);
   NormalizePage(*state_, *this);
 }
 
 template <class Batch>
-void TForm1::RunBatch(Batch&& batch) {
+void TForm1::RunWindowBatch(Batch&& batch) {
   struct CloseWhenDone {
     TForm1* Form;
     ~CloseWhenDone() {
@@ -453,50 +550,15 @@ void TForm1::RunBatch(Batch&& batch) {
 }
 
 void TForm1::SB_ALClick() {
-  RunBatch([&] { TrimAllLeftRight(*state_, *this, false); });
+  RunWindowBatch([&] { TrimAllLeftRight(*state_, *this, false); });
 }
 
 void TForm1::SB_ANClick() {
-  RunBatch([&] { TrimAllLeftRight(*state_, *this, true); });
+  RunWindowBatch([&] { TrimAllLeftRight(*state_, *this, true); });
 }
 
 void TForm1::mAllTandBClick() {
-  RunBatch([&] { TrimAllTopBottom(*state_, *this); });
-}
-
-void TForm1::LockCommands() {
-  batchRunning_ = true;
-  cancelRequested_ = false;
-  for (QAction* item : LockedMenuItems())
-    item->setEnabled(false);
-  Image2->setEnabled(false);
-  for (QToolButton* b : CommandButtons()) {
-    b->setEnabled(false);
-    b->hide();
-  }
-  BatchProgress->setValue(0);
-  BatchProgress->show();
-}
-
-void TForm1::UnlockCommands() {
-  for (QAction* item : LockedMenuItems())
-    item->setEnabled(true);
-  Image2->setEnabled(true);
-  BatchProgress->hide();
-  for (QToolButton* b : CommandButtons()) {
-    b->setEnabled(true);
-    b->show();
-  }
-  batchRunning_ = false;
-}
-
-void TForm1::ShowBatchProgress(int pagesDone, int pageCount) {
-  BatchProgress->setMaximum(pageCount);
-  BatchProgress->setValue(pagesDone);
-}
-
-bool TForm1::BatchCancelRequested() const {
-  return cancelRequested_;
+  RunWindowBatch([&] { TrimAllTopBottom(*state_, *this); });
 }
 
 void TForm1::mLandRClick() {
@@ -505,6 +567,38 @@ void TForm1::mLandRClick() {
 
 void TForm1::mDelPageClick() {
   DeletePage(*state_, *this);
+}
+
+bool TForm1::Confirm(const QString& question) {
+  QMessageBox box(QMessageBox::Question, ApplicationTitle(), question,
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  box.setObjectName("ConfirmBox");
+  return box.exec() == QMessageBox::Yes;
+}
+
+void TForm1::mRestorePageClick() {
+  RestoreShownPage(*state_, *this);
+}
+
+void TForm1::mRestoreAllClick() {
+  const int count = ListKeptOriginals(PageSetFolder(*state_)).Count();
+  if (count == 0 || !Confirm(QStringLiteral("%1 頁を元に戻しますか？").arg(count)))
+    return;
+  RestoreAllPages(*state_, *this);
+}
+
+void TForm1::mDiscardKeptClick() {
+  const KeptOriginals kept = ListKeptOriginals(PageSetFolder(*state_));
+  if (kept.Count() == 0)
+    return;
+  const QString megabytes = QString::number(double(kept.Bytes) / (1024.0 * 1024.0), 'f', 1);
+  if (!Confirm(QStringLiteral("元の画像 %1 頁（%2 MB）を消去しますか？消去すると元に戻せません。")
+                   .arg(kept.Count())
+                   .arg(megabytes))) {
+    return;
+  }
+  DiscardOriginals(*state_, *this);
 }
 
 QPoint TForm1::MenuPointInView() const {
@@ -544,7 +638,8 @@ void TForm1::Image2MouseDown(QPoint point) {
 }
 
 void TForm1::Image2DblClick() {
-  if (!state_ || !SB_RD->isEnabled())
+  // Only with a page on show and no batch running, as for the buttons.
+  if (!state_ || !state_->PageShown || BatchRunning())
     return;
   const QPoint p = MapViewToImage(state_->MouseDownPoint);
   TrimSideAtPoint(*state_, *this, p.x(), p.y());
@@ -557,7 +652,7 @@ QPoint TForm1::MapViewToImage(QPoint viewPoint) const {
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-  if (!batchRunning_ && event->mimeData()->hasUrls())
+  if (!BatchRunning() && event->mimeData()->hasUrls())
     event->acceptProposedAction();
 }
 
@@ -574,19 +669,17 @@ void TForm1::dropEvent(QDropEvent* event) {
 
 void TForm1::OnDrop(const QStringList& paths) {
   // A new page set in the middle of a batch would pull its pages away.
-  if (!state_ || batchRunning_)
+  if (!state_ || BatchRunning())
     return;
   state_->CurrentPath.clear();
   if (paths.size() == 1 && !paths.front().isEmpty()) {
     Guarded([&] {
       if (!OpenPageSet(*state_, *this, QFileInfo(paths.front()).absoluteFilePath()))
         return;
-      Image2->AttachContextMenu(true);
-      for (QToolButton* b : {SB_AL, SB_AN, SB_NM, SB_RD, SB_WR})
-        b->setEnabled(true);
-      const bool several = state_->PageList.Count() >= 2;
-      SB_NP->setEnabled(several);
-      SB_PP->setEnabled(several);
+      // A drop sets ⇦ and ⇨ afresh from the new folder's page count.
+      pagesAtDrop_ = state_->PageList.Count();
+      nextUnlocked_ = false;
+      previousUnlocked_ = false;
     });
   }
   Panel2->setFocus();
@@ -595,7 +688,7 @@ void TForm1::OnDrop(const QStringList& paths) {
 void TForm1::OnShortcutKey(int key) {
   // Between two pages of a batch a shortcut would change the rasters the
   // batch is working on.
-  if (batchRunning_)
+  if (BatchRunning())
     return;
   Panel2->setFocus();
   if (!state_ || state_->PageList.IsEmpty())
@@ -641,9 +734,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return false;
 
   const int key = static_cast<QKeyEvent*>(event)->key();
-  if (batchRunning_) {
+  if (BatchRunning()) {
     if (key == Qt::Key_Escape)
-      cancelRequested_ = true;
+      state_->RunningBatch->RequestCancel();
     return false;
   }
   switch (key) {

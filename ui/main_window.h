@@ -15,6 +15,7 @@
 
 #include "edit_state.h"
 #include "image_view.h"
+#include "page_prefetcher.h"
 #include "page_window.h"
 
 namespace pagetrim {
@@ -23,7 +24,8 @@ class TForm1 : public QWidget, public PageWindow {
   Q_OBJECT
 
  public:
-  // settingsPath: the settings file; empty uses the one beside the executable.
+  // settingsPath: the settings file; empty chooses the usual place (see
+  // settings_location.h).
   explicit TForm1(const QString& settingsPath = QString(), QWidget* parent = nullptr);
   ~TForm1() override;
 
@@ -55,6 +57,10 @@ class TForm1 : public QWidget, public PageWindow {
   QAction* mBtoT;
   QAction* N3;
   QAction* mAllTandB;
+  QAction* N4;
+  QAction* mRestorePage;  // "元に戻す"
+  QAction* mRestoreAll;   // "全頁元に戻す"
+  QAction* mDiscardKept;  // "元の画像を消去"
   // Takes the place of the command buttons while a batch runs.
   QProgressBar* BatchProgress;
 
@@ -72,21 +78,24 @@ class TForm1 : public QWidget, public PageWindow {
   QPoint MapViewToImage(QPoint viewPoint) const;
   // The seven command buttons of the tool strip.
   QList<QToolButton*> CommandButtons() const;
+  // Whether a batch is running over the page set.
+  bool BatchRunning() const;
+  // Sets every button's, menu item's and view's enabled state from the model.
+  void UpdateCommandStates();
 
   // PageWindow
   QString ThresholdText() const override;
   bool GrayChosen() const override;
   void ShowLeft(const PageRaster& raster) override;
   void ShowRight(const PageRaster& raster) override;
+  void MarkUnreadable(bool unreadable) override;
   void SetTitle(const QString& text) override;
   void ShowNotice(const QString& text) override;
-  void ReportSaveFailure(const QString& path) override;
+  bool ReportSaveFailure(const QString& path, const QString& reason, bool canStop) override;
   void PumpEvents() override;
   void LockCommands() override;
   void UnlockCommands() override;
   void ShowBatchProgress(int pagesDone, int pageCount) override;
-  bool BatchCancelRequested() const override;
-  bool BatchRunning() const { return batchRunning_; }
 
   void ReadIniFile();
   void WriteIniFile();
@@ -106,6 +115,9 @@ class TForm1 : public QWidget, public PageWindow {
   void mTtoBClick();
   void mBtoTClick();
   void mAllTandBClick();
+  void mRestorePageClick();
+  void mRestoreAllClick();
+  void mDiscardKeptClick();
   void Image2MouseDown(QPoint point);
   void Image2DblClick();
 
@@ -119,6 +131,8 @@ class TForm1 : public QWidget, public PageWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  class BusyButton;
+
   void CreateControls();
   void CreateMenu();
   void ConnectHandlers();
@@ -135,10 +149,12 @@ class TForm1 : public QWidget, public PageWindow {
   void Guarded(Handler&& handler);
   // Runs a batch; a close asked for meanwhile happens once it has ended.
   template <class Batch>
-  void RunBatch(Batch&& batch);
+  void RunWindowBatch(Batch&& batch);
+  bool Confirm(const QString& question);
   QList<QAction*> LockedMenuItems() const;
 
   std::unique_ptr<EditState> state_;
+  PagePrefetcher prefetcher_;
   QString settingsPath_;
   QPoint menuPoint_;
   bool shown_ = false;
@@ -148,9 +164,15 @@ class TForm1 : public QWidget, public PageWindow {
   void ApplyOuterSizeOnceFramed();
   std::optional<int> pendingOuterWidth_;
   std::optional<int> pendingOuterHeight_;
-  bool batchRunning_ = false;
-  bool cancelRequested_ = false;
   bool closeRequested_ = false;
+
+  // What the enabled states follow besides the editing state: the button
+  // whose command is running, how many pages the last drop opened, and
+  // which of ⇦ and ⇨ were enabled since regardless of that count.
+  QToolButton* busy_ = nullptr;
+  int pagesAtDrop_ = 0;
+  bool nextUnlocked_ = false;
+  bool previousUnlocked_ = false;
 };
 
 }  // namespace pagetrim

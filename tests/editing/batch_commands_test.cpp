@@ -212,7 +212,7 @@ TEST_F(Batches, CancelStopsAfterThePageInHand) {
   Open("p4.jpg");
   window_.OnPump = [&] {
     if (window_.Pumps == 2)
-      window_.CancelRequested = true;
+      state_.RunningBatch->RequestCancel();
   };
   TrimAllLeftRight(state_, window_, false);
   EXPECT_EQ(window_.Pumps, 2);

@@ -65,16 +65,17 @@ TEST_F(PageCommands, OpenShowsTheDroppedPageInEveryRasterAndView) {
   EXPECT_EQ(window_.Title, BaseTitle() + "  p2.png  ResX=300  ResY=300");
   EXPECT_TRUE(BaseTitle().startsWith("pagetrim "));
 
-  for (const PageRaster* r :
-       {&state_.OriginalPage, &state_.WorkingPage, &state_.GrayPage, &state_.BinaryPage,
-        &state_.AnalysisPage, &window_.Left, &window_.Right}) {
+  for (const PageRaster* r : {&state_.OriginalPage, &state_.WorkingPage, &state_.BinaryPage,
+                              &state_.AnalysisPage, &window_.Left, &window_.Right}) {
     EXPECT_EQ(r->Width(), 21);
     EXPECT_EQ(r->Height(), 30);
   }
+  // Only the analysis image in use is built, at one byte per pixel.
+  EXPECT_TRUE(state_.GrayPage.IsEmpty());
+  EXPECT_EQ(state_.AnalysisPage.Format(), PixelFormat::Gray8);
   // Threshold 128, binary chosen: the dark block is black, the rest white.
   EXPECT_EQ(state_.AnalysisPage.PixelAt(0, 0), MakeColour(0, 0, 0));
   EXPECT_EQ(state_.AnalysisPage.PixelAt(20, 29), MakeColour(255, 255, 255));
-  EXPECT_EQ(state_.GrayPage.PixelAt(0, 0), MakeColour(100, 100, 100));
 }
 
 TEST_F(PageCommands, RejectedOpenKeepsThePageSetButEmptiesThePath) {
@@ -153,9 +154,11 @@ TEST_F(PageCommands, ThresholdAndAnalysisChoiceAreReadOnlyWhenAPageIsShown) {
   EXPECT_EQ(state_.BinaryPage.PixelAt(0, 0), MakeColour(255, 255, 255));
 
   window_.Threshold = "12a";  // not an integer: 128
-  window_.Gray = true;
   ReloadPage(state_, window_);
   EXPECT_EQ(state_.BinaryPage.PixelAt(0, 0), MakeColour(0, 0, 0));
+  window_.Gray = true;
+  ReloadPage(state_, window_);
+  EXPECT_EQ(state_.GrayPage.PixelAt(0, 0), MakeColour(100, 100, 100));
   EXPECT_EQ(state_.AnalysisPage.PixelAt(0, 0), MakeColour(100, 100, 100));
 }
 
@@ -246,7 +249,9 @@ TEST_F(PageCommands, DeleteThatFailsChangesNothing) {
   ASSERT_TRUE(QDir().mkpath(PagePath(1) + "/inside"));
   const int shows = window_.LeftShows;
   DeletePage(state_, window_);
-  EXPECT_EQ(window_.Notices, QStringList{u"削除できませんでした"_qs});
+  ASSERT_EQ(window_.Notices.size(), 1);
+  EXPECT_TRUE(window_.Notices[0].startsWith(u"削除できませんでした（"_qs))
+      << window_.Notices[0].toStdString();
   EXPECT_EQ(state_.PageList.Count(), 3);
   EXPECT_EQ(state_.CurrentIndex, 1);
   EXPECT_EQ(window_.LeftShows, shows);

@@ -20,16 +20,19 @@ class RecordingPageWindow : public PageWindow {
   PageRaster Right;
   int LeftShows = 0;
   int RightShows = 0;
+  bool Unreadable = false;
   QString Title;
   QStringList Notices;
   int SaveFailureReports = 0;
   QStringList SaveFailures;
+  QStringList SaveFailureReasons;
+  // The answer to a save-failure box that offers to stop a batch.
+  bool StopOnSaveFailure = false;
   int Pumps = 0;
   int Locks = 0;
   int Unlocks = 0;
   bool Locked = false;
   std::vector<std::pair<int, int>> Progress;
-  bool CancelRequested = false;
   // Runs on every PumpEvents, as queued window events would.
   std::function<void()> OnPump;
 
@@ -43,11 +46,14 @@ class RecordingPageWindow : public PageWindow {
     Right.AssignFrom(raster);
     ++RightShows;
   }
+  void MarkUnreadable(bool unreadable) override { Unreadable = unreadable; }
   void SetTitle(const QString& text) override { Title = text; }
   void ShowNotice(const QString& text) override { Notices.append(text); }
-  void ReportSaveFailure(const QString& path) override {
+  bool ReportSaveFailure(const QString& path, const QString& reason, bool canStop) override {
     ++SaveFailureReports;
     SaveFailures.append(path);
+    SaveFailureReasons.append(reason);
+    return canStop && StopOnSaveFailure;
   }
   void PumpEvents() override {
     ++Pumps;
@@ -63,7 +69,6 @@ class RecordingPageWindow : public PageWindow {
     Locked = false;
   }
   void ShowBatchProgress(int done, int count) override { Progress.emplace_back(done, count); }
-  bool BatchCancelRequested() const override { return CancelRequested; }
 };
 
 }  // namespace pagetrim::test

@@ -118,7 +118,7 @@ ExpectedTrim RefTrim(const EditState& state, Side side, int start, int sample) {
   return e;
 }
 
-void RunTrim(EditState& state, PageWindow& window, Side side, int start, int sample) {
+void RunTrim(EditState& state, PageDisplay& window, Side side, int start, int sample) {
   switch (side) {
     case Side::Left:
       TrimLeftMargin(state, window, start, sample);
@@ -271,7 +271,7 @@ void LoadFramedPage(EditState& state, int width, int height) {
 TEST(TrimCommandsTest, PointCommandsRefusePointsOutsideThePage) {
   struct Command {
     const char* Name;
-    void (*Run)(EditState&, PageWindow&, int, int);
+    void (*Run)(EditState&, PageDisplay&, int, int);
     bool SetsSampleColumn;
   };
   const Command commands[] = {{"left", TrimLeftAtPoint, false},
@@ -303,7 +303,7 @@ TEST(TrimCommandsTest, PointCommandsRefusePointsOutsideThePage) {
 TEST(TrimCommandsTest, PointCommandsTrimFromThePoint) {
   struct Case {
     const char* Name;
-    void (*Run)(EditState&, PageWindow&, int, int);
+    void (*Run)(EditState&, PageDisplay&, int, int);
     int X, Y;
     int WidthAfter, HeightAfter, SampleColumnAfter;
   };

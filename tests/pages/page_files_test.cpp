@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "page_path.h"
 #include "shown_error.h"
 
 namespace pagetrim {

@@ -82,15 +82,38 @@ TEST(IniFile, MissingFileReadsEmptyAndAnUnwritablePlaceFails) {
   IniFile blocked(dir.path() + "/folder.INI");
   blocked.SetValue("Window", "Left", "1");
   EXPECT_FALSE(blocked.Save());
-  IniFile nowhere(dir.path() + "/no/such/dir/x.INI");
+  // A folder that cannot be made: a file stands where it would go.
+  WriteAll(dir.path() + "/plain", "x");
+  IniFile nowhere(dir.path() + "/plain/sub/x.INI");
   nowhere.SetValue("Window", "Left", "1");
   EXPECT_FALSE(nowhere.Save());
 }
 
-TEST(SettingsPathFor, ReplacesTheExtensionBesideTheExecutable) {
-  EXPECT_EQ(SettingsPathFor("/opt/Tools/pagetrim"), "/opt/Tools/pagetrim.INI");
-  EXPECT_EQ(SettingsPathFor("/opt/Tools/Pages.exe"), "/opt/Tools/Pages.INI");
-  EXPECT_EQ(SettingsPathFor("/opt/v1.2/pagetrim"), "/opt/v1.2/pagetrim.INI");
+// Loading and saving unchanged keeps every byte, whatever the line ends, and
+// setting the same values again gives the same file.
+TEST(IniFile, SavingIsAFixedPoint) {
+  const QByteArray files[] = {
+      "[Window]\r\nLeft=1\r",          // last line ends in a lone CR
+      "[Window]\nLeft=1\nTop=2\r",     // LF lines, lone CR at the end
+      "a=1\rb=2\n[Window]\r\nTop=3",   // a CR inside a line, no final line end
+      "\xEF\xBB\xBF[Window]\r\n\r\n",  // mark and blank lines
+      "",
+  };
+  for (const QByteArray& file : files) {
+    SCOPED_TRACE(file.toStdString());
+    IniFile ini("unused");
+    ini.Parse(file);
+    EXPECT_EQ(ini.Text(), file);
+    ini.SetValue("Window", "Left", "5");
+    ini.SetValue("Window", "Edit1", "abc");
+    const QByteArray once = ini.Text();
+    IniFile again("unused");
+    again.Parse(once);
+    EXPECT_EQ(again.Value("Window", "Left", ""), "5");
+    again.SetValue("Window", "Left", "5");
+    again.SetValue("Window", "Edit1", "abc");
+    EXPECT_EQ(again.Text(), once);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,62 @@
+// Reading and analysing a page in one pass.
+#include "page_loading.h"
+
+#include "integer_text.h"
+
+namespace pagetrim {
+
+AnalysisChoice ChoiceOf(const AnalysisChoices& choices) {
+  return {choices.GrayChosen(), ThresholdFromText(choices.ThresholdText())};
+}
+
+LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomic<bool>* cancel) {
+  LoadedPage page;
+  page.Path = path;
+  page.Choice = choice;
+  // A gray page is its own gray image; every other case is built row by row
+  // as the decoder delivers the rows.
+  ReadOptions options;
+  options.Cancel = cancel;
+  options.RowsDecoded = [&](const PageRaster& raster, int first, int count) {
+    const bool sharesPixels = choice.Gray && raster.Format() == PixelFormat::Gray8;
+    if (sharesPixels)
+      return;
+    if (first == 0)
+      page.Analysis.ResetForOverwrite(raster.Width(), raster.Height(), PixelFormat::Gray8);
+    AnalyseRows(raster, choice.Gray ? &page.Analysis : nullptr,
+                choice.Gray ? nullptr : &page.Analysis, choice.Threshold, first, count);
+  };
+  page.File = ReadPageFile(path, page.Page, options);
+  if (!page.File.Decoded) {
+    page.Analysis = PageRaster();
+  } else if (choice.Gray && page.Page.Format() == PixelFormat::Gray8) {
+    page.Analysis = page.Page;
+  }
+  return page;
+}
+
+void Reanalyse(LoadedPage& page, AnalysisChoice choice) {
+  page.Choice = choice;
+  if (page.Page.IsEmpty()) {
+    page.Analysis = PageRaster();
+  } else if (choice.Gray) {
+    MakeGrayImage(page.Page, page.Analysis);
+  } else {
+    MakeBinaryImage(page.Page, page.Analysis, choice.Threshold);
+  }
+}
+
+std::size_t EstimatePageBytes(const QString& path) {
+  const std::optional<PageSize> size = ReadPageSize(path);
+  if (!size)
+    return 0;
+  const std::size_t pixels = std::size_t(size->Width) * std::size_t(size->Height);
+  return pixels * std::size_t(size->Channels + 2);
+}
+
+std::size_t PageBytes(const LoadedPage& page) {
+  const auto bytes = [](const PageRaster& r) { return r.RowBytes() * std::size_t(r.Height()); };
+  return bytes(page.Page) + (page.Analysis.SharesPixelsWith(page.Page) ? 0 : bytes(page.Analysis));
+}
+
+}  // namespace pagetrim

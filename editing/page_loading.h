@@ -1,0 +1,52 @@
+// Reading a page for showing: its pixels and the analysis image the margin
+// scans read, made in one pass while the decoded rows are still cached.
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <cstddef>
+
+#include "page_codec.h"
+#include "page_raster.h"
+#include "page_window.h"
+
+namespace pagetrim {
+
+// Which analysis image a page is shown with.
+struct AnalysisChoice {
+  bool Gray = false;
+  int Threshold = 128;
+  friend bool operator==(const AnalysisChoice&, const AnalysisChoice&) = default;
+};
+
+// The choice in force now: the threshold box's value (128 when it holds no
+// integer) and the analysis radio buttons.
+AnalysisChoice ChoiceOf(const AnalysisChoices& choices);
+
+// A page as read from its file, ready to be shown.
+struct LoadedPage {
+  QString Path;
+  PageRaster Page;      // 0 x 0 when the file could not be decoded
+  PageRaster Analysis;  // the gray or black-and-white image of Page, by Choice
+  AnalysisChoice Choice;
+  PageFileInfo File;
+};
+
+// Reads and analyses the page file. Safe on any thread; cancel (set from
+// another thread) makes it give up early with an unreadable page.
+LoadedPage ReadPage(const QString& path, AnalysisChoice choice,
+                    const std::atomic<bool>* cancel = nullptr);
+
+// Rebuilds the analysis image for another choice, from the page's pixels.
+void Reanalyse(LoadedPage& page, AnalysisChoice choice);
+
+// How much memory pages read ahead of the one on show may take together.
+inline constexpr std::size_t DefaultWorkAheadBytes = std::size_t(1) << 30;
+
+// What reading the page file will take in memory: its pixels, its analysis
+// image and room for the codec and the encoded file, from its header alone.
+std::size_t EstimatePageBytes(const QString& path);
+// What a page already read holds.
+std::size_t PageBytes(const LoadedPage& page);
+
+}  // namespace pagetrim

@@ -1,0 +1,234 @@
+// File identity, atomic replacement and error reasons, on POSIX calls: Qt's
+// QSaveFile names its temporary file after the page, which is too long for a
+// page whose name is near the 255-byte limit, and it cannot report errno.
+#include "file_safety.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "page_path.h"
+
+namespace pagetrim {
+
+namespace {
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  void Reset(int fd) {
+    if (fd_ >= 0)
+      ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+std::atomic<SaveStepHook> stepHook{nullptr};
+
+mode_t NewFileMode() {
+  // Read once; umask can only be read by setting it.
+  static const mode_t mode = [] {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mode_t(0666 & ~mask);
+  }();
+  return mode;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return false;
+    }
+    data += n;
+    size -= std::size_t(n);
+  }
+  return true;
+}
+
+// A hidden name that is never a page name, short whatever the page is called.
+QByteArray TemporaryName(const QByteArray& folder) {
+  static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  QByteArray name = folder + ".pagetrim-";
+  for (int i = 0; i < 8; ++i)
+    name += Letters[QRandomGenerator::global()->bounded(int(sizeof(Letters) - 1))];
+  return name;
+}
+
+// Gives an anonymous file (O_TMPFILE) a temporary name in its folder.
+bool NameAnonymousFile(int fd, const QByteArray& folder, QByteArray& name) {
+  const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(fd);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    name = TemporaryName(folder);
+    if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) ==
+        0)
+      return true;
+    if (errno != EEXIST)
+      return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentityOf(const QString& path) {
+  struct stat info {};
+  if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
+    return std::nullopt;
+  return FileIdentity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino),
+                      std::int64_t(info.st_size),
+                      std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+QString ReasonForError(int error) {
+  switch (error) {
+    case ENOSPC:
+      return QStringLiteral("ディスクの空き容量が足りません");
+    case EDQUOT:
+      return QStringLiteral("ディスクの使用量の上限に達しました");
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return QStringLiteral("書き込みが許可されていません");
+    case ENOENT:
+      return FileMissingReason;
+    case ENAMETOOLONG:
+      return QStringLiteral("ファイル名が長すぎます");
+    case EISDIR:
+      return QStringLiteral("同じ名前のフォルダーがあります");
+    default: {
+      char buffer[256];
+      return QString::fromLocal8Bit(::strerror_r(error, buffer, sizeof(buffer)));
+    }
+  }
+}
+
+FileResult FileResult::FromError(int error) {
+  return Failed(ReasonForError(error));
+}
+
+FileResult CheckUnchanged(const QString& path, const FileIdentity& read) {
+  const std::optional<FileIdentity> now = IdentityOf(path);
+  if (!now)
+    return FileResult::FromError(errno);
+  if (*now != read)
+    return FileResult::Failed(ChangedElsewhereReason);
+  return {};
+}
+
+QString ResolvedPath(const QString& path) {
+  const QFileInfo info(path);
+  if (!info.isSymLink())
+    return path;
+  const QString canonical = info.canonicalFilePath();  // empty for a dangling link
+  return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+}
+
+FileResult SyncFolder(const QString& folder) {
+  const UniqueFd fd(
+      ::open(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
+             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.Valid() || ::fsync(fd.Get()) != 0)
+    return FileResult::FromError(errno);
+  return {};
+}
+
+namespace {
+
+// Writes target through a temporary file in its folder, synced, then renamed
+// over it. mode: the new file's permissions. path, when not empty, is the
+// page reported to the step hook.
+FileResult WriteAtomically(const QString& target, const char* data, std::size_t size, mode_t mode,
+                           const struct stat* owner, const QString& path) {
+  const QByteArray targetName = QFile::encodeName(target);
+  const QByteArray folder = QFile::encodeName(FolderOf(target));
+  const QByteArray openFolder = folder.isEmpty() ? QByteArray(".") : folder;
+
+  // An anonymous file leaves nothing behind if the process dies while writing.
+  QByteArray tempName;
+  UniqueFd fd(::open(openFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  const bool anonymous = fd.Valid();
+  if (!anonymous) {
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      return FileResult::FromError(errno);
+    tempName = folder + ".pagetrim-XXXXXX";
+    fd.Reset(::mkostemp(tempName.data(), O_CLOEXEC));
+    if (!fd.Valid())
+      return FileResult::FromError(errno);
+  }
+  const auto fail = [&](int error) {
+    if (!tempName.isEmpty())
+      ::unlink(tempName.constData());
+    return FileResult::FromError(error);
+  };
+
+  if (!WriteAll(fd.Get(), data, size))
+    return fail(errno);
+  if (::fchmod(fd.Get(), mode) != 0)
+    return fail(errno);
+  if (owner != nullptr && (owner->st_uid != ::geteuid() || owner->st_gid != ::getegid())) {
+    // Keeping the owner needs privileges; a page that must change owner is
+    // still better saved than not.
+    [[maybe_unused]] const int ignored = ::fchown(fd.Get(), owner->st_uid, owner->st_gid);
+  }
+  if (::fdatasync(fd.Get()) != 0)
+    return fail(errno);
+  if (anonymous && !NameAnonymousFile(fd.Get(), folder, tempName)) {
+    const int error = errno;
+    tempName.clear();
+    return fail(error);
+  }
+  if (!path.isEmpty())
+    ReportSaveStep(SaveStep::BeforeReplace, path);
+  if (::rename(tempName.constData(), targetName.constData()) != 0)
+    return fail(errno);
+  if (!path.isEmpty())
+    ReportSaveStep(SaveStep::Replaced, path);
+  return {};
+}
+
+}  // namespace
+
+FileResult ReplaceFileContents(const QString& path, const char* data, std::size_t size) {
+  const QString target = ResolvedPath(path);
+  struct stat old {};
+  const bool replacing = ::stat(QFile::encodeName(target).constData(), &old) == 0;
+  return WriteAtomically(target, data, size, replacing ? (old.st_mode & 07777) : NewFileMode(),
+                         replacing ? &old : nullptr, path);
+}
+
+FileResult WriteFileSynced(const QString& path, const char* data, std::size_t size, unsigned mode) {
+  return WriteAtomically(path, data, size, mode_t(mode & 07777), nullptr, QString());
+}
+
+void SetSaveStepHook(SaveStepHook hook) {
+  stepHook.store(hook);
+}
+
+void ReportSaveStep(SaveStep step, const QString& path) {
+  if (const SaveStepHook hook = stepHook.load())
+    hook(step, path);
+}
+
+}  // namespace pagetrim

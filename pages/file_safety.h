@@ -1,0 +1,69 @@
+// The file-system side of never losing a page: what a file is (its identity),
+// replacing a file atomically, and failures told in the user's words.
+#pragma once
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace pagetrim {
+
+// What a file was when it was read. A file that another program replaced or
+// edited since has another inode, size or modification time.
+struct FileIdentity {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  std::int64_t Size = 0;
+  std::int64_t ModifiedNs = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// The identity of the file at path, following symbolic links; none when the
+// file cannot be looked at (it is gone, for one).
+std::optional<FileIdentity> IdentityOf(const QString& path);
+
+// The outcome of a file operation: done, or why not, in the user's words.
+struct FileResult {
+  bool Ok = true;
+  QString Reason;
+  static FileResult Failed(QString reason) { return {false, std::move(reason)}; }
+  static FileResult FromError(int error);
+};
+
+// A short reason for a system error number: the common ones in the user's
+// words, the system's own text for the rest.
+QString ReasonForError(int error);
+
+inline const QString ChangedElsewhereReason =
+    QStringLiteral("読み込んだ後に他のプログラムが変更しました");
+inline const QString FileMissingReason = QStringLiteral("ファイルが見つかりません");
+
+// Checks that the file at path is still the one read. Refuses when it is gone
+// or another program changed it.
+FileResult CheckUnchanged(const QString& path, const FileIdentity& read);
+
+// Replaces the file at path by bytes: written to a short-named temporary file
+// in the same folder, synced, then renamed over path. A symbolic link is
+// written through to its target. The old file keeps its permissions. At any
+// moment the file is either the old one or the new one, never a part.
+FileResult ReplaceFileContents(const QString& path, const char* data, std::size_t size);
+
+// Creates the file at path with bytes and permissions, written and synced
+// under a temporary name first, so that it exists whole or not at all.
+FileResult WriteFileSynced(const QString& path, const char* data, std::size_t size, unsigned mode);
+
+// The file a page path stands for: its target when it is a symbolic link.
+QString ResolvedPath(const QString& path);
+
+// Makes the folder's entries (links made, files renamed in it) durable.
+FileResult SyncFolder(const QString& folder);
+
+// The steps of a change to a page file, reported to a hook so that tests can
+// stop the process at each of them.
+enum class SaveStep { OriginalKept, BeforeReplace, Replaced };
+using SaveStepHook = void (*)(SaveStep step, const QString& path);
+void SetSaveStepHook(SaveStepHook hook);
+void ReportSaveStep(SaveStep step, const QString& path);
+
+}  // namespace pagetrim

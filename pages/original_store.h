@@ -1,0 +1,57 @@
+// Kept originals: before pagetrim first replaces or removes a page file, it
+// keeps the file as it was in a hidden folder beside the pages, so that every
+// change can be undone.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "file_safety.h"
+
+namespace pagetrim {
+
+// Hidden, so that file managers and globs do not show it; a folder, so that
+// the page list never includes it; beside the pages, so that keeping a page
+// is a hard link on the same file system.
+inline const QString OriginalStoreName = QStringLiteral(".pagetrim-originals");
+
+// The store of the folder (which ends with "/").
+QString OriginalStoreOf(const QString& folder);
+// Where a page's original is kept: the store of its folder, under its name.
+QString KeptOriginalOf(const QString& pagePath);
+bool HasKeptOriginal(const QString& pagePath);
+
+// Keeps the page file's current version unless one is kept already (the
+// first version wins): a hard link, or on file systems without hard links a
+// copy written and synced before anything else happens. A page that is a
+// symbolic link keeps its target's content under the page's own name. A page
+// file that does not exist has nothing to keep.
+FileResult KeepOriginal(const QString& pagePath);
+
+// Removes a page file so that it can be restored: moved into the store, or
+// just removed when its original is kept already.
+FileResult RemovePageKeepingOriginal(const QString& pagePath);
+
+// Replaces the page file by its kept original, which then leaves the store.
+// A page that was removed comes back.
+FileResult RestoreOriginal(const QString& pagePath);
+
+struct KeptOriginals {
+  QStringList Names;  // page file names, in no particular order
+  qint64 Bytes = 0;
+  int Count() const { return int(Names.size()); }
+};
+KeptOriginals ListKeptOriginals(const QString& folder);
+// Whether the folder's store holds anything; cheap whatever it holds.
+bool HasKeptOriginals(const QString& folder);
+
+// Restores every kept original of the folder; stops at the first failure.
+FileResult RestoreAllOriginals(const QString& folder);
+
+// Deletes the folder's store and everything in it.
+FileResult DiscardKeptOriginals(const QString& folder);
+
+// Makes KeepOriginal copy even where hard links work, as on FAT and exFAT.
+void SetHardLinksDisabled(bool disabled);
+
+}  // namespace pagetrim

@@ -1,0 +1,42 @@
+// Where the settings file goes: beside the executable, or in the user's
+// configuration folder when that is not possible.
+#include "settings_location.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "ini_file.h"
+
+namespace pagetrim {
+namespace {
+
+TEST(SettingsLocation, NamedAfterTheExecutableBesideIt) {
+  EXPECT_EQ(SettingsPathFor("/opt/Tools/pagetrim"), "/opt/Tools/pagetrim.INI");
+  EXPECT_EQ(SettingsPathFor("/opt/Tools/Pages.exe"), "/opt/Tools/Pages.INI");
+  EXPECT_EQ(SettingsPathFor("/opt/v1.2/pagetrim"), "/opt/v1.2/pagetrim.INI");
+}
+
+TEST(SettingsLocation, BesideAWritableExecutableElseInTheUserConfigurationFolder) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QDir(dir.path()).mkdir("bin"));
+  const QString config = dir.path() + "/home/.config/pagetrim";
+  // A folder that can be written keeps the portable place.
+  EXPECT_EQ(ChooseSettingsPath(dir.path() + "/bin/pagetrim", config),
+            dir.path() + "/bin/pagetrim.INI");
+  // A folder that cannot (here: it does not exist, as for a foreign install
+  // prefix) sends the settings to the user's folder, created on first save.
+  const QString chosen = ChooseSettingsPath(dir.path() + "/gone/bin/pagetrim", config);
+  EXPECT_EQ(chosen, config + "/pagetrim.INI");
+  IniFile ini(chosen);
+  ini.SetValue("Window", "Edit1", "77");
+  ASSERT_TRUE(ini.Save());
+  IniFile again(chosen);
+  again.Load();
+  EXPECT_EQ(again.Value("Window", "Edit1", ""), "77");
+}
+
+}  // namespace
+}  // namespace pagetrim
