@@ -1,0 +1,43 @@
+# The Debian package: `cpack -G DEB` in a build folder makes
+# pagetrim_<version>_<arch>.deb from the install rules, for `apt install ./…`.
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME pagetrim)
+set(CPACK_PACKAGE_VENDOR "The pagetrim developers")
+set(PAGETRIM_PACKAGE_MAINTAINER "The pagetrim developers <developers@pagetrim.org>"
+    CACHE STRING "Maintainer field of the Debian package")
+set(CPACK_PACKAGE_CONTACT "${PAGETRIM_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_HOMEPAGE_URL "https://pagetrim.org/")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "trim the blank margins of scanned book pages")
+# Lines of a Debian description stay under 80 columns: dpkg and apt show
+# them as they are.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Drop one page (JPEG or PNG) of a scanned book on its window, point at a"
+  "blank margin, and pagetrim cuts everything up to the first ink it meets."
+  "Pages can be padded to the 0.707 page ratio, and are written back over"
+  "their own files, one at a time or the whole folder at once; a crash or a"
+  "full disk never leaves a half-written page behind."
+  "The interface is in Japanese.")
+
+# A package installs under /usr whatever prefix the build folder was
+# configured with, so that the desktop entry, icon and metainfo land where
+# desktops and software centres look for them.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+
+# Named by hand rather than found by dpkg-shlibdeps, so that the list also
+# holds what the linker cannot see: Qt's platform plugins are loaded at run
+# time, and without a Japanese font every caption is a row of boxes.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), qt6-qpa-plugins, \
+libjpeg62-turbo, libpng16-16, fonts-noto-cjk")
+
+# CPack installs the project before packing it, and with Makefiles that step
+# would first build every target, tests and benchmarks included. Packaging
+# takes what is already built instead; scripts/package builds the program.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+include(CPack)
