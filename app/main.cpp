@@ -1,22 +1,33 @@
-// pagetrim: start-up and the event loop.
+// pagetrim: start-up and the event loop, or a batch run from the shell.
 #include <QCommandLineParser>
+#include <cstdio>
 
 #include "main_window.h"
 #include "pagetrim_application.h"
 #include "pagetrim_version.h"
+#include "shell_batch.h"
 
 int main(int argc, char* argv[]) {
+  if (pagetrim::NeedsNoWindow(argc, argv)) {
+    // No window, so no display: a batch runs on a machine without a screen.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("pagetrim");
+    QCoreApplication::setApplicationVersion(PAGETRIM_VERSION);
+    return pagetrim::RunShellBatch(app.arguments());
+  }
+
   pagetrim::PagetrimApplication app(argc, argv);
   QCoreApplication::setApplicationName("pagetrim");
   QCoreApplication::setApplicationVersion(PAGETRIM_VERSION);
-
   QCommandLineParser parser;
-  parser.setApplicationDescription("Trims the blank margins of scanned book pages.");
-  parser.addHelpOption();
-  parser.addVersionOption();
-  parser.addPositionalArgument("page", "A page file (JPEG or PNG) to open with its folder.",
-                               "[page]");
+  pagetrim::DescribeCommandLine(parser);
   parser.process(app);
+  for (const char* option : {"threshold", "gray", "sample-column"}) {
+    if (parser.isSet(option)) {
+      std::fprintf(stderr, "pagetrim: --%s is for --batch only\n", option);
+      return 2;
+    }
+  }
 
   pagetrim::TForm1 form;
   form.show();

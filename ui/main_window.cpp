@@ -34,7 +34,6 @@ namespace pagetrim {
 namespace {
 
 const QColor PanelColour(192, 220, 192);  // money green
-const QString SettingsSection = QStringLiteral("Window");
 constexpr int ToolStripHeight = 24;
 
 QFrame* MakePanel(QWidget* parent, const char* name) {
@@ -362,19 +361,16 @@ void TForm1::ReadIniFile() {
     resize(width.value_or(this->width()), height.value_or(this->height()));
   }
 
-  Edit1->setText(StoredThresholdText(ini.Value(SettingsSection, "Edit1", "128")));
-
-  const bool gray = integer("RB_1").value_or(0) != 0;
-  const bool binary = integer("RB_2").value_or(1) != 0;
+  const StoredChoices choices = ReadStoredChoices(ini);
+  Edit1->setText(choices.ThresholdText);
   // Both may be unchecked, which an exclusive pair would not allow.
   RB_1->setAutoExclusive(false);
   RB_2->setAutoExclusive(false);
-  RB_1->setChecked(gray && !binary);
-  RB_2->setChecked(binary);
+  RB_1->setChecked(choices.GrayChosen());
+  RB_2->setChecked(choices.BinaryChecked);
   RB_1->setAutoExclusive(true);
   RB_2->setAutoExclusive(true);
-
-  state_->KeepOriginals = integer("KeepOriginals").value_or(1) != 0;
+  state_->KeepOriginals = choices.KeepOriginals;
 }
 
 void TForm1::WriteIniFile() {

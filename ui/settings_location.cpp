@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "ini_file.h"
+#include "integer_text.h"
 #include "page_path.h"
 
 namespace pagetrim {
@@ -23,6 +25,18 @@ QString ChooseSettingsPath(const QString& executablePath, const QString& configF
   if (QFileInfo::exists(beside) || ::access(native.constData(), W_OK) == 0)
     return beside;
   return configFolder + QStringLiteral("/pagetrim.INI");
+}
+
+StoredChoices ReadStoredChoices(const IniFile& ini) {
+  const auto flag = [&](const QString& key, bool fallback) {
+    return ParseInteger(ini.Value(SettingsSection, key, QString())).value_or(fallback) != 0;
+  };
+  StoredChoices choices;
+  choices.ThresholdText = StoredThresholdText(ini.Value(SettingsSection, "Edit1", "128"));
+  choices.GrayChecked = flag("RB_1", false);
+  choices.BinaryChecked = flag("RB_2", true);
+  choices.KeepOriginals = flag("KeepOriginals", true);
+  return choices;
 }
 
 }  // namespace pagetrim

@@ -1,0 +1,222 @@
+// Batches run from the shell: the window's batch commands, saving and kept
+// originals, reporting to standard error instead of a window.
+#include "shell_batch.h"
+
+#include <signal.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <atomic>
+#include <cstdio>
+#include <optional>
+
+#include "batch_commands.h"
+#include "ini_file.h"
+#include "integer_text.h"
+#include "page_commands.h"
+#include "page_files.h"
+#include "page_path.h"
+#include "settings_location.h"
+#include "shown_error.h"
+
+namespace pagetrim {
+
+namespace {
+
+// Set by Ctrl-C (SIGINT) or SIGTERM; the batch stops after the page in hand.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void OnInterrupt(int) {
+  interrupted.store(true);
+}
+
+void CatchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  // A second Ctrl-C ends the process at once; every write is atomic, so
+  // even that leaves no page half-written.
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+void PrintLine(const QString& text) {
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+// The window of a batch run from the shell: it shows nothing and reports
+// progress and failures on standard error.
+class ShellWindow : public PageWindow {
+ public:
+  ShellWindow(EditState& state, QString thresholdText, bool gray)
+      : state_(state), thresholdText_(std::move(thresholdText)), gray_(gray) {}
+
+  bool AnyPageFailed() const { return anyPageFailed_; }
+
+  QString ThresholdText() const override { return thresholdText_; }
+  bool GrayChosen() const override { return gray_; }
+  void ShowLeft(const PageRaster&) override {}
+  void ShowRight(const PageRaster&) override {}
+  void MarkUnreadable(bool) override {}
+  void SetTitle(const QString&) override {}
+  void ShowNotice(const QString& text) override { PrintLine(text); }
+  bool ReportSaveFailure(const QString& path, const QString& reason, bool) override {
+    anyPageFailed_ = true;
+    PrintLine(QStringLiteral("%1: 保存できませんでした: %2").arg(path, reason));
+    return false;
+  }
+  void ShowBatchProgress(int pagesDone, int pageCount) override {
+    if (pagesDone > 0)
+      PrintLine(QStringLiteral("%1/%2 %3")
+                    .arg(pagesDone)
+                    .arg(pageCount)
+                    .arg(FileNameOf(state_.CurrentPath)));
+  }
+  void PumpEvents() override {
+    if (interrupted.load() && state_.RunningBatch != nullptr)
+      state_.RunningBatch->RequestCancel();
+  }
+  void LockCommands() override {}
+  void UnlockCommands() override {}
+
+ private:
+  EditState& state_;
+  QString thresholdText_;
+  bool gray_;
+  bool anyPageFailed_ = false;
+};
+
+constexpr int BadArguments = 2;
+
+int Refuse(const QString& message) {
+  PrintLine(QStringLiteral("pagetrim: %1").arg(message));
+  return BadArguments;
+}
+
+std::optional<BatchKind> KindNamed(const QString& name) {
+  if (name == u"lr")
+    return BatchKind::LeftRight;
+  if (name == u"lrn")
+    return BatchKind::LeftRightNormalise;
+  if (name == u"tb")
+    return BatchKind::TopBottom;
+  return std::nullopt;
+}
+
+}  // namespace
+
+void DescribeCommandLine(QCommandLineParser& parser) {
+  parser.setApplicationDescription(QStringLiteral(
+      "Trims the blank margins of scanned book pages.\n\n"
+      "With a PAGE, opens its folder in the window and shows that page.\n"
+      "With --batch, trims every page of PAGE's folder without a window, as the\n"
+      "window's batches do, and writes each page over its file:\n"
+      "  lr   cut left and right margins (全頁左右削除)\n"
+      "  lrn  the same, then pad to the 0.707 page ratio (同左+整形)\n"
+      "  tb   cut top and bottom margins (全頁上下余白削除)\n"
+      "Progress and failures go to standard error. Exit status: 0 when every page\n"
+      "was saved, 1 when any page failed, 2 for bad arguments, 130 when stopped by\n"
+      "Ctrl-C, which stops after the page in hand.\n\n"
+      "Example, trimming every book under books/, four at a time:\n"
+      "  find books -name 'p001.jpg' -print0 | xargs -0 -n 1 -P 4 pagetrim --batch lr"));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addOption({QStringLiteral("batch"),
+                    QStringLiteral("Trim every page of PAGE's folder: lr, lrn or tb."),
+                    QStringLiteral("kind")});
+  parser.addOption({QStringLiteral("threshold"),
+                    QStringLiteral("Threshold of the black-and-white analysis image "
+                                   "(default: the stored setting)."),
+                    QStringLiteral("N")});
+  parser.addOption({QStringLiteral("gray"),
+                    QStringLiteral("Find ink in the gray analysis image (default: the stored "
+                                   "setting).")});
+  parser.addOption({QStringLiteral("sample-column"),
+                    QStringLiteral("For tb: the column that samples the background "
+                                   "(default 0)."),
+                    QStringLiteral("N")});
+  parser.addPositionalArgument(QStringLiteral("page"),
+                               QStringLiteral("A page file (JPEG or PNG) of the folder."),
+                               QStringLiteral("[page]"));
+}
+
+bool NeedsNoWindow(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray argument(argv[i]);
+    if (argument == "--batch" || argument.startsWith("--batch=") || argument == "--help" ||
+        argument == "-h" || argument == "--help-all" || argument == "--version" ||
+        argument == "-v") {
+      return true;
+    }
+  }
+  return false;
+}
+
+int RunShellBatch(const QStringList& arguments) {
+  QCommandLineParser parser;
+  DescribeCommandLine(parser);
+  if (!parser.parse(arguments))
+    return Refuse(parser.errorText());
+  if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
+    parser.showHelp(0);
+  if (parser.isSet(QStringLiteral("version")))
+    parser.showVersion();
+  const std::optional<BatchKind> kind = KindNamed(parser.value(QStringLiteral("batch")));
+  if (!kind) {
+    return Refuse(QStringLiteral("--batch takes lr, lrn or tb, not '%1'")
+                      .arg(parser.value(QStringLiteral("batch"))));
+  }
+  const QStringList pages = parser.positionalArguments();
+  if (pages.size() != 1)
+    return Refuse(QStringLiteral("--batch needs exactly one PAGE, not %1").arg(pages.size()));
+  const QString page = QFileInfo(pages.front()).absoluteFilePath();
+  if (!IsPageFile(page) || !QFileInfo(page).isFile())
+    return Refuse(QStringLiteral("PAGE '%1' is not a JPEG or PNG page file").arg(pages.front()));
+
+  IniFile ini(
+      ChooseSettingsPath(QCoreApplication::applicationFilePath(),
+                         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)));
+  ini.Load();
+  const StoredChoices stored = ReadStoredChoices(ini);
+  QString threshold = stored.ThresholdText;
+  if (parser.isSet(QStringLiteral("threshold"))) {
+    threshold = parser.value(QStringLiteral("threshold"));
+    if (!ParseInteger(threshold))
+      return Refuse(QStringLiteral("--threshold takes an integer, not '%1'").arg(threshold));
+  }
+  EditState state;
+  state.KeepOriginals = stored.KeepOriginals;
+  if (parser.isSet(QStringLiteral("sample-column"))) {
+    const QString column = parser.value(QStringLiteral("sample-column"));
+    const std::optional<std::int32_t> value = ParseInteger(column);
+    if (*kind != BatchKind::TopBottom)
+      return Refuse(QStringLiteral("--sample-column is for --batch tb only"));
+    if (!value)
+      return Refuse(QStringLiteral("--sample-column takes an integer, not '%1'").arg(column));
+    state.SampleColumn = *value;
+  }
+  ShellWindow window(state, threshold, parser.isSet(QStringLiteral("gray")) || stored.GrayChosen());
+
+  CatchInterrupts();
+  try {
+    if (!OpenPageSet(state, window, page))
+      return Refuse(QStringLiteral("PAGE '%1' is not among its folder's pages").arg(page));
+    if (*kind == BatchKind::TopBottom) {
+      TrimAllTopBottom(state, window);
+    } else {
+      TrimAllLeftRight(state, window, *kind == BatchKind::LeftRightNormalise);
+    }
+  } catch (const ShownError& error) {
+    PrintLine(QStringLiteral("pagetrim: %1").arg(error.Text()));
+    return 1;
+  }
+  if (interrupted.load())
+    return 130;
+  return window.AnyPageFailed() ? 1 : 0;
+}
+
+}  // namespace pagetrim
