@@ -1,8 +1,14 @@
 # Small helpers shared by every folder's CMakeLists.
 
-# Warning flags for our own targets only, so that third-party headers stay quiet.
+# Warning flags for our own targets only, so that third-party headers stay
+# quiet. The test command builds with PAGETRIM_WERROR, so that a new warning
+# fails CI.
+option(PAGETRIM_WERROR "Treat compiler warnings as errors" OFF)
 function(pagetrim_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(PAGETRIM_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()
 
 # One GoogleTest executable per area. Widget tests pass WIDGETS: they run

@@ -5,12 +5,20 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 namespace pagetrim {
 
 namespace {
 
 const QByteArray Utf8ByteOrderMark("\xEF\xBB\xBF");
+
+// UTF-8 as stored: QString::fromUtf8 would drop a byte-order mark at the
+// start of a value, and a value must read back exactly as it was written.
+QString Utf8Text(const QByteArray& bytes) {
+  QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+  return decoder.decode(bytes);
+}
 
 bool IsHeader(const QByteArray& line) {
   const QByteArray t = line.trimmed();
@@ -100,7 +108,7 @@ QString IniFile::Value(const QString& section, const QString& key, const QString
     return fallback;
   const QByteArray& text = lines_[line].Text;
   // Spaces around "=" belong to the file's layout, not to the value.
-  return QString::fromUtf8(text.mid(text.indexOf('=') + 1)).trimmed();
+  return Utf8Text(text.mid(text.indexOf('=') + 1)).trimmed();
 }
 
 void IniFile::InsertLine(int at, const QByteArray& text) {

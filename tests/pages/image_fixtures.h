@@ -51,6 +51,9 @@ struct JpegFixture {
   int YDensity = 1;
   Bytes App1;  // written as an APP1 marker when not empty
   int Quality = 95;
+  bool OptimizeCoding = false;  // optimal Huffman tables: the smallest files
+  // A progressive scan script of one's own, instead of libjpeg's simple one.
+  const std::vector<jpeg_scan_info>* ScanScript = nullptr;
 };
 
 // Fixture writing is expected to succeed; libjpeg's default error handler
@@ -76,6 +79,11 @@ inline Bytes EncodeJpegFixture(const JpegFixture& fixture) {
   jpeg_set_quality(&info, fixture.Quality, TRUE);
   if (fixture.Progressive)
     jpeg_simple_progression(&info);
+  if (fixture.ScanScript != nullptr) {
+    info.scan_info = fixture.ScanScript->data();
+    info.num_scans = int(fixture.ScanScript->size());
+  }
+  info.optimize_coding = fixture.OptimizeCoding ? TRUE : FALSE;
   info.write_JFIF_header = fixture.Jfif ? TRUE : FALSE;
   info.density_unit = UINT8(fixture.DensityUnit);
   info.X_density = UINT16(fixture.XDensity);
