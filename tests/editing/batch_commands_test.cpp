@@ -228,3 +228,142 @@ TEST_F(Batches, CancelStopsAfterThePageInHand) {
 
 }  // namespace
 }  // namespace pagetrim
+
+// ---- Work ahead on several threads ------------------------------------------
+
+namespace pagetrim {
+namespace {
+
+// A page whose ink is mid-gray: black in the black-and-white image at
+// threshold 128, white at threshold 50.
+PageRaster GrayInkPage(int width, int height, int margin) {
+  PageRaster page(width, height, PixelFormat::Gray8);
+  for (int y = margin; y < height - margin; ++y) {
+    std::uint8_t* row = page.Row(y);
+    for (int x = margin; x < width - margin; ++x)
+      row[x] = 100;
+  }
+  return page;
+}
+
+// Pages of every kind a batch writes: colour and gray JPEG, gray and 1-bit
+// PNG, a second name for one of them, and a page that cannot be read.
+void WriteMixedBook(const QString& folder) {
+  ASSERT_TRUE(WriteSamplePage(folder + "/p1.jpg",
+                              MakeSamplePage(300, 420, {31, 40, 22, 17}, 1, true), 300));
+  const PageRaster gray = MakeSamplePage(280, 400, {60, 12, 45, 30}, 2, false);
+  ASSERT_EQ(SavePage(folder + "/p2.jpg", GrayInkPage(280, 400, 33), 300, 300),
+            SaveOutcome::Written);
+  ASSERT_TRUE(WriteSamplePage(folder + "/p3.png", gray, 96));
+  PageRaster bitonal(310, 410, PixelFormat::Gray8);
+  for (int y = 50; y < 300; ++y)
+    std::fill_n(bitonal.Row(y) + 40, 200, std::uint8_t(0));
+  ASSERT_EQ(SavePage(folder + "/p4.png", bitonal, 600, 600), SaveOutcome::Written);
+  ASSERT_TRUE(QFile::link(folder + "/p3.png", folder + "/p5.png"));
+  QFile damaged(folder + "/p6.png");
+  ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+  damaged.write("\x89PNG\r\n\x1a\n not a picture");
+}
+
+QStringList BookFiles() {
+  return {"p1.jpg", "p2.jpg", "p3.png", "p4.png", "p6.png"};
+}
+
+TEST(ParallelBatches, WriteEveryPageAsOneThreadDoes) {
+  QTemporaryDir one, many, tight;
+  for (const QTemporaryDir* dir : {&one, &many, &tight})
+    WriteMixedBook(dir->path());
+  const auto run = [](const QString& folder, BatchOptions options, std::size_t* peak) {
+    EditState state;
+    RecordingPageWindow window;
+    EXPECT_TRUE(OpenPageSet(state, window, folder + "/p2.jpg"));
+    PageBatch batch(state, BatchKind::LeftRightNormalise, options);
+    RunBatch(batch, window);
+    *peak = batch.PeakBytesAhead();
+    EXPECT_EQ(window.SaveFailures, QStringList{folder + "/p6.png"});
+  };
+  std::size_t largest = 0;
+  for (const QString& name : BookFiles())
+    largest = std::max(largest, EstimatePageBytes(tight.path() + "/" + name));
+  std::size_t peak = 0;
+  run(one.path(), {1, DefaultWorkAheadBytes}, &peak);
+  run(many.path(), {4, DefaultWorkAheadBytes}, &peak);
+  EXPECT_GT(peak, EstimatePageBytes(many.path() + "/p1.jpg"));  // pages were worked on ahead
+  // A budget smaller than a page still lets one page be read at a time.
+  run(tight.path(), {4, 1}, &peak);
+  EXPECT_LE(peak, largest);
+  for (const QString& name : BookFiles()) {
+    SCOPED_TRACE(name.toStdString());
+    EXPECT_EQ(ReadAll(many.path() + "/" + name), ReadAll(one.path() + "/" + name));
+    EXPECT_EQ(ReadAll(tight.path() + "/" + name), ReadAll(one.path() + "/" + name));
+  }
+  PageRaster saved;
+  LoadPage(one.path() + "/p2.jpg", saved);
+  EXPECT_EQ(saved.Format(), PixelFormat::Gray8);
+}
+
+TEST_F(Batches, CancelWithPagesInFlightWritesNothingAfterThePageInHand) {
+  Write(Book);
+  QList<QByteArray> before;
+  for (const PageSpec& p : Book)
+    before.append(ReadAll(Path(p.Name)));
+  Open("p3.png");
+  window_.OnPump = [&] { state_.RunningBatch->RequestCancel(); };
+  PageBatch batch(state_, BatchKind::LeftRight, {2, DefaultWorkAheadBytes});
+  RunBatch(batch, window_);
+  EXPECT_GT(batch.PeakBytesAhead(), EstimatePageBytes(Path("p1.png")));
+  EXPECT_NE(ReadAll(Path("p1.png")), before[0]);
+  for (int i = 1; i < int(Book.size()); ++i)
+    EXPECT_EQ(ReadAll(Path(Book[i].Name)), before[i]) << Book[i].Name;
+  EXPECT_EQ(state_.CurrentIndex, 2);
+  EXPECT_FALSE(window_.Locked);
+}
+
+TEST_F(Batches, FailuresAreReportedInPageOrderWhileLaterPagesGoOn) {
+  Write(Book);
+  for (const char* name : {"p1.png", "p3.png"}) {
+    QFile damaged(Path(name));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("\x89PNG\r\n\x1a\n cut");
+  }
+  Open("p2.jpg");
+  TrimAllLeftRight(state_, window_, false, {3, DefaultWorkAheadBytes});
+  EXPECT_EQ(window_.SaveFailures, (QStringList{Path("p1.png"), Path("p3.png")}));
+  EXPECT_EQ(window_.SaveFailureReasons, (QStringList{UnreadablePageReason, UnreadablePageReason}));
+  PageRaster saved;
+  LoadPage(Path("p4.jpg"), saved);
+  EXPECT_LT(saved.Width(), 310);
+
+  // Stopping at the first failure leaves every later page as it was.
+  Write(Book);
+  QFile damaged(Path("p2.jpg"));
+  ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+  damaged.write("\xFF\xD8\xFF");
+  damaged.close();
+  const QByteArray third = ReadAll(Path("p3.png"));
+  window_.SaveFailures.clear();
+  window_.StopOnSaveFailure = true;
+  TrimAllLeftRight(state_, window_, false, {3, DefaultWorkAheadBytes});
+  EXPECT_EQ(window_.SaveFailures, QStringList{Path("p2.jpg")});
+  EXPECT_EQ(ReadAll(Path("p3.png")), third);
+}
+
+TEST_F(Batches, EachPageIsTrimmedWithTheThresholdInForceWhenItIsShown) {
+  for (const char* name : {"g1.png", "g2.png", "g3.png", "g4.png"})
+    ASSERT_EQ(SavePage(Path(name), GrayInkPage(200, 100, 30), 300, 300), SaveOutcome::Written);
+  Open("g1.png");
+  // After the first page the threshold drops below the ink: the pages read
+  // ahead with the old one must be trimmed again, and nothing is cut.
+  window_.OnPump = [&] { window_.Threshold = "50"; };
+  TrimAllLeftRight(state_, window_, false, {2, DefaultWorkAheadBytes});
+  PageRaster saved;
+  LoadPage(Path("g1.png"), saved);
+  EXPECT_EQ(saved.Width(), 200 - 30 - 30 - 1);
+  for (const char* name : {"g2.png", "g3.png", "g4.png"}) {
+    LoadPage(Path(name), saved);
+    EXPECT_EQ(saved.Width(), 200) << name;
+  }
+}
+
+}  // namespace
+}  // namespace pagetrim

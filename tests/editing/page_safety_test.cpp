@@ -1,0 +1,234 @@
+// The page commands where other programs, damaged files and second thoughts
+// come in: files changed behind the window's back, pages read ahead, kept
+// originals and restoring them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "batch_commands.h"
+#include "original_store.h"
+#include "page_codec.h"
+#include "page_commands.h"
+#include "page_prefetcher.h"
+#include "recording_page_window.h"
+#include "trim_commands.h"
+
+namespace pagetrim {
+namespace {
+
+using test::RecordingPageWindow;
+
+// A white page with a dark block: its width tells the pages apart.
+PageRaster BlockPage(int width, int height = 40) {
+  PageRaster page(width, height);
+  for (int y = 10; y < height - 10; ++y) {
+    std::uint8_t* row = page.Row(y);
+    for (int x = 5; x < width - 5; ++x)
+      row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = 100;
+  }
+  return page;
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class PageSafety : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+  QString Page(int i) const { return dir_.path() + QString("/p%1.png").arg(i + 1); }
+  void MakePages(int count) {
+    for (int i = 0; i < count; ++i)
+      ASSERT_EQ(SavePage(Page(i), BlockPage(30 + i), 300, 300), SaveOutcome::Written);
+  }
+  void Open(int i) { ASSERT_TRUE(OpenPageSet(state_, window_, Page(i))); }
+  // Another program writes the file anew, as an image editor saving would.
+  void ReplaceElsewhere(int i, int width) {
+    QFile::remove(Page(i));
+    ASSERT_EQ(SavePage(Page(i), BlockPage(width), 300, 300), SaveOutcome::Written);
+  }
+
+  QTemporaryDir dir_;
+  EditState state_;
+  RecordingPageWindow window_;
+};
+
+TEST_F(PageSafety, OverwriteNeverWritesOverAFileChangedOrRemovedSinceItWasRead) {
+  MakePages(2);
+  Open(0);
+  ReplaceElsewhere(0, 77);
+  const QByteArray theirs = ReadAll(Page(0));
+  OverwritePage(state_, window_);
+  EXPECT_EQ(ReadAll(Page(0)), theirs);
+  // Edited in place: the same file, another size.
+  {
+    QFile file(Page(0));
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("trailing");
+  }
+  OverwritePage(state_, window_);
+  ASSERT_TRUE(QFile::remove(Page(0)));
+  OverwritePage(state_, window_);
+  EXPECT_FALSE(QFile::exists(Page(0)));  // not brought back
+  EXPECT_EQ(window_.SaveFailureReasons,
+            (QStringList{ChangedElsewhereReason, ChangedElsewhereReason, FileMissingReason}));
+
+  // Reloading reads the file as it is now; then saving works again, twice.
+  ReplaceElsewhere(0, 60);
+  ReloadPage(state_, window_);
+  TrimLeftAndRight(state_, window_);
+  OverwritePage(state_, window_);
+  OverwritePage(state_, window_);
+  EXPECT_EQ(window_.SaveFailureReports, 3);
+  PageRaster saved;
+  LoadPage(Page(0), saved);
+  EXPECT_EQ(saved.Width(), 60 - 5 - 5 - 1);
+}
+
+TEST_F(PageSafety, AnUnreadablePageSaysSoAndIsNeverWritten) {
+  MakePages(1);
+  QFile damaged(dir_.path() + "/p2.png");
+  ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+  damaged.write("\x89PNG\r\n\x1a\n cut short");
+  damaged.close();
+  ASSERT_TRUE(OpenPageSet(state_, window_, dir_.path() + "/p2.png"));
+  EXPECT_TRUE(window_.Unreadable);
+  OverwritePage(state_, window_);
+  EXPECT_EQ(window_.SaveFailureReasons, QStringList{UnreadablePageReason});
+  EXPECT_EQ(ReadAll(dir_.path() + "/p2.png"), QByteArray("\x89PNG\r\n\x1a\n cut short"));
+  PreviousPage(state_, window_);
+  EXPECT_FALSE(window_.Unreadable);
+}
+
+TEST_F(PageSafety, PagesWhoseNamesCannotBeReadAreCountedInANotice) {
+  MakePages(2);
+  // Latin-1 bytes, not UTF-8: the name cannot be given back to the system.
+  const QByteArray name = QFile::encodeName(dir_.path()) + "/p\xE9.png";
+  const int fd = ::open(name.constData(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  Open(0);
+  EXPECT_EQ(state_.PageList.Count(), 2);
+  EXPECT_EQ(window_.Notices, QStringList{u"名前を読めないファイルが 1 個あり、対象外です"_qs});
+  ::unlink(name.constData());  // QTemporaryDir cannot name it either
+}
+
+TEST_F(PageSafety, OverwriteDeleteAndRestoreAllGiveEveryPageBack) {
+  MakePages(4);
+  QList<QByteArray> before;
+  for (int i = 0; i < 4; ++i)
+    before.append(ReadAll(Page(i)));
+  Open(1);
+  EXPECT_FALSE(ShownPageHasOriginal(state_));
+  TrimLeftAndRight(state_, window_);
+  OverwritePage(state_, window_);
+  TrimLeftAndRight(state_, window_);
+  OverwritePage(state_, window_);  // a second save keeps nothing more
+  EXPECT_TRUE(ShownPageHasOriginal(state_));
+  EXPECT_EQ(ReadAll(KeptOriginalOf(Page(1))), before[1]);
+  DeletePage(state_, window_);  // p2, kept already: only removed
+  DeletePage(state_, window_);  // p3, moved into the store
+  EXPECT_EQ(state_.PageList.Items(), (QStringList{Page(0), Page(3)}));
+  EXPECT_EQ(ListKeptOriginals(dir_.path() + "/").Count(), 2);
+
+  // Restoring the shown page (p4, never changed) finds nothing to restore.
+  RestoreShownPage(state_, window_);
+  EXPECT_EQ(window_.Notices.size(), 1);
+  RestoreAllPages(state_, window_);
+  EXPECT_EQ(state_.PageList.Items(), (QStringList{Page(0), Page(1), Page(2), Page(3)}));
+  EXPECT_EQ(state_.CurrentPath, Page(3));  // the page shown before
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(ReadAll(Page(i)), before[i]) << i;
+  EXPECT_FALSE(QDir(dir_.path() + "/" + OriginalStoreName).exists());
+}
+
+TEST_F(PageSafety, RestoringTheShownPageShowsItsOriginalAndDiscardFreesTheStore) {
+  MakePages(2);
+  Open(0);
+  TrimLeftAndRight(state_, window_);
+  OverwritePage(state_, window_);
+  NextPage(state_, window_);
+  TrimLeftAndRight(state_, window_);
+  OverwritePage(state_, window_);
+  RestoreShownPage(state_, window_);
+  EXPECT_EQ(state_.WorkingPage.Width(), 31);
+  EXPECT_FALSE(ShownPageHasOriginal(state_));
+  EXPECT_TRUE(HasKeptOriginals(dir_.path() + "/"));
+  DiscardOriginals(state_, window_);
+  EXPECT_FALSE(HasKeptOriginals(dir_.path() + "/"));
+  PageRaster first;
+  LoadPage(Page(0), first);
+  EXPECT_EQ(first.Width(), 30 - 5 - 5 - 1);  // the trim stays: its original is gone
+
+  state_.KeepOriginals = false;
+  OverwritePage(state_, window_);
+  DeletePage(state_, window_);
+  EXPECT_FALSE(HasKeptOriginals(dir_.path() + "/"));
+  EXPECT_TRUE(window_.Notices.isEmpty());
+}
+
+// ---- Pages read ahead ------------------------------------------------------
+
+class Prefetch : public PageSafety {
+ protected:
+  void SetUp() override {
+    PageSafety::SetUp();
+    state_.Prefetch = &prefetcher_;
+  }
+  PagePrefetcher prefetcher_;
+};
+
+TEST_F(Prefetch, APageChangedOnDiskAfterItWasReadAheadIsReadAgain) {
+  MakePages(3);
+  Open(0);
+  prefetcher_.WaitUntilIdle();
+  ReplaceElsewhere(1, 55);
+  NextPage(state_, window_);
+  EXPECT_EQ(state_.WorkingPage.Width(), 55);
+  // The page left behind is read ahead as the previous one; unchanged, it
+  // comes back as it was.
+  PreviousPage(state_, window_);
+  EXPECT_EQ(state_.WorkingPage.Width(), 30);
+}
+
+TEST_F(Prefetch, TheThresholdInForceWhenAPageIsShownIsTheOneUsed) {
+  MakePages(3);
+  Open(0);
+  prefetcher_.WaitUntilIdle();
+  window_.Threshold = "50";  // the block, gray 100, is now white
+  window_.Gray = false;
+  NextPage(state_, window_);
+  EXPECT_EQ(state_.AnalysisPage.PixelAt(10, 20), MakeColour(255, 255, 255));
+  window_.Gray = true;
+  NextPage(state_, window_);
+  EXPECT_EQ(state_.AnalysisPage.PixelAt(10, 20), MakeColour(100, 100, 100));
+}
+
+TEST_F(Prefetch, AHeldKeyShowsEveryPageAndKeepsAtMostTwoAhead) {
+  MakePages(6);
+  Open(0);
+  for (int press = 1; press <= 14; ++press) {
+    NextPage(state_, window_);
+    EXPECT_EQ(state_.WorkingPage.Width(), 30 + press % 6);
+    EXPECT_LE(prefetcher_.PagesAhead(), 2);
+  }
+  // A batch takes over the memory of pages read ahead, and reads ahead
+  // for paging again only once it has ended.
+  int pumps = 0;
+  window_.OnPump = [&] {
+    ++pumps;
+    EXPECT_EQ(prefetcher_.PagesAhead(), 0);
+  };
+  TrimAllLeftRight(state_, window_, false);
+  EXPECT_EQ(pumps, 6);
+  EXPECT_EQ(state_.WorkingPage.Width(), 32 - 5 - 5 - 1);  // p3, shown again
+  EXPECT_EQ(prefetcher_.PagesAhead(), 2);
+}
+
+}  // namespace
+}  // namespace pagetrim
