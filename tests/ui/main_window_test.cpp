@@ -612,3 +612,204 @@ TEST_F(BatchWindow, ACloseRequestWaitsForTheEnd) {
 
 }  // namespace
 }  // namespace pagetrim
+
+// ---- The model behind the controls -----------------------------------------
+
+namespace pagetrim {
+namespace {
+
+// Which of SB_AL SB_AN SB_PP SB_RD SB_NP SB_NM SB_WR are enabled, then
+// whether the right view is enabled and offers its menu.
+QString States(TForm1& form) {
+  QString s;
+  for (QToolButton* b :
+       {form.SB_AL, form.SB_AN, form.SB_PP, form.SB_RD, form.SB_NP, form.SB_NM, form.SB_WR}) {
+    s += b->isEnabled() ? u'1' : u'0';
+  }
+  s += u' ';
+  s += form.Image2->isEnabled() ? u'1' : u'0';
+  s += form.Image2->HasContextMenu() ? u'1' : u'0';
+  return s;
+}
+
+TEST_F(MainWindow, EnabledStatesFollowThePageSetAndTheBatch) {
+  QDir().mkpath(dir_.path() + "/one");
+  ASSERT_EQ(SavePage(dir_.path() + "/one/x.png", MarginPage(), 300, 300), SaveOutcome::Written);
+  MakePages(3);
+  QString during;
+  const auto batchWithin = [&] {
+    QTimer::singleShot(0, form_.get(), [&] { during = States(*form_); });
+    form_->SB_AL->click();
+    return States(*form_);
+  };
+  struct Row {
+    const char* Moment;
+    std::function<QString()> Step;
+    const char* Expected;
+  };
+  const Row rows[] = {
+      {"after show", [&] { return States(*form_); }, "0000000 10"},
+      {"after a drop of one page",
+       [&] {
+         Drop({QUrl::fromLocalFile(dir_.path() + "/one/x.png")});
+         return States(*form_);
+       },
+       "1101011 11"},
+      {"after a batch, one page", batchWithin, "1111111 11"},
+      {"during that batch", [&] { return during; }, "0000000 01"},
+      {"after a drop of three pages",
+       [&] {
+         Drop({QUrl::fromLocalFile(Page(1))});
+         return States(*form_);
+       },
+       "1111111 11"},
+      {"after a failed drop",
+       [&] {
+         Drop({QUrl::fromLocalFile(Page(0)), QUrl::fromLocalFile(Page(1))});
+         return States(*form_);
+       },
+       "1111111 11"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Moment);
+    EXPECT_EQ(row.Step(), row.Expected);
+  }
+}
+
+// Pixels of the right view where the picture is drawn, as the screen shows them.
+QImage ShownPicture(ImageView* view) {
+  const QRect r = view->DrawRect();
+  return view->grab().toImage().copy(r).convertToFormat(QImage::Format_RGB32);
+}
+
+TEST_F(MainWindow, TheRightViewShowsThePageItWasLastGiven) {
+  // Two pages of one size, so that the view's drawing rectangle stays the
+  // same from one page to the next.
+  PageRaster second = MarginPage();
+  for (int y = 100; y < 140; ++y)
+    std::fill_n(second.Row(y), second.RowBytes(), std::uint8_t(90));
+  ASSERT_EQ(SavePage(Page(0), MarginPage(), 300, 300), SaveOutcome::Written);
+  ASSERT_EQ(SavePage(Page(1), second, 300, 300), SaveOutcome::Written);
+  Drop({QUrl::fromLocalFile(Page(0))});
+  const auto expectShown = [&] {
+    const QRect r = form_->Image2->DrawRect();
+    EXPECT_EQ(ShownPicture(form_->Image2), ScaleForView(State().WorkingPage, r.width(), r.height())
+                                               .convertToFormat(QImage::Format_RGB32));
+  };
+  expectShown();
+  form_->SB_NP->click();
+  expectShown();
+  const QPoint blank(200, 10);  // right half of the page, in its margin
+  QContextMenuEvent menu(QContextMenuEvent::Mouse, blank, form_->Image2->mapToGlobal(blank));
+  QApplication::sendEvent(form_->Image2, &menu);
+  form_->mRtoL->trigger();
+  form_->PopupMenu1->close();
+  ASSERT_LT(State().WorkingPage.Width(), 200);
+  expectShown();
+}
+
+TEST_F(MainWindow, AnUnreadablePageSaysSoInTheRightView) {
+  MakePages(1);
+  QFile damaged(Folder() + "p2.png");
+  ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+  damaged.write("\x89PNG\r\n\x1a\n");
+  damaged.close();
+  Drop({QUrl::fromLocalFile(Folder() + "p2.png")});
+  EXPECT_TRUE(form_->Image2->Unreadable());
+  // The words are drawn in the middle of the view, in the text colour.
+  const QImage view = form_->Image2->grab().toImage();
+  int dark = 0;
+  for (int x = 0; x < view.width(); ++x)
+    dark += qGray(view.pixel(x, view.height() / 2)) < 100;
+  EXPECT_GT(dark, 0);
+  form_->SB_PP->click();
+  EXPECT_FALSE(form_->Image2->Unreadable());
+}
+
+TEST_F(MainWindow, RestoreItemsFollowTheKeptOriginalsAndAskFirst) {
+  MakePages(3);
+  const QByteArray original = ReadAll(Page(0));
+  Drop({QUrl::fromLocalFile(Page(0))});
+  const auto items = [&] {
+    emit form_->PopupMenu1->aboutToShow();
+    return QString("%1%2%3")
+        .arg(form_->mRestorePage->isEnabled())
+        .arg(form_->mRestoreAll->isEnabled())
+        .arg(form_->mDiscardKept->isEnabled());
+  };
+  EXPECT_EQ(items(), "000");
+  form_->mLandR->trigger();
+  form_->SB_WR->click();
+  EXPECT_EQ(items(), "111");
+  form_->SB_NP->click();
+  EXPECT_EQ(items(), "011");  // this page has nothing kept, the folder has
+
+  ModalBoxCloser boxes;
+  boxes.Answer = "No";
+  form_->mRestoreAll->trigger();
+  ASSERT_EQ(boxes.Seen.size(), 1);
+  EXPECT_EQ(boxes.Seen[0].Text, u"1 頁を元に戻しますか？"_qs);
+  EXPECT_NE(ReadAll(Page(0)), original);
+  boxes.Answer = "Yes";
+  form_->mRestoreAll->trigger();
+  EXPECT_EQ(ReadAll(Page(0)), original);
+  EXPECT_EQ(items(), "000");
+  EXPECT_EQ(State().CurrentPath, Page(1));
+
+  form_->SB_WR->click();
+  form_->mDiscardKept->trigger();
+  ASSERT_EQ(boxes.Seen.size(), 3);
+  EXPECT_TRUE(boxes.Seen[2].Text.startsWith(u"元の画像 1 頁（0.0 MB）を消去しますか？"_qs))
+      << boxes.Seen[2].Text.toStdString();
+  EXPECT_EQ(items(), "000");
+}
+
+TEST_F(BatchWindow, TheSaveFailureBoxGivesTheReasonAndCanStopTheBatch) {
+  MakePages(4);
+  QFile damaged(Page(1));
+  ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+  damaged.write("\x89PNG\r\n\x1a\n");
+  damaged.close();
+  const QByteArray third = ReadAll(Page(2));
+  Drop({QUrl::fromLocalFile(Page(0))});
+  bool restoreLocked = false;
+  DuringBatch([&] {
+    restoreLocked = !form_->mRestoreAll->isEnabled() && !form_->mRestorePage->isEnabled() &&
+                    !form_->mDiscardKept->isEnabled();
+  });
+  ModalBoxCloser boxes;
+  boxes.Answer = u"中止"_qs;
+  form_->SB_AL->click();
+  EXPECT_TRUE(restoreLocked);
+  ASSERT_EQ(boxes.Seen.size(), 1);
+  EXPECT_EQ(boxes.Seen[0].Text, u"保存できませんでした"_qs);
+  EXPECT_EQ(boxes.Seen[0].InformativeText, Page(1) + u"\n読み込めない画像です"_qs);
+  EXPECT_TRUE(boxes.Seen[0].Buttons.contains(u"中止"_qs));
+  EXPECT_EQ(ReadAll(Page(2)), third);  // stopped after the page in hand
+  EXPECT_FALSE(form_->BatchRunning());
+
+  // Outside a batch the box has only OK.
+  form_->SB_NP->click();
+  form_->SB_WR->click();
+  ASSERT_EQ(boxes.Seen.size(), 2);
+  EXPECT_EQ(boxes.Seen[1].Buttons.size(), 1);
+}
+
+TEST_F(Settings, KeepingOriginalsIsOnUnlessTheFileTurnsItOff) {
+  {
+    TForm1 form(Path());
+    EXPECT_TRUE(form.State()->KeepOriginals);
+    form.close();
+  }
+  EXPECT_TRUE(QString::fromUtf8(ReadAll(Path())).contains("KeepOriginals=1\n"));
+  Write("[Window]\nKeepOriginals=0\n");
+  {
+    TForm1 form(Path());
+    EXPECT_FALSE(form.State()->KeepOriginals);
+    form.close();
+  }
+  EXPECT_TRUE(QString::fromUtf8(ReadAll(Path())).contains("KeepOriginals=0\n"));
+}
+
+}  // namespace
+}  // namespace pagetrim
