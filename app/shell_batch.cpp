@@ -121,8 +121,9 @@ void DescribeCommandLine(QCommandLineParser& parser) {
       "Progress and failures go to standard error. Exit status: 0 when every page\n"
       "was saved, 1 when any page failed, 2 for bad arguments, 130 when stopped by\n"
       "Ctrl-C, which stops after the page in hand.\n\n"
-      "Example, trimming every book under books/, four at a time:\n"
-      "  find books -name 'p001.jpg' -print0 | xargs -0 -n 1 -P 4 pagetrim --batch lr"));
+      "Example, trimming every book (a folder of pages) under scans/, four at a time:\n"
+      "  for book in scans/*/; do set -- \"$book\"*.jpg; echo \"$1\"; done |\n"
+      "    xargs -d '\\n' -n 1 -P 4 pagetrim --batch lr"));
   parser.addHelpOption();
   parser.addVersionOption();
   parser.addOption({QStringLiteral("batch"),

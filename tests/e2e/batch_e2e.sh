@@ -6,6 +6,7 @@ if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 source "$(dirname "$0")/lib.sh"
+cp -a "$work/book" "$work/shell-book"
 
 start_pagetrim "$work/book/p02.jpg"
 wait_title "p02.jpg  ResX=300"
@@ -27,4 +28,15 @@ wait_title "p02.jpg  ResX=300"
 sleep 0.5
 import -window root "$artifacts/after-batch.png"
 stop_pagetrim
+
+# The same batch from the shell, with the same stored settings, writes the
+# same bytes, and keeps the same originals.
+"$work/bin/pagetrim" --batch lr "$work/shell-book/p02.jpg" 2>"$work/shell.log" ||
+  fail "--batch lr failed: $(cat "$work/shell.log")"
+for page in "$work"/book/* "$work"/book/.pagetrim-originals/*; do
+  other="$work/shell-book/${page#"$work/book/"}"
+  cmp -s "$page" "$other" || fail "${page#"$work/book/"} differs between the window and --batch"
+done
+[ "$(wc -l <"$work/shell.log")" = 6 ] || fail "expected 6 progress lines, got: $(cat "$work/shell.log")"
+grep -qx "6/6 p10.JPG" "$work/shell.log" || fail "no progress line for the last page"
 echo "batch end-to-end: passed"

@@ -7,7 +7,7 @@ make_samples=$2
 artifacts=$3
 
 work=$(mktemp -d)
-trap 'kill "${app_pid:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
+trap '[ -z "${app_pid:-}" ] || kill "$app_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir -p "$artifacts" "$work/bin" "$work/book"
 # A copy of the binary, so that its settings file lands in the sandbox too.
 cp "$pagetrim_bin" "$work/bin/pagetrim"

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# End to end, without a display: pagetrim --batch as a script uses it.
+# usage: shell_batch_e2e.sh PAGETRIM MAKE_SAMPLE_PAGES ARTIFACT_DIR
+set -euo pipefail
+unset DISPLAY WAYLAND_DISPLAY
+source "$(dirname "$0")/lib.sh"
+pagetrim="$work/bin/pagetrim"
+
+expect_status() {  # STATUS COMMAND...: runs it and checks its exit status
+  local want=$1; shift
+  local got=0
+  "$@" 2>"$work/err.log" || got=$?
+  [ "$got" = "$want" ] || fail "'$*' exited with $got, not $want: $(cat "$work/err.log")"
+}
+
+# Bad arguments: status 2 and one line naming the argument.
+for args in "--batch xx $work/book/p01.jpg" "--batch lr --threshold 12a $work/book/p01.jpg" \
+            "--batch lr --sample-column 3 $work/book/p01.jpg" "--batch tb" \
+            "--batch lr $work/book/notes.txt"; do
+  expect_status 2 "$pagetrim" $args
+  [ "$(wc -l <"$work/err.log")" = 1 ] || fail "'$args' gave more than one line: $(cat "$work/err.log")"
+done
+grep -q "12a" <(expect_status 2 "$pagetrim" --batch lr --threshold 12a "$work/book/p01.jpg"; cat "$work/err.log")
+
+# Several books at once with xargs -P, as the README shows.
+for book in a b c; do cp -a "$work/book" "$work/books/$book" 2>/dev/null ||
+  { mkdir -p "$work/books" && cp -a "$work/book" "$work/books/$book"; }; done
+for b in "$work"/books/*/; do set -- "$b"*.jpg; echo "$1"; done |
+  xargs -d '\n' -n 1 -P 4 "$pagetrim" --batch tb --sample-column 5 2>"$work/xargs.log" ||
+  fail "xargs run failed: $(cat "$work/xargs.log")"
+[ "$(grep -c '^6/6 ' "$work/xargs.log")" = 3 ] || fail "not every book ended: $(cat "$work/xargs.log")"
+cmp -s "$work/books/a/p03.png" "$work/books/c/p03.png" || fail "the books came out differently"
+cmp -s "$work/books/a/p03.png" "$work/book/p03.png" && fail "p03.png was not trimmed"
+
+# A page that cannot be read: status 1, its name and the reason.
+cp "$work/book/p01.jpg" "$work/book/p00.jpg"
+truncate -s 2000 "$work/book/p00.jpg"
+expect_status 1 "$pagetrim" --batch lrn --gray "$work/book/p01.jpg"
+grep -q "p00.jpg: 保存できませんでした: 読み込めない画像です" "$work/err.log" ||
+  fail "no failure line: $(cat "$work/err.log")"
+rm "$work/book/p00.jpg"
+
+# Ctrl-C stops after the page in hand: every page is either as it was or
+# fully written, and nothing half-written is left.
+mkdir -p "$work/long"
+for i in $(seq -w 1 40); do cp "$work/book/p01.jpg" "$work/long/q$i.jpg"; done
+cp -a "$work/long" "$work/long-before"
+"$pagetrim" --batch lr "$work/long/q01.jpg" 2>"$work/long.log" &
+batch=$!
+for _ in $(seq 1 100); do grep -q '^2/40 ' "$work/long.log" && break; sleep 0.05; done
+kill -INT "$batch"
+status=0
+wait "$batch" || status=$?
+[ "$status" = 130 ] || fail "Ctrl-C gave status $status"
+done_pages=$(grep -c '/40 ' "$work/long.log")
+[ "$done_pages" -lt 40 ] || fail "the batch did not stop"
+changed=0
+for page in "$work"/long-before/*; do
+  name=$(basename "$page")
+  if ! cmp -s "$page" "$work/long/$name"; then
+    changed=$((changed + 1))
+    [ "$(page_info "$work/long/$name" | cut -d' ' -f1)" -lt 1240 ] || fail "$name is not trimmed"
+    cmp -s "$page" "$work/long/.pagetrim-originals/$name" || fail "$name has no original"
+  fi
+done
+[ "$changed" = "$done_pages" ] || fail "$changed pages changed, $done_pages reported"
+[ -z "$(ls -A "$work/long" | grep -v -e '^q[0-9]*\.jpg$' -e '^\.pagetrim-originals$')" ] ||
+  fail "left behind: $(ls -A "$work/long")"
+echo "shell batch end-to-end: passed ($done_pages of 40 pages before Ctrl-C)"
