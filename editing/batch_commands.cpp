@@ -94,9 +94,9 @@ void PageBatch::End() {
 }
 
 void PageBatch::ReadAhead(AnalysisChoice choice) {
-  // One page per worker, and one more ready to be shown, so that no worker
-  // waits for the window.
-  const std::size_t most = std::size_t(workers_) + 1;
+  // Two pages per worker: while the window's thread shows and writes one
+  // page, the workers go on with the next ones instead of waiting for it.
+  const std::size_t most = 2 * std::size_t(workers_);
   while (nextToRead_ < PageCount() && inFlight_.size() < most) {
     const int index = nextToRead_;
     const QString& file = files_[index];

@@ -11,7 +11,9 @@ inline constexpr int StepCoarse = 20;
 
 // True when some pixel of the column (row) differs from background. Pixels
 // outside the raster read as InvalidColour, so a column outside the page holds
-// ink exactly when background is a real colour and the page has rows.
+// ink exactly when background is a real colour and the page has rows. These
+// are the tests the walks are defined by; the walks below run many of them at
+// once, and the tests hold them to the same answers.
 bool ColumnHasInk(const PageRaster& page, int column, ColourValue background);
 bool RowHasInk(const PageRaster& page, int row, ColourValue background);
 

@@ -116,7 +116,8 @@ class PageRaster {
 };
 
 // The bytes that page-sized buffers freed by earlier pages may hold for the
-// next ones: about two pages of the size last asked for, never more than this.
+// next ones: about two pages (pixels and analysis image) of the size recently
+// asked for, never more than this.
 inline constexpr std::size_t MaxPooledBytes = std::size_t(512) << 20;
 // What the pool holds now; for tests and the benchmark.
 std::size_t PooledBytes();
