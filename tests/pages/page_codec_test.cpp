@@ -621,6 +621,35 @@ Bytes WithJpegSize(Bytes bytes, int width, int height) {
   return bytes;
 }
 
+// The middle of a single-scan JPEG's picture data, not inside a stuffed 0xFF.
+std::size_t MiddleOfPictureData(const Bytes& jpeg) {
+  std::size_t start = 0;
+  for (std::size_t i = 2; i + 3 < jpeg.size() && start == 0; ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA)  // start of scan
+      start = i + 2 + ((std::size_t(jpeg[i + 2]) << 8) | jpeg[i + 3]);
+  }
+  std::size_t middle = start + (jpeg.size() - 2 - start) / 2;
+  while (jpeg[middle - 1] == 0xFF)
+    ++middle;
+  return middle;
+}
+
+Bytes CutInPictureData(Bytes jpeg) {
+  jpeg.resize(MiddleOfPictureData(jpeg));
+  jpeg.insert(jpeg.end(), {0xFF, 0xD9});
+  return jpeg;
+}
+
+// 80 one bits: at least 16 of them start a code, and no Huffman code is all ones.
+Bytes BadHuffmanCode(Bytes jpeg) {
+  const std::size_t middle = MiddleOfPictureData(jpeg);
+  for (std::size_t i = 0; i < 20; i += 2) {
+    jpeg[middle + i] = 0xFF;
+    jpeg[middle + i + 1] = 0x00;
+  }
+  return jpeg;
+}
+
 Bytes BlankBitonalPng(png_uint_32 width, png_uint_32 height) {
   fixtures::PngFixture fixture;
   fixture.Width = width;
@@ -637,6 +666,9 @@ TEST_F(PageCodecTest, DamagedFilesGiveAnEmptyPageWithoutResolution) {
   ASSERT_EQ(SavePage(PathOf("good.png"), noise, 300, 300), SaveOutcome::Written);
   const Bytes jpeg = fixtures::ReadBytes(PathOf("good.jpg"));
   const Bytes png = fixtures::ReadBytes(PathOf("good.png"));
+  ASSERT_EQ(SavePage(PathOf("good256.jpg"), NoisePage(256, 256, 7), 300, 300),
+            SaveOutcome::Written);
+  const Bytes jpeg256 = fixtures::ReadBytes(PathOf("good256.jpg"));
   fixtures::JpegFixture progressive;
   progressive.Width = 64;
   progressive.Height = 64;
@@ -661,6 +693,9 @@ TEST_F(PageCodecTest, DamagedFilesGiveAnEmptyPageWithoutResolution) {
       {"progressive JPEG cut", "prog.jpg",
        Truncated(progressiveJpeg, progressiveJpeg.size() * 6 / 10)},
       {"PNG cut in the middle", "half.png", Truncated(png, png.size() * 6 / 10)},
+      {"JPEG cut halfway through its picture data, end marker appended", "cut.jpg",
+       CutInPictureData(jpeg256)},
+      {"JPEG with a bad Huffman code in its picture data", "huffman.jpg", BadHuffmanCode(jpeg256)},
       {"JPEG declaring 65535 x 65535", "huge.jpg", WithJpegSize(jpeg, 65535, 65535)},
       {"PNG wider than 65535", "wide.png", BlankBitonalPng(65536, 1)},
       {"PNG above 2^28 pixels", "many.png", BlankBitonalPng(16385, 16385)},
