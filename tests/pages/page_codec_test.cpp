@@ -1,6 +1,7 @@
 // Tests for LoadPage and SavePage on real files in a temporary folder.
 #include "page_codec.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -13,8 +14,11 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <random>
 
+#include "original_store.h"
 #include "pages/image_fixtures.h"
 
 namespace pagetrim {
@@ -821,6 +825,96 @@ TEST_F(PageCodecTest, FailedWriteLeavesThePageIntact) {
     EXPECT_EQ(Entries(), QStringList{name});
     ASSERT_TRUE(QFile::remove(path));
   }
+}
+
+// Every entry of a folder with its bytes; folders with none.
+std::map<QString, Bytes> Snapshot(const QString& folder) {
+  std::map<QString, Bytes> entries;
+  for (const QFileInfo& entry :
+       QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+    entries[entry.fileName()] = entry.isDir() ? Bytes{} : fixtures::ReadBytes(entry.filePath());
+  }
+  return entries;
+}
+
+TEST_F(PageCodecTest, RefusedSavesSayWhyAndTouchNothing) {
+  using Prepare = std::function<std::optional<FileIdentity>(const QString& path)>;
+  // Saves a page and reads it, then lets another program change it.
+  const auto readThen = [](std::function<void(const QString&)> change) -> Prepare {
+    return [change](const QString& path) {
+      EXPECT_EQ(SavePage(path, NoisePage(8, 8, 20), 300, 300), SaveOutcome::Written);
+      PageRaster raster;
+      const std::optional<FileIdentity> read = ReadPageFile(path, raster).Identity;
+      change(path);
+      return read;
+    };
+  };
+  struct Case {
+    const char* Name;
+    const char* File;
+    Prepare Setup;
+    QString Reason;
+    bool EmptyRaster;
+  };
+  const Case cases[] = {
+      {"missing folder", "nowhere/p.jpg", [](const QString&) { return std::nullopt; },
+       FileMissingReason, false},
+      {"a folder in the page's place", "folder.jpg",
+       [](const QString& path) {
+         EXPECT_TRUE(QDir().mkdir(path));
+         return std::nullopt;
+       },
+       u"同じ名前のフォルダーがあります"_qs, false},
+      {"replaced by another program", "p.jpg", readThen([](const QString& path) {
+         // Written beside it and renamed over it, as editors save.
+         EXPECT_TRUE(fixtures::WriteBytes(path + ".new", Bytes{'n', 'e', 'w'}));
+         EXPECT_EQ(::rename(QFile::encodeName(path + ".new").constData(),
+                            QFile::encodeName(path).constData()),
+                   0);
+       }),
+       ChangedElsewhereReason, false},
+      {"edited in place, modification time put back", "p.jpg", readThen([](const QString& path) {
+         struct stat info {};
+         ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+         QFile file(path);
+         ASSERT_TRUE(file.open(QIODevice::Append));
+         file.write("tail");
+         file.close();
+         const timespec times[2] = {info.st_atim, info.st_mtim};
+         EXPECT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+       }),
+       ChangedElsewhereReason, false},
+      {"deleted", "p.jpg", readThen([](const QString& path) { EXPECT_TRUE(QFile::remove(path)); }),
+       FileMissingReason, false},
+      {"empty raster", "p.jpg", readThen([](const QString&) {}), u"空の画像は保存できません"_qs,
+       true},
+  };
+  for (const Case& c : cases) {
+    for (const bool keep : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << c.Name << (keep ? ", keeping the original" : ""));
+      QTemporaryDir dir;
+      const QString path = dir.filePath(c.File);
+      const SaveOptions options{c.Setup(path), keep, {}};
+      const auto before = Snapshot(dir.path());
+      const SaveResult result =
+          SavePage(path, c.EmptyRaster ? PageRaster() : NoisePage(9, 9, 21), 300, 300, options);
+      EXPECT_EQ(result, SaveOutcome::WriteFailed);
+      EXPECT_EQ(result.Reason.toStdString(), c.Reason.toStdString());
+      EXPECT_EQ(Snapshot(dir.path()), before);
+    }
+  }
+}
+
+TEST_F(PageCodecTest, PageNameOf250BytesSaves) {
+  const QString path = PathOf(QString(246, u'a') + ".jpg");
+  ASSERT_EQ(SavePage(path, NoisePage(8, 8, 22), 300, 300), SaveOutcome::Written);
+  const Bytes first = fixtures::ReadBytes(path);
+  const SaveResult kept = SavePage(path, NoisePage(9, 9, 23), 300, 300, {IdentityOf(path), true, {}});
+  EXPECT_EQ(kept, SaveOutcome::Written) << kept.Reason.toStdString();
+  EXPECT_EQ(fixtures::ReadBytes(KeptOriginalOf(path)), first);
+  PageRaster loaded;
+  LoadPage(path, loaded);
+  EXPECT_EQ(loaded.Width(), 9);
 }
 
 }  // namespace
