@@ -917,5 +917,67 @@ TEST_F(PageCodecTest, PageNameOf250BytesSaves) {
   EXPECT_EQ(loaded.Width(), 9);
 }
 
+// ---- Gray pages -------------------------------------------------------------
+
+TEST_F(PageCodecTest, GrayFilesDecodeToOneBytePerPixel) {
+  fixtures::JpegFixture jpeg;
+  jpeg.Components = 1;
+  jpeg.Input = JCS_GRAYSCALE;
+  jpeg.Pixels.assign(32 * 32, 77);
+  const auto grayPng = [](int bitDepth, Bytes row) {
+    fixtures::PngFixture png;
+    png.Width = 3;
+    png.Height = 2;
+    png.BitDepth = bitDepth;
+    png.ColourType = PNG_COLOR_TYPE_GRAY;
+    png.Rows = {row};
+    return fixtures::EncodePngFixture(png);
+  };
+  const struct {
+    const char* Name;
+    Bytes File;
+    int First, Second;  // the first two gray values
+  } cases[] = {
+      {"gray JPEG", fixtures::EncodeJpegFixture(jpeg), 77, 77},
+      {"8-bit gray PNG", grayPng(8, {10, 200, 30}), 10, 200},
+      {"16-bit gray PNG", grayPng(16, {10, 0, 200, 0, 30, 0}), 10, 200},
+      {"1-bit PNG", grayPng(1, {0b10100000}), 255, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ASSERT_TRUE(fixtures::WriteBytes(PathOf("gray"), c.File));
+    PageRaster loaded;
+    Load("gray", loaded);
+    EXPECT_EQ(loaded.Format(), PixelFormat::Gray8);
+    ExpectNear(loaded, 0, 1, {c.First, c.First, c.First}, 1);
+    ExpectNear(loaded, 1, 1, {c.Second, c.Second, c.Second}, 1);
+  }
+}
+
+// A page held in one byte per pixel is written exactly as the previous
+// version, which held every page in three, wrote it.
+TEST_F(PageCodecTest, GrayRasterEncodesLikeTheSamePixelsInColour) {
+  std::mt19937 random(4);
+  for (const bool bitonal : {false, true}) {
+    PageRaster gray(37, 21, PixelFormat::Gray8);
+    PageRaster colour(37, 21);
+    for (int y = 0; y < gray.Height(); ++y) {
+      for (int x = 0; x < gray.Width(); ++x) {
+        const auto v = std::uint8_t(bitonal ? ((random() & 1) ? 255 : 0) : random());
+        gray.Row(y)[x] = v;
+        std::memset(colour.Row(y) + 3 * x, v, 3);
+      }
+    }
+    for (const char* file : {"e.jpg", "e.png"}) {
+      SCOPED_TRACE(::testing::Message() << file << (bitonal ? ", bitonal" : ", gray"));
+      const EncodedPage fromGray = EncodePage(PathOf(file), gray, 300, 300);
+      const EncodedPage fromColour = EncodePage(PathOf(file), colour, 300, 300);
+      ASSERT_TRUE(fromGray.Ok && fromColour.Ok);
+      EXPECT_EQ(Bytes(fromGray.Bytes.Data(), fromGray.Bytes.Data() + fromGray.Bytes.Size()),
+                Bytes(fromColour.Bytes.Data(), fromColour.Bytes.Data() + fromColour.Bytes.Size()));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pagetrim
