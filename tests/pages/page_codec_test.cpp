@@ -909,7 +909,8 @@ TEST_F(PageCodecTest, PageNameOf250BytesSaves) {
   const QString path = PathOf(QString(246, u'a') + ".jpg");
   ASSERT_EQ(SavePage(path, NoisePage(8, 8, 22), 300, 300), SaveOutcome::Written);
   const Bytes first = fixtures::ReadBytes(path);
-  const SaveResult kept = SavePage(path, NoisePage(9, 9, 23), 300, 300, {IdentityOf(path), true, {}});
+  const SaveResult kept =
+      SavePage(path, NoisePage(9, 9, 23), 300, 300, {IdentityOf(path), true, {}});
   EXPECT_EQ(kept, SaveOutcome::Written) << kept.Reason.toStdString();
   EXPECT_EQ(fixtures::ReadBytes(KeptOriginalOf(path)), first);
   PageRaster loaded;
