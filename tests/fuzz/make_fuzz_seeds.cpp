@@ -25,21 +25,6 @@ bool Write(const QString& path, const Bytes& bytes) {
                QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
 }
 
-Bytes Jpeg(int width, int height, int components, J_COLOR_SPACE input, bool progressive) {
-  fixtures::JpegFixture fixture;
-  fixture.Width = width;
-  fixture.Height = height;
-  fixture.Components = components;
-  fixture.Input = input;
-  fixture.Progressive = progressive;
-  fixture.DensityUnit = 1;
-  fixture.XDensity = fixture.YDensity = 300;
-  fixture.Pixels.resize(std::size_t(width) * height * components);
-  for (std::size_t i = 0; i < fixture.Pixels.size(); ++i)
-    fixture.Pixels[i] = std::uint8_t((i * 37) ^ (i >> 5));
-  return fixtures::EncodeJpegFixture(fixture);
-}
-
 Bytes Png(int bitDepth, int colourType, bool interlaced) {
   fixtures::PngFixture fixture;
   fixture.Width = fixture.Height = 24;
@@ -77,10 +62,10 @@ int Main(int argc, char* argv[]) {
   bool ok = true;
 
   const QString decode = root + "/decode/";
-  ok &= Write(decode + "colour.jpg", Jpeg(40, 24, 3, JCS_RGB, false));
-  ok &= Write(decode + "progressive.jpg", Jpeg(40, 24, 3, JCS_RGB, true));
-  ok &= Write(decode + "gray.jpg", Jpeg(40, 24, 1, JCS_GRAYSCALE, false));
-  ok &= Write(decode + "cmyk.jpg", Jpeg(16, 16, 4, JCS_CMYK, true));
+  ok &= Write(decode + "colour.jpg", hostile::NoiseJpeg(40, 24, 3, JCS_RGB, false));
+  ok &= Write(decode + "progressive.jpg", hostile::NoiseJpeg(40, 24, 3, JCS_RGB, true));
+  ok &= Write(decode + "gray.jpg", hostile::NoiseJpeg(40, 24, 1, JCS_GRAYSCALE, false));
+  ok &= Write(decode + "cmyk.jpg", hostile::NoiseJpeg(16, 16, 4, JCS_CMYK, true));
   ok &= Write(decode + "rgb.png", Png(8, PNG_COLOR_TYPE_RGB, false));
   ok &= Write(decode + "rgba-interlaced.png", Png(8, PNG_COLOR_TYPE_RGB_ALPHA, true));
   ok &= Write(decode + "gray16.png", Png(16, PNG_COLOR_TYPE_GRAY, false));

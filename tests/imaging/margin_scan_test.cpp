@@ -30,8 +30,13 @@ constexpr ColourValue Black = 0;
 
 // A page with a body of text-like ink inside random margins, thin lines of
 // ink in the margins (vertical and horizontal, often narrower than a stride)
-// and specks that differ from the background in one channel only.
-PageRaster RandomPage(std::mt19937& rng, int width, int height, ColourValue background) {
+// and specks that differ from the background in one channel only, or in
+// every channel on a page of gray pixels only.
+PageRaster RandomPage(std::mt19937& rng, int width, int height, ColourValue background,
+                      bool grayOnly = false) {
+  const auto gray = [grayOnly](ColourValue colour) {
+    return grayOnly ? ColourValue((colour & 0xFF) * 0x010101) : colour;
+  };
   auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   PageRaster page = Filled(width, height, background);
   if (width == 0 || height == 0)
@@ -41,7 +46,7 @@ PageRaster RandomPage(std::mt19937& rng, int width, int height, ColourValue back
   for (int y = top; y < bottom; ++y) {
     for (int x = left; x < right; ++x) {
       if (uniform(0, 3) == 0)
-        Put(page, x, y, ColourValue(rng() & 0xFFFFFF));
+        Put(page, x, y, gray(ColourValue(rng() & 0xFFFFFF)));
     }
   }
   for (int i = uniform(0, 3); i > 0; --i) {  // vertical lines
@@ -54,11 +59,21 @@ PageRaster RandomPage(std::mt19937& rng, int width, int height, ColourValue back
     Block(page, x, y, std::min(width, x + uniform(1, width)), std::min(height, y + uniform(1, 3)),
           Black);
   }
-  for (int i = uniform(0, 4); i > 0; --i) {  // specks, one channel off by one
+  for (int i = uniform(0, 4); i > 0; --i) {  // specks, off by one
     const int x = uniform(0, width - 1), y = uniform(0, height - 1);
-    Put(page, x, y, page.PixelAt(x, y) ^ (1 << (8 * uniform(0, 2))));
+    Put(page, x, y, page.PixelAt(x, y) ^ (grayOnly ? 0x010101 : 1 << (8 * uniform(0, 2))));
   }
   return page;
+}
+
+// The same page at one byte per pixel; its pixels must all be gray.
+PageRaster GrayTwin(const PageRaster& page) {
+  PageRaster gray(page.Width(), page.Height(), PixelFormat::Gray8);
+  for (int y = 0; y < page.Height(); ++y) {
+    for (int x = 0; x < page.Width(); ++x)
+      gray.Row(y)[x] = page.Row(y)[3 * x];
+  }
+  return gray;
 }
 
 void ExpectSameScan(const MarginScan& actual, const MarginScan& expected) {
@@ -66,18 +81,25 @@ void ExpectSameScan(const MarginScan& actual, const MarginScan& expected) {
   EXPECT_EQ(actual.InkFound, expected.InkFound);
 }
 
-void CheckAllScans(const PageRaster& page, int start, ColourValue background) {
+// The walks against the reference; a page of gray pixels also at one byte
+// per pixel, where the reference reads the colour page.
+void CheckAllScans(const PageRaster& page, int start, ColourValue background,
+                   bool alsoGray = false) {
   auto columnInk = [&](int c) { return RefColumnInk(page, c, background); };
   auto rowInk = [&](int r) { return RefRowInk(page, r, background); };
-  const std::pair<MarginScan, MarginScan> results[] = {
-      {ScanFromLeft(page, start, background), RefForward(columnInk, page.Width(), start)},
-      {ScanFromRight(page, start, background), RefBackward(columnInk, page.Width(), start)},
-      {ScanFromTop(page, start, background), RefForward(rowInk, page.Height(), start)},
-      {ScanFromBottom(page, start, background), RefBackward(rowInk, page.Height(), start)}};
-  const char* names[] = {"left", "right", "top", "bottom"};
-  for (int i = 0; i < 4; ++i) {
-    SCOPED_TRACE(names[i]);
-    ExpectSameScan(results[i].first, results[i].second);
+  const PageRaster twin = alsoGray ? GrayTwin(page) : page;
+  for (const PageRaster* scanned : {&page, &twin}) {
+    SCOPED_TRACE(scanned->Format() == PixelFormat::Gray8 ? "gray" : "colour");
+    const std::pair<MarginScan, MarginScan> results[] = {
+        {ScanFromLeft(*scanned, start, background), RefForward(columnInk, page.Width(), start)},
+        {ScanFromRight(*scanned, start, background), RefBackward(columnInk, page.Width(), start)},
+        {ScanFromTop(*scanned, start, background), RefForward(rowInk, page.Height(), start)},
+        {ScanFromBottom(*scanned, start, background), RefBackward(rowInk, page.Height(), start)}};
+    const char* names[] = {"left", "right", "top", "bottom"};
+    for (int i = 0; i < 4; ++i) {
+      SCOPED_TRACE(names[i]);
+      ExpectSameScan(results[i].first, results[i].second);
+    }
   }
 }
 
@@ -85,14 +107,20 @@ TEST(MarginScanTest, InkTestsMatchReferenceOnEveryLine) {
   std::mt19937 rng(11);
   for (int round = 0; round < 40; ++round) {
     const int width = int(rng() % 60), height = int(rng() % 60);
-    const PageRaster page = RandomPage(rng, width, height, White);
-    for (ColourValue background : {White, Black, InvalidColour, page.PixelAt(0, 0)}) {
+    const bool grayOnly = round % 2 == 1;
+    const PageRaster page = RandomPage(rng, width, height, White, grayOnly);
+    const PageRaster gray = grayOnly ? GrayTwin(page) : page;
+    // A colour that is not gray matches no pixel of a gray page, even where
+    // its blue matches.
+    for (ColourValue background : {White, Black, InvalidColour, page.PixelAt(0, 0), 0xFFFFFE}) {
       SCOPED_TRACE("round " + std::to_string(round) + ", background " + std::to_string(background));
       for (int line = -2; line < std::max(width, height) + 2; ++line) {
-        EXPECT_EQ(ColumnHasInk(page, line, background), RefColumnInk(page, line, background))
-            << "column " << line;
-        EXPECT_EQ(RowHasInk(page, line, background), RefRowInk(page, line, background))
-            << "row " << line;
+        for (const PageRaster* scanned : {&page, &gray}) {
+          EXPECT_EQ(ColumnHasInk(*scanned, line, background), RefColumnInk(page, line, background))
+              << "column " << line;
+          EXPECT_EQ(RowHasInk(*scanned, line, background), RefRowInk(page, line, background))
+              << "row " << line;
+        }
       }
     }
   }
@@ -108,17 +136,19 @@ TEST(MarginScanTest, WalksMatchReferenceOnRandomPages) {
     const bool wide = round % 2 == 0;
     const int longSide = uniform(0, 800), shortSide = uniform(0, 60);
     const int width = wide ? longSide : shortSide, height = wide ? shortSide : longSide;
-    const ColourValue paper = round % 5 == 0 ? MakeColour(200, 201, 202) : White;
-    const PageRaster page = RandomPage(rng, width, height, paper);
+    const bool grayOnly = round % 3 == 0;
+    const ColourValue paper = round % 5 == 0 ? MakeColour(200, 200, 200 + !grayOnly) : White;
+    const PageRaster page = RandomPage(rng, width, height, paper, grayOnly);
     for (int trial = 0; trial < 8; ++trial) {
       const int start = trial == 0 ? 0 : trial == 1 ? longSide - 1 : uniform(-45, longSide + 45);
       const ColourValue background =
-          trial == 2 ? InvalidColour
-                     : page.PixelAt(uniform(-3, width + 2), uniform(-3, height + 2));
+          trial == 2   ? InvalidColour
+          : trial == 3 ? paper ^ 1  // red off by one
+                       : page.PixelAt(uniform(-3, width + 2), uniform(-3, height + 2));
       SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(width) + "x" +
                    std::to_string(height) + ", start " + std::to_string(start) + ", background " +
                    std::to_string(background));
-      CheckAllScans(page, start, background);
+      CheckAllScans(page, start, background, grayOnly);
     }
   }
 }

@@ -275,5 +275,137 @@ TEST(PageRasterTest, CopiesAndCropsNeverChangeEachOther) {
   EXPECT_EQ(original.PixelAt(0, 0), NumberedAt(0, 0));
 }
 
+// ---- Gray rasters -------------------------------------------------------------
+
+// Gray pixels, all distinct, stored in either format.
+PageRaster GrayNumbered(int width, int height, PixelFormat format) {
+  PageRaster r(width, height, format);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x)
+      std::fill_n(r.Row(y) + x * r.BytesPerPixel(), r.BytesPerPixel(), std::uint8_t(x * 9 + y));
+  }
+  return r;
+}
+
+void ExpectSamePixels(const PageRaster& actual, const PageRaster& expected) {
+  ASSERT_EQ(actual.Width(), expected.Width());
+  ASSERT_EQ(actual.Height(), expected.Height());
+  for (int y = -1; y <= expected.Height(); ++y) {
+    for (int x = -1; x <= expected.Width(); ++x)
+      ASSERT_EQ(actual.PixelAt(x, y), expected.PixelAt(x, y)) << x << "," << y;
+  }
+}
+
+TEST(PageRasterTest, GrayRasterBehavesLikeTheSamePixelsInColour) {
+  const struct {
+    const char* Name;
+    void (*Change)(PageRaster& r);
+  } cases[] = {
+      {"as made", [](PageRaster&) {}},
+      {"crops", [](PageRaster& r) { r.CropTop(2), r.CropLeft(3); }},
+      {"cropped, then grown", [](PageRaster& r) { r.CropLeft(3), r.SetSize(12, 9); }},
+      {"shrunk", [](PageRaster& r) { r.SetSize(4, 2); }},
+      {"to nothing and back", [](PageRaster& r) { r.SetWidth(0), r.SetWidth(3); }},
+      {"scaled copy onto itself",
+       [](PageRaster& r) {
+         r.CopyRect({1, 1, 9, 7}, r, {0, 0, 4, 3});
+       }},
+      {"smaller copy drawn over",
+       [](PageRaster& r) {
+         PageRaster part = r;
+         part.CropLeft(2);
+         part.SetHeight(3);
+         r.DrawOver(part);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    PageRaster gray = GrayNumbered(8, 6, PixelFormat::Gray8);
+    PageRaster colour = GrayNumbered(8, 6, PixelFormat::Bgr24);
+    c.Change(gray);
+    c.Change(colour);
+    EXPECT_EQ(gray.Format(), PixelFormat::Gray8);
+    ExpectSamePixels(gray, colour);
+  }
+}
+
+// Drawing colour on a gray raster makes it colour; the source stays as it was.
+TEST(PageRasterTest, DrawingMixesGrayAndColour) {
+  const PageRaster colourSmall = Numbered(4, 3);
+  const PageRaster colourFull = Numbered(8, 6);
+  const PageRaster graySmall = GrayNumbered(4, 3, PixelFormat::Gray8);
+  const struct {
+    const char* Name;
+    PixelFormat Dest;
+    const PageRaster& Source;
+    bool Draw;  // DrawOver, or CopyRect scaled to twice the size
+  } cases[] = {
+      {"colour drawn on gray", PixelFormat::Gray8, colourSmall, true},
+      {"colour of the same size drawn on gray", PixelFormat::Gray8, colourFull, true},
+      {"gray drawn on colour", PixelFormat::Bgr24, graySmall, true},
+      {"colour copied onto gray", PixelFormat::Gray8, colourSmall, false},
+      {"gray copied onto colour", PixelFormat::Bgr24, graySmall, false},
+      {"gray copied onto gray", PixelFormat::Gray8, graySmall, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const PageRaster sourceBefore = c.Source;
+    PageRaster source = c.Source;  // the same pixels in colour, for the expected result
+    source.ConvertToColour();
+    PageRaster dest = GrayNumbered(8, 6, c.Dest);
+    PageRaster expected = GrayNumbered(8, 6, PixelFormat::Bgr24);
+    for (PageRaster* r : {&dest, &expected}) {
+      const PageRaster& from = r == &dest ? c.Source : source;
+      if (c.Draw)
+        r->DrawOver(from);
+      else
+        r->CopyRect({1, 0, 9, 6}, from, {0, 0, 4, 3});
+    }
+    const bool allGray = c.Dest == PixelFormat::Gray8 && c.Source.Format() == PixelFormat::Gray8;
+    EXPECT_EQ(dest.Format(), allGray ? PixelFormat::Gray8 : PixelFormat::Bgr24);
+    ExpectSamePixels(dest, expected);
+    EXPECT_EQ(c.Source.Format(), sourceBefore.Format());
+    ExpectSamePixels(c.Source, sourceBefore);
+  }
+}
+
+TEST(PageRasterTest, AnalysisOfGrayPages) {
+  PageRaster page = GrayNumbered(33, 7, PixelFormat::Gray8);
+  PageRaster gray;
+  MakeGrayImage(page, gray);
+  EXPECT_TRUE(gray.SharesPixelsWith(page));  // a gray page is its own gray copy
+  page.Row(0)[0] = 77;
+  EXPECT_EQ(gray.PixelAt(0, 0), 0);
+
+  // Built whole or in pieces of rows, from a gray page or the same in colour.
+  for (const PixelFormat format : {PixelFormat::Gray8, PixelFormat::Bgr24}) {
+    const PageRaster source = GrayNumbered(33, 7, format);
+    for (int threshold : {0, 100, 256}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "colour " << (format == PixelFormat::Bgr24) << ", threshold " << threshold);
+      PageRaster binary, wholeGray, wholeBinary;
+      MakeBinaryImage(source, binary, threshold);
+      MakeAnalysisImages(source, wholeGray, wholeBinary, threshold);
+      ExpectSamePixels(wholeGray, GrayNumbered(33, 7, PixelFormat::Bgr24));
+      for (int y = 0; y < 7; ++y) {
+        for (int x = 0; x < 33; ++x) {
+          const int v = std::uint8_t(x * 9 + y);
+          ASSERT_EQ(binary.PixelAt(x, y), v < threshold ? 0 : White) << x << "," << y;
+        }
+      }
+      ExpectSamePixels(wholeBinary, binary);
+      PageRaster pieceGray(33, 7, PixelFormat::Gray8), pieceBinary(33, 7, PixelFormat::Gray8);
+      PageRaster onlyBinary(33, 7, PixelFormat::Gray8);
+      for (auto [first, count] : {std::pair{0, 2}, {2, 1}, {3, 10}}) {
+        AnalyseRows(source, &pieceGray, &pieceBinary, threshold, first, count);
+        AnalyseRows(source, nullptr, &onlyBinary, threshold, first, count);
+      }
+      ExpectSamePixels(pieceGray, wholeGray);
+      ExpectSamePixels(pieceBinary, binary);
+      ExpectSamePixels(onlyBinary, binary);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pagetrim

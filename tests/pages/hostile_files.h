@@ -40,8 +40,28 @@ inline std::size_t AfterSegment(const Bytes& jpeg, std::uint8_t marker) {
   return 0;
 }
 
-// Sets the picture size in the first start-of-frame segment (baseline or progressive).
-inline Bytes WithDeclaredSize(Bytes jpeg, int width, int height) {
+inline Bytes Repeat(int times, Bytes pixel) {
+  Bytes row;
+  for (int i = 0; i < times; ++i)
+    row.insert(row.end(), pixel.begin(), pixel.end());
+  return row;
+}
+
+// A page of one colour, every row alike, in the smallest file libjpeg makes.
+inline fixtures::JpegFixture FlatJpeg(int width, int height, Bytes pixel) {
+  fixtures::JpegFixture fixture;
+  fixture.Width = width;
+  fixture.Height = height;
+  fixture.Components = int(pixel.size());
+  fixture.Input = pixel.size() == 1 ? JCS_GRAYSCALE : pixel.size() == 3 ? JCS_RGB : JCS_CMYK;
+  fixture.File = pixel.size() == 4 ? JCS_CMYK : JCS_UNKNOWN;
+  fixture.Pixels = Repeat(width, pixel);
+  fixture.Optimize = true;
+  return fixture;
+}
+
+// Makes the first frame header (baseline or progressive) declare another size.
+inline Bytes Declaring(Bytes jpeg, int width, int height) {
   for (std::size_t i = 2; i + 9 < jpeg.size(); ++i) {
     if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
       jpeg[i + 5] = std::uint8_t(height >> 8);
@@ -52,6 +72,27 @@ inline Bytes WithDeclaredSize(Bytes jpeg, int width, int height) {
     }
   }
   return jpeg;
+}
+
+inline Bytes WhitePng(png_uint_32 width, png_uint_32 height, int bitDepth) {
+  fixtures::PngFixture fixture;
+  fixture.Width = width;
+  fixture.Height = height;
+  fixture.BitDepth = bitDepth;
+  fixture.ColourType = PNG_COLOR_TYPE_GRAY;
+  fixture.Rows = {Bytes((width * png_uint_32(bitDepth) + 7) / 8, 0xFF)};
+  fixture.Compression = 9;
+  return fixtures::EncodePngFixture(fixture);
+}
+
+// Makes the PNG header declare another height, with its checksum to match.
+inline Bytes DeclaringHeight(Bytes png, png_uint_32 height) {
+  for (int i = 0; i < 4; ++i)
+    png[20 + i] = std::uint8_t(height >> (24 - 8 * i));
+  const uLong crc = crc32(0, png.data() + 12, 17);
+  for (int i = 0; i < 4; ++i)
+    png[29 + i] = std::uint8_t(crc >> (24 - 8 * i));
+  return png;
 }
 
 // A JPEG cut halfway through its picture data, ending with an end-of-image
@@ -65,59 +106,37 @@ inline Bytes CutWithEndMarker() {
   return jpeg;
 }
 
-// A tiny JPEG whose frame declares 16384 x 16384 pixels.
+constexpr int Largest = 16384;  // 2^28 pixels, the most a page may have
+
+// Tiny files whose headers declare the largest page allowed.
 inline Bytes HugeBaselineBomb() {
-  return WithDeclaredSize(NoiseJpeg(16, 16, 3, JCS_RGB, false), 16384, 16384);
+  return Declaring(EncodeJpegFixture(FlatJpeg(16, 16, {255})), Largest, Largest);
 }
 
 inline Bytes HugeProgressiveCmykBomb() {
-  fixtures::JpegFixture fixture;
-  fixture.Width = fixture.Height = 16;
-  fixture.Components = 4;
-  fixture.Input = JCS_CMYK;
-  fixture.Progressive = true;
-  fixture.Pixels.assign(16 * 16 * 4, 128);
-  return WithDeclaredSize(fixtures::EncodeJpegFixture(fixture), 16384, 16384);
+  fixtures::JpegFixture cmyk = FlatJpeg(16, 16, {0, 0, 0, 0});
+  cmyk.Progressive = true;
+  return Declaring(EncodeJpegFixture(cmyk), Largest, Largest);
+}
+
+inline Bytes HugePngBomb() {
+  return DeclaringHeight(WhitePng(Largest, 64, 8), Largest);
 }
 
 // A valid progression of 65 scans: the DC coefficient in two steps of
 // successive approximation, then each of the 63 AC coefficients in a scan of
 // its own. Every scan is a full pass over the picture's coefficients.
 inline Bytes ManyScanJpeg(int side) {
-  static std::vector<jpeg_scan_info> script;
-  script.clear();
-  script.push_back({1, {0, 0, 0, 0}, 0, 0, 0, 1});
-  script.push_back({1, {0, 0, 0, 0}, 0, 0, 1, 0});
-  for (int k = 1; k < 64; ++k)
-    script.push_back({1, {0, 0, 0, 0}, k, k, 0, 0});
   fixtures::JpegFixture fixture;
+  fixture.Scans.push_back({1, {0, 0, 0, 0}, 0, 0, 0, 1});
+  fixture.Scans.push_back({1, {0, 0, 0, 0}, 0, 0, 1, 0});
+  for (int k = 1; k < 64; ++k)
+    fixture.Scans.push_back({1, {0, 0, 0, 0}, k, k, 0, 0});
   fixture.Width = fixture.Height = side;
   fixture.Components = 1;
   fixture.Input = JCS_GRAYSCALE;
   fixture.Pixels.assign(std::size_t(side) * side, 200);
-  fixture.ScanScript = &script;
   return fixtures::EncodeJpegFixture(fixture);
-}
-
-// A PNG whose header declares 16384 x 16384 colour pixels over a few rows of data.
-inline Bytes HugePngBomb() {
-  fixtures::PngFixture fixture;
-  fixture.Width = 64;
-  fixture.Height = 64;
-  fixture.ColourType = PNG_COLOR_TYPE_RGB;
-  fixture.Rows.assign(64, Bytes(64 * 3, 0xFF));
-  Bytes png = fixtures::EncodePngFixture(fixture);
-  // IHDR's data starts at byte 16, its CRC over type and data at byte 29.
-  const auto put32 = [&](std::size_t at, std::uint32_t v) {
-    png[at] = std::uint8_t(v >> 24);
-    png[at + 1] = std::uint8_t(v >> 16);
-    png[at + 2] = std::uint8_t(v >> 8);
-    png[at + 3] = std::uint8_t(v);
-  };
-  put32(16, 16384);
-  put32(20, 16384);
-  put32(29, std::uint32_t(crc32(0, png.data() + 12, 17)));
-  return png;
 }
 
 struct NamedFile {

@@ -43,17 +43,17 @@ struct JpegFixture {
   J_COLOR_SPACE Input = JCS_RGB;
   J_COLOR_SPACE File = JCS_UNKNOWN;  // JCS_UNKNOWN: libjpeg's default for Input
   bool AdobeMarker = true;           // only consulted for CMYK and YCCK files
-  Bytes Pixels;                      // rows of Components samples per pixel
+  Bytes Pixels;                      // rows of Components samples per pixel, or one row for all
   bool Progressive = false;
+  bool Optimize = false;              // optimised Huffman tables: the smallest files
+  std::vector<jpeg_scan_info> Scans;  // a scan script of its own, when not empty
+  Bytes Icc;                          // written as an ICC profile when not empty
   bool Jfif = true;
   int DensityUnit = 0;
   int XDensity = 1;
   int YDensity = 1;
   Bytes App1;  // written as an APP1 marker when not empty
   int Quality = 95;
-  bool OptimizeCoding = false;  // optimal Huffman tables: the smallest files
-  // A progressive scan script of one's own, instead of libjpeg's simple one.
-  const std::vector<jpeg_scan_info>* ScanScript = nullptr;
 };
 
 // Fixture writing is expected to succeed; libjpeg's default error handler
@@ -79,11 +79,11 @@ inline Bytes EncodeJpegFixture(const JpegFixture& fixture) {
   jpeg_set_quality(&info, fixture.Quality, TRUE);
   if (fixture.Progressive)
     jpeg_simple_progression(&info);
-  if (fixture.ScanScript != nullptr) {
-    info.scan_info = fixture.ScanScript->data();
-    info.num_scans = int(fixture.ScanScript->size());
+  if (!fixture.Scans.empty()) {
+    info.scan_info = fixture.Scans.data();
+    info.num_scans = int(fixture.Scans.size());
   }
-  info.optimize_coding = fixture.OptimizeCoding ? TRUE : FALSE;
+  info.optimize_coding = fixture.Optimize ? TRUE : FALSE;
   info.write_JFIF_header = fixture.Jfif ? TRUE : FALSE;
   info.density_unit = UINT8(fixture.DensityUnit);
   info.X_density = UINT16(fixture.XDensity);
@@ -92,9 +92,13 @@ inline Bytes EncodeJpegFixture(const JpegFixture& fixture) {
   if (!fixture.App1.empty()) {
     jpeg_write_marker(&info, JPEG_APP0 + 1, fixture.App1.data(), unsigned(fixture.App1.size()));
   }
+  if (!fixture.Icc.empty())
+    jpeg_write_icc_profile(&info, fixture.Icc.data(), unsigned(fixture.Icc.size()));
   const std::size_t stride = std::size_t(fixture.Width) * std::size_t(fixture.Components);
+  const bool oneRow = fixture.Pixels.size() == stride;
   while (info.next_scanline < info.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(fixture.Pixels.data() + info.next_scanline * stride);
+    JSAMPROW row =
+        const_cast<JSAMPROW>(fixture.Pixels.data() + (oneRow ? 0 : info.next_scanline * stride));
     jpeg_write_scanlines(&info, &row, 1);
   }
   jpeg_finish_compress(&info);
@@ -132,7 +136,7 @@ struct PngFixture {
   int BitDepth = 8;
   int ColourType = PNG_COLOR_TYPE_RGB;
   bool Interlaced = false;
-  std::vector<Bytes> Rows;  // packed as stored: 16-bit samples big-endian
+  std::vector<Bytes> Rows;  // packed as stored (16-bit samples big-endian), or one row for all
   std::vector<png_color> Palette;
   Bytes PaletteAlpha;                       // tRNS for a palette
   std::optional<png_color_16> Transparent;  // tRNS for gray and RGB
@@ -141,6 +145,7 @@ struct PngFixture {
   png_uint_32 PpmY = 0;
   int PhysUnit = PNG_RESOLUTION_METER;
   int Compression = 1;
+  Bytes Icc;  // written as an iCCP chunk when not empty
 };
 
 inline void AppendPng(png_structp png, png_bytep data, std::size_t count) {
@@ -171,11 +176,15 @@ inline Bytes EncodePngFixture(const PngFixture& fixture) {
   }
   if (fixture.Phys)
     png_set_pHYs(png, info, fixture.PpmX, fixture.PpmY, fixture.PhysUnit);
+  if (!fixture.Icc.empty()) {
+    png_set_iCCP(png, info, "icc", PNG_COMPRESSION_TYPE_BASE, fixture.Icc.data(),
+                 png_uint_32(fixture.Icc.size()));
+  }
   png_write_info(png, info);
   const int passes = png_set_interlace_handling(png);
   for (int pass = 0; pass < passes; ++pass) {
-    for (const Bytes& row : fixture.Rows)
-      png_write_row(png, row.data());
+    for (png_uint_32 y = 0; y < fixture.Height; ++y)
+      png_write_row(png, fixture.Rows[fixture.Rows.size() == 1 ? 0 : y].data());
   }
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);

@@ -1,6 +1,7 @@
 // Tests for LoadPage and SavePage on real files in a temporary folder.
 #include "page_codec.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -13,8 +14,11 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <random>
 
+#include "original_store.h"
 #include "pages/image_fixtures.h"
 
 namespace pagetrim {
@@ -621,6 +625,35 @@ Bytes WithJpegSize(Bytes bytes, int width, int height) {
   return bytes;
 }
 
+// The middle of a single-scan JPEG's picture data, not inside a stuffed 0xFF.
+std::size_t MiddleOfPictureData(const Bytes& jpeg) {
+  std::size_t start = 0;
+  for (std::size_t i = 2; i + 3 < jpeg.size() && start == 0; ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA)  // start of scan
+      start = i + 2 + ((std::size_t(jpeg[i + 2]) << 8) | jpeg[i + 3]);
+  }
+  std::size_t middle = start + (jpeg.size() - 2 - start) / 2;
+  while (jpeg[middle - 1] == 0xFF)
+    ++middle;
+  return middle;
+}
+
+Bytes CutInPictureData(Bytes jpeg) {
+  jpeg.resize(MiddleOfPictureData(jpeg));
+  jpeg.insert(jpeg.end(), {0xFF, 0xD9});
+  return jpeg;
+}
+
+// 80 one bits: at least 16 of them start a code, and no Huffman code is all ones.
+Bytes BadHuffmanCode(Bytes jpeg) {
+  const std::size_t middle = MiddleOfPictureData(jpeg);
+  for (std::size_t i = 0; i < 20; i += 2) {
+    jpeg[middle + i] = 0xFF;
+    jpeg[middle + i + 1] = 0x00;
+  }
+  return jpeg;
+}
+
 Bytes BlankBitonalPng(png_uint_32 width, png_uint_32 height) {
   fixtures::PngFixture fixture;
   fixture.Width = width;
@@ -637,6 +670,9 @@ TEST_F(PageCodecTest, DamagedFilesGiveAnEmptyPageWithoutResolution) {
   ASSERT_EQ(SavePage(PathOf("good.png"), noise, 300, 300), SaveOutcome::Written);
   const Bytes jpeg = fixtures::ReadBytes(PathOf("good.jpg"));
   const Bytes png = fixtures::ReadBytes(PathOf("good.png"));
+  ASSERT_EQ(SavePage(PathOf("good256.jpg"), NoisePage(256, 256, 7), 300, 300),
+            SaveOutcome::Written);
+  const Bytes jpeg256 = fixtures::ReadBytes(PathOf("good256.jpg"));
   fixtures::JpegFixture progressive;
   progressive.Width = 64;
   progressive.Height = 64;
@@ -661,6 +697,9 @@ TEST_F(PageCodecTest, DamagedFilesGiveAnEmptyPageWithoutResolution) {
       {"progressive JPEG cut", "prog.jpg",
        Truncated(progressiveJpeg, progressiveJpeg.size() * 6 / 10)},
       {"PNG cut in the middle", "half.png", Truncated(png, png.size() * 6 / 10)},
+      {"JPEG cut halfway through its picture data, end marker appended", "cut.jpg",
+       CutInPictureData(jpeg256)},
+      {"JPEG with a bad Huffman code in its picture data", "huffman.jpg", BadHuffmanCode(jpeg256)},
       {"JPEG declaring 65535 x 65535", "huge.jpg", WithJpegSize(jpeg, 65535, 65535)},
       {"PNG wider than 65535", "wide.png", BlankBitonalPng(65536, 1)},
       {"PNG above 2^28 pixels", "many.png", BlankBitonalPng(16385, 16385)},
@@ -785,6 +824,159 @@ TEST_F(PageCodecTest, FailedWriteLeavesThePageIntact) {
     EXPECT_EQ(fixtures::ReadBytes(path), before);
     EXPECT_EQ(Entries(), QStringList{name});
     ASSERT_TRUE(QFile::remove(path));
+  }
+}
+
+// Every entry of a folder with its bytes; folders with none.
+std::map<QString, Bytes> Snapshot(const QString& folder) {
+  std::map<QString, Bytes> entries;
+  for (const QFileInfo& entry :
+       QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+    entries[entry.fileName()] = entry.isDir() ? Bytes{} : fixtures::ReadBytes(entry.filePath());
+  }
+  return entries;
+}
+
+TEST_F(PageCodecTest, RefusedSavesSayWhyAndTouchNothing) {
+  using Prepare = std::function<std::optional<FileIdentity>(const QString& path)>;
+  // Saves a page and reads it, then lets another program change it.
+  const auto readThen = [](std::function<void(const QString&)> change) -> Prepare {
+    return [change](const QString& path) {
+      EXPECT_EQ(SavePage(path, NoisePage(8, 8, 20), 300, 300), SaveOutcome::Written);
+      PageRaster raster;
+      const std::optional<FileIdentity> read = ReadPageFile(path, raster).Identity;
+      change(path);
+      return read;
+    };
+  };
+  struct Case {
+    const char* Name;
+    const char* File;
+    Prepare Setup;
+    QString Reason;
+    bool EmptyRaster;
+  };
+  const Case cases[] = {
+      {"missing folder", "nowhere/p.jpg", [](const QString&) { return std::nullopt; },
+       FileMissingReason, false},
+      {"a folder in the page's place", "folder.jpg",
+       [](const QString& path) {
+         EXPECT_TRUE(QDir().mkdir(path));
+         return std::nullopt;
+       },
+       u"同じ名前のフォルダーがあります"_qs, false},
+      {"replaced by another program", "p.jpg", readThen([](const QString& path) {
+         // Written beside it and renamed over it, as editors save.
+         EXPECT_TRUE(fixtures::WriteBytes(path + ".new", Bytes{'n', 'e', 'w'}));
+         EXPECT_EQ(::rename(QFile::encodeName(path + ".new").constData(),
+                            QFile::encodeName(path).constData()),
+                   0);
+       }),
+       ChangedElsewhereReason, false},
+      {"edited in place, modification time put back", "p.jpg", readThen([](const QString& path) {
+         struct stat info {};
+         ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+         QFile file(path);
+         ASSERT_TRUE(file.open(QIODevice::Append));
+         file.write("tail");
+         file.close();
+         const timespec times[2] = {info.st_atim, info.st_mtim};
+         EXPECT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+       }),
+       ChangedElsewhereReason, false},
+      {"deleted", "p.jpg", readThen([](const QString& path) { EXPECT_TRUE(QFile::remove(path)); }),
+       FileMissingReason, false},
+      {"empty raster", "p.jpg", readThen([](const QString&) {}), u"空の画像は保存できません"_qs,
+       true},
+  };
+  for (const Case& c : cases) {
+    for (const bool keep : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << c.Name << (keep ? ", keeping the original" : ""));
+      QTemporaryDir dir;
+      const QString path = dir.filePath(c.File);
+      const SaveOptions options{c.Setup(path), keep, {}};
+      const auto before = Snapshot(dir.path());
+      const SaveResult result =
+          SavePage(path, c.EmptyRaster ? PageRaster() : NoisePage(9, 9, 21), 300, 300, options);
+      EXPECT_EQ(result, SaveOutcome::WriteFailed);
+      EXPECT_EQ(result.Reason.toStdString(), c.Reason.toStdString());
+      EXPECT_EQ(Snapshot(dir.path()), before);
+    }
+  }
+}
+
+TEST_F(PageCodecTest, PageNameOf250BytesSaves) {
+  const QString path = PathOf(QString(246, u'a') + ".jpg");
+  ASSERT_EQ(SavePage(path, NoisePage(8, 8, 22), 300, 300), SaveOutcome::Written);
+  const Bytes first = fixtures::ReadBytes(path);
+  const SaveResult kept =
+      SavePage(path, NoisePage(9, 9, 23), 300, 300, {IdentityOf(path), true, {}});
+  EXPECT_EQ(kept, SaveOutcome::Written) << kept.Reason.toStdString();
+  EXPECT_EQ(fixtures::ReadBytes(KeptOriginalOf(path)), first);
+  PageRaster loaded;
+  LoadPage(path, loaded);
+  EXPECT_EQ(loaded.Width(), 9);
+}
+
+// ---- Gray pages -------------------------------------------------------------
+
+TEST_F(PageCodecTest, GrayFilesDecodeToOneBytePerPixel) {
+  fixtures::JpegFixture jpeg;
+  jpeg.Components = 1;
+  jpeg.Input = JCS_GRAYSCALE;
+  jpeg.Pixels.assign(32 * 32, 77);
+  const auto grayPng = [](int bitDepth, Bytes row) {
+    fixtures::PngFixture png;
+    png.Width = 3;
+    png.Height = 2;
+    png.BitDepth = bitDepth;
+    png.ColourType = PNG_COLOR_TYPE_GRAY;
+    png.Rows = {row};
+    return fixtures::EncodePngFixture(png);
+  };
+  const struct {
+    const char* Name;
+    Bytes File;
+    int First, Second;  // the first two gray values
+  } cases[] = {
+      {"gray JPEG", fixtures::EncodeJpegFixture(jpeg), 77, 77},
+      {"8-bit gray PNG", grayPng(8, {10, 200, 30}), 10, 200},
+      {"16-bit gray PNG", grayPng(16, {10, 0, 200, 0, 30, 0}), 10, 200},
+      {"1-bit PNG", grayPng(1, {0b10100000}), 255, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ASSERT_TRUE(fixtures::WriteBytes(PathOf("gray"), c.File));
+    PageRaster loaded;
+    Load("gray", loaded);
+    EXPECT_EQ(loaded.Format(), PixelFormat::Gray8);
+    ExpectNear(loaded, 0, 1, {c.First, c.First, c.First}, 1);
+    ExpectNear(loaded, 1, 1, {c.Second, c.Second, c.Second}, 1);
+  }
+}
+
+// A page held in one byte per pixel is written exactly as the previous
+// version, which held every page in three, wrote it.
+TEST_F(PageCodecTest, GrayRasterEncodesLikeTheSamePixelsInColour) {
+  std::mt19937 random(4);
+  for (const bool bitonal : {false, true}) {
+    PageRaster gray(37, 21, PixelFormat::Gray8);
+    PageRaster colour(37, 21);
+    for (int y = 0; y < gray.Height(); ++y) {
+      for (int x = 0; x < gray.Width(); ++x) {
+        const auto v = std::uint8_t(bitonal ? ((random() & 1) ? 255 : 0) : random());
+        gray.Row(y)[x] = v;
+        std::memset(colour.Row(y) + 3 * x, v, 3);
+      }
+    }
+    for (const char* file : {"e.jpg", "e.png"}) {
+      SCOPED_TRACE(::testing::Message() << file << (bitonal ? ", bitonal" : ", gray"));
+      const EncodedPage fromGray = EncodePage(PathOf(file), gray, 300, 300);
+      const EncodedPage fromColour = EncodePage(PathOf(file), colour, 300, 300);
+      ASSERT_TRUE(fromGray.Ok && fromColour.Ok);
+      EXPECT_EQ(Bytes(fromGray.Bytes.Data(), fromGray.Bytes.Data() + fromGray.Bytes.Size()),
+                Bytes(fromColour.Bytes.Data(), fromColour.Bytes.Data() + fromColour.Bytes.Size()));
+    }
   }
 }
 

@@ -1,7 +1,9 @@
 // Which files are pages, and listing a folder.
 #include "page_files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -68,6 +70,26 @@ TEST(ListPages, MissingFolderRaisesPathNotFoundAndClearsTheList) {
     EXPECT_EQ(e.Text(), u"指定されたパスが見つかりません"_qs);
   }
   EXPECT_TRUE(list.IsEmpty());
+}
+
+// Such a name could not be opened again once turned into text.
+TEST(ListPages, NamesThatAreNotUtf8AreLeftOutAndCounted) {
+  QTemporaryDir dir;
+  const QString folder = dir.path() + "/";
+  Touch(folder + "good.jpg");
+  const char* const names[] = {"caf\xE9.jpg", "\xFF\xFE.PNG", "note\xE9.txt"};
+  for (const char* name : names) {
+    const int fd = ::open((QFile::encodeName(folder) + name).constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0) << name;
+    ::close(fd);
+  }
+  PageList list;
+  int unreadable = -1;
+  ListPages(folder, list, &unreadable);
+  EXPECT_EQ(list.Items(), QStringList{folder + "good.jpg"});
+  EXPECT_EQ(unreadable, 2);
+  for (const char* name : names)  // QDir cannot name them to remove them
+    ::unlink((QFile::encodeName(folder) + name).constData());
 }
 
 }  // namespace

@@ -1,0 +1,237 @@
+// Kept originals: what the store holds after saves, removals and restores,
+// and what a process killed at each step of a change leaves on disk.
+#include "original_store.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstring>
+
+#include "page_codec.h"
+#include "pages/image_fixtures.h"
+
+namespace pagetrim {
+namespace {
+
+using fixtures::Bytes;
+using fixtures::ReadBytes;
+
+PageRaster Flat(std::uint8_t value) {
+  PageRaster raster(16, 16, PixelFormat::Gray8);
+  for (int y = 0; y < raster.Height(); ++y)
+    std::memset(raster.Row(y), value, raster.RowBytes());
+  return raster;
+}
+
+ino_t InodeOf(const QString& path) {
+  struct stat info {};
+  return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+bool Exists(const QString& path) {
+  struct stat info {};
+  return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+// Saves a page of one gray value over path, keeping its original.
+SaveResult SaveKeeping(const QString& path, std::uint8_t value) {
+  return SavePage(path, Flat(value), 300, 300, {IdentityOf(path), true, {}});
+}
+
+class OriginalStoreTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { SetHardLinksDisabled(GetParam()); }
+  void TearDown() override { SetHardLinksDisabled(false); }
+  bool Copying() const { return GetParam(); }
+  QString Folder() const { return dir_.path() + "/"; }
+  // A page of its own first version, value v; returns its bytes.
+  Bytes MakePage(const QString& name, std::uint8_t value) {
+    EXPECT_EQ(SavePage(Folder() + name, Flat(value), 300, 300), SaveOutcome::Written);
+    return ReadBytes(Folder() + name);
+  }
+
+  QTemporaryDir dir_;
+};
+
+TEST_P(OriginalStoreTest, FirstVersionIsKeptOnce) {
+  const QString page = Folder() + "p.jpg";
+  const Bytes first = MakePage("p.jpg", 10);
+  const ino_t firstInode = InodeOf(page);
+  for (std::uint8_t value : {50, 100, 150}) {
+    SCOPED_TRACE(int(value));
+    ASSERT_EQ(SaveKeeping(page, value), SaveOutcome::Written);
+    EXPECT_NE(ReadBytes(page), first);
+    EXPECT_EQ(ReadBytes(KeptOriginalOf(page)), first);
+  }
+  // A link keeps the very file; a copy is a file of its own.
+  EXPECT_EQ(InodeOf(KeptOriginalOf(page)) == firstInode, !Copying());
+  const KeptOriginals kept = ListKeptOriginals(Folder());
+  EXPECT_EQ(kept.Names, QStringList{"p.jpg"});
+  EXPECT_EQ(kept.Bytes, qint64(first.size()));
+  EXPECT_TRUE(HasKeptOriginals(Folder()));
+}
+
+TEST_P(OriginalStoreTest, RemovedAndChangedPagesComeBack) {
+  const QString store = OriginalStoreOf(Folder());
+  const Bytes removed = MakePage("removed.jpg", 10);
+  const Bytes changedThenRemoved = MakePage("both.jpg", 20);
+  const Bytes changed = MakePage("changed.png", 30);
+  const Bytes keptOnly = MakePage("kept.jpg", 40);
+
+  ASSERT_TRUE(RemovePageKeepingOriginal(Folder() + "removed.jpg").Ok);
+  ASSERT_EQ(SaveKeeping(Folder() + "both.jpg", 21), SaveOutcome::Written);
+  ASSERT_TRUE(RemovePageKeepingOriginal(Folder() + "both.jpg").Ok);
+  ASSERT_EQ(SaveKeeping(Folder() + "changed.png", 31), SaveOutcome::Written);
+  // Kept but never replaced, as a save killed right after keeping leaves it.
+  ASSERT_TRUE(KeepOriginal(Folder() + "kept.jpg").Ok);
+  EXPECT_FALSE(Exists(Folder() + "removed.jpg"));
+  EXPECT_FALSE(Exists(Folder() + "both.jpg"));
+  EXPECT_EQ(ReadBytes(KeptOriginalOf(Folder() + "removed.jpg")), removed);
+  EXPECT_EQ(ReadBytes(KeptOriginalOf(Folder() + "both.jpg")), changedThenRemoved);
+  EXPECT_EQ(ListKeptOriginals(Folder()).Count(), 4);
+
+  ASSERT_TRUE(RestoreOriginal(Folder() + "changed.png").Ok);
+  EXPECT_EQ(ReadBytes(Folder() + "changed.png"), changed);
+  EXPECT_FALSE(HasKeptOriginal(Folder() + "changed.png"));
+  ASSERT_TRUE(RestoreOriginal(Folder() + "kept.jpg").Ok);
+  EXPECT_EQ(ReadBytes(Folder() + "kept.jpg"), keptOnly);
+  EXPECT_FALSE(HasKeptOriginal(Folder() + "kept.jpg"));
+  EXPECT_TRUE(QDir(store).exists());
+
+  ASSERT_TRUE(RestoreAllOriginals(Folder()).Ok);
+  EXPECT_EQ(ReadBytes(Folder() + "removed.jpg"), removed);
+  EXPECT_EQ(ReadBytes(Folder() + "both.jpg"), changedThenRemoved);
+  EXPECT_FALSE(QDir(store).exists());
+  EXPECT_FALSE(HasKeptOriginals(Folder()));
+
+  ASSERT_EQ(SaveKeeping(Folder() + "changed.png", 32), SaveOutcome::Written);
+  const Bytes saved = ReadBytes(Folder() + "changed.png");
+  ASSERT_TRUE(DiscardKeptOriginals(Folder()).Ok);
+  EXPECT_FALSE(QDir(store).exists());
+  EXPECT_EQ(ListKeptOriginals(Folder()).Count(), 0);
+  EXPECT_EQ(ReadBytes(Folder() + "changed.png"), saved);
+}
+
+TEST_P(OriginalStoreTest, UnwritableStoreLeavesThePageAlone) {
+  const QString page = Folder() + "p.jpg";
+  const Bytes first = MakePage("p.jpg", 10);
+  ASSERT_TRUE(fixtures::WriteBytes(Folder() + OriginalStoreName, Bytes{'x'}));
+  const SaveResult saved = SaveKeeping(page, 60);
+  EXPECT_EQ(saved, SaveOutcome::WriteFailed);
+  EXPECT_TRUE(saved.Reason.startsWith(u"元の画像を保存できません")) << saved.Reason.toStdString();
+  EXPECT_FALSE(RemovePageKeepingOriginal(page).Ok);
+  EXPECT_EQ(ReadBytes(page), first);
+}
+
+TEST_P(OriginalStoreTest, LinkedPageKeepsItsTargetsContent) {
+  ASSERT_TRUE(QDir(Folder()).mkdir("scans"));
+  const Bytes first = MakePage("scans/target.jpg", 10);
+  const QString page = Folder() + "page.jpg";
+  ASSERT_EQ(::symlink("scans/target.jpg", QFile::encodeName(page).constData()), 0);
+
+  ASSERT_EQ(SaveKeeping(page, 70), SaveOutcome::Written);
+  EXPECT_TRUE(QFileInfo(page).isSymLink());
+  const Bytes saved = ReadBytes(Folder() + "scans/target.jpg");
+  EXPECT_NE(saved, first);
+  EXPECT_EQ(ReadBytes(KeptOriginalOf(page)), first);
+  EXPECT_EQ(ListKeptOriginals(Folder()).Names, QStringList{"page.jpg"});
+
+  ASSERT_TRUE(RestoreOriginal(page).Ok);
+  EXPECT_TRUE(QFileInfo(page).isSymLink());
+  EXPECT_EQ(ReadBytes(Folder() + "scans/target.jpg"), first);
+  EXPECT_FALSE(HasKeptOriginals(Folder()));
+}
+
+// ---- A process killed in the middle of a change -----------------------------
+
+SaveStep killAt;
+
+void KillAtStep(SaveStep step, const QString&) {
+  if (step == killAt)
+    ::raise(SIGKILL);
+}
+
+TEST_P(OriginalStoreTest, KilledChangeNeverLosesTheOriginal) {
+  const struct {
+    SaveStep Step;
+    const char* Name;
+  } steps[] = {{SaveStep::OriginalKept, "original kept"},
+               {SaveStep::BeforeReplace, "before replace"},
+               {SaveStep::Replaced, "replaced"}};
+  int leftovers = 0;
+  for (const bool removing : {false, true}) {
+    // The second page of each folder is changed once before, so that its
+    // original is already kept when the process dies.
+    for (const bool keptBefore : {false, true}) {
+      for (const auto& step : steps) {
+        SCOPED_TRACE(::testing::Message() << (removing ? "remove" : "save") << ", "
+                                          << (keptBefore ? "kept before" : "first change")
+                                          << ", killed at " << step.Name);
+        QTemporaryDir folderDir;
+        const QString folder = folderDir.path() + "/";
+        const QString page = folder + "p.jpg";
+        ASSERT_EQ(SavePage(page, Flat(10), 300, 300), SaveOutcome::Written);
+        const Bytes original = ReadBytes(page);
+        if (keptBefore) {
+          ASSERT_EQ(SaveKeeping(page, 20), SaveOutcome::Written);
+        }
+        const Bytes before = ReadBytes(page);
+
+        const pid_t child = ::fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+          killAt = step.Step;
+          SetSaveStepHook(KillAtStep);
+          const bool ok = removing ? RemovePageKeepingOriginal(page).Ok
+                                   : SaveKeeping(page, 90).Outcome == SaveOutcome::Written;
+          ::_exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        // Nothing is kept when the original is kept already, and removing a
+        // page moves it into the store in the same step that removes it.
+        const bool noStepAtAll = step.Step == SaveStep::OriginalKept && (removing || keptBefore);
+        if (noStepAtAll) {
+          EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        } else {
+          EXPECT_TRUE(WIFSIGNALED(status)) << "the step was never reported";
+        }
+
+        const bool changed = step.Step == SaveStep::Replaced || noStepAtAll;
+        if (changed) {
+          EXPECT_EQ(Exists(page), !removing);
+          if (!removing) {
+            EXPECT_NE(ReadBytes(page), before);
+          }
+        } else {
+          EXPECT_EQ(ReadBytes(page), before);
+        }
+        if (changed || HasKeptOriginal(page)) {
+          EXPECT_EQ(ReadBytes(KeptOriginalOf(page)), original);
+        }
+        for (const QString& name :
+             QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+          if (name == "p.jpg" || name == OriginalStoreName)
+            continue;
+          EXPECT_TRUE(name.startsWith(".pagetrim-")) << name.toStdString();
+          ++leftovers;
+        }
+      }
+    }
+  }
+  // The new page's temporary file stays behind when the process dies just
+  // before the rename: hidden, never a page, and the page itself is whole.
+  RecordProperty("temporary_files_left", leftovers);
+}
+
+INSTANTIATE_TEST_SUITE_P(LinksAndCopies, OriginalStoreTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Copies" : "HardLinks"; });
+
+}  // namespace
+}  // namespace pagetrim
