@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <functional>
 #include <mutex>
 
 namespace pagetrim {
@@ -79,11 +78,8 @@ class BufferPool {
 
  private:
   void TrimLocked() {
-    // A page is its pixels and its analysis image: the two largest buffers
-    // recently asked for.
-    std::array<std::size_t, 8> sizes = recent_;
-    std::partial_sort(sizes.begin(), sizes.begin() + 2, sizes.end(), std::greater<>());
-    const std::size_t limit = std::min(MaxPooledBytes, 2 * (sizes[0] + sizes[1]));
+    const std::size_t largest = *std::max_element(recent_.begin(), recent_.end());
+    const std::size_t limit = std::min(MaxPooledBytes, 2 * largest);
     while (total_ > limit) {
       // The largest buffer first: it is the one a smaller page wastes most.
       auto victim = std::max_element(buffers_.begin(), buffers_.end(),

@@ -116,8 +116,8 @@ class PageRaster {
 };
 
 // The bytes that page-sized buffers freed by earlier pages may hold for the
-// next ones: about two pages (pixels and analysis image) of the size recently
-// asked for, never more than this.
+// next ones: two buffers of the largest size recently asked for (a page's
+// pixels and its analysis image fit in that), never more than this.
 inline constexpr std::size_t MaxPooledBytes = std::size_t(512) << 20;
 // What the pool holds now; for tests and the benchmark.
 std::size_t PooledBytes();

@@ -73,7 +73,7 @@ int Main(int argc, char* argv[]) {
   ok &= Write(decode + "gray-alpha.png", Png(8, PNG_COLOR_TYPE_GRAY_ALPHA, true));
   ok &= Write(decode + "palette.png", Png(8, PNG_COLOR_TYPE_PALETTE, false));
   for (const hostile::NamedFile& file : hostile::KnownHostileFiles())
-    ok &= Write(decode + file.Name, file.Bytes);
+    ok &= Write(decode + file.Name, file.Content);
 
   const auto utf16 = [](std::initializer_list<QString> texts) {
     QByteArray bytes;

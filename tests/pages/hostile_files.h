@@ -141,7 +141,7 @@ inline Bytes ManyScanJpeg(int side) {
 
 struct NamedFile {
   QString Name;
-  Bytes Bytes;
+  Bytes Content;
 };
 
 inline std::vector<NamedFile> KnownHostileFiles() {
