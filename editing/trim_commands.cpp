@@ -16,53 +16,65 @@ bool InsidePage(const PageRaster& page, int x, int y) {
 
 }  // namespace
 
-void TrimLeftMargin(EditState& state, PageDisplay& display, int startColumn, int sampleRow) {
-  state.ScanColumn = startColumn;
-  state.BackgroundColor = state.AnalysisPage.PixelAt(startColumn, sampleRow);
-  const MarginScan scan = ScanFromLeft(state.AnalysisPage, startColumn, state.BackgroundColor);
-  state.ScanColumn = scan.Position;
-  // Ink in column 0 leaves nothing to cut.
-  if (!scan.InkFound || scan.Position <= 0 || scan.Position >= state.AnalysisPage.Width())
+namespace {
+
+enum class Edge { Left, Right, Top, Bottom };
+
+// One trim: sample the background at the start point, walk from the start
+// line towards the page body, and cut AnalysisPage, then WorkingPage.
+void TrimEdge(EditState& state, PageDisplay& display, Edge edge, int start, int x, int y) {
+  const bool columns = edge == Edge::Left || edge == Edge::Right;
+  int& cursor = columns ? state.ScanColumn : state.ScanRow;
+  cursor = start;
+  state.BackgroundColor = state.AnalysisPage.PixelAt(x, y);
+  const PageRaster& page = state.AnalysisPage;
+  const ColourValue background = state.BackgroundColor;
+  const MarginScan scan = edge == Edge::Left    ? ScanFromLeft(page, start, background)
+                          : edge == Edge::Right ? ScanFromRight(page, start, background)
+                          : edge == Edge::Top   ? ScanFromTop(page, start, background)
+                                                : ScanFromBottom(page, start, background);
+  cursor = scan.Position;
+  // The left and top trims keep the first ink line, so ink in line 0 leaves
+  // nothing to cut; the right and bottom trims cut the line they stop on.
+  const int first = edge == Edge::Left || edge == Edge::Top ? 1 : 0;
+  const int length = columns ? page.Width() : page.Height();
+  if (!scan.InkFound || scan.Position < first || scan.Position >= length)
     return;
-  state.AnalysisPage.CropLeft(scan.Position);
-  state.WorkingPage.CropLeft(scan.Position);
+  for (PageRaster* raster : {&state.AnalysisPage, &state.WorkingPage}) {
+    switch (edge) {
+      case Edge::Left:
+        raster->CropLeft(scan.Position);
+        break;
+      case Edge::Right:
+        raster->SetWidth(scan.Position);
+        break;
+      case Edge::Top:
+        raster->CropTop(scan.Position);
+        break;
+      case Edge::Bottom:
+        raster->SetHeight(scan.Position);
+        break;
+    }
+  }
   RefreshResultView(state, display);
+}
+
+}  // namespace
+
+void TrimLeftMargin(EditState& state, PageDisplay& display, int startColumn, int sampleRow) {
+  TrimEdge(state, display, Edge::Left, startColumn, startColumn, sampleRow);
 }
 
 void TrimRightMargin(EditState& state, PageDisplay& display, int startColumn, int sampleRow) {
-  state.ScanColumn = startColumn;
-  state.BackgroundColor = state.AnalysisPage.PixelAt(startColumn, sampleRow);
-  const MarginScan scan = ScanFromRight(state.AnalysisPage, startColumn, state.BackgroundColor);
-  state.ScanColumn = scan.Position;
-  if (!scan.InkFound || scan.Position < 0 || scan.Position >= state.AnalysisPage.Width())
-    return;
-  state.AnalysisPage.SetWidth(scan.Position);
-  state.WorkingPage.SetWidth(scan.Position);
-  RefreshResultView(state, display);
+  TrimEdge(state, display, Edge::Right, startColumn, startColumn, sampleRow);
 }
 
 void TrimTopMargin(EditState& state, PageDisplay& display, int startRow, int sampleColumn) {
-  state.ScanRow = startRow;
-  state.BackgroundColor = state.AnalysisPage.PixelAt(sampleColumn, startRow);
-  const MarginScan scan = ScanFromTop(state.AnalysisPage, startRow, state.BackgroundColor);
-  state.ScanRow = scan.Position;
-  if (!scan.InkFound || scan.Position <= 0 || scan.Position >= state.AnalysisPage.Height())
-    return;
-  state.AnalysisPage.CropTop(scan.Position);
-  state.WorkingPage.CropTop(scan.Position);
-  RefreshResultView(state, display);
+  TrimEdge(state, display, Edge::Top, startRow, sampleColumn, startRow);
 }
 
 void TrimBottomMargin(EditState& state, PageDisplay& display, int startRow, int sampleColumn) {
-  state.ScanRow = startRow;
-  state.BackgroundColor = state.AnalysisPage.PixelAt(sampleColumn, startRow);
-  const MarginScan scan = ScanFromBottom(state.AnalysisPage, startRow, state.BackgroundColor);
-  state.ScanRow = scan.Position;
-  if (!scan.InkFound || scan.Position < 0 || scan.Position >= state.AnalysisPage.Height())
-    return;
-  state.AnalysisPage.SetHeight(scan.Position);
-  state.WorkingPage.SetHeight(scan.Position);
-  RefreshResultView(state, display);
+  TrimEdge(state, display, Edge::Bottom, startRow, sampleColumn, startRow);
 }
 
 void TrimLeftAtPoint(EditState& state, PageDisplay& display, int x, int y) {
