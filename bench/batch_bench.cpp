@@ -72,14 +72,14 @@ struct BookKind {
   const char* Label;
   int Width, Height;  // pixels
   float Dpi;
-  bool Bitonal;       // 1-bit PNG pages, else colour JPEG
+  bool Bitonal;  // 1-bit PNG pages, else colour JPEG
   int Pages;
 };
 
 const BookKind Books[] = {
     {"colour A4 300 dpi JPEG", 2480, 3508, 300, false, 40},
-    {"colour A4 600 dpi JPEG", 4960, 7016, 600, false, 10},
-    {"1-bit A4 600 dpi PNG", 4960, 7016, 600, true, 10},
+    {"colour A4 600 dpi JPEG", 4960, 7016, 600, false, 20},
+    {"1-bit A4 600 dpi PNG", 4960, 7016, 600, true, 20},
 };
 
 QString PageName(const BookKind& kind, int i) {
@@ -344,13 +344,15 @@ void BatchRows(const BookKind& kind, const QString& root) {
   if (mogrify > 0)
     std::printf("  mogrify -trim +repage     %7.1f           %6.2f\n", mogrify / n * 1e3,
                 mogrify / floor);
-  std::printf("  keeping originals costs %+.3f of the floor\n", (keep.Seconds - nokeep.Seconds) / floor);
+  std::printf("  keeping originals costs %+.3f of the floor\n",
+              (keep.Seconds - nokeep.Seconds) / floor);
   std::printf("  batch peak memory: %.2f bytes per page pixel (%ld MiB)\n",
               double(keep.PeakKiB) * 1024 / pixels, keep.PeakKiB / 1024);
-  std::printf("  page turn to both views painted: decode %.1f ms, cold %.1f ms (%.2f), "
-              "read ahead %.1f ms (%.2f)\n",
-              turns.Decode, turns.Cold, turns.Cold / turns.Decode, turns.ReadAhead,
-              turns.ReadAhead / turns.Decode);
+  std::printf(
+      "  page turn to both views painted: decode %.1f ms, cold %.1f ms (%.2f), "
+      "read ahead %.1f ms (%.2f)\n",
+      turns.Decode, turns.Cold, turns.Cold / turns.Decode, turns.ReadAhead,
+      turns.ReadAhead / turns.Decode);
 }
 
 void OpenRows(const QString& root) {
@@ -385,12 +387,22 @@ void OpenRows(const QString& root) {
   const ChildRun tiny = RunChild({"--open", folder + "/tiny/tiny.png"});
   std::printf("\nOne A3 page at 600 dpi (%d x %d), opened alone in the window\n", Width, Height);
   for (const auto& page : pages) {
-    const double decode = RunChild({"--decode", page.Path}).Seconds;
-    const ChildRun open = RunChild({"--open", page.Path});
-    std::printf("  %-12s open to painted %6.0f ms = %.2f x decode (%4.0f ms); peak %.2f bytes "
-                "per pixel above a tiny page\n",
-                page.Label, open.Seconds * 1e3, open.Seconds / decode, decode * 1e3,
-                double(open.PeakKiB - tiny.PeakKiB) * 1024 / pixels);
+    // Fresh memory now and then waits for the system to gather huge pages;
+    // the best of three is what the page itself costs.
+    double decode = 1e9;
+    ChildRun open;
+    open.Seconds = 1e9;
+    for (int round = 0; round < 3; ++round) {
+      decode = std::min(decode, RunChild({"--decode", page.Path}).Seconds);
+      const ChildRun run = RunChild({"--open", page.Path});
+      if (run.Ok && run.Seconds < open.Seconds)
+        open = run;
+    }
+    std::printf(
+        "  %-12s open to painted %6.0f ms = %.2f x decode (%4.0f ms); peak %.2f bytes "
+        "per pixel above a tiny page\n",
+        page.Label, open.Seconds * 1e3, open.Seconds / decode, decode * 1e3,
+        double(open.PeakKiB - tiny.PeakKiB) * 1024 / pixels);
   }
 }
 

@@ -1,10 +1,14 @@
 // PageRaster's size, copy and crop operations, and the pool of page buffers.
 #include "page_raster.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <utility>
 
 namespace pagetrim {
 
@@ -25,11 +29,66 @@ std::vector<int> ScaleMap(int destLength, int srcStart, int srcLength) {
   return map;
 }
 
-// Uninitialised bytes: a decoder overwrites every one of them, so zeroing
-// them first would only cost a pass over the page.
-struct Buffer {
-  std::unique_ptr<std::uint8_t[]> Bytes;
-  std::size_t Capacity = 0;
+constexpr std::size_t HugePage = std::size_t(2) << 20;
+
+// Page-sized memory straight from the system, in transparent huge pages
+// where the system allows them: the first touch of fresh memory costs a page
+// fault every 4 KiB otherwise, which on a virtual machine costs as much as
+// decoding the page. Small buffers come from the heap. Either way the bytes
+// are not zeroed first: a decoder overwrites every one of them.
+class Buffer {
+ public:
+  Buffer() = default;
+  explicit Buffer(std::size_t size) {
+    if (size < HugePage) {
+      heap_.reset(new std::uint8_t[size]);
+      bytes_ = heap_.get();
+      capacity_ = size;
+      return;
+    }
+    // Over-allocated by one huge page, so that the buffer can start on a
+    // huge-page boundary.
+    const std::size_t length = (size + HugePage - 1) / HugePage * HugePage;
+    void* mapped = ::mmap(nullptr, length + HugePage, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+      throw std::bad_alloc();
+    auto* start = static_cast<std::uint8_t*>(mapped);
+    auto* aligned = reinterpret_cast<std::uint8_t*>(
+        (reinterpret_cast<std::uintptr_t>(start) + HugePage - 1) & ~(HugePage - 1));
+    if (aligned > start)
+      ::munmap(start, std::size_t(aligned - start));
+    if (const std::size_t tail = HugePage - std::size_t(aligned - start); tail > 0)
+      ::munmap(aligned + length, tail);
+    ::madvise(aligned, length, MADV_HUGEPAGE);
+    bytes_ = aligned;
+    capacity_ = length;
+  }
+  Buffer(Buffer&& other) noexcept { *this = std::move(other); }
+  Buffer& operator=(Buffer&& other) noexcept {
+    Release();
+    heap_ = std::move(other.heap_);
+    bytes_ = std::exchange(other.bytes_, nullptr);
+    capacity_ = std::exchange(other.capacity_, 0);
+    return *this;
+  }
+  ~Buffer() { Release(); }
+
+  std::uint8_t* Bytes() const { return bytes_; }
+  std::size_t Capacity() const { return capacity_; }
+
+ private:
+  void Release() {
+    if (bytes_ != nullptr && !heap_)
+      ::munmap(bytes_, capacity_);
+    heap_.reset();
+    bytes_ = nullptr;
+    capacity_ = 0;
+  }
+
+  std::unique_ptr<std::uint8_t[]> heap_;
+  std::uint8_t* bytes_ = nullptr;
+  std::size_t capacity_ = 0;
 };
 
 // Page-sized buffers released by one page are taken again by the next:
@@ -47,26 +106,26 @@ class BufferPool {
       recent_[next_++ % recent_.size()] = size;
       auto best = buffers_.end();
       for (auto it = buffers_.begin(); it != buffers_.end(); ++it) {
-        if (it->Capacity >= size && (best == buffers_.end() || it->Capacity < best->Capacity))
+        if (it->Capacity() >= size && (best == buffers_.end() || it->Capacity() < best->Capacity()))
           best = it;
       }
       if (best != buffers_.end()) {
         Buffer taken = std::move(*best);
         buffers_.erase(best);
-        total_ -= taken.Capacity;
+        total_ -= taken.Capacity();
         TrimLocked();
         return taken;
       }
       TrimLocked();
     }
-    return {std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]), size};
+    return Buffer(size);
   }
 
   void Give(Buffer&& buffer) {
-    if (buffer.Capacity < MinimumPooled)
+    if (buffer.Capacity() < MinimumPooled)
       return;
     std::lock_guard<std::mutex> lock(mutex_);
-    total_ += buffer.Capacity;
+    total_ += buffer.Capacity();
     buffers_.push_back(std::move(buffer));
     TrimLocked();
   }
@@ -83,8 +142,8 @@ class BufferPool {
     while (total_ > limit) {
       // The largest buffer first: it is the one a smaller page wastes most.
       auto victim = std::max_element(buffers_.begin(), buffers_.end(),
-                                     [](auto& a, auto& b) { return a.Capacity < b.Capacity; });
-      total_ -= victim->Capacity;
+                                     [](auto& a, auto& b) { return a.Capacity() < b.Capacity(); });
+      total_ -= victim->Capacity();
       buffers_.erase(victim);
     }
   }
@@ -131,7 +190,7 @@ PageRaster::PageRaster(int width, int height, PixelFormat format) : format_(form
 }
 
 std::uint8_t* PageRaster::Base() const {
-  return storage_ ? storage_->Memory.Bytes.get() + offset_ : nullptr;
+  return storage_ ? storage_->Memory.Bytes() + offset_ : nullptr;
 }
 
 void PageRaster::Allocate(int width, int height) {
@@ -157,7 +216,7 @@ void PageRaster::ResetForOverwrite(int width, int height, PixelFormat format) {
   height = NonNegative(height);
   const std::size_t size = std::size_t(width) * std::size_t(BytesPerPixelOf(format)) * height;
   format_ = format;
-  if (storage_ && storage_.use_count() == 1 && storage_->Memory.Capacity >= size) {
+  if (storage_ && storage_.use_count() == 1 && storage_->Memory.Capacity() >= size) {
     width_ = width;
     height_ = height;
     stride_ = RowBytes();

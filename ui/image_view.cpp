@@ -63,7 +63,13 @@ void ImageView::UpdateScaledPicture() {
   const QRect r = DrawRect();
   if (scaledValid_ && scaled_.size() == r.size())
     return;
-  scaled_ = ScaleForView(picture_, r.width(), r.height());
+  // Scaling a large page means reading pixels all over it; when the other
+  // view has just done so for the same pixels, its picture is taken.
+  const bool twinShowsTheSame =
+      twin_ != nullptr && twin_->scaledValid_ && twin_->scaled_.size() == r.size() &&
+      twin_->picture_.SharesPixelsWith(picture_) && twin_->picture_.Width() == picture_.Width() &&
+      twin_->picture_.Height() == picture_.Height();
+  scaled_ = twinShowsTheSame ? twin_->scaled_ : ScaleForView(picture_, r.width(), r.height());
   scaledValid_ = true;
 }
 

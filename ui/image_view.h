@@ -25,6 +25,10 @@ class ImageView : public QWidget {
   void SetUnreadable(bool unreadable);
   bool Unreadable() const { return unreadable_; }
 
+  // The other page view: when both show the very same pixels, as right after
+  // a page is shown, one scaled picture serves both.
+  void SetTwin(const ImageView* twin) { twin_ = twin; }
+
   // A context menu is offered only once one has been attached.
   void AttachContextMenu(bool attached) { contextMenuAttached_ = attached; }
   bool HasContextMenu() const { return contextMenuAttached_; }
@@ -50,6 +54,7 @@ class ImageView : public QWidget {
   bool scaledValid_ = false;
   bool contextMenuAttached_ = false;
   bool unreadable_ = false;
+  const ImageView* twin_ = nullptr;
 };
 
 // Nearest-pixel scaling of raster into a width x height image, for drawing.

@@ -139,6 +139,8 @@ void TForm1::CreateControls() {
   Panel2->setGeometry(338, 1, 334, 512);
   Panel2->setFocusPolicy(Qt::ClickFocus);
   Image2 = MakeView(Panel2, "Image2");
+  Image1->SetTwin(Image2);
+  Image2->SetTwin(Image1);
 
   Panel3 = new QWidget(this);
   Panel3->setObjectName("Panel3");
