@@ -90,6 +90,8 @@ void PageBatch::StopWorkers() {
 
 void PageBatch::End() {
   StopWorkers();
+  if (phase_ != Phase::Ended)
+    ReservePooledBytes(0);
   phase_ = Phase::Ended;
 }
 
@@ -118,6 +120,12 @@ void PageBatch::ReadAhead(AnalysisChoice choice) {
     pool_.start([task] { (*task)(); });
     bytesAhead_ += bytes;
     peakBytesAhead_ = std::max(peakBytesAhead_, bytesAhead_);
+    // Buffers of two pages stay pooled for the pages that follow, within
+    // the budget.
+    if (bytes > largestPage_) {
+      largestPage_ = bytes;
+      ReservePooledBytes(std::min(2 * bytes, options_.WorkAheadBytes));
+    }
     ++nextToRead_;
   }
 }

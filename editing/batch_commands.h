@@ -91,6 +91,7 @@ class PageBatch {
   std::deque<PageInFlight> inFlight_;
   std::size_t bytesAhead_ = 0;
   std::size_t peakBytesAhead_ = 0;
+  std::size_t largestPage_ = 0;
   std::atomic<bool> stop_{false};
   QThreadPool pool_;
 };

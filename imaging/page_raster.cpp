@@ -135,10 +135,16 @@ class BufferPool {
     return total_;
   }
 
+  void Reserve(std::size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reserve_ = bytes;
+    TrimLocked();
+  }
+
  private:
   void TrimLocked() {
     const std::size_t largest = *std::max_element(recent_.begin(), recent_.end());
-    const std::size_t limit = std::min(MaxPooledBytes, 2 * largest);
+    const std::size_t limit = std::min(MaxPooledBytes, std::max(2 * largest, reserve_));
     while (total_ > limit) {
       // The largest buffer first: it is the one a smaller page wastes most.
       auto victim = std::max_element(buffers_.begin(), buffers_.end(),
@@ -151,6 +157,7 @@ class BufferPool {
   std::mutex mutex_;
   std::vector<Buffer> buffers_;
   std::size_t total_ = 0;
+  std::size_t reserve_ = 0;
   // The sizes of the last few buffers asked for: a page, its analysis image
   // and a neighbour's, so that the limit follows pages, not single buffers.
   std::array<std::size_t, 8> recent_{};
@@ -182,6 +189,10 @@ struct PageRaster::Storage {
 
 std::size_t PooledBytes() {
   return Pool().Total();
+}
+
+void ReservePooledBytes(std::size_t bytes) {
+  Pool().Reserve(bytes);
 }
 
 PageRaster::PageRaster(int width, int height, PixelFormat format) : format_(format) {

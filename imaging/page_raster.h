@@ -121,6 +121,10 @@ class PageRaster {
 inline constexpr std::size_t MaxPooledBytes = std::size_t(512) << 20;
 // What the pool holds now; for tests and the benchmark.
 std::size_t PooledBytes();
+// While a batch works ahead, the buffers its pages give back are kept for its
+// next pages up to this many bytes (never more than MaxPooledBytes), so that
+// pages in flight do not each take fresh memory. 0 ends the reserve.
+void ReservePooledBytes(std::size_t bytes);
 
 // Builds the gray copy ((b + g + r) div 3) and the black-and-white copy
 // (black where that gray is below threshold) of source, as one-byte gray

@@ -210,9 +210,25 @@ enum class PngLayout { Bitonal, Gray, Colour };
 
 // One pass: colour as soon as a row holds a non-gray pixel; otherwise bitonal
 // when every value is 0 or 255.
+// A gray row is bitonal when every byte is 0 or 255; written without an
+// early exit inside the row, so that the loop vectorises.
+bool RowIsBitonal(const std::uint8_t* p, std::size_t count) {
+  unsigned middle = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    middle |= unsigned(std::uint8_t(p[i] + 1) > 1);
+  return middle == 0;
+}
+
 PngLayout Classify(const PageRaster& raster) {
   const std::size_t bpp = std::size_t(raster.BytesPerPixel());
   const bool colour = raster.Format() == PixelFormat::Bgr24;
+  if (!colour) {
+    for (int y = 0; y < raster.Height(); ++y) {
+      if (!RowIsBitonal(raster.Row(y), raster.RowBytes()))
+        return PngLayout::Gray;
+    }
+    return PngLayout::Bitonal;
+  }
   unsigned middle = 0;
   for (int y = 0; y < raster.Height(); ++y) {
     const std::uint8_t* p = raster.Row(y);
@@ -253,6 +269,25 @@ void FlushNothing(png_structp) {}
 png_uint_32 PpmFromDpi(float dpi) {
   // pHYs values are limited to 31 bits.
   return png_uint_32(std::lround(std::min(double(dpi) / MetresPerInch, 2147483647.0)));
+}
+
+// One row of 0 and 255 as 1-bit gray: a set bit is white, and the first
+// pixel is the high bit. Gray rows are packed eight pixels at a time.
+void PackBitonalRow(const std::uint8_t* src, std::size_t bpp, png_uint_32 width,
+                    std::uint8_t* row) {
+  png_uint_32 x = 0;
+  if (bpp == 1) {
+    for (; x + 8 <= width; x += 8) {
+      std::uint64_t eight;
+      std::memcpy(&eight, src + x, 8);
+      // The high bit of each byte, the first byte's landing highest.
+      eight = __builtin_bswap64(eight) & 0x8080808080808080ull;
+      row[x >> 3] = std::uint8_t((eight * 0x0002040810204081ull) >> 56);
+    }
+  }
+  std::memset(row + (x >> 3), 0, (std::size_t(width) + 7) / 8 - (x >> 3));
+  for (; x < width; ++x)
+    row[x >> 3] |= std::uint8_t((src[std::size_t(x) * bpp] & 0x80u) >> (x & 7));
 }
 
 bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, float dpiX,
@@ -299,14 +334,8 @@ bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, fl
     }
   } else {
     std::uint8_t* row = writer.Row.data();
-    const std::size_t rowBytes = (std::size_t(width) + 7) / 8;
     for (png_uint_32 y = 0; y < height; ++y) {
-      const std::uint8_t* src = raster.Row(int(y));
-      std::memset(row, 0, rowBytes);
-      // In 1-bit gray a set bit is white; the first pixel is the high bit.
-      for (png_uint_32 x = 0; x < width; ++x) {
-        row[x >> 3] |= std::uint8_t((src[std::size_t(x) * bpp] & 0x80u) >> (x & 7));
-      }
+      PackBitonalRow(raster.Row(int(y)), bpp, width, row);
       png_write_row(png, row);
     }
   }
