@@ -9,17 +9,29 @@ AnalysisChoice ChoiceOf(const AnalysisChoices& choices) {
   return {choices.GrayChosen(), ThresholdFromText(choices.ThresholdText())};
 }
 
+namespace {
+
+// A gray page is its own gray image, and a page of only 0 and 255 its own
+// black-and-white image at any threshold from 1 to 255: no analysis image
+// needs to be made for them.
+bool IsOwnAnalysis(const PageRaster& page, bool bitonal, AnalysisChoice choice) {
+  if (page.Format() != PixelFormat::Gray8)
+    return false;
+  return choice.Gray || (bitonal && choice.Threshold >= 1 && choice.Threshold <= 255);
+}
+
+}  // namespace
+
 LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomic<bool>* cancel) {
   LoadedPage page;
   page.Path = path;
   page.Choice = choice;
-  // A gray page is its own gray image; every other case is built row by row
-  // as the decoder delivers the rows.
+  // Every other analysis image is built row by row as the decoder delivers
+  // the rows.
   ReadOptions options;
   options.Cancel = cancel;
-  options.RowsDecoded = [&](const PageRaster& raster, int first, int count) {
-    const bool sharesPixels = choice.Gray && raster.Format() == PixelFormat::Gray8;
-    if (sharesPixels)
+  options.RowsDecoded = [&](const PageRaster& raster, int first, int count, bool bitonal) {
+    if (IsOwnAnalysis(raster, bitonal, choice))
       return;
     if (first == 0)
       page.Analysis.ResetForOverwrite(raster.Width(), raster.Height(), PixelFormat::Gray8);
@@ -29,7 +41,7 @@ LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomi
   page.File = ReadPageFile(path, page.Page, options);
   if (!page.File.Decoded) {
     page.Analysis = PageRaster();
-  } else if (choice.Gray && page.Page.Format() == PixelFormat::Gray8) {
+  } else if (IsOwnAnalysis(page.Page, page.File.Bitonal, choice)) {
     page.Analysis = page.Page;
   }
   return page;
@@ -39,6 +51,8 @@ void Reanalyse(LoadedPage& page, AnalysisChoice choice) {
   page.Choice = choice;
   if (page.Page.IsEmpty()) {
     page.Analysis = PageRaster();
+  } else if (IsOwnAnalysis(page.Page, page.File.Bitonal, choice)) {
+    page.Analysis = page.Page;
   } else if (choice.Gray) {
     MakeGrayImage(page.Page, page.Analysis);
   } else {

@@ -32,6 +32,9 @@ struct DecodeContext {
   const std::atomic<bool>* Cancel = nullptr;
 
   PageResolution Resolution;
+  // Every pixel is 0 or 255, as in a 1-bit gray file; known before the
+  // first rows are delivered.
+  bool Bitonal = false;
   // The embedded colour profile, as stored; empty when none or damaged.
   QByteArray IccProfile;
 

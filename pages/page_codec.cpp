@@ -132,7 +132,9 @@ PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOpt
   codecs::DecodeContext context;
   context.Cancel = options.Cancel;
   if (options.RowsDecoded) {
-    context.RowsDecoded = [&](int first, int count) { options.RowsDecoded(raster, first, count); };
+    context.RowsDecoded = [&](int first, int count) {
+      options.RowsDecoded(raster, first, count, context.Bitonal);
+    };
   }
   bool decoded = false;
   try {
@@ -142,9 +144,12 @@ PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOpt
   }
   if (!decoded || context.Cancelled()) {
     raster = PageRaster();
-    return {false, {}, info.Identity, {}};
+    PageFileInfo refused;
+    refused.Identity = info.Identity;
+    return refused;
   }
   info.Decoded = true;
+  info.Bitonal = context.Bitonal;
   info.Resolution = context.Resolution;
   info.IccProfile = context.IccProfile;
   return info;

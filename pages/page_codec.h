@@ -31,6 +31,8 @@ inline const QString UnreadablePageReason = QStringLiteral("読み込めない�
 // What reading a page file tells besides its pixels.
 struct PageFileInfo {
   bool Decoded = false;
+  // Every pixel is 0 or 255: a 1-bit gray file.
+  bool Bitonal = false;
   PageResolution Resolution;
   // The file as it was when it was read; none when it could not be opened.
   std::optional<FileIdentity> Identity;
@@ -40,7 +42,8 @@ struct PageFileInfo {
 
 struct ReadOptions {
   // Called as rows of the raster are decoded, in order; see DecodeContext.
-  std::function<void(const PageRaster& raster, int first, int count)> RowsDecoded;
+  // bitonal: every pixel of the page is 0 or 255.
+  std::function<void(const PageRaster& raster, int first, int count, bool bitonal)> RowsDecoded;
   // Set from another thread to make the read give up early.
   const std::atomic<bool>* Cancel = nullptr;
 };

@@ -128,6 +128,7 @@ bool RunDecode(PngReader& reader, PageRaster& raster, DecodeContext& context) {
   // tRNS). No gamma or colour profile is applied.
   const bool gray =
       colourType == PNG_COLOR_TYPE_GRAY && png_get_valid(png, info, PNG_INFO_tRNS) == 0;
+  context.Bitonal = gray && bitDepth == 1;
   png_set_expand(png);
   png_set_scale_16(png);
   if (!gray) {

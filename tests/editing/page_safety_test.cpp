@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "batch_commands.h"
+#include "integer_text.h"
 #include "original_store.h"
 #include "page_codec.h"
 #include "page_commands.h"
@@ -228,6 +229,46 @@ TEST_F(Prefetch, AHeldKeyShowsEveryPageAndKeepsAtMostTwoAhead) {
   EXPECT_EQ(pumps, 6);
   EXPECT_EQ(state_.WorkingPage.Width(), 32 - 5 - 5 - 1);  // p3, shown again
   EXPECT_EQ(prefetcher_.PagesAhead(), 2);
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+namespace pagetrim {
+namespace {
+
+// A 1-bit page is its own black-and-white image at any threshold from 1 to
+// 255, so no second page-sized image is made for it.
+TEST_F(PageSafety, ABitonalPageIsItsOwnBlackAndWhiteImage) {
+  PageRaster bitonal(40, 30, PixelFormat::Gray8);
+  for (int y = 10; y < 20; ++y)
+    std::fill_n(bitonal.Row(y) + 5, 20, std::uint8_t(0));
+  ASSERT_EQ(SavePage(Page(0), bitonal, 300, 300), SaveOutcome::Written);
+  const struct {
+    const char* Threshold;
+    bool Gray;
+    bool Shares;
+  } rows[] = {{"128", false, true},
+              {"255", false, true},
+              {"0", false, false},
+              {"300", false, false},
+              {"0", true, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Threshold);
+    window_.Threshold = row.Threshold;
+    window_.Gray = row.Gray;
+    Open(0);
+    EXPECT_EQ(state_.AnalysisPage.SharesPixelsWith(state_.OriginalPage), row.Shares);
+    PageRaster expected;
+    if (row.Gray)
+      MakeGrayImage(state_.OriginalPage, expected);
+    else
+      MakeBinaryImage(state_.OriginalPage, expected, ThresholdFromText(row.Threshold));
+    for (int y = 0; y < 30; ++y) {
+      for (int x = 0; x < 40; ++x)
+        ASSERT_EQ(state_.AnalysisPage.PixelAt(x, y), expected.PixelAt(x, y)) << x << ", " << y;
+    }
+  }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Files made to hurt the decoder: pictures declared far larger than their
 // data, endless progressions; and the real pages that the same limits must
 // still let through.
+#include "pages/hostile_files.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -14,14 +16,12 @@
 #include <random>
 
 #include "page_codec.h"
-#include "pages/hostile_files.h"
 
 namespace pagetrim {
 namespace {
 
 using fixtures::Bytes;
 using namespace hostile;
-
 
 long VmPeakKb() {
   QFile status("/proc/self/status");
@@ -87,7 +87,7 @@ TEST_F(HostileFilesTest, PictureBombsAreRefusedWithoutAllocatingAPage) {
       long rows = 0;
       PageRaster raster;
       ReadPageFile(paths[std::size_t(i)], raster,
-                   {[&](const PageRaster&, int, int count) { rows += count; }, nullptr});
+                   {[&](const PageRaster&, int, int count, bool) { rows += count; }, nullptr});
       results[std::size_t(3 * i)] = raster.Width();
       results[std::size_t(3 * i + 1)] = raster.Height();
       results[std::size_t(3 * i + 2)] = rows;
