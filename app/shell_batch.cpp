@@ -63,7 +63,12 @@ class ShellWindow : public PageWindow {
   void ShowRight(const PageRaster&) override {}
   void MarkUnreadable(bool) override {}
   void SetTitle(const QString&) override {}
-  void ShowNotice(const QString& text) override { PrintLine(text); }
+  // The only notice a batch gives is of pages it cannot reach (names that
+  // cannot be read): not every page was trimmed.
+  void ShowNotice(const QString& text) override {
+    anyPageFailed_ = true;
+    PrintLine(text);
+  }
   bool ReportSaveFailure(const QString& path, const QString& reason, bool) override {
     anyPageFailed_ = true;
     PrintLine(QStringLiteral("%1: 保存できませんでした: %2").arg(path, reason));
@@ -213,6 +218,9 @@ int RunShellBatch(const QStringList& arguments) {
     }
   } catch (const ShownError& error) {
     PrintLine(QStringLiteral("pagetrim: %1").arg(error.Text()));
+    return 1;
+  } catch (const std::exception& error) {
+    PrintLine(QStringLiteral("pagetrim: %1").arg(QString::fromLocal8Bit(error.what())));
     return 1;
   }
   if (interrupted.load())

@@ -132,7 +132,7 @@ void PageBatch::ReadAhead(AnalysisChoice choice) {
 
 void PageBatch::ShowAndWrite(int index, BatchPage page, AnalysisChoice choice, PageWindow& window) {
   state_.CurrentIndex = index;
-  state_.CurrentPath = state_.PageList.At(index);
+  state_.CurrentPath = pages_[index];  // the file this page's work was read from
   if (page.Loaded.Choice != choice) {
     // The threshold or the analysis choice changed after this page was read
     // ahead: each page is trimmed with the choice in force when it is shown.

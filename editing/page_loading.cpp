@@ -1,6 +1,8 @@
 // Reading and analysing a page in one pass.
 #include "page_loading.h"
 
+#include <QFileInfo>
+
 #include "integer_text.h"
 
 namespace pagetrim {
@@ -62,10 +64,20 @@ void Reanalyse(LoadedPage& page, AnalysisChoice choice) {
 
 std::size_t EstimatePageBytes(const QString& path) {
   const std::optional<PageSize> size = ReadPageSize(path);
-  if (!size)
-    return 0;
+  if (!size) {
+    // Whatever it is, the file is read whole before the decoder says no.
+    const QFileInfo file(path);
+    return file.isFile() ? std::size_t(file.size()) : 0;
+  }
   const std::size_t pixels = std::size_t(size->Width) * std::size_t(size->Height);
-  return pixels * std::size_t(size->Channels + 2);
+  // The page, its analysis image, and at worst as much again for the
+  // encoded file; a progressive JPEG's decoder also holds two bytes for each
+  // of its samples.
+  const std::size_t channels = std::size_t(size->Channels);
+  std::size_t bytes = pixels * (2 * channels + 1) + std::size_t(size->FileBytes);
+  if (size->Progressive)
+    bytes += pixels * 2 * std::size_t(size->Components);
+  return bytes;
 }
 
 std::size_t PageBytes(const LoadedPage& page) {

@@ -43,8 +43,9 @@ void Reanalyse(LoadedPage& page, AnalysisChoice choice);
 // How much memory pages read ahead of the one on show may take together.
 inline constexpr std::size_t DefaultWorkAheadBytes = std::size_t(1) << 30;
 
-// What reading the page file will take in memory: its pixels, its analysis
-// image and room for the codec and the encoded file, from its header alone.
+// What reading the page file will take in memory while it waits to be shown:
+// its file, its pixels, its analysis image, the decoder's buffers and the
+// encoded file, from its header alone.
 std::size_t EstimatePageBytes(const QString& path);
 // What a page already read holds.
 std::size_t PageBytes(const LoadedPage& page);

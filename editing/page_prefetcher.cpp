@@ -13,7 +13,9 @@ namespace {
 // A page read earlier may stand in for reading it now only while its file is
 // the very file that was read.
 bool StillCurrent(const LoadedPage& page, const QString& path) {
-  return page.Path == path && page.File.Identity && IdentityOf(path) == page.File.Identity;
+  // A read that failed may have failed for a passing reason: it is not kept.
+  return page.Path == path && page.File.Decoded && page.File.Identity &&
+         IdentityOf(path) == page.File.Identity;
 }
 
 }  // namespace

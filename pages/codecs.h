@@ -47,6 +47,9 @@ struct DeclaredSize {
   int Width = 0;
   int Height = 0;
   int Channels = 0;
+  int Components = 0;
+  // Progressive JPEG: the decoder holds every coefficient of the picture.
+  bool Progressive = false;
 };
 
 bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size);

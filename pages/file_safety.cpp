@@ -76,6 +76,12 @@ QByteArray TemporaryName(const QByteArray& folder) {
   return name;
 }
 
+// Anonymous files are named through /proc, which a container may lack.
+bool CanNameAnonymousFiles() {
+  static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+  return can;
+}
+
 // Gives an anonymous file (O_TMPFILE) a temporary name in its folder.
 bool NameAnonymousFile(int fd, const QByteArray& folder, QByteArray& name) {
   const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(fd);
@@ -92,13 +98,17 @@ bool NameAnonymousFile(int fd, const QByteArray& folder, QByteArray& name) {
 
 }  // namespace
 
+FileIdentity IdentityOfStat(const struct stat& info) {
+  return FileIdentity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino),
+                      std::int64_t(info.st_size),
+                      std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
 std::optional<FileIdentity> IdentityOf(const QString& path) {
   struct stat info {};
   if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
     return std::nullopt;
-  return FileIdentity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino),
-                      std::int64_t(info.st_size),
-                      std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+  return IdentityOfStat(info);
 }
 
 QString ReasonForError(int error) {
@@ -160,17 +170,19 @@ namespace {
 // over it. mode: the new file's permissions. path, when not empty, is the
 // page reported to the step hook.
 FileResult WriteAtomically(const QString& target, const char* data, std::size_t size, mode_t mode,
-                           const struct stat* owner, const QString& path) {
+                           const struct stat* owner, const QString& path, FileIdentity* written) {
   const QByteArray targetName = QFile::encodeName(target);
   const QByteArray folder = QFile::encodeName(FolderOf(target));
   const QByteArray openFolder = folder.isEmpty() ? QByteArray(".") : folder;
 
   // An anonymous file leaves nothing behind if the process dies while writing.
   QByteArray tempName;
-  UniqueFd fd(::open(openFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  UniqueFd fd(CanNameAnonymousFiles()
+                  ? ::open(openFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
+                  : -1);
   const bool anonymous = fd.Valid();
   if (!anonymous) {
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+    if (CanNameAnonymousFiles() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
       return FileResult::FromError(errno);
     tempName = folder + ".pagetrim-XXXXXX";
     fd.Reset(::mkostemp(tempName.data(), O_CLOEXEC));
@@ -194,6 +206,12 @@ FileResult WriteAtomically(const QString& target, const char* data, std::size_t 
   }
   if (::fdatasync(fd.Get()) != 0)
     return fail(errno);
+  if (written != nullptr) {
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0)
+      return fail(errno);
+    *written = IdentityOfStat(info);
+  }
   if (anonymous && !NameAnonymousFile(fd.Get(), folder, tempName)) {
     const int error = errno;
     tempName.clear();
@@ -210,16 +228,29 @@ FileResult WriteAtomically(const QString& target, const char* data, std::size_t 
 
 }  // namespace
 
-FileResult ReplaceFileContents(const QString& path, const char* data, std::size_t size) {
+FileResult CheckWritable(const QString& path) {
+  const QByteArray native = QFile::encodeName(ResolvedPath(path));
+  struct stat info {};
+  if (::stat(native.constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+      ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0) {
+    return FileResult::FromError(errno);
+  }
+  return {};
+}
+
+FileResult ReplaceFileContents(const QString& path, const char* data, std::size_t size,
+                               FileIdentity* written) {
+  if (const FileResult writable = CheckWritable(path); !writable.Ok)
+    return writable;
   const QString target = ResolvedPath(path);
   struct stat old {};
   const bool replacing = ::stat(QFile::encodeName(target).constData(), &old) == 0;
   return WriteAtomically(target, data, size, replacing ? (old.st_mode & 07777) : NewFileMode(),
-                         replacing ? &old : nullptr, path);
+                         replacing ? &old : nullptr, path, written);
 }
 
 FileResult WriteFileSynced(const QString& path, const char* data, std::size_t size, unsigned mode) {
-  return WriteAtomically(path, data, size, mode_t(mode & 07777), nullptr, QString());
+  return WriteAtomically(path, data, size, mode_t(mode & 07777), nullptr, QString(), nullptr);
 }
 
 void SetSaveStepHook(SaveStepHook hook) {

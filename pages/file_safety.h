@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+struct stat;
+
 namespace pagetrim {
 
 // What a file was when it was read. A file that another program replaced or
@@ -22,6 +24,7 @@ struct FileIdentity {
 // The identity of the file at path, following symbolic links; none when the
 // file cannot be looked at (it is gone, for one).
 std::optional<FileIdentity> IdentityOf(const QString& path);
+FileIdentity IdentityOfStat(const struct stat& info);
 
 // The outcome of a file operation: done, or why not, in the user's words.
 struct FileResult {
@@ -43,11 +46,18 @@ inline const QString FileMissingReason = QStringLiteral("ファイルが見つ�
 // or another program changed it.
 FileResult CheckUnchanged(const QString& path, const FileIdentity& read);
 
+// Refuses a file the user may not write, whose replacement would otherwise
+// go through as readily as any other's (a rename needs only the folder).
+FileResult CheckWritable(const QString& path);
+
 // Replaces the file at path by bytes: written to a short-named temporary file
 // in the same folder, synced, then renamed over path. A symbolic link is
-// written through to its target. The old file keeps its permissions. At any
-// moment the file is either the old one or the new one, never a part.
-FileResult ReplaceFileContents(const QString& path, const char* data, std::size_t size);
+// written through to its target. The old file keeps its permissions, and a
+// file the user may not write is refused. At any moment the file is either
+// the old one or the new one, never a part. written, when given, gets the
+// new file's identity, taken before it is given the page's name.
+FileResult ReplaceFileContents(const QString& path, const char* data, std::size_t size,
+                               FileIdentity* written = nullptr);
 
 // Creates the file at path with bytes and permissions, written and synced
 // under a temporary name first, so that it exists whole or not at all.

@@ -38,7 +38,7 @@ constexpr long MaxCodecMemory = long(MaxPixels * 4 * sizeof(JCOEF)) + (64L << 20
 constexpr int MaxScans = 40;
 
 // Every 8 x 8 block of a Huffman-coded picture costs at least one bit in its
-// first component's scans, so a file must hold an eighth of a byte per block.
+// component's scans, so a file must hold an eighth of a byte per block.
 // Half of that is refused as far too small: such a file declares a picture
 // its data cannot hold, and decoding it would only allocate and fill a page
 // of gray. Arithmetic coding can make a blank block almost free, so there the
@@ -334,8 +334,13 @@ void ReadCmykRows(j_decompress_ptr info, PageRaster& raster, DecodeContext& cont
 }
 
 bool HoldsDeclaredPicture(const jpeg_decompress_struct& info, std::size_t size) {
-  const jpeg_component_info& first = info.comp_info[0];
-  const std::uint64_t blocks = std::uint64_t(first.width_in_blocks) * first.height_in_blocks;
+  // Every component's coefficients are held, so every component's blocks
+  // count.
+  std::uint64_t blocks = 0;
+  for (int c = 0; c < info.num_components; ++c) {
+    const jpeg_component_info& component = info.comp_info[c];
+    blocks += std::uint64_t(component.width_in_blocks) * component.height_in_blocks;
+  }
   const std::uint64_t perByte = info.arith_code ? ArithmeticBlocksPerByte : HuffmanBlocksPerByte;
   return size >= blocks / perByte;
 }
@@ -413,6 +418,8 @@ bool RunReadSize(JpegReader& reader, const std::uint8_t* data, std::size_t size,
   declared.Width = int(reader.Info.image_width);
   declared.Height = int(reader.Info.image_height);
   declared.Channels = reader.Info.jpeg_color_space == JCS_GRAYSCALE ? 1 : 3;
+  declared.Components = reader.Info.num_components;
+  declared.Progressive = reader.Info.progressive_mode != 0;
   return true;
 }
 

@@ -1,5 +1,12 @@
 // The store of kept originals, on POSIX calls: hard links and renames are
 // what make keeping a page free and restoring it atomic.
+//
+// Inside the store, besides the kept pages under their own names:
+//   .pagetrim-written/NAME  what pagetrim last wrote under NAME, so that a
+//                           file another program put there is told apart;
+//   .pagetrim-older/NAME.N  originals set aside for such a file;
+//   .pagetrim-XXXXXXXX      a copy cut short by a crash.
+// Names starting ".pagetrim-" are never kept pages.
 #include "original_store.h"
 
 #include <dirent.h>
@@ -9,6 +16,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <atomic>
 #include <cerrno>
 
@@ -20,8 +28,15 @@ namespace {
 
 std::atomic<bool> hardLinksDisabled{false};
 
+const QString WrittenFolder = QStringLiteral(".pagetrim-written/");
+const QString OlderFolder = QStringLiteral(".pagetrim-older/");
+
 QByteArray Native(const QString& path) {
   return QFile::encodeName(path);
+}
+
+bool IsStoreHousekeeping(const QString& name) {
+  return name.startsWith(u".pagetrim-");
 }
 
 FileResult CannotKeep(const QString& reason) {
@@ -35,12 +50,62 @@ bool LinksUnsupported(int error) {
          error == ENOSYS;
 }
 
-FileResult MakeStore(const QString& folder) {
-  if (::mkdir(Native(OriginalStoreOf(folder)).constData(), 0777) == 0)
-    return SyncFolder(folder);  // the store itself must outlive a crash
+FileResult MakeFolder(const QString& folder, const QString& parent) {
+  if (::mkdir(Native(folder).constData(), 0777) == 0)
+    return SyncFolder(parent);  // the new folder must outlive a crash
   if (errno == EEXIST)
     return {};
   return FileResult::FromError(errno);
+}
+
+FileResult MakeStore(const QString& folder) {
+  return MakeFolder(OriginalStoreOf(folder), folder);
+}
+
+// The name a page is kept under: its own, or its target's when it is a link
+// to another page of the same folder.
+QString KeepingName(const QString& pagePath) {
+  const QFileInfo page(pagePath);
+  if (page.isSymLink()) {
+    const QFileInfo target(ResolvedPath(pagePath));
+    if (target.absolutePath() == QFileInfo(page.absolutePath()).canonicalFilePath())
+      return target.fileName();
+  }
+  return page.fileName();
+}
+
+QString WrittenMarkOf(const QString& pagePath) {
+  return OriginalStoreOf(FolderOf(pagePath)) + WrittenFolder + KeepingName(pagePath);
+}
+
+std::optional<FileIdentity> WrittenIdentity(const QString& pagePath) {
+  QFile mark(WrittenMarkOf(pagePath));
+  if (!mark.open(QIODevice::ReadOnly))
+    return std::nullopt;
+  const QList<QByteArray> fields = mark.readAll().trimmed().split(' ');
+  if (fields.size() != 4)
+    return std::nullopt;
+  return FileIdentity{fields[0].toULongLong(), fields[1].toULongLong(), fields[2].toLongLong(),
+                      fields[3].toLongLong()};
+}
+
+void ForgetWritten(const QString& pagePath) {
+  ::unlink(Native(WrittenMarkOf(pagePath)).constData());
+}
+
+// Moves a kept original out of the way of a newer one, into the store's
+// folder of older originals, under its name and the first free number.
+FileResult SetAside(const QString& kept, const QString& store) {
+  if (const FileResult made = MakeFolder(store + OlderFolder, store); !made.Ok)
+    return made;
+  for (int n = 1;; ++n) {
+    const QString older = store + OlderFolder + FileNameOf(kept) + u'.' + QString::number(n);
+    if (QFileInfo::exists(older))
+      continue;
+    if (::rename(Native(kept).constData(), Native(older).constData()) != 0)
+      return FileResult::FromError(errno);
+    return SyncFolder(store);
+  }
 }
 
 // A copy for file systems without hard links: the page's bytes, synced
@@ -50,13 +115,15 @@ FileResult CopyIntoStore(const QString& pagePath, const QString& kept, mode_t mo
   if (!page.open(QIODevice::ReadOnly))
     return FileResult::FromError(errno);
   const QByteArray bytes = page.readAll();
-  if (page.error() != QFileDevice::NoError)
+  if (page.error() != QFileDevice::NoError || bytes.size() != page.size())
     return FileResult::FromError(errno != 0 ? errno : EIO);
   return WriteFileSynced(kept, bytes.constData(), std::size_t(bytes.size()), mode);
 }
 
 void RemoveStoreIfEmpty(const QString& folder) {
-  ::rmdir(Native(OriginalStoreOf(folder)).constData());  // fails while it holds anything
+  // Each fails while it holds anything.
+  ::rmdir(Native(OriginalStoreOf(folder) + WrittenFolder).constData());
+  ::rmdir(Native(OriginalStoreOf(folder)).constData());
 }
 
 }  // namespace
@@ -66,7 +133,7 @@ QString OriginalStoreOf(const QString& folder) {
 }
 
 QString KeptOriginalOf(const QString& pagePath) {
-  return OriginalStoreOf(FolderOf(pagePath)) + FileNameOf(pagePath);
+  return OriginalStoreOf(FolderOf(pagePath)) + KeepingName(pagePath);
 }
 
 bool HasKeptOriginal(const QString& pagePath) {
@@ -79,26 +146,41 @@ void SetHardLinksDisabled(bool disabled) {
 }
 
 FileResult KeepOriginal(const QString& pagePath) {
-  if (HasKeptOriginal(pagePath))
-    return {};  // the first version wins
   struct stat page {};
   if (::stat(Native(pagePath).constData(), &page) != 0)
     return errno == ENOENT ? FileResult{} : CannotKeep(ReasonForError(errno));
   if (!S_ISREG(page.st_mode))
     return {};
   const QString folder = FolderOf(pagePath);
+  const QString store = OriginalStoreOf(folder);
+  const QString kept = KeptOriginalOf(pagePath);
+  struct stat keptInfo {};
+  if (::stat(Native(kept).constData(), &keptInfo) == 0) {
+    // The first version wins over pagetrim's own writes: the page is still
+    // the kept file itself, or the file pagetrim wrote last.
+    const FileIdentity current = IdentityOfStat(page);
+    if (current.Device == std::uint64_t(keptInfo.st_dev) &&
+        current.Inode == std::uint64_t(keptInfo.st_ino)) {
+      return {};
+    }
+    if (WrittenIdentity(pagePath) == current)
+      return {};
+    // Another program put this file here since: it is an original too.
+    if (const FileResult aside = SetAside(kept, store); !aside.Ok)
+      return CannotKeep(aside.Reason);
+    ForgetWritten(pagePath);
+  }
   if (const FileResult made = MakeStore(folder); !made.Ok)
     return CannotKeep(made.Reason);
 
-  const QString kept = KeptOriginalOf(pagePath);
   FileResult result;
   if (!hardLinksDisabled.load() && ::linkat(AT_FDCWD, Native(pagePath).constData(), AT_FDCWD,
                                             Native(kept).constData(), AT_SYMLINK_FOLLOW) == 0) {
-    result = SyncFolder(OriginalStoreOf(folder));
+    result = SyncFolder(store);
   } else if (hardLinksDisabled.load() || LinksUnsupported(errno)) {
     result = CopyIntoStore(pagePath, kept, page.st_mode & 07777);
     if (result.Ok)
-      result = SyncFolder(OriginalStoreOf(folder));
+      result = SyncFolder(store);
   } else {
     result = FileResult::FromError(errno);
   }
@@ -106,6 +188,18 @@ FileResult KeepOriginal(const QString& pagePath) {
     return CannotKeep(result.Reason);
   ReportSaveStep(SaveStep::OriginalKept, pagePath);
   return {};
+}
+
+void RecordWrittenPage(const QString& pagePath, const FileIdentity& written) {
+  const QString store = OriginalStoreOf(FolderOf(pagePath));
+  if (!MakeFolder(store + WrittenFolder, store).Ok)
+    return;  // without the note a later save only keeps one version more
+  QFile mark(WrittenMarkOf(pagePath));
+  if (mark.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    mark.write(QByteArray::number(written.Device) + ' ' + QByteArray::number(written.Inode) + ' ' +
+               QByteArray::number(written.Size) + ' ' + QByteArray::number(written.ModifiedNs) +
+               '\n');
+  }
 }
 
 FileResult RemovePageKeepingOriginal(const QString& pagePath) {
@@ -131,6 +225,8 @@ FileResult RemovePageKeepingOriginal(const QString& pagePath) {
       return FileResult::FromError(errno);
     SyncFolder(OriginalStoreOf(folder));
   }
+  if (!S_ISLNK(info.st_mode))
+    ForgetWritten(pagePath);
   ReportSaveStep(SaveStep::Replaced, pagePath);
   SyncFolder(folder);
   return {};
@@ -148,10 +244,13 @@ FileResult RestoreOriginal(const QString& pagePath) {
     if (!original.open(QIODevice::ReadOnly))
       return FileResult::FromError(errno);
     const QByteArray bytes = original.readAll();
+    if (original.error() != QFileDevice::NoError || bytes.size() != original.size())
+      return FileResult::FromError(errno != 0 ? errno : EIO);
     if (const FileResult written =
             ReplaceFileContents(pagePath, bytes.constData(), std::size_t(bytes.size()));
-        !written.Ok)
+        !written.Ok) {
       return written;
+    }
     ::unlink(Native(kept).constData());
   } else {
     if (::rename(Native(kept).constData(), Native(pagePath).constData()) != 0)
@@ -161,6 +260,7 @@ FileResult RestoreOriginal(const QString& pagePath) {
     if (HasKeptOriginal(pagePath))
       ::unlink(Native(kept).constData());
   }
+  ForgetWritten(pagePath);
   SyncFolder(folder);
   RemoveStoreIfEmpty(folder);
   return {};
@@ -172,10 +272,20 @@ KeptOriginals ListKeptOriginals(const QString& folder) {
       QDir(OriginalStoreOf(folder))
           .entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
   for (const QFileInfo& entry : entries) {
+    if (IsStoreHousekeeping(entry.fileName()))
+      continue;
     kept.Names.append(entry.fileName());
     kept.Bytes += entry.size();
   }
+  const QFileInfoList older = QDir(OriginalStoreOf(folder) + OlderFolder)
+                                  .entryInfoList(QDir::Files | QDir::Hidden, QDir::Unsorted);
+  for (const QFileInfo& entry : older)
+    kept.Bytes += entry.size();
   return kept;
+}
+
+bool HasOriginalStore(const QString& folder) {
+  return QFileInfo(OriginalStoreOf(folder)).isDir();
 }
 
 bool HasKeptOriginals(const QString& folder) {
@@ -184,8 +294,8 @@ bool HasKeptOriginals(const QString& folder) {
     return false;
   bool any = false;
   while (const dirent* entry = ::readdir(store)) {
-    const QByteArray name(entry->d_name);
-    if (name != "." && name != "..") {
+    const QString name = QFile::decodeName(entry->d_name);
+    if (name != u"." && name != u".." && !IsStoreHousekeeping(name)) {
       any = true;
       break;
     }
@@ -203,13 +313,9 @@ FileResult RestoreAllOriginals(const QString& folder) {
 }
 
 FileResult DiscardKeptOriginals(const QString& folder) {
-  const QString store = OriginalStoreOf(folder);
-  for (const QString& name : ListKeptOriginals(folder).Names) {
-    if (::unlink(Native(store + name).constData()) != 0)
-      return FileResult::FromError(errno);
-  }
-  if (::rmdir(Native(store).constData()) != 0 && errno != ENOENT)
-    return FileResult::FromError(errno);
+  errno = 0;
+  if (!QDir(OriginalStoreOf(folder)).removeRecursively())
+    return FileResult::FromError(errno != 0 ? errno : EIO);
   return SyncFolder(folder);
 }
 

@@ -17,16 +17,24 @@ inline const QString OriginalStoreName = QStringLiteral(".pagetrim-originals");
 
 // The store of the folder (which ends with "/").
 QString OriginalStoreOf(const QString& folder);
-// Where a page's original is kept: the store of its folder, under its name.
+// Where a page's original is kept: the store of its folder, under its name,
+// or under its target's name when it is a symbolic link to another page of
+// the same folder, so that both names share the one file's original.
 QString KeptOriginalOf(const QString& pagePath);
 bool HasKeptOriginal(const QString& pagePath);
 
-// Keeps the page file's current version unless one is kept already (the
-// first version wins): a hard link, or on file systems without hard links a
-// copy written and synced before anything else happens. A page that is a
-// symbolic link keeps its target's content under the page's own name. A page
-// file that does not exist has nothing to keep.
+// Keeps the page file's current version unless it is kept already: the first
+// version wins over pagetrim's own later writes. A file that another program
+// put in the page's place after its original was kept is kept too; the older
+// original is set aside in the store rather than lost. A link's target is
+// kept, and a copy takes the place of a hard link on file systems without
+// them, written and synced before anything else happens. A page file that
+// does not exist has nothing to keep.
 FileResult KeepOriginal(const QString& pagePath);
+
+// Notes the file pagetrim has just written as a page: a later save of that
+// file keeps nothing more.
+void RecordWrittenPage(const QString& pagePath, const FileIdentity& written);
 
 // Removes a page file so that it can be restored: moved into the store, or
 // just removed when its original is kept already.
@@ -37,13 +45,16 @@ FileResult RemovePageKeepingOriginal(const QString& pagePath);
 FileResult RestoreOriginal(const QString& pagePath);
 
 struct KeptOriginals {
-  QStringList Names;  // page file names, in no particular order
-  qint64 Bytes = 0;
+  QStringList Names;  // page file names that can be restored, in no particular order
+  qint64 Bytes = 0;   // of everything the store holds, older originals too
   int Count() const { return int(Names.size()); }
 };
 KeptOriginals ListKeptOriginals(const QString& folder);
-// Whether the folder's store holds anything; cheap whatever it holds.
+// Whether the folder's store holds an original to restore; cheap whatever
+// it holds.
 bool HasKeptOriginals(const QString& folder);
+// Whether the folder has a store at all, originals set aside included.
+bool HasOriginalStore(const QString& folder);
 
 // Restores every kept original of the folder; stops at the first failure.
 FileResult RestoreAllOriginals(const QString& folder);

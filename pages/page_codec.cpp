@@ -68,6 +68,10 @@ bool EncodedBytes::Append(const void* bytes, std::size_t count) {
 
 namespace {
 
+// 2^28 pixels of 16-bit RGBA stored without compression, and room for
+// everything else a file may carry.
+constexpr std::uint64_t MaxPageFileBytes = codecs::MaxPixels * 8 + (std::uint64_t(64) << 20);
+
 bool IsPngPath(const QString& path) {
   return FileExtension(path).toUpper() == u".PNG";
 }
@@ -94,6 +98,10 @@ bool ReadWholeFile(const QString& path, QByteArray& bytes, std::optional<FileIde
   } closer{fd};
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
+  // No page of the largest allowed size needs more: larger files are not
+  // read into memory at all.
+  if (limit < 0 && std::uint64_t(info.st_size) > MaxPageFileBytes)
     return false;
   identity = FileIdentity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino),
                           std::int64_t(info.st_size),
@@ -138,7 +146,8 @@ PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOpt
   }
   bool decoded = false;
   try {
-    decoded = ReadWholeFile(path, bytes, info.Identity) && Decode(bytes, raster, context);
+    decoded = !context.Cancelled() && ReadWholeFile(path, bytes, info.Identity) &&
+              Decode(bytes, raster, context);
   } catch (const std::bad_alloc&) {
     decoded = false;  // a page too large for this machine is as good as damaged
   }
@@ -171,7 +180,9 @@ std::optional<PageSize> ReadPageSize(const QString& path) {
     codecs::DeclaredSize declared;
     if ((codecs::LooksLikeJpeg(data, size) && codecs::ReadJpegSize(data, size, declared)) ||
         (codecs::LooksLikePng(data, size) && codecs::ReadPngSize(data, size, declared))) {
-      return PageSize{declared.Width, declared.Height, declared.Channels};
+      return PageSize{declared.Width,       declared.Height,
+                      declared.Channels,    declared.Components,
+                      declared.Progressive, qint64(identity ? identity->Size : 0)};
     }
     if (limit < 0 || bytes.size() < limit)
       break;
@@ -211,6 +222,10 @@ SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOpt
       return result;
     }
   }
+  if (const FileResult writable = CheckWritable(path); !writable.Ok) {
+    result.Reason = writable.Reason;
+    return result;
+  }
   if (options.KeepOriginal) {
     // Safety comes first: a page whose original cannot be kept is not touched.
     if (const FileResult kept = KeepOriginal(path); !kept.Ok) {
@@ -218,14 +233,17 @@ SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOpt
       return result;
     }
   }
+  FileIdentity identity;
   const FileResult written = ReplaceFileContents(
-      path, reinterpret_cast<const char*>(page.Bytes.Data()), page.Bytes.Size());
+      path, reinterpret_cast<const char*>(page.Bytes.Data()), page.Bytes.Size(), &identity);
   if (!written.Ok) {
     result.Reason = written.Reason;
     return result;
   }
+  if (options.KeepOriginal)
+    RecordWrittenPage(path, identity);
   result.Outcome = SaveOutcome::Written;
-  result.Identity = IdentityOf(path);
+  result.Identity = identity;
   return result;
 }
 

@@ -59,7 +59,10 @@ PageResolution LoadPage(const QString& path, PageRaster& raster);
 struct PageSize {
   int Width = 0;
   int Height = 0;
-  int Channels = 0;
+  int Channels = 0;    // of the decoded page: 1 for gray, 3 for colour
+  int Components = 0;  // of the file
+  bool Progressive = false;
+  qint64 FileBytes = 0;
 };
 std::optional<PageSize> ReadPageSize(const QString& path);
 

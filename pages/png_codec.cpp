@@ -202,6 +202,7 @@ bool RunReadSize(PngReader& reader, DeclaredSize& declared) {
   const int colourType = png_get_color_type(png, info);
   declared.Channels =
       colourType == PNG_COLOR_TYPE_GRAY && png_get_valid(png, info, PNG_INFO_tRNS) == 0 ? 1 : 3;
+  declared.Components = png_get_channels(png, info);
   return true;
 }
 

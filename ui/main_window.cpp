@@ -429,10 +429,10 @@ void TForm1::UpdateCommandStates() {
     item->setEnabled(!batch);
   // Going back needs something kept: the shown page's original for one page,
   // anything in the folder's store for the others.
-  const bool anyKept = pageShown && HasKeptOriginals(PageSetFolder(*state_));
+  const QString folder = pageShown ? PageSetFolder(*state_) : QString();
   mRestorePage->setEnabled(!batch && pageShown && ShownPageHasOriginal(*state_));
-  mRestoreAll->setEnabled(!batch && anyKept);
-  mDiscardKept->setEnabled(!batch && anyKept);
+  mRestoreAll->setEnabled(!batch && pageShown && HasKeptOriginals(folder));
+  mDiscardKept->setEnabled(!batch && pageShown && HasOriginalStore(folder));
 }
 
 // PageWindow ---------------------------------------------------------------
@@ -587,9 +587,10 @@ void TForm1::mRestoreAllClick() {
 }
 
 void TForm1::mDiscardKeptClick() {
-  const KeptOriginals kept = ListKeptOriginals(PageSetFolder(*state_));
-  if (kept.Count() == 0)
+  const QString folder = PageSetFolder(*state_);
+  if (!HasOriginalStore(folder))
     return;
+  const KeptOriginals kept = ListKeptOriginals(folder);
   const QString megabytes = QString::number(double(kept.Bytes) / (1024.0 * 1024.0), 'f', 1);
   if (!Confirm(QStringLiteral("元の画像 %1 頁（%2 MB）を消去しますか？消去すると元に戻せません。")
                    .arg(kept.Count())

@@ -21,8 +21,11 @@ QString SettingsPathFor(const QString& executablePath) {
 QString ChooseSettingsPath(const QString& executablePath, const QString& configFolder) {
   const QString beside = SettingsPathFor(executablePath);
   const QString folder = FolderOf(beside);
-  const QByteArray native = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
-  if (QFileInfo::exists(beside) || ::access(native.constData(), W_OK) == 0)
+  const bool exists = QFileInfo::exists(beside);
+  // A file that cannot be written there (left by one run as root, say)
+  // would fail every close; the user's own folder can take the settings.
+  const QString writable = exists ? beside : (folder.isEmpty() ? QStringLiteral(".") : folder);
+  if (configFolder.isEmpty() || ::access(QFile::encodeName(writable).constData(), W_OK) == 0)
     return beside;
   return configFolder + QStringLiteral("/pagetrim.INI");
 }

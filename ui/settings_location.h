@@ -11,9 +11,10 @@ class IniFile;
 // replaced by ".INI", in the executable's own folder.
 QString SettingsPathFor(const QString& executablePath);
 
-// Beside the executable when the file exists there or that folder can be
-// written, as a portable copy wants; otherwise "pagetrim.INI" in the user's
-// configuration folder, as a system-wide install needs.
+// Beside the executable when the file there can be written, or there is
+// none and that folder can be written, as a portable copy wants; otherwise
+// "pagetrim.INI" in the user's configuration folder, as a system-wide
+// install needs.
 QString ChooseSettingsPath(const QString& executablePath, const QString& configFolder);
 
 // What the settings file says about finding ink and keeping originals, read

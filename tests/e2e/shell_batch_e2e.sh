@@ -40,6 +40,14 @@ grep -q "p00.jpg: 保存できませんでした: 読み込めない画像です
   fail "no failure line: $(cat "$work/err.log")"
 rm "$work/book/p00.jpg"
 
+# A page whose name is not UTF-8 cannot be reached: not every page was
+# trimmed, so the status says so.
+odd=$(printf '%s/book/p\xe9.jpg' "$work")
+cp "$work/book/p01.jpg" "$odd"
+expect_status 1 "$pagetrim" --batch lr "$work/book/p01.jpg"
+grep -q "名前を読めないファイルが 1 個あり" "$work/err.log" || fail "no notice: $(cat "$work/err.log")"
+rm "$odd"
+
 # Ctrl-C stops after the page in hand: every page is either as it was or
 # fully written, and nothing half-written is left.
 mkdir -p "$work/long"

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "batch_commands.h"
@@ -269,6 +270,60 @@ TEST_F(PageSafety, ABitonalPageIsItsOwnBlackAndWhiteImage) {
         ASSERT_EQ(state_.AnalysisPage.PixelAt(x, y), expected.PixelAt(x, y)) << x << ", " << y;
     }
   }
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+namespace pagetrim {
+namespace {
+
+// A page that is also listed through a link keeps one original, whichever
+// name is saved first, and restoring everything gives it back.
+TEST_F(PageSafety, APageUnderTwoNamesKeepsOneOriginal) {
+  MakePages(1);
+  ASSERT_TRUE(QFile::link(Page(0), Page(1)));
+  const QByteArray original = ReadAll(Page(0));
+  for (int first : {1, 0}) {
+    SCOPED_TRACE(first);
+    Open(first);
+    TrimLeftAndRight(state_, window_);
+    OverwritePage(state_, window_);
+    NextPage(state_, window_);
+    TrimLeftAndRight(state_, window_);
+    OverwritePage(state_, window_);
+    EXPECT_EQ(ListKeptOriginals(dir_.path() + "/").Names, QStringList{"p1.png"});
+    TrimAllLeftRight(state_, window_, false);
+    RestoreAllPages(state_, window_);
+    EXPECT_EQ(ReadAll(Page(0)), original);
+    EXPECT_TRUE(QFileInfo(Page(1)).isSymLink());
+  }
+  EXPECT_EQ(window_.SaveFailureReports, 0);
+}
+
+// A file put in a page's place after pagetrim kept that page's original is
+// an original too: saving over it keeps it, and the older one is set aside.
+TEST_F(PageSafety, ARescannedPageIsKeptAlthoughAnOlderOriginalIs) {
+  MakePages(2);
+  const QByteArray first = ReadAll(Page(0));
+  Open(0);
+  DeletePage(state_, window_);
+  ReplaceElsewhere(0, 44);  // the page scanned again
+  const QByteArray rescan = ReadAll(Page(0));
+  ASSERT_TRUE(OpenPageSet(state_, window_, Page(0)));
+  TrimLeftAndRight(state_, window_);
+  OverwritePage(state_, window_);
+  EXPECT_EQ(ReadAll(KeptOriginalOf(Page(0))), rescan);
+  const QString older = OriginalStoreOf(dir_.path() + "/") + ".pagetrim-older/p1.png.1";
+  EXPECT_EQ(ReadAll(older), first);
+  RestoreShownPage(state_, window_);
+  EXPECT_EQ(ReadAll(Page(0)), rescan);
+  // What is set aside is not a page to restore, but still takes room until
+  // the store is discarded.
+  EXPECT_FALSE(HasKeptOriginals(dir_.path() + "/"));
+  EXPECT_EQ(ListKeptOriginals(dir_.path() + "/").Bytes, first.size());
+  DiscardOriginals(state_, window_);
+  EXPECT_FALSE(HasOriginalStore(dir_.path() + "/"));
 }
 
 }  // namespace

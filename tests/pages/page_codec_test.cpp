@@ -20,6 +20,7 @@
 
 #include "original_store.h"
 #include "pages/image_fixtures.h"
+#include "support/as_another_user.h"
 
 namespace pagetrim {
 namespace {
@@ -978,6 +979,37 @@ TEST_F(PageCodecTest, GrayRasterEncodesLikeTheSamePixelsInColour) {
                 Bytes(fromColour.Bytes.Data(), fromColour.Bytes.Data() + fromColour.Bytes.Size()));
     }
   }
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+namespace pagetrim {
+namespace {
+
+// Replacing a page takes only a writable folder; a page file its owner made
+// read-only is refused all the same, with or without keeping originals.
+TEST_F(PageCodecTest, AReadOnlyPageIsNotReplaced) {
+  const QString path = PathOf("page.jpg");
+  ASSERT_EQ(SavePage(path, NoisePage(8, 8, 17), 300, 300), SaveOutcome::Written);
+  ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0444), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(dir_.path()).constData(), 0777), 0);
+  const Bytes before = fixtures::ReadBytes(path);
+  for (bool keep : {false, true}) {
+    SCOPED_TRACE(keep);
+    const int status = test::RunAsAnotherUser([&] {
+      SaveOptions options;
+      options.KeepOriginal = keep;
+      const SaveResult result = SavePage(path, NoisePage(9, 9, 18), 300, 300, options);
+      return result == SaveOutcome::WriteFailed &&
+                     result.Reason == QStringLiteral("書き込みが許可されていません")
+                 ? 0
+                 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(fixtures::ReadBytes(path), before);
+  }
+  EXPECT_EQ(Entries(), QStringList{"page.jpg"});
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 #include "settings_location.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "ini_file.h"
+#include "support/as_another_user.h"
 
 namespace pagetrim {
 namespace {
@@ -36,6 +38,33 @@ TEST(SettingsLocation, BesideAWritableExecutableElseInTheUserConfigurationFolder
   IniFile again(chosen);
   again.Load();
   EXPECT_EQ(again.Value("Window", "Edit1", ""), "77");
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+namespace pagetrim {
+namespace {
+
+// A settings file beside the executable that the user cannot write (left by
+// a run as root, say) would fail every close: the user's folder takes over.
+TEST(SettingsLocation, AFileBesideThatCannotBeWrittenSendsTheSettingsHome) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QDir(dir.path()).mkdir("bin"));
+  QFile beside(dir.path() + "/bin/pagetrim.INI");
+  ASSERT_TRUE(beside.open(QIODevice::WriteOnly));
+  beside.close();
+  ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(dir.path() + "/bin").constData(), 0777), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(beside.fileName()).constData(), 0644), 0);
+  const int status = test::RunAsAnotherUser([&] {
+    return ChooseSettingsPath(dir.path() + "/bin/pagetrim", "/home/x/.config/pagetrim") ==
+                   "/home/x/.config/pagetrim/pagetrim.INI"
+               ? 0
+               : 1;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ChooseSettingsPath(dir.path() + "/bin/pagetrim", ""), dir.path() + "/bin/pagetrim.INI");
 }
 
 }  // namespace
