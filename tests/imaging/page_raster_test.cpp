@@ -330,45 +330,6 @@ TEST(PageRasterTest, GrayRasterBehavesLikeTheSamePixelsInColour) {
 }
 
 // Drawing colour on a gray raster makes it colour; the source stays as it was.
-TEST(PageRasterTest, DrawingMixesGrayAndColour) {
-  const PageRaster colourSmall = Numbered(4, 3);
-  const PageRaster colourFull = Numbered(8, 6);
-  const PageRaster graySmall = GrayNumbered(4, 3, PixelFormat::Gray8);
-  const struct {
-    const char* Name;
-    PixelFormat Dest;
-    const PageRaster& Source;
-    bool Draw;  // DrawOver, or CopyRect scaled to twice the size
-  } cases[] = {
-      {"colour drawn on gray", PixelFormat::Gray8, colourSmall, true},
-      {"colour of the same size drawn on gray", PixelFormat::Gray8, colourFull, true},
-      {"gray drawn on colour", PixelFormat::Bgr24, graySmall, true},
-      {"colour copied onto gray", PixelFormat::Gray8, colourSmall, false},
-      {"gray copied onto colour", PixelFormat::Bgr24, graySmall, false},
-      {"gray copied onto gray", PixelFormat::Gray8, graySmall, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Name);
-    const PageRaster sourceBefore = c.Source;
-    PageRaster source = c.Source;  // the same pixels in colour, for the expected result
-    source.ConvertToColour();
-    PageRaster dest = GrayNumbered(8, 6, c.Dest);
-    PageRaster expected = GrayNumbered(8, 6, PixelFormat::Bgr24);
-    for (PageRaster* r : {&dest, &expected}) {
-      const PageRaster& from = r == &dest ? c.Source : source;
-      if (c.Draw)
-        r->DrawOver(from);
-      else
-        r->CopyRect({1, 0, 9, 6}, from, {0, 0, 4, 3});
-    }
-    const bool allGray = c.Dest == PixelFormat::Gray8 && c.Source.Format() == PixelFormat::Gray8;
-    EXPECT_EQ(dest.Format(), allGray ? PixelFormat::Gray8 : PixelFormat::Bgr24);
-    ExpectSamePixels(dest, expected);
-    EXPECT_EQ(c.Source.Format(), sourceBefore.Format());
-    ExpectSamePixels(c.Source, sourceBefore);
-  }
-}
-
 TEST(PageRasterTest, AnalysisOfGrayPages) {
   PageRaster page = GrayNumbered(33, 7, PixelFormat::Gray8);
   PageRaster gray;

@@ -58,36 +58,6 @@ Bytes ToBytes(const QByteArray& bytes) {
 const QByteArray Rgb = Profile("RGB ", 70000);  // more than one JPEG marker holds
 const QByteArray Gray = Profile("GRAY", 3000);
 
-TEST(CheckIccProfile, TellsTheSpaceOfSoundProfilesOnly) {
-  QByteArray longer = Rgb;
-  Put32(longer, 0, std::uint32_t(Rgb.size() + 1));
-  QByteArray tagOutside = Rgb;
-  Put32(tagOutside, 152, std::uint32_t(Rgb.size() - 175));
-  QByteArray tooManyTags = Gray;
-  Put32(tooManyTags, 128, 0x40000000);
-  QByteArray noSignature = Gray;
-  noSignature[36] = 'x';
-  const struct {
-    const char* Name;
-    QByteArray Profile;
-    ProfileSpace Space;
-  } cases[] = {
-      {"RGB", Rgb, ProfileSpace::Rgb},
-      {"gray", Gray, ProfileSpace::Gray},
-      {"CMYK", Profile("CMYK", 200), ProfileSpace::Other},
-      {"length field one too many", longer, ProfileSpace::None},
-      {"tag reaching past the end", tagOutside, ProfileSpace::None},
-      {"tag table longer than the profile", tooManyTags, ProfileSpace::None},
-      {"no acsp signature", noSignature, ProfileSpace::None},
-      {"header only", Rgb.left(128), ProfileSpace::None},
-      {"empty", QByteArray(), ProfileSpace::None},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Name);
-    EXPECT_EQ(codecs::CheckIccProfile(c.Profile), c.Space);
-  }
-}
-
 class ColourProfileTest : public ::testing::Test {
  protected:
   QString PathOf(const char* name) const { return dir_.filePath(name); }
