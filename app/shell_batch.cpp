@@ -180,8 +180,10 @@ int RunShellBatch(const QStringList& arguments) {
   if (pages.size() != 1)
     return Refuse(QStringLiteral("--batch needs exactly one PAGE, not %1").arg(pages.size()));
   const QString page = QFileInfo(pages.front()).absoluteFilePath();
-  if (!IsPageFile(page) || !QFileInfo(page).isFile())
+  if (!IsPageFile(page))
     return Refuse(QStringLiteral("PAGE '%1' is not a JPEG or PNG page file").arg(pages.front()));
+  if (!QFileInfo(page).isFile())
+    return Refuse(QStringLiteral("PAGE '%1' is not a file that can be read").arg(pages.front()));
 
   IniFile ini(
       ChooseSettingsPath(QCoreApplication::applicationFilePath(),
