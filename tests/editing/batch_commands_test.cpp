@@ -11,6 +11,7 @@
 
 #include "page_codec.h"
 #include "page_commands.h"
+#include "pages/image_fixtures.h"
 #include "recording_page_window.h"
 #include "sample_pages.h"
 #include "trim_commands.h"
@@ -363,6 +364,84 @@ TEST_F(Batches, EachPageIsTrimmedWithTheThresholdInForceWhenItIsShown) {
     LoadPage(Path(name), saved);
     EXPECT_EQ(saved.Width(), 200) << name;
   }
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+namespace pagetrim {
+namespace {
+
+// Each page of the left-and-right batch is exactly what the menu's 左右削除
+// makes of that page alone. The pages' top rows are dark, so that a batch
+// sampling the background anywhere but row 10 would cut nothing.
+TEST_F(Batches, LeftRightGivesEveryPageWhatTrimLeftAndRightGivesIt) {
+  const std::vector<PageSpec> pages = {Book[0], Book[2]};  // PNG: exact pixels
+  for (const PageSpec& p : pages) {
+    PageRaster page = MakeSamplePage(p.Width, p.Height, p.Margins, 3, true);
+    for (int y = 0; y < 6; ++y)
+      std::fill_n(page.Row(y), page.RowBytes(), std::uint8_t(40));
+    ASSERT_TRUE(WriteSamplePage(Path(p.Name), page, p.Dpi));
+  }
+  std::vector<PageRaster> expected;
+  for (const PageSpec& p : pages)
+    expected.push_back(
+        Expected(p.Name, [](EditState& s, PageWindow& w) { TrimLeftAndRight(s, w); }));
+  ASSERT_LT(expected[0].Width(), 300);
+  Open("p1.png");
+  TrimAllLeftRight(state_, window_, false);
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    SCOPED_TRACE(pages[i].Name);
+    PageRaster saved;
+    LoadPage(Path(pages[i].Name), saved);
+    ASSERT_EQ(saved.Width(), expected[i].Width());
+    for (int y = 0; y < saved.Height(); ++y) {
+      for (int x = 0; x < saved.Width(); ++x)
+        ASSERT_EQ(saved.PixelAt(x, y), expected[i].PixelAt(x, y)) << x << ", " << y;
+    }
+  }
+}
+
+// A page's colour profile is written back byte for byte by Down and by a
+// batch: a JPEG whose profile spans several markers, and a PNG's iCCP.
+TEST_F(Batches, ColourProfilesSurviveDownAndTheBatch) {
+  const QByteArray profile = fixtures::IccProfile("RGB ", 70000);
+  const PageRaster page = MakeSamplePage(200, 260, {20, 30, 25, 35}, 5, true);
+  fixtures::JpegFixture jpeg;
+  jpeg.Width = page.Width();
+  jpeg.Height = page.Height();
+  jpeg.Icc = fixtures::Bytes(profile.begin(), profile.end());
+  fixtures::PngFixture png;
+  png.Width = png_uint_32(page.Width());
+  png.Height = png_uint_32(page.Height());
+  png.Icc = jpeg.Icc;
+  for (int y = 0; y < page.Height(); ++y) {
+    fixtures::Bytes row;
+    for (int x = 0; x < page.Width(); ++x) {
+      const ColourValue c = page.PixelAt(x, y);
+      row.insert(row.end(), {std::uint8_t(c), std::uint8_t(c >> 8), std::uint8_t(c >> 16)});
+    }
+    jpeg.Pixels.insert(jpeg.Pixels.end(), row.begin(), row.end());
+    png.Rows.push_back(row);
+  }
+  ASSERT_TRUE(fixtures::WriteBytes(Path("a.jpg"), fixtures::EncodeJpegFixture(jpeg)));
+  ASSERT_TRUE(fixtures::WriteBytes(Path("b.png"), fixtures::EncodePngFixture(png)));
+  const auto profileOf = [&](const char* name) {
+    PageRaster raster;
+    return ReadPageFile(Path(name), raster).IccProfile;
+  };
+  for (const char* name : {"a.jpg", "b.png"}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(profileOf(name), profile);
+    Open(name);
+    TrimLeftAndRight(state_, window_);
+    OverwritePage(state_, window_);
+    EXPECT_EQ(profileOf(name), profile);
+  }
+  TrimAllTopBottom(state_, window_);
+  EXPECT_EQ(profileOf("a.jpg"), profile);
+  EXPECT_EQ(profileOf("b.png"), profile);
+  EXPECT_EQ(window_.SaveFailureReports, 0);
 }
 
 }  // namespace

@@ -17,46 +17,12 @@ namespace {
 using codecs::ProfileSpace;
 using fixtures::Bytes;
 
-void Put32(QByteArray& bytes, int at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    bytes[at + i] = char(value >> (24 - 8 * i));
-}
-
-// A structurally valid profile of the colour space ("RGB " or "GRAY"): its
-// header, a white point tag and one private tag that fills it up to size
-// bytes with a pattern, so that any lost or moved byte shows.
-QByteArray Profile(const char* space, int size) {
-  QByteArray profile(size, '\0');
-  for (int i = 176; i < size; ++i)
-    profile[i] = char(i * 7 + i / 251);
-  Put32(profile, 0, std::uint32_t(size));
-  Put32(profile, 8, 0x02100000);  // version 2.1
-  std::memcpy(profile.data() + 12, "mntr", 4);
-  std::memcpy(profile.data() + 16, space, 4);
-  std::memcpy(profile.data() + 20, "XYZ ", 4);
-  std::memcpy(profile.data() + 36, "acsp", 4);
-  const std::uint32_t d50[3] = {0xF6D6, 0x10000, 0xD32D};
-  for (int i = 0; i < 3; ++i) {
-    Put32(profile, 68 + 4 * i, d50[i]);
-    Put32(profile, 164 + 4 * i, d50[i]);
-  }
-  Put32(profile, 128, 2);  // tag count
-  std::memcpy(profile.data() + 132, "wtpt", 4);
-  Put32(profile, 136, 156);
-  Put32(profile, 140, 20);
-  std::memcpy(profile.data() + 144, "priv", 4);
-  Put32(profile, 148, 176);
-  Put32(profile, 152, std::uint32_t(size - 176));
-  std::memcpy(profile.data() + 156, "XYZ ", 4);
-  return profile;
-}
-
 Bytes ToBytes(const QByteArray& bytes) {
   return Bytes(bytes.begin(), bytes.end());
 }
 
-const QByteArray Rgb = Profile("RGB ", 70000);  // more than one JPEG marker holds
-const QByteArray Gray = Profile("GRAY", 3000);
+const QByteArray Rgb = fixtures::IccProfile("RGB ", 70000);  // more than one JPEG marker holds
+const QByteArray Gray = fixtures::IccProfile("GRAY", 3000);
 
 class ColourProfileTest : public ::testing::Test {
  protected:
@@ -136,9 +102,9 @@ TEST_F(ColourProfileTest, ProfilesSurviveReadingAndSaving) {
 
 TEST_F(ColourProfileTest, DamagedProfilesAreDroppedNotThePage) {
   QByteArray longer = Rgb;
-  Put32(longer, 0, std::uint32_t(Rgb.size() + 4));
+  fixtures::Put32(longer, 0, std::uint32_t(Rgb.size() + 4));
   QByteArray tagOutside = Rgb;
-  Put32(tagOutside, 152, 0x7FFFFFFF);
+  fixtures::Put32(tagOutside, 152, 0x7FFFFFFF);
 
   fixtures::JpegFixture fixture;
   fixture.Pixels.assign(32 * 32 * 3, 200);
