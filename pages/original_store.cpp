@@ -108,15 +108,24 @@ FileResult SetAside(const QString& kept, const QString& store) {
   }
 }
 
+// Reads a whole file, refusing a short read: what is copied from it stands
+// in for the file itself.
+FileResult ReadWhole(const QString& path, QByteArray& bytes) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    return FileResult::FromError(errno);
+  bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError || bytes.size() != file.size())
+    return FileResult::FromError(errno != 0 ? errno : EIO);
+  return {};
+}
+
 // A copy for file systems without hard links: the page's bytes, synced
 // under a temporary name and then given the kept name.
 FileResult CopyIntoStore(const QString& pagePath, const QString& kept, mode_t mode) {
-  QFile page(pagePath);
-  if (!page.open(QIODevice::ReadOnly))
-    return FileResult::FromError(errno);
-  const QByteArray bytes = page.readAll();
-  if (page.error() != QFileDevice::NoError || bytes.size() != page.size())
-    return FileResult::FromError(errno != 0 ? errno : EIO);
+  QByteArray bytes;
+  if (const FileResult read = ReadWhole(pagePath, bytes); !read.Ok)
+    return read;
   return WriteFileSynced(kept, bytes.constData(), std::size_t(bytes.size()), mode);
 }
 
@@ -240,12 +249,9 @@ FileResult RestoreOriginal(const QString& pagePath) {
     return FileResult::Failed(QStringLiteral("元の画像がありません"));
   if (::lstat(Native(pagePath).constData(), &info) == 0 && S_ISLNK(info.st_mode)) {
     // Written through the link, as every save of that page was.
-    QFile original(kept);
-    if (!original.open(QIODevice::ReadOnly))
-      return FileResult::FromError(errno);
-    const QByteArray bytes = original.readAll();
-    if (original.error() != QFileDevice::NoError || bytes.size() != original.size())
-      return FileResult::FromError(errno != 0 ? errno : EIO);
+    QByteArray bytes;
+    if (const FileResult read = ReadWhole(kept, bytes); !read.Ok)
+      return read;
     if (const FileResult written =
             ReplaceFileContents(pagePath, bytes.constData(), std::size_t(bytes.size()));
         !written.Ok) {
