@@ -1,0 +1,951 @@
+// The content box of a scanned page. The page is first reduced to a grid of
+// about half a million cells, keeping each cell's darkest pixel (so that a
+// hairline or a speck survives) and its mean (for the paper's shade). Ink is
+// what is clearly darker than the paper around it; the marks it forms are
+// sorted into content, specks and the dark edges a scanner leaves, and only
+// the box's borders are then looked at again in full resolution.
+#include "content_box.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+#include <cstdio>
+#include <cstdlib>
+
+namespace pagetrim {
+namespace {
+
+constexpr double TargetCells = 600000.0;
+// Fractions of the page's width (for the sides) or height (for the top and
+// bottom). Edges lie within a narrow frame along the border, or within a
+// wide one when they run along a good part of a side.
+constexpr double NearBorder = 0.015;
+constexpr double NarrowFrame = 0.05;
+constexpr double WideFrame = 0.125;
+// Bits of a page edge lie within this strip along the border.
+constexpr double EdgeStrip = 0.02;
+// A mark whose contrast with the paper is below this share of the ink's is
+// faint: dirt, or ink showing through from the back.
+constexpr double FaintMark = 0.75;
+// Page edges and gutter folds run across the page within this far of a side.
+constexpr double LineZone = 0.2;
+// Stated resolutions that give a page outside these sizes, in inches, are
+// taken for unknown.
+constexpr double MinPageInches = 1.0;
+constexpr double MaxPageInches = 40.0;
+// A facing page lies beyond a gutter this wide, and is at most this wide.
+constexpr double FacingGutter = 0.06;
+constexpr double FacingWidth = 0.35;
+
+// Per channel, the stored value that white balancing maps each value to.
+using ChannelLuts = std::array<std::array<std::uint8_t, 256>, 3>;
+
+struct Grid {
+  int Factor = 1;
+  int Width = 0;
+  int Height = 0;
+  std::vector<std::uint8_t> Darkest;
+  std::vector<std::uint8_t> Mean;
+  ChannelLuts Luts{};
+  int At(int x, int y) const { return y * Width + x; }
+};
+
+// The page reduced channel by channel: each cell's darkest value and mean per
+// channel. Stored bytes are reduced as they lie (blue, green, red side by
+// side), which keeps the one pass over the full page a plain byte loop.
+struct ChannelGrid {
+  int Channels = 1;
+  int Width = 0;
+  int Height = 0;
+  std::vector<std::uint8_t> Darkest;  // Channels bytes per cell
+  std::vector<std::uint8_t> Mean;
+};
+
+ChannelGrid ReduceChannels(const PageRaster& page, int factor) {
+  ChannelGrid grid;
+  grid.Channels = page.BytesPerPixel();
+  const int channels = grid.Channels;
+  const int width = page.Width();
+  const int height = page.Height();
+  grid.Width = (width + factor - 1) / factor;
+  grid.Height = (height + factor - 1) / factor;
+  grid.Darkest.resize(std::size_t(grid.Width) * grid.Height * channels);
+  grid.Mean.resize(grid.Darkest.size());
+  const std::size_t rowBytes = page.RowBytes();
+  std::vector<std::uint8_t> columnMin(rowBytes);
+  std::vector<std::uint16_t> columnSum(rowBytes);
+  for (int gy = 0; gy < grid.Height; ++gy) {
+    const int y0 = gy * factor;
+    const int y1 = std::min(height, y0 + factor);
+    std::uint8_t* mins = columnMin.data();
+    std::uint16_t* sums = columnSum.data();
+    std::fill(mins, mins + rowBytes, std::uint8_t(255));
+    std::fill(sums, sums + rowBytes, std::uint16_t(0));
+    for (int y = y0; y < y1; ++y) {
+      const std::uint8_t* row = page.Row(y);
+      for (std::size_t i = 0; i < rowBytes; ++i) {
+        mins[i] = std::min(mins[i], row[i]);
+        sums[i] = std::uint16_t(sums[i] + row[i]);
+      }
+    }
+    std::uint8_t* darkest = grid.Darkest.data() + std::size_t(gy) * grid.Width * channels;
+    std::uint8_t* mean = grid.Mean.data() + std::size_t(gy) * grid.Width * channels;
+    for (int gx = 0; gx < grid.Width; ++gx) {
+      const int x0 = gx * factor;
+      const int x1 = std::min(width, x0 + factor);
+      const int count = (x1 - x0) * (y1 - y0);
+      for (int c = 0; c < channels; ++c) {
+        int m = 255;
+        int s = 0;
+        for (int x = x0; x < x1; ++x) {
+          m = std::min(m, int(mins[x * channels + c]));
+          s += sums[x * channels + c];
+        }
+        darkest[gx * channels + c] = std::uint8_t(m);
+        mean[gx * channels + c] = std::uint8_t(s / count);
+      }
+    }
+  }
+  return grid;
+}
+
+// One value per cell: its darkest channel after scaling each channel so that
+// the paper's colour becomes white. Every ink, black, blue, red or yellow, is
+// then dark in some channel, while yellowed paper is as white as white paper.
+Grid WhiteBalanced(const ChannelGrid& channels, int factor) {
+  Grid grid;
+  grid.Factor = factor;
+  grid.Width = channels.Width;
+  grid.Height = channels.Height;
+  const std::size_t cells = std::size_t(grid.Width) * grid.Height;
+  for (int v = 0; v < 256; ++v)
+    grid.Luts[0][v] = grid.Luts[1][v] = grid.Luts[2][v] = std::uint8_t(v);
+  if (channels.Channels == 1) {
+    grid.Darkest = channels.Darkest;
+    grid.Mean = channels.Mean;
+    return grid;
+  }
+  // The paper's colour: the mean colour of the lightest cells (by their
+  // sum of channels, between the 60th and 95th percentile).
+  std::vector<int> sums(cells);
+  std::array<int, 766> histogram{};
+  for (std::size_t i = 0; i < cells; ++i) {
+    const std::uint8_t* m = &channels.Mean[3 * i];
+    sums[i] = m[0] + m[1] + m[2];
+    ++histogram[sums[i]];
+  }
+  int low = 0, high = 765, seen = 0;
+  for (int v = 0; v < 766; ++v) {
+    seen += histogram[v];
+    if (seen < 0.6 * double(cells))
+      low = v + 1;
+    if (seen < 0.95 * double(cells))
+      high = v + 1;
+  }
+  std::array<double, 3> paper{};
+  int counted = 0;
+  for (std::size_t i = 0; i < cells; ++i) {
+    if (sums[i] < low || sums[i] > high)
+      continue;
+    for (int c = 0; c < 3; ++c)
+      paper[c] += channels.Mean[3 * i + c];
+    ++counted;
+  }
+  ChannelLuts& lut = grid.Luts;
+  for (int c = 0; c < 3; ++c) {
+    const double level = counted > 0 ? std::max(32.0, paper[c] / counted) : 255.0;
+    for (int v = 0; v < 256; ++v)
+      lut[c][v] = std::uint8_t(std::min(255.0, std::round(v * 255.0 / level)));
+  }
+  grid.Darkest.resize(cells);
+  grid.Mean.resize(cells);
+  for (std::size_t i = 0; i < cells; ++i) {
+    const std::uint8_t* d = &channels.Darkest[3 * i];
+    const std::uint8_t* m = &channels.Mean[3 * i];
+    grid.Darkest[i] = std::min({lut[0][d[0]], lut[1][d[1]], lut[2][d[2]]});
+    grid.Mean[i] = std::min({lut[0][m[0]], lut[1][m[1]], lut[2][m[2]]});
+  }
+  return grid;
+}
+
+// The value at which the share of values at or below it reaches fraction.
+int Percentile(const std::array<int, 256>& histogram, int total, double fraction) {
+  const double wanted = fraction * total;
+  int seen = 0;
+  for (int v = 0; v < 256; ++v) {
+    seen += histogram[v];
+    if (seen >= wanted && seen > 0)
+      return v;
+  }
+  return 255;
+}
+
+// The paper's shade around every cell: a light percentile of the cell means
+// in tiles, interpolated between the tiles' centres, so that gutter shading
+// and yellowing from the edges are paper too. Near is the lightest paper of
+// the tile and its neighbours: against it, a dark band that fills whole
+// tiles still reads as dark.
+struct PaperMaps {
+  std::vector<std::uint8_t> Local;
+  std::vector<std::uint8_t> Near;
+};
+
+PaperMaps LocalPaper(const Grid& grid, int tile) {
+  const int tilesX = (grid.Width + tile - 1) / tile;
+  const int tilesY = (grid.Height + tile - 1) / tile;
+  std::vector<int> tileValue(std::size_t(tilesX) * tilesY);
+  for (int ty = 0; ty < tilesY; ++ty) {
+    for (int tx = 0; tx < tilesX; ++tx) {
+      std::array<int, 256> histogram{};
+      int total = 0;
+      for (int y = ty * tile; y < std::min(grid.Height, (ty + 1) * tile); ++y) {
+        for (int x = tx * tile; x < std::min(grid.Width, (tx + 1) * tile); ++x) {
+          ++histogram[grid.Mean[grid.At(x, y)]];
+          ++total;
+        }
+      }
+      tileValue[ty * tilesX + tx] = Percentile(histogram, total, 0.9);
+    }
+  }
+  std::vector<int> tileNear(tileValue.size());
+  for (int ty = 0; ty < tilesY; ++ty) {
+    for (int tx = 0; tx < tilesX; ++tx) {
+      int v = 0;
+      for (int y = std::max(0, ty - 1); y <= std::min(tilesY - 1, ty + 1); ++y) {
+        for (int x = std::max(0, tx - 1); x <= std::min(tilesX - 1, tx + 1); ++x)
+          v = std::max(v, tileValue[y * tilesX + x]);
+      }
+      tileNear[ty * tilesX + tx] = v;
+    }
+  }
+  PaperMaps maps;
+  maps.Local.resize(grid.Darkest.size());
+  maps.Near.resize(grid.Darkest.size());
+  for (int y = 0; y < grid.Height; ++y) {
+    const double fy = std::clamp((y + 0.5) / tile - 0.5, 0.0, double(tilesY - 1));
+    const int ty0 = int(fy);
+    const int ty1 = std::min(ty0 + 1, tilesY - 1);
+    const double wy = fy - ty0;
+    for (int x = 0; x < grid.Width; ++x) {
+      const double fx = std::clamp((x + 0.5) / tile - 0.5, 0.0, double(tilesX - 1));
+      const int tx0 = int(fx);
+      const int tx1 = std::min(tx0 + 1, tilesX - 1);
+      const double wx = fx - tx0;
+      auto at = [&](const std::vector<int>& values) {
+        const double top = values[ty0 * tilesX + tx0] * (1 - wx) + values[ty0 * tilesX + tx1] * wx;
+        const double bottom =
+            values[ty1 * tilesX + tx0] * (1 - wx) + values[ty1 * tilesX + tx1] * wx;
+        return std::uint8_t(std::lround(top * (1 - wy) + bottom * wy));
+      };
+      maps.Local[grid.At(x, y)] = at(tileValue);
+      maps.Near[grid.At(x, y)] = at(tileNear);
+    }
+  }
+  return maps;
+}
+
+// Marks: 8-connected cells of a mask, with their bounds and size.
+struct Blob {
+  int Left = 0;
+  int Top = 0;
+  int Right = 0;  // exclusive
+  int Bottom = 0;
+  int Area = 0;
+  int Width() const { return Right - Left; }
+  int Height() const { return Bottom - Top; }
+};
+
+int FindRoot(std::vector<int>& parent, int i) {
+  while (parent[i] != i) {
+    parent[i] = parent[parent[i]];
+    i = parent[i];
+  }
+  return i;
+}
+
+// Labels the set cells of mask: labels[i] is the blob index, or -1.
+std::vector<Blob> LabelBlobs(const std::vector<std::uint8_t>& mask, int width, int height,
+                             std::vector<int>& labels) {
+  const int cells = width * height;
+  labels.assign(cells, -1);
+  std::vector<int> parent;
+  parent.reserve(1024);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int i = y * width + x;
+      if (!mask[i])
+        continue;
+      int label = -1;
+      auto join = [&](int j) {
+        if (labels[j] < 0)
+          return;
+        if (label < 0) {
+          label = FindRoot(parent, labels[j]);
+        } else {
+          const int other = FindRoot(parent, labels[j]);
+          if (other != label) {
+            parent[std::max(other, label)] = std::min(other, label);
+            label = std::min(other, label);
+          }
+        }
+      };
+      if (x > 0)
+        join(i - 1);
+      if (y > 0) {
+        if (x > 0)
+          join(i - width - 1);
+        join(i - width);
+        if (x + 1 < width)
+          join(i - width + 1);
+      }
+      if (label < 0) {
+        label = int(parent.size());
+        parent.push_back(label);
+      }
+      labels[i] = label;
+    }
+  }
+  std::vector<int> index(parent.size(), -1);
+  std::vector<Blob> blobs;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int i = y * width + x;
+      if (labels[i] < 0)
+        continue;
+      const int root = FindRoot(parent, labels[i]);
+      if (index[root] < 0) {
+        index[root] = int(blobs.size());
+        blobs.push_back({x, y, x + 1, y + 1, 0});
+      }
+      Blob& b = blobs[index[root]];
+      b.Left = std::min(b.Left, x);
+      b.Right = std::max(b.Right, x + 1);
+      b.Bottom = y + 1;
+      ++b.Area;
+      labels[i] = index[root];
+    }
+  }
+  return blobs;
+}
+
+// Lightest (or darkest) value in a square of radius r around every cell.
+std::vector<std::uint8_t> RankFilter(const std::vector<std::uint8_t>& values, int width,
+                                     int height, int r, bool lightest) {
+  auto pick = [lightest](std::uint8_t a, std::uint8_t b) {
+    return lightest ? std::max(a, b) : std::min(a, b);
+  };
+  std::vector<std::uint8_t> across(values.size());
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t v = values[y * width + x];
+      for (int dx = std::max(0, x - r); dx <= std::min(width - 1, x + r); ++dx)
+        v = pick(v, values[y * width + dx]);
+      across[y * width + x] = v;
+    }
+  }
+  std::vector<std::uint8_t> result(values.size());
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t v = across[y * width + x];
+      for (int dy = std::max(0, y - r); dy <= std::min(height - 1, y + r); ++dy)
+        v = pick(v, across[dy * width + x]);
+      result[y * width + x] = v;
+    }
+  }
+  return result;
+}
+
+using Cell = ContentBoxTrace::Cell;
+
+// The analysis in progress, on the reduced grid.
+struct Analysis {
+  const Grid& G;
+  int PaperLevel = 255;
+  int InkLevel = 0;
+  int Contrast = 0;
+  int InkDelta = 0;
+  std::vector<std::uint8_t> Paper;      // local paper per cell
+  std::vector<std::uint8_t> NearPaper;  // the lightest paper around
+  std::vector<std::uint8_t> Ink;    // cell holds a pixel clearly darker than its paper
+  std::vector<Cell> Class;
+
+  explicit Analysis(const Grid& grid) : G(grid), Class(grid.Darkest.size(), Cell::Paper) {}
+  int W() const { return G.Width; }
+  int H() const { return G.Height; }
+  bool SetAside(int i) const { return Class[i] == Cell::Edge || Class[i] == Cell::Beyond; }
+};
+
+// How many set cells of a mask lie in a rectangle, in constant time.
+class MaskSums {
+ public:
+  MaskSums(int width, int height) : width_(width), height_(height) {
+    sums_.assign(std::size_t(width + 1) * (height + 1), 0);
+  }
+  template <typename IsSet>
+  void Build(IsSet isSet) {
+    const int stride = width_ + 1;
+    for (int y = 0; y < height_; ++y) {
+      int row = 0;
+      for (int x = 0; x < width_; ++x) {
+        row += isSet(y * width_ + x) ? 1 : 0;
+        sums_[(y + 1) * stride + x + 1] = sums_[y * stride + x + 1] + row;
+      }
+    }
+  }
+  int In(int x0, int y0, int x1, int y1) const {
+    x0 = std::clamp(x0, 0, width_), x1 = std::clamp(x1, 0, width_);
+    y0 = std::clamp(y0, 0, height_), y1 = std::clamp(y1, 0, height_);
+    if (x1 <= x0 || y1 <= y0)
+      return 0;
+    const int stride = width_ + 1;
+    return sums_[y1 * stride + x1] - sums_[y0 * stride + x1] - sums_[y1 * stride + x0] +
+           sums_[y0 * stride + x0];
+  }
+
+ private:
+  int width_;
+  int height_;
+  std::vector<int> sums_;
+};
+
+// Whether a cell lies within depth of the page's border, depth being a
+// fraction of the page's width for the sides and of its height for the top
+// and bottom.
+bool InFrame(int x, int y, int w, int h, double depth) {
+  return std::min(x, w - 1 - x) < depth * w || std::min(y, h - 1 - y) < depth * h;
+}
+
+// Shade wider than a stroke that lies along the page's border: the
+// scanner's lid or bed, a dark page edge, a gutter shadow. It either stays
+// within a narrow frame along the border, or runs along a quarter of a side
+// or more within a wider one.
+void MarkEdgeBands(Analysis& a) {
+  const int w = a.W(), h = a.H(), cells = w * h;
+  const std::vector<std::uint8_t> closed =
+      RankFilter(RankFilter(a.G.Mean, w, h, 1, true), w, h, 1, false);
+  const int shadeDelta = std::max(24, int(0.2 * a.Contrast));
+  std::vector<std::uint8_t> shade(cells);
+  for (int i = 0; i < cells; ++i)
+    shade[i] = closed[i] + shadeDelta < a.PaperLevel;
+  std::vector<int> labels;
+  const std::vector<Blob> blobs = LabelBlobs(shade, w, h, labels);
+  std::vector<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const int l = labels[y * w + x];
+      if (l < 0)
+        continue;
+      outsideNarrow[l] += !InFrame(x, y, w, h, NarrowFrame);
+      outsideWide[l] += !InFrame(x, y, w, h, WideFrame);
+    }
+  }
+  const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
+  std::vector<std::uint8_t> edge(blobs.size());
+  for (std::size_t b = 0; b < blobs.size(); ++b) {
+    const Blob& s = blobs[b];
+    const bool nearSide = s.Left < nearX || s.Right > w - nearX;
+    const bool nearEnd = s.Top < nearY || s.Bottom > h - nearY;
+    if (!nearSide && !nearEnd)
+      continue;
+    const bool longBand = (nearSide && s.Height() >= h / 4) || (nearEnd && s.Width() >= w / 4);
+    edge[b] = outsideNarrow[b] == 0 || (longBand && outsideWide[b] == 0);
+  }
+  for (int i = 0; i < cells; ++i) {
+    if (labels[i] >= 0 && edge[labels[i]])
+      a.Class[i] = Cell::Edge;
+  }
+}
+
+// Lines that run across the whole page near one of its sides, such as the
+// edge of the page or the fold of the gutter: everything between such a line
+// and the border lies beyond the page. A line may wander a few cells, and
+// counts when it is dark in nearly every row (column) it crosses.
+void MarkEdgeLines(Analysis& a) {
+  const int w = a.W(), h = a.H();
+  const int lineDelta = std::max(24, int(0.25 * a.Contrast));
+  auto dark = [&](int x, int y) {
+    const int i = y * w + x;
+    return a.G.Darkest[i] + lineDelta < a.NearPaper[i] || a.Class[i] == Cell::Edge;
+  };
+  constexpr int Wander = 2;
+  constexpr double Covered = 0.85;
+  std::vector<int> columnRows(w);
+  for (int x = 0; x < w; ++x) {
+    int count = 0;
+    for (int y = 0; y < h; ++y) {
+      for (int dx = std::max(0, x - Wander); dx <= std::min(w - 1, x + Wander); ++dx) {
+        if (dark(dx, y)) {
+          ++count;
+          break;
+        }
+      }
+    }
+    columnRows[x] = count;
+  }
+  std::vector<int> rowColumns(h);
+  for (int y = 0; y < h; ++y) {
+    int count = 0;
+    for (int x = 0; x < w; ++x) {
+      for (int dy = std::max(0, y - Wander); dy <= std::min(h - 1, y + Wander); ++dy) {
+        if (dark(x, dy)) {
+          ++count;
+          break;
+        }
+      }
+    }
+    rowColumns[y] = count;
+  }
+  const int zoneX = int(LineZone * w), zoneY = int(LineZone * h);
+  if (std::getenv("CB_DEBUG2")) {
+    for (int x = 0; x < w; ++x)
+      if (x < zoneX || x >= w - zoneX) std::fprintf(stderr, "col %d %d/%d\n", x, columnRows[x], h);
+    for (int y = 0; y < h; ++y)
+      if (y < zoneY || y >= h - zoneY) std::fprintf(stderr, "row %d %d/%d\n", y, rowColumns[y], w);
+  }
+  int beyondLeft = -1, beyondRight = w, beyondTop = -1, beyondBottom = h;
+  for (int x = 0; x < zoneX; ++x) {
+    if (columnRows[x] >= Covered * h)
+      beyondLeft = x;
+  }
+  for (int x = w - 1; x >= w - zoneX; --x) {
+    if (columnRows[x] >= Covered * h)
+      beyondRight = x;
+  }
+  for (int y = 0; y < zoneY; ++y) {
+    if (rowColumns[y] >= Covered * w)
+      beyondTop = y;
+  }
+  for (int y = h - 1; y >= h - zoneY; --y) {
+    if (rowColumns[y] >= Covered * w)
+      beyondBottom = y;
+  }
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      if (x <= beyondLeft || x >= beyondRight || y <= beyondTop || y >= beyondBottom)
+        a.Class[y * w + x] = Cell::Beyond;
+    }
+  }
+}
+
+// Paper that edges cut off from the page's own paper lies beyond the page:
+// the facing page behind a gutter shadow, the bed beyond a page edge.
+void MarkCutOff(Analysis& a) {
+  const int w = a.W(), h = a.H(), cells = w * h;
+  std::vector<std::uint8_t> open(cells);
+  for (int i = 0; i < cells; ++i)
+    open[i] = !a.SetAside(i);
+  std::vector<int> labels;
+  const std::vector<Blob> regions = LabelBlobs(open, w, h, labels);
+  if (regions.size() < 2)
+    return;
+  std::vector<int> inkIn(regions.size());
+  for (int i = 0; i < cells; ++i) {
+    if (labels[i] >= 0 && a.Ink[i])
+      ++inkIn[labels[i]];
+  }
+  const int main = int(std::max_element(inkIn.begin(), inkIn.end()) - inkIn.begin());
+  for (int i = 0; i < cells; ++i) {
+    if (labels[i] >= 0 && labels[i] != main)
+      a.Class[i] = Cell::Beyond;
+  }
+}
+
+// The marks of ink on the page's own paper.
+struct Marks {
+  std::vector<std::uint8_t> Mask;
+  std::vector<int> Labels;
+  std::vector<Blob> Blobs;
+  std::vector<Cell> Kind;  // per blob: Content, Speck or Edge
+  std::vector<int> Darkest;  // per blob, its darkest value
+  int Typical = 3;         // the usual height of a mark, in cells
+};
+
+Marks FindMarks(const Analysis& a) {
+  const int w = a.W(), h = a.H(), cells = w * h;
+  // Ink right beside an edge is the edge's own outline.
+  std::vector<std::uint8_t> aside(cells);
+  for (int i = 0; i < cells; ++i)
+    aside[i] = a.SetAside(i) ? 255 : 0;
+  aside = RankFilter(aside, w, h, 1, true);
+  Marks marks;
+  marks.Mask.resize(cells);
+  for (int i = 0; i < cells; ++i)
+    marks.Mask[i] = a.Ink[i] && !aside[i];
+  marks.Blobs = LabelBlobs(marks.Mask, w, h, marks.Labels);
+  marks.Kind.assign(marks.Blobs.size(), Cell::Content);
+  marks.Darkest.assign(marks.Blobs.size(), 255);
+  for (int i = 0; i < cells; ++i) {
+    if (marks.Labels[i] >= 0)
+      marks.Darkest[marks.Labels[i]] = std::min<int>(marks.Darkest[marks.Labels[i]], a.G.Darkest[i]);
+  }
+  std::vector<int> heights;
+  for (const Blob& b : marks.Blobs) {
+    if (b.Height() >= 2 && b.Height() <= h / 10)
+      heights.push_back(b.Height());
+  }
+  if (!heights.empty()) {
+    std::nth_element(heights.begin(), heights.begin() + long(heights.size() / 2), heights.end());
+    marks.Typical = std::max(3, heights[heights.size() / 2]);
+  }
+  return marks;
+}
+
+// Marks at the border that stand apart from the page's content are what the
+// scanner left there: a clip, a finger, the corner of the lid, bits of a
+// page edge too faint to be seen as one line.
+void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
+  const int w = a.W(), h = a.H(), cells = w * h;
+  const int stripX = std::max(1, int(EdgeStrip * w)), stripY = std::max(1, int(EdgeStrip * h));
+  // What set-aside cells lie within two cells of.
+  std::vector<std::uint8_t> aside(cells);
+  for (int i = 0; i < cells; ++i)
+    aside[i] = a.SetAside(i) ? 255 : 0;
+  aside = RankFilter(aside, w, h, 2, true);
+  MaskSums nearAside(w, h);
+  nearAside.Build([&](int i) { return aside[i] != 0; });
+
+  enum Side { Left, Top, Right, Bottom, None };
+  struct Candidate {
+    bool Touching = false;
+    bool Corner = false;
+    bool Small = false;
+    bool Fragment = false;  // thin, running along the side, in the outermost strip
+    bool Attached = false;  // runs along an edge already found, within the narrow frame
+  };
+  std::vector<Candidate> candidates(marks.Blobs.size());
+  std::vector<std::uint8_t> isCandidate(marks.Blobs.size());
+  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+    const Blob& m = marks.Blobs[b];
+    Candidate& c = candidates[b];
+    c.Touching = m.Left <= 1 || m.Top <= 1 || m.Right >= w - 1 || m.Bottom >= h - 1;
+    const bool leftFrame = m.Right <= NarrowFrame * w, rightFrame = m.Left >= w - NarrowFrame * w;
+    const bool topFrame = m.Bottom <= NarrowFrame * h, bottomFrame = m.Top >= h - NarrowFrame * h;
+    c.Corner = c.Touching && (leftFrame || rightFrame) && (topFrame || bottomFrame);
+    c.Small = m.Width() <= WideFrame * w && m.Height() <= WideFrame * h;
+    const bool tall = m.Width() <= std::max(2, stripX / 2) && m.Height() >= 2 * m.Width();
+    const bool wide = m.Height() <= std::max(2, stripY / 2) && m.Width() >= 2 * m.Height();
+    c.Fragment = (tall && (m.Right <= stripX || m.Left >= w - stripX)) ||
+                 (wide && (m.Bottom <= stripY || m.Top >= h - stripY));
+    const bool alongSide = (leftFrame || rightFrame) && m.Height() >= 4 * m.Width();
+    const bool alongEnd = (topFrame || bottomFrame) && m.Width() >= 4 * m.Height();
+    c.Attached = (alongSide || alongEnd) && nearAside.In(m.Left, m.Top, m.Right, m.Bottom) > 0;
+    isCandidate[b] = c.Corner || (c.Touching && c.Small) || c.Fragment || c.Attached;
+  }
+  // Standing apart: no mark of the page within the gap, not counting specks
+  // and other bits in the outermost strip.
+  const int tiny = std::max(1, marks.Typical / 2);
+  std::vector<std::uint8_t> inPage(marks.Blobs.size());
+  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+    const Blob& m = marks.Blobs[b];
+    const bool inStrip = m.Right <= stripX || m.Left >= w - stripX || m.Bottom <= stripY ||
+                         m.Top >= h - stripY;
+    inPage[b] = !isCandidate[b] && !inStrip && std::max(m.Width(), m.Height()) > tiny;
+  }
+  MaskSums inner(w, h);
+  inner.Build([&](int i) { return marks.Labels[i] >= 0 && inPage[marks.Labels[i]]; });
+  const int gap = std::max(2 * marks.Typical, int(0.015 * std::min(w, h)));
+  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+    if (!isCandidate[b])
+      continue;
+    const Blob& m = marks.Blobs[b];
+    const Candidate& c = candidates[b];
+    const bool alone = inner.In(m.Left - gap, m.Top - gap, m.Right + gap, m.Bottom + gap) == 0;
+    if (std::getenv("CB_DEBUG3"))
+      std::fprintf(stderr, "cand %d,%d,%d,%d t%d c%d s%d f%d a%d alone%d gap %d\n", m.Left, m.Top, m.Right, m.Bottom, c.Touching, c.Corner, c.Small, c.Fragment, c.Attached, alone, gap);
+    if (c.Corner || c.Attached || (alone && ((c.Touching && c.Small) || c.Fragment)))
+      marks.Kind[b] = Cell::Edge;
+  }
+}
+
+// A speck is much smaller than the page's usual mark and lies away from every
+// letter-sized one. Dirt may be as large as a small letter when it lies far
+// away and is fainter than the page's ink.
+void SetAsideSpecks(const Analysis& a, Marks& marks) {
+  const int w = a.W(), h = a.H();
+  const int tiny = std::max(1, marks.Typical / 2);
+  auto size = [&](const Blob& b) { return std::max(b.Width(), b.Height()); };
+  auto faint = [&](int b) {
+    return a.PaperLevel - marks.Darkest[b] < FaintMark * a.Contrast;
+  };
+  MaskSums letters(w, h);
+  letters.Build([&](int i) {
+    const int l = marks.Labels[i];
+    return l >= 0 && marks.Kind[l] == Cell::Content && size(marks.Blobs[l]) > tiny && !faint(l);
+  });
+  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+    const Blob& m = marks.Blobs[b];
+    if (marks.Kind[b] != Cell::Content || size(m) > marks.Typical)
+      continue;
+    if (size(m) > tiny && !faint(int(b)))
+      continue;
+    const int reach = (size(m) <= tiny ? 2 : 4) * marks.Typical;
+    if (std::getenv("CB_DEBUG4") && m.Left > 450 && m.Left < 465 && m.Top > 920 && m.Top < 940)
+      std::fprintf(stderr, "speck? %d,%d,%d,%d typical %d faint %d letters %d darkest %d paper %d contrast %d\n", m.Left, m.Top, m.Right, m.Bottom, marks.Typical, faint(int(b)), letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach), marks.Darkest[b], a.PaperLevel, a.Contrast);
+    if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == 0)
+      marks.Kind[b] = Cell::Speck;
+  }
+}
+
+// A block of content cut by the left or right border and parted from the
+// rest by a gap wider than any between columns is the facing page.
+void SetAsideFacingPage(const Analysis& a, Marks& marks) {
+  const int w = a.W();
+  std::vector<int> columnMarks(w);
+  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+    if (marks.Kind[b] != Cell::Content)
+      continue;
+    for (int x = marks.Blobs[b].Left; x < marks.Blobs[b].Right; ++x)
+      ++columnMarks[x];
+  }
+  const int nearX = std::max(1, int(NearBorder * w));
+  const int gutter = int(FacingGutter * w);
+  const int widest = int(FacingWidth * w);
+  auto setAsideColumns = [&](int x0, int x1) {
+    for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+      if (marks.Kind[b] == Cell::Content && marks.Blobs[b].Left >= x0 && marks.Blobs[b].Right <= x1)
+        marks.Kind[b] = Cell::Beyond;
+    }
+  };
+  // From the right: the block reaches the border, then a gap follows.
+  int x = w - 1;
+  if (x >= w - nearX - 1) {
+    while (x >= 0 && columnMarks[x] == 0 && x >= w - nearX)
+      --x;
+    if (x >= w - nearX) {
+      int blockStart = x;
+      while (blockStart > 0 && columnMarks[blockStart - 1] > 0)
+        --blockStart;
+      int gapStart = blockStart;
+      while (gapStart > 0 && columnMarks[gapStart - 1] == 0)
+        --gapStart;
+      if (gapStart > 0 && blockStart - gapStart >= gutter && w - blockStart <= widest)
+        setAsideColumns(blockStart, w);
+    }
+  }
+  x = 0;
+  while (x < w && columnMarks[x] == 0 && x < nearX)
+    ++x;
+  if (x < nearX) {
+    int blockEnd = x;
+    while (blockEnd + 1 < w && columnMarks[blockEnd + 1] > 0)
+      ++blockEnd;
+    int gapEnd = blockEnd;
+    while (gapEnd + 1 < w && columnMarks[gapEnd + 1] == 0)
+      ++gapEnd;
+    if (gapEnd + 1 < w && gapEnd - blockEnd >= gutter && blockEnd + 1 <= widest)
+      setAsideColumns(0, blockEnd + 1);
+  }
+}
+
+// The page's pixel values as the grid sees them, white balanced.
+int PixelValue(const PageRaster& page, const Grid& grid, int x, int y) {
+  const std::uint8_t* row = page.Row(y);
+  if (page.Format() == PixelFormat::Gray8)
+    return row[x];
+  const std::uint8_t* p = row + 3 * x;
+  return std::min({grid.Luts[0][p[0]], grid.Luts[1][p[1]], grid.Luts[2][p[2]]});
+}
+
+// The box of content cells, narrowed to the outermost ink pixels of its
+// border cells.
+Rect RefineBox(const PageRaster& page, const Analysis& a, const std::vector<std::uint8_t>& around,
+               const Blob& box) {
+  const int f = a.G.Factor, w = a.W();
+  const int pageW = page.Width(), pageH = page.Height();
+  auto inkAt = [&](int x, int y) {
+    const int cell = (y / f) * w + x / f;
+    return PixelValue(page, a.G, x, y) + a.InkDelta < around[cell];
+  };
+  auto contentCell = [&](int cx, int cy) { return a.Class[cy * w + cx] == Cell::Content; };
+  Rect r{box.Left * f, box.Top * f, std::min(pageW, box.Right * f),
+         std::min(pageH, box.Bottom * f)};
+  // Each side: the first pixel line, from outside in, that holds ink within
+  // the content cells of the box's border row or column.
+  auto firstColumn = [&](int cx, bool fromLeft) {
+    const int x0 = cx * f, x1 = std::min(pageW, x0 + f);
+    int best = fromLeft ? x1 - 1 : x0;
+    for (int cy = box.Top; cy < box.Bottom; ++cy) {
+      if (!contentCell(cx, cy))
+        continue;
+      for (int y = cy * f; y < std::min(pageH, cy * f + f); ++y) {
+        if (fromLeft) {
+          for (int x = x0; x < best; ++x) {
+            if (inkAt(x, y)) {
+              best = x;
+              break;
+            }
+          }
+        } else {
+          for (int x = x1 - 1; x > best; --x) {
+            if (inkAt(x, y)) {
+              best = x;
+              break;
+            }
+          }
+        }
+      }
+    }
+    return best;
+  };
+  auto firstRow = [&](int cy, bool fromTop) {
+    const int y0 = cy * f, y1 = std::min(pageH, y0 + f);
+    int best = fromTop ? y1 - 1 : y0;
+    for (int cx = box.Left; cx < box.Right; ++cx) {
+      if (!contentCell(cx, cy))
+        continue;
+      const int x0 = cx * f, x1 = std::min(pageW, cx * f + f);
+      if (fromTop) {
+        for (int y = y0; y < best; ++y) {
+          for (int x = x0; x < x1; ++x) {
+            if (inkAt(x, y)) {
+              best = y;
+              break;
+            }
+          }
+        }
+      } else {
+        for (int y = y1 - 1; y > best; --y) {
+          for (int x = x0; x < x1; ++x) {
+            if (inkAt(x, y)) {
+              best = y;
+              break;
+            }
+          }
+        }
+      }
+    }
+    return best;
+  };
+  if (f > 1) {
+    r.Left = firstColumn(box.Left, true);
+    r.Right = firstColumn(box.Right - 1, false) + 1;
+    r.Top = firstRow(box.Top, true);
+    r.Bottom = firstRow(box.Bottom - 1, false) + 1;
+  }
+  return r;
+}
+
+// The resolution to measure the border by: the page's own, unless it is
+// missing or gives a page no scanner makes.
+double BorderDpi(const PageRaster& page, float dpi) {
+  const double longSide = std::max(page.Width(), page.Height());
+  if (!(dpi > 0) || longSide / dpi > MaxPageInches || longSide / dpi < MinPageInches)
+    return AssumedDpi;
+  return dpi;
+}
+
+// The content box plus the border, as far as paper reaches: the border stops
+// at the first edge or strip beyond the page that it would reach into.
+Rect CutWithBorder(const PageRaster& page, const Analysis& a, const Rect& content, float dpi) {
+  const int border = int(std::lround(CutBorderMm / 25.4 * BorderDpi(page, dpi)));
+  const int f = a.G.Factor, w = a.W(), h = a.H();
+  MaskSums aside(w, h);
+  aside.Build([&](int i) { return a.SetAside(i); });
+  const int cx0 = content.Left / f, cx1 = (content.Right - 1) / f + 1;
+  const int cy0 = content.Top / f, cy1 = (content.Bottom - 1) / f + 1;
+  auto columnFree = [&](int x) { return aside.In(x / f, cy0, x / f + 1, cy1) == 0; };
+  auto rowFree = [&](int y) { return aside.In(cx0, y / f, cx1, y / f + 1) == 0; };
+  Rect cut = content;
+  for (int i = 0; i < border && cut.Left > 0 && columnFree(cut.Left - 1); ++i)
+    --cut.Left;
+  for (int i = 0; i < border && cut.Right < page.Width() && columnFree(cut.Right); ++i)
+    ++cut.Right;
+  for (int i = 0; i < border && cut.Top > 0 && rowFree(cut.Top - 1); ++i)
+    --cut.Top;
+  for (int i = 0; i < border && cut.Bottom < page.Height() && rowFree(cut.Bottom); ++i)
+    ++cut.Bottom;
+  (void)h;
+  return cut;
+}
+
+}  // namespace
+
+ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* trace) {
+  ContentBox result;
+  if (page.IsEmpty())
+    return result;
+  const double pixels = double(page.Width()) * page.Height();
+  const int factor = std::clamp(int(std::ceil(std::sqrt(pixels / TargetCells))), 1, 256);
+  const Grid grid = WhiteBalanced(ReduceChannels(page, factor), factor);
+  const int gw = grid.Width;
+  const int gh = grid.Height;
+  const int cells = gw * gh;
+  Analysis a(grid);
+
+  // The paper: its usual shade, and the shade around every cell.
+  std::array<int, 256> meanHistogram{};
+  for (std::uint8_t v : grid.Mean)
+    ++meanHistogram[v];
+  a.PaperLevel = Percentile(meanHistogram, cells, 0.75);
+  const int tile = std::max(4, int(std::lround(std::min(gw, gh) / 24.0)));
+  PaperMaps paper = LocalPaper(grid, tile);
+  a.Paper = std::move(paper.Local);
+  a.NearPaper = std::move(paper.Near);
+
+  // The ink's contrast: how far the darker marks lie below the paper.
+  std::array<int, 256> darkHistogram{};
+  int darkCount = 0;
+  for (int i = 0; i < cells; ++i) {
+    if (grid.Darkest[i] + 40 < a.Paper[i]) {
+      ++darkHistogram[grid.Darkest[i]];
+      ++darkCount;
+    }
+  }
+  a.InkLevel = darkCount > 0 ? Percentile(darkHistogram, darkCount, 0.1) : a.PaperLevel;
+  a.Contrast = std::max(0, a.PaperLevel - a.InkLevel);
+  a.InkDelta = std::max(24, int(0.35 * a.Contrast));
+  // Ink is clearly darker than the lightest cell around it: a stroke always
+  // has paper within a few cells, while shading changes too slowly for that.
+  const std::vector<std::uint8_t> around = RankFilter(grid.Mean, gw, gh, 2, true);
+  a.Ink.resize(cells);
+  for (int i = 0; i < cells; ++i)
+    a.Ink[i] = grid.Darkest[i] + a.InkDelta < around[i];
+
+  MarkEdgeBands(a);
+  MarkEdgeLines(a);
+  MarkCutOff(a);
+  Marks marks = FindMarks(a);
+  SetAsideBorderMarks(a, marks);
+  SetAsideSpecks(a, marks);
+  SetAsideFacingPage(a, marks);
+  for (int i = 0; i < cells; ++i) {
+    if (marks.Labels[i] >= 0)
+      a.Class[i] = marks.Kind[marks.Labels[i]];
+  }
+  bool any = false;
+  Blob box;
+  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+    if (marks.Kind[b] != Cell::Content)
+      continue;
+    const Blob& m = marks.Blobs[b];
+    if (!any) {
+      box = m;
+      any = true;
+    }
+    box.Left = std::min(box.Left, m.Left);
+    box.Top = std::min(box.Top, m.Top);
+    box.Right = std::max(box.Right, m.Right);
+    box.Bottom = std::max(box.Bottom, m.Bottom);
+  }
+  if (any) {
+    result.HasContent = true;
+    result.Content = RefineBox(page, a, around, box);
+    result.Cut = CutWithBorder(page, a, result.Content, dpi);
+  }
+  if (trace != nullptr) {
+    trace->Factor = factor;
+    trace->Width = gw;
+    trace->Height = gh;
+    trace->Darkest = grid.Darkest;
+    trace->Mean = grid.Mean;
+    trace->LocalPaper = a.Paper;
+    trace->Cells = a.Class;
+    trace->PaperLevel = a.PaperLevel;
+    trace->InkLevel = a.InkLevel;
+  }
+  return result;
+}
+
+}  // namespace pagetrim
