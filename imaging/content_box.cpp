@@ -13,6 +13,7 @@
 #include <vector>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 
 namespace pagetrim {
 namespace {
@@ -25,12 +26,16 @@ constexpr double NearBorder = 0.015;
 constexpr double NarrowFrame = 0.05;
 constexpr double WideFrame = 0.125;
 // Bits of a page edge lie within this strip along the border.
-constexpr double EdgeStrip = 0.02;
+constexpr double EdgeStrip = 0.03;
 // A mark whose contrast with the paper is below this share of the ink's is
 // faint: dirt, or ink showing through from the back.
 constexpr double FaintMark = 0.75;
-// Page edges and gutter folds run across the page within this far of a side.
-constexpr double LineZone = 0.2;
+// Page edges and gutter folds run across the page within this far of a side,
+// dark in this share of the cells they cross, and reach this near to both
+// ends.
+constexpr double LineZone = 0.1;
+constexpr double LineCovered = 0.85;
+constexpr double LineEnds = 0.03;
 // Stated resolutions that give a page outside these sizes, in inches, are
 // taken for unknown.
 constexpr double MinPageInches = 1.0;
@@ -38,6 +43,7 @@ constexpr double MaxPageInches = 40.0;
 // A facing page lies beyond a gutter this wide, and is at most this wide.
 constexpr double FacingGutter = 0.06;
 constexpr double FacingWidth = 0.35;
+constexpr double FoldCovered = 0.4;
 
 // Per channel, the stored value that white balancing maps each value to.
 using ChannelLuts = std::array<std::array<std::uint8_t, 256>, 3>;
@@ -366,6 +372,8 @@ struct Analysis {
   int InkLevel = 0;
   int Contrast = 0;
   int InkDelta = 0;
+  int LineDelta = 0;  // how much darker than the paper a fold or an edge is
+  int Stroke = 1;  // the usual width of a stroke of ink, in cells
   std::vector<std::uint8_t> Paper;      // local paper per cell
   std::vector<std::uint8_t> NearPaper;  // the lightest paper around
   std::vector<std::uint8_t> Ink;    // cell holds a pixel clearly darker than its paper
@@ -376,6 +384,31 @@ struct Analysis {
   int H() const { return G.Height; }
   bool SetAside(int i) const { return Class[i] == Cell::Edge || Class[i] == Cell::Beyond; }
 };
+
+// The usual width of a stroke: the median run of ink cells along a row.
+int StrokeWidth(const Analysis& a) {
+  const int w = a.W(), h = a.H();
+  std::array<int, 8> runs{};
+  for (int y = 0; y < h; ++y) {
+    int run = 0;
+    for (int x = 0; x <= w; ++x) {
+      if (x < w && a.Ink[y * w + x]) {
+        ++run;
+      } else if (run > 0) {
+        ++runs[std::min(run, 7)];
+        run = 0;
+      }
+    }
+  }
+  const int total = std::accumulate(runs.begin(), runs.end(), 0);
+  int seen = 0;
+  for (int r = 1; r < 8; ++r) {
+    seen += runs[r];
+    if (2 * seen >= total)
+      return std::clamp(r, 1, 3);
+  }
+  return 1;
+}
 
 // How many set cells of a mask lie in a rectangle, in constant time.
 class MaskSums {
@@ -423,12 +456,21 @@ bool InFrame(int x, int y, int w, int h, double depth) {
 // or more within a wider one.
 void MarkEdgeBands(Analysis& a) {
   const int w = a.W(), h = a.H(), cells = w * h;
+  // Closing the cells' means over a stroke's width takes the strokes of ink
+  // out of the shade, and leaves what is wider.
+  const int r = 1;
   const std::vector<std::uint8_t> closed =
-      RankFilter(RankFilter(a.G.Mean, w, h, 1, true), w, h, 1, false);
+      RankFilter(RankFilter(a.G.Mean, w, h, r, true), w, h, r, false);
   const int shadeDelta = std::max(24, int(0.2 * a.Contrast));
   std::vector<std::uint8_t> shade(cells);
   for (int i = 0; i < cells; ++i)
     shade[i] = closed[i] + shadeDelta < a.PaperLevel;
+  if (std::getenv("CB_SHADE")) {
+    std::FILE* f = std::fopen(std::getenv("CB_SHADE"), "wb");
+    std::fprintf(f, "P5\n%d %d\n255\n", w, h);
+    for (int i = 0; i < cells; ++i) std::fputc(shade[i] ? 0 : 255, f);
+    std::fclose(f);
+  }
   std::vector<int> labels;
   const std::vector<Blob> blobs = LabelBlobs(shade, w, h, labels);
   std::vector<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
@@ -464,61 +506,66 @@ void MarkEdgeBands(Analysis& a) {
 // counts when it is dark in nearly every row (column) it crosses.
 void MarkEdgeLines(Analysis& a) {
   const int w = a.W(), h = a.H();
-  const int lineDelta = std::max(24, int(0.25 * a.Contrast));
   auto dark = [&](int x, int y) {
     const int i = y * w + x;
-    return a.G.Darkest[i] + lineDelta < a.NearPaper[i] || a.Class[i] == Cell::Edge;
+    return a.G.Darkest[i] + a.LineDelta < a.NearPaper[i] || a.Class[i] == Cell::Edge;
   };
   constexpr int Wander = 2;
-  constexpr double Covered = 0.85;
-  std::vector<int> columnRows(w);
+  // Per column (row): the rows (columns) with a dark cell within Wander, and
+  // the first and last of them.
+  struct Span {
+    int Count = 0;
+    int First = -1;
+    int Last = -1;
+  };
+  std::vector<Span> columns(w), rows(h);
   for (int x = 0; x < w; ++x) {
-    int count = 0;
     for (int y = 0; y < h; ++y) {
       for (int dx = std::max(0, x - Wander); dx <= std::min(w - 1, x + Wander); ++dx) {
         if (dark(dx, y)) {
-          ++count;
+          Span& s = columns[x];
+          ++s.Count;
+          s.First = s.First < 0 ? y : s.First;
+          s.Last = y;
           break;
         }
       }
     }
-    columnRows[x] = count;
   }
-  std::vector<int> rowColumns(h);
   for (int y = 0; y < h; ++y) {
-    int count = 0;
     for (int x = 0; x < w; ++x) {
       for (int dy = std::max(0, y - Wander); dy <= std::min(h - 1, y + Wander); ++dy) {
         if (dark(x, dy)) {
-          ++count;
+          Span& s = rows[y];
+          ++s.Count;
+          s.First = s.First < 0 ? x : s.First;
+          s.Last = x;
           break;
         }
       }
     }
-    rowColumns[y] = count;
   }
+  // A line runs from border to border, though it may fade on the way.
+  auto isLine = [](const Span& s, int length) {
+    const double ends = LineEnds * length;
+    return s.Count >= LineCovered * length && s.First <= ends && s.Last >= length - 1 - ends;
+  };
   const int zoneX = int(LineZone * w), zoneY = int(LineZone * h);
-  if (std::getenv("CB_DEBUG2")) {
-    for (int x = 0; x < w; ++x)
-      if (x < zoneX || x >= w - zoneX) std::fprintf(stderr, "col %d %d/%d\n", x, columnRows[x], h);
-    for (int y = 0; y < h; ++y)
-      if (y < zoneY || y >= h - zoneY) std::fprintf(stderr, "row %d %d/%d\n", y, rowColumns[y], w);
-  }
   int beyondLeft = -1, beyondRight = w, beyondTop = -1, beyondBottom = h;
   for (int x = 0; x < zoneX; ++x) {
-    if (columnRows[x] >= Covered * h)
+    if (isLine(columns[x], h))
       beyondLeft = x;
   }
   for (int x = w - 1; x >= w - zoneX; --x) {
-    if (columnRows[x] >= Covered * h)
+    if (isLine(columns[x], h))
       beyondRight = x;
   }
   for (int y = 0; y < zoneY; ++y) {
-    if (rowColumns[y] >= Covered * w)
+    if (isLine(rows[y], w))
       beyondTop = y;
   }
   for (int y = h - 1; y >= h - zoneY; --y) {
-    if (rowColumns[y] >= Covered * w)
+    if (isLine(rows[y], w))
       beyondBottom = y;
   }
   for (int y = 0; y < h; ++y) {
@@ -623,14 +670,28 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
     const bool leftFrame = m.Right <= NarrowFrame * w, rightFrame = m.Left >= w - NarrowFrame * w;
     const bool topFrame = m.Bottom <= NarrowFrame * h, bottomFrame = m.Top >= h - NarrowFrame * h;
     c.Corner = c.Touching && (leftFrame || rightFrame) && (topFrame || bottomFrame);
-    c.Small = m.Width() <= WideFrame * w && m.Height() <= WideFrame * h;
-    const bool tall = m.Width() <= std::max(2, stripX / 2) && m.Height() >= 2 * m.Width();
-    const bool wide = m.Height() <= std::max(2, stripY / 2) && m.Width() >= 2 * m.Height();
+    // Small, or a streak along the side it touches.
+    const bool streak = (m.Left <= 1 || m.Right >= w - 1) ? m.Height() >= 4 * m.Width() && (leftFrame || rightFrame)
+                        : m.Width() >= 4 * m.Height() && (topFrame || bottomFrame);
+    c.Small = (m.Width() <= WideFrame * w && m.Height() <= WideFrame * h) || (c.Touching && streak);
+    // Bits of an edge are thinner than letters, or fainter than the ink.
+    const bool faint = a.PaperLevel - marks.Darkest[b] < FaintMark * a.Contrast;
+    const int thin = faint ? std::max(2, stripX / 3) : std::max(1, marks.Typical / 3);
+    const bool tall = m.Width() <= thin && m.Height() >= 2 * m.Width();
+    const bool wide = m.Height() <= thin && m.Width() >= 2 * m.Height();
     c.Fragment = (tall && (m.Right <= stripX || m.Left >= w - stripX)) ||
                  (wide && (m.Bottom <= stripY || m.Top >= h - stripY));
-    const bool alongSide = (leftFrame || rightFrame) && m.Height() >= 4 * m.Width();
-    const bool alongEnd = (topFrame || bottomFrame) && m.Width() >= 4 * m.Height();
-    c.Attached = (alongSide || alongEnd) && nearAside.In(m.Left, m.Top, m.Right, m.Bottom) > 0;
+    // Along an edge already found: lines running beside it in the frame,
+    // and crumbs right next to it.
+    const bool sideZone = m.Right <= WideFrame * w || m.Left >= w - WideFrame * w;
+    const bool endZone = m.Bottom <= WideFrame * h || m.Top >= h - WideFrame * h;
+    const bool alongSide = ((leftFrame || rightFrame) && m.Height() >= 4 * m.Width()) ||
+                           (sideZone && tall && m.Height() >= 4 * m.Width());
+    const bool alongEnd = ((topFrame || bottomFrame) && m.Width() >= 4 * m.Height()) ||
+                          (endZone && wide && m.Width() >= 4 * m.Height());
+    const bool crumb = 2 * std::max(m.Width(), m.Height()) <= marks.Typical;
+    c.Attached = (alongSide || alongEnd || crumb) &&
+                 nearAside.In(m.Left, m.Top, m.Right, m.Bottom) > 0;
     isCandidate[b] = c.Corner || (c.Touching && c.Small) || c.Fragment || c.Attached;
   }
   // Standing apart: no mark of the page within the gap, not counting specks
@@ -689,16 +750,46 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
 }
 
 // A block of content cut by the left or right border and parted from the
-// rest by a gap wider than any between columns is the facing page.
+// rest by a gutter is the facing page: the gutter is wider than any gap
+// between columns, and the fold or shadow of the binding runs down it.
 void SetAsideFacingPage(const Analysis& a, Marks& marks) {
-  const int w = a.W();
+  const int w = a.W(), h = a.H();
+  // The gap is looked for in the middle of the page's height, and may hold a
+  // thin fold running down it; rules and edges across the top or bottom do
+  // not bridge it.
+  const int thin = std::max(2, int(0.01 * w));
+  const int middleTop = int(0.1 * h), middleBottom = h - int(0.1 * h);
   std::vector<int> columnMarks(w);
   for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
-    if (marks.Kind[b] != Cell::Content)
+    const Blob& m = marks.Blobs[b];
+    if (marks.Kind[b] != Cell::Content || m.Bottom <= middleTop || m.Top >= middleBottom)
       continue;
-    for (int x = marks.Blobs[b].Left; x < marks.Blobs[b].Right; ++x)
+    if ((m.Width() <= thin && m.Height() >= 6 * m.Width()) ||
+        2 * std::max(m.Width(), m.Height()) <= marks.Typical)
+      continue;
+    for (int x = m.Left; x < m.Right; ++x)
       ++columnMarks[x];
   }
+  // Whether something dark runs down most of the page within columns x0..x1.
+  auto foldIn = [&](int x0, int x1) {
+    int best = 0;
+    for (int x = x0; x < x1; ++x) {
+      int rows = 0;
+      for (int y = 0; y < h; ++y) {
+        for (int dx = std::max(x0, x - thin); dx <= std::min(x1 - 1, x + thin); ++dx) {
+          const int i = y * w + dx;
+          if (a.G.Darkest[i] + a.LineDelta < a.NearPaper[i] || a.SetAside(i)) {
+            ++rows;
+            break;
+          }
+        }
+      }
+      best = std::max(best, rows);
+    }
+    if (std::getenv("CB_DEBUG"))
+      std::fprintf(stderr, "fold in %d..%d: %d of %d rows\n", x0, x1, best, h);
+    return best >= FoldCovered * h;
+  };
   const int nearX = std::max(1, int(NearBorder * w));
   const int gutter = int(FacingGutter * w);
   const int widest = int(FacingWidth * w);
@@ -708,24 +799,25 @@ void SetAsideFacingPage(const Analysis& a, Marks& marks) {
         marks.Kind[b] = Cell::Beyond;
     }
   };
-  // From the right: the block reaches the border, then a gap follows.
+  // From the right: a block that reaches the border, then the gutter.
   int x = w - 1;
-  if (x >= w - nearX - 1) {
-    while (x >= 0 && columnMarks[x] == 0 && x >= w - nearX)
-      --x;
-    if (x >= w - nearX) {
-      int blockStart = x;
-      while (blockStart > 0 && columnMarks[blockStart - 1] > 0)
-        --blockStart;
-      int gapStart = blockStart;
-      while (gapStart > 0 && columnMarks[gapStart - 1] == 0)
-        --gapStart;
-      if (gapStart > 0 && blockStart - gapStart >= gutter && w - blockStart <= widest)
-        setAsideColumns(blockStart, w);
-    }
+  while (x >= w - nearX && columnMarks[x] == 0)
+    --x;
+  if (x >= w - nearX) {
+    int blockStart = x;
+    while (blockStart > 0 && columnMarks[blockStart - 1] > 0)
+      --blockStart;
+    int gapStart = blockStart;
+    while (gapStart > 0 && columnMarks[gapStart - 1] == 0)
+      --gapStart;
+    if (std::getenv("CB_DEBUG"))
+      std::fprintf(stderr, "right block %d gap %d..%d\n", blockStart, gapStart, blockStart);
+    if (gapStart > 0 && blockStart - gapStart >= gutter && w - blockStart <= widest &&
+        foldIn(gapStart, blockStart))
+      setAsideColumns(gapStart, w);
   }
   x = 0;
-  while (x < w && columnMarks[x] == 0 && x < nearX)
+  while (x < nearX && columnMarks[x] == 0)
     ++x;
   if (x < nearX) {
     int blockEnd = x;
@@ -734,8 +826,9 @@ void SetAsideFacingPage(const Analysis& a, Marks& marks) {
     int gapEnd = blockEnd;
     while (gapEnd + 1 < w && columnMarks[gapEnd + 1] == 0)
       ++gapEnd;
-    if (gapEnd + 1 < w && gapEnd - blockEnd >= gutter && blockEnd + 1 <= widest)
-      setAsideColumns(0, blockEnd + 1);
+    if (gapEnd + 1 < w && gapEnd - blockEnd >= gutter && blockEnd + 1 <= widest &&
+        foldIn(blockEnd + 1, gapEnd + 1))
+      setAsideColumns(0, gapEnd + 1);
   }
 }
 
@@ -896,6 +989,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
   a.InkLevel = darkCount > 0 ? Percentile(darkHistogram, darkCount, 0.1) : a.PaperLevel;
   a.Contrast = std::max(0, a.PaperLevel - a.InkLevel);
   a.InkDelta = std::max(24, int(0.35 * a.Contrast));
+  a.LineDelta = std::max(24, int(0.25 * a.Contrast));
   // Ink is clearly darker than the lightest cell around it: a stroke always
   // has paper within a few cells, while shading changes too slowly for that.
   const std::vector<std::uint8_t> around = RankFilter(grid.Mean, gw, gh, 2, true);
@@ -903,6 +997,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
   for (int i = 0; i < cells; ++i)
     a.Ink[i] = grid.Darkest[i] + a.InkDelta < around[i];
 
+  a.Stroke = StrokeWidth(a);
   MarkEdgeBands(a);
   MarkEdgeLines(a);
   MarkCutOff(a);
@@ -928,6 +1023,11 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
     box.Top = std::min(box.Top, m.Top);
     box.Right = std::max(box.Right, m.Right);
     box.Bottom = std::max(box.Bottom, m.Bottom);
+  }
+  for (std::size_t b = 0; std::getenv("CB_DEBUG") && b < marks.Blobs.size(); ++b) {
+    const Blob& m = marks.Blobs[b];
+    if (marks.Kind[b] == Cell::Content && (m.Left == box.Left || m.Right == box.Right || m.Top == box.Top || m.Bottom == box.Bottom))
+      std::fprintf(stderr, "side blob %d,%d,%d,%d darkest %d typical %d\n", m.Left, m.Top, m.Right, m.Bottom, marks.Darkest[b], marks.Typical);
   }
   if (any) {
     result.HasContent = true;
