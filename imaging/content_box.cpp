@@ -645,78 +645,104 @@ Marks FindMarks(const Analysis& a) {
 void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
   const int w = a.W(), h = a.H(), cells = w * h;
   const int stripX = std::max(1, int(EdgeStrip * w)), stripY = std::max(1, int(EdgeStrip * h));
-  // What set-aside cells lie within two cells of.
-  std::vector<std::uint8_t> aside(cells);
-  for (int i = 0; i < cells; ++i)
-    aside[i] = a.SetAside(i) ? 255 : 0;
-  aside = RankFilter(aside, w, h, 2, true);
-  MaskSums nearAside(w, h);
-  nearAside.Build([&](int i) { return aside[i] != 0; });
-
-  enum Side { Left, Top, Right, Bottom, None };
-  struct Candidate {
-    bool Touching = false;
-    bool Corner = false;
-    bool Small = false;
-    bool Fragment = false;  // thin, running along the side, in the outermost strip
-    bool Attached = false;  // runs along an edge already found, within the narrow frame
+  const std::size_t count = marks.Blobs.size();
+  // What lies within reach of an edge: set-aside cells, and marks already
+  // taken for bits of an edge.
+  const int reach = std::max(2, int(std::lround(0.008 * std::min(w, h))));
+  auto nearEdges = [&] {
+    std::vector<std::uint8_t> aside(cells);
+    for (int i = 0; i < cells; ++i) {
+      const int l = marks.Labels[i];
+      aside[i] = a.SetAside(i) || (l >= 0 && marks.Kind[l] == Cell::Edge) ? 255 : 0;
+    }
+    aside = RankFilter(aside, w, h, reach, true);
+    MaskSums sums(w, h);
+    sums.Build([&](int i) { return aside[i] != 0; });
+    return sums;
   };
-  std::vector<Candidate> candidates(marks.Blobs.size());
-  std::vector<std::uint8_t> isCandidate(marks.Blobs.size());
-  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+
+  struct Shape {
+    bool Touching = false;  // reaches the border
+    bool Corner = false;    // touches it within a corner of the narrow frame
+    bool Lone = false;      // at the border, and to be set aside if it stands alone
+    bool Fragment = false;  // thinner than letters (or faint), along a side, in the outer strip
+    bool Along = false;     // a line beside an edge, within the narrow frame
+    bool Trail = false;     // a faint bit or a crumb, that may continue an edge
+  };
+  std::vector<Shape> shapes(count);
+  for (std::size_t b = 0; b < count; ++b) {
     const Blob& m = marks.Blobs[b];
-    Candidate& c = candidates[b];
-    c.Touching = m.Left <= 1 || m.Top <= 1 || m.Right >= w - 1 || m.Bottom >= h - 1;
+    Shape& s = shapes[b];
+    const bool atSide = m.Left <= 1 || m.Right >= w - 1;
+    s.Touching = atSide || m.Top <= 1 || m.Bottom >= h - 1;
     const bool leftFrame = m.Right <= NarrowFrame * w, rightFrame = m.Left >= w - NarrowFrame * w;
     const bool topFrame = m.Bottom <= NarrowFrame * h, bottomFrame = m.Top >= h - NarrowFrame * h;
-    c.Corner = c.Touching && (leftFrame || rightFrame) && (topFrame || bottomFrame);
-    // Small, or a streak along the side it touches.
-    const bool streak = (m.Left <= 1 || m.Right >= w - 1) ? m.Height() >= 4 * m.Width() && (leftFrame || rightFrame)
-                        : m.Width() >= 4 * m.Height() && (topFrame || bottomFrame);
-    c.Small = (m.Width() <= WideFrame * w && m.Height() <= WideFrame * h) || (c.Touching && streak);
-    // Bits of an edge are thinner than letters, or fainter than the ink.
+    const bool sideFrame = leftFrame || rightFrame, endFrame = topFrame || bottomFrame;
+    s.Corner = s.Touching && sideFrame && endFrame;
+    const bool tallShape = m.Height() >= 4 * m.Width(), wideShape = m.Width() >= 4 * m.Height();
+    const bool small = m.Width() <= WideFrame * w && m.Height() <= WideFrame * h;
+    const bool streak = atSide ? tallShape && sideFrame : wideShape && endFrame;
+    const bool crumb = 2 * std::max(m.Width(), m.Height()) <= marks.Typical;
+    s.Lone = s.Touching && (small || streak || crumb);
     const bool faint = a.PaperLevel - marks.Darkest[b] < FaintMark * a.Contrast;
     const int thin = faint ? std::max(2, stripX / 3) : std::max(1, marks.Typical / 3);
     const bool tall = m.Width() <= thin && m.Height() >= 2 * m.Width();
     const bool wide = m.Height() <= thin && m.Width() >= 2 * m.Height();
-    c.Fragment = (tall && (m.Right <= stripX || m.Left >= w - stripX)) ||
+    s.Fragment = (tall && (m.Right <= stripX || m.Left >= w - stripX)) ||
                  (wide && (m.Bottom <= stripY || m.Top >= h - stripY));
-    // Along an edge already found: lines running beside it in the frame,
-    // and crumbs right next to it.
     const bool sideZone = m.Right <= WideFrame * w || m.Left >= w - WideFrame * w;
     const bool endZone = m.Bottom <= WideFrame * h || m.Top >= h - WideFrame * h;
-    const bool alongSide = ((leftFrame || rightFrame) && m.Height() >= 4 * m.Width()) ||
-                           (sideZone && tall && m.Height() >= 4 * m.Width());
-    const bool alongEnd = ((topFrame || bottomFrame) && m.Width() >= 4 * m.Height()) ||
-                          (endZone && wide && m.Width() >= 4 * m.Height());
-    const bool crumb = 2 * std::max(m.Width(), m.Height()) <= marks.Typical;
-    c.Attached = (alongSide || alongEnd || crumb) &&
-                 nearAside.In(m.Left, m.Top, m.Right, m.Bottom) > 0;
-    isCandidate[b] = c.Corner || (c.Touching && c.Small) || c.Fragment || c.Attached;
+    s.Along = (tallShape && sideFrame) || (wideShape && endFrame);
+    s.Trail = crumb || (faint && ((tallShape && sideZone && tall) || (wideShape && endZone && wide)));
   }
-  // Standing apart: no mark of the page within the gap, not counting specks
-  // and other bits in the outermost strip.
+
+  // Corners, crumbs on the border itself, and marks at the border or bits in
+  // the outer strip that stand apart: no mark of the page within the gap,
+  // not counting specks, other such marks and whatever lies beside an edge.
+  const MaskSums firstNear = nearEdges();
+  std::vector<std::uint8_t> inPage(count);
   const int tiny = std::max(1, marks.Typical / 2);
-  std::vector<std::uint8_t> inPage(marks.Blobs.size());
-  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+  for (std::size_t b = 0; b < count; ++b) {
     const Blob& m = marks.Blobs[b];
+    const Shape& s = shapes[b];
     const bool inStrip = m.Right <= stripX || m.Left >= w - stripX || m.Bottom <= stripY ||
                          m.Top >= h - stripY;
-    inPage[b] = !isCandidate[b] && !inStrip && std::max(m.Width(), m.Height()) > tiny;
+    const bool beside =
+        (s.Along || s.Trail) && firstNear.In(m.Left, m.Top, m.Right, m.Bottom) > 0;
+    inPage[b] = !s.Lone && !s.Fragment && !beside && !inStrip &&
+                std::max(m.Width(), m.Height()) > tiny;
   }
-  MaskSums inner(w, h);
-  inner.Build([&](int i) { return marks.Labels[i] >= 0 && inPage[marks.Labels[i]]; });
+  MaskSums page(w, h);
+  page.Build([&](int i) { return marks.Labels[i] >= 0 && inPage[marks.Labels[i]]; });
   const int gap = std::max(2 * marks.Typical, int(0.015 * std::min(w, h)));
-  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
-    if (!isCandidate[b])
-      continue;
+  for (std::size_t b = 0; b < count; ++b) {
     const Blob& m = marks.Blobs[b];
-    const Candidate& c = candidates[b];
-    const bool alone = inner.In(m.Left - gap, m.Top - gap, m.Right + gap, m.Bottom + gap) == 0;
-    if (std::getenv("CB_DEBUG3"))
-      std::fprintf(stderr, "cand %d,%d,%d,%d t%d c%d s%d f%d a%d alone%d gap %d\n", m.Left, m.Top, m.Right, m.Bottom, c.Touching, c.Corner, c.Small, c.Fragment, c.Attached, alone, gap);
-    if (c.Corner || c.Attached || (alone && ((c.Touching && c.Small) || c.Fragment)))
+    const Shape& s = shapes[b];
+    const bool alone = page.In(m.Left - gap, m.Top - gap, m.Right + gap, m.Bottom + gap) == 0;
+    const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
+    const bool nearBorder =
+        m.Left < nearX || m.Right > w - nearX || m.Top < nearY || m.Bottom > h - nearY;
+    const bool crumb = nearBorder && 2 * std::max(m.Width(), m.Height()) <= marks.Typical;
+    if (s.Corner || crumb || (alone && (s.Lone || s.Fragment)))
       marks.Kind[b] = Cell::Edge;
+  }
+
+  // Lines beside an edge, and faint bits and crumbs beside an edge or beside
+  // those, a few steps out.
+  for (int round = 0; round < 4; ++round) {
+    const MaskSums near = nearEdges();
+    bool changed = false;
+    for (std::size_t b = 0; b < count; ++b) {
+      const Blob& m = marks.Blobs[b];
+      const bool follows = shapes[b].Trail || (round == 0 && shapes[b].Along);
+      if (marks.Kind[b] == Cell::Content && follows &&
+          near.In(m.Left, m.Top, m.Right, m.Bottom) > 0) {
+        marks.Kind[b] = Cell::Edge;
+        changed = true;
+      }
+    }
+    if (!changed)
+      break;
   }
 }
 
