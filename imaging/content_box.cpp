@@ -7,6 +7,8 @@
 #include "content_box.h"
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -18,7 +20,7 @@
 namespace pagetrim {
 namespace {
 
-constexpr double TargetCells = 600000.0;
+constexpr double TargetCells = 400000.0;
 // Fractions of the page's width (for the sides) or height (for the top and
 // bottom). Edges lie within a narrow frame along the border, or within a
 // wide one when they run along a good part of a side.
@@ -89,11 +91,20 @@ ChannelGrid ReduceChannels(const PageRaster& page, int factor) {
     std::uint16_t* sums = columnSum.data();
     std::fill(mins, mins + rowBytes, std::uint8_t(255));
     std::fill(sums, sums + rowBytes, std::uint16_t(0));
+    // Every row counts for the darkest value; every other row is enough
+    // for the mean.
+    int summed = 0;
     for (int y = y0; y < y1; ++y) {
       const std::uint8_t* row = page.Row(y);
-      for (std::size_t i = 0; i < rowBytes; ++i) {
-        mins[i] = std::min(mins[i], row[i]);
-        sums[i] = std::uint16_t(sums[i] + row[i]);
+      if ((y - y0) % 2 == 0) {
+        ++summed;
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+          mins[i] = std::min(mins[i], row[i]);
+          sums[i] = std::uint16_t(sums[i] + row[i]);
+        }
+      } else {
+        for (std::size_t i = 0; i < rowBytes; ++i)
+          mins[i] = std::min(mins[i], row[i]);
       }
     }
     std::uint8_t* darkest = grid.Darkest.data() + std::size_t(gy) * grid.Width * channels;
@@ -101,7 +112,7 @@ ChannelGrid ReduceChannels(const PageRaster& page, int factor) {
     for (int gx = 0; gx < grid.Width; ++gx) {
       const int x0 = gx * factor;
       const int x1 = std::min(width, x0 + factor);
-      const int count = (x1 - x0) * (y1 - y0);
+      const int count = (x1 - x0) * summed;
       for (int c = 0; c < channels; ++c) {
         int m = 255;
         int s = 0;
@@ -229,25 +240,31 @@ PaperMaps LocalPaper(const Grid& grid, int tile) {
   PaperMaps maps;
   maps.Local.resize(grid.Darkest.size());
   maps.Near.resize(grid.Darkest.size());
+  // Bilinear between tile centres, in fixed point (weights out of 256).
+  std::vector<int> x0s(grid.Width), x1s(grid.Width), wxs(grid.Width);
+  for (int x = 0; x < grid.Width; ++x) {
+    const double fx = std::clamp((x + 0.5) / tile - 0.5, 0.0, double(tilesX - 1));
+    x0s[x] = int(fx);
+    x1s[x] = std::min(x0s[x] + 1, tilesX - 1);
+    wxs[x] = int((fx - x0s[x]) * 256);
+  }
   for (int y = 0; y < grid.Height; ++y) {
     const double fy = std::clamp((y + 0.5) / tile - 0.5, 0.0, double(tilesY - 1));
     const int ty0 = int(fy);
     const int ty1 = std::min(ty0 + 1, tilesY - 1);
-    const double wy = fy - ty0;
-    for (int x = 0; x < grid.Width; ++x) {
-      const double fx = std::clamp((x + 0.5) / tile - 0.5, 0.0, double(tilesX - 1));
-      const int tx0 = int(fx);
-      const int tx1 = std::min(tx0 + 1, tilesX - 1);
-      const double wx = fx - tx0;
-      auto at = [&](const std::vector<int>& values) {
-        const double top = values[ty0 * tilesX + tx0] * (1 - wx) + values[ty0 * tilesX + tx1] * wx;
-        const double bottom =
-            values[ty1 * tilesX + tx0] * (1 - wx) + values[ty1 * tilesX + tx1] * wx;
-        return std::uint8_t(std::lround(top * (1 - wy) + bottom * wy));
-      };
-      maps.Local[grid.At(x, y)] = at(tileValue);
-      maps.Near[grid.At(x, y)] = at(tileNear);
-    }
+    const int wy = int((fy - ty0) * 256);
+    auto fill = [&](const std::vector<int>& values, std::vector<std::uint8_t>& out) {
+      const int* top = values.data() + ty0 * tilesX;
+      const int* bottom = values.data() + ty1 * tilesX;
+      std::uint8_t* row = out.data() + std::size_t(y) * grid.Width;
+      for (int x = 0; x < grid.Width; ++x) {
+        const int t = top[x0s[x]] * (256 - wxs[x]) + top[x1s[x]] * wxs[x];
+        const int b = bottom[x0s[x]] * (256 - wxs[x]) + bottom[x1s[x]] * wxs[x];
+        row[x] = std::uint8_t((t * (256 - wy) + b * wy + (1 << 15)) >> 16);
+      }
+    };
+    fill(tileValue, maps.Local);
+    fill(tileNear, maps.Near);
   }
   return maps;
 }
@@ -336,31 +353,41 @@ std::vector<Blob> LabelBlobs(const std::vector<std::uint8_t>& mask, int width, i
   return blobs;
 }
 
-// Lightest (or darkest) value in a square of radius r around every cell.
-std::vector<std::uint8_t> RankFilter(const std::vector<std::uint8_t>& values, int width,
-                                     int height, int r, bool lightest) {
-  auto pick = [lightest](std::uint8_t a, std::uint8_t b) {
-    return lightest ? std::max(a, b) : std::min(a, b);
-  };
-  std::vector<std::uint8_t> across(values.size());
+template <bool Lightest>
+void PickInto(std::uint8_t* out, const std::uint8_t* in, int count) {
+  for (int i = 0; i < count; ++i)
+    out[i] = Lightest ? std::max(out[i], in[i]) : std::min(out[i], in[i]);
+}
+
+template <bool Lightest>
+std::vector<std::uint8_t> RankFilterOf(const std::vector<std::uint8_t>& values, int width,
+                                       int height, int rx, int ry) {
+  // Across: each row picked with itself shifted by 1..r either way; then
+  // down: each row picked with the rows within r. Both are plain byte loops.
+  std::vector<std::uint8_t> across(values);
   for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      std::uint8_t v = values[y * width + x];
-      for (int dx = std::max(0, x - r); dx <= std::min(width - 1, x + r); ++dx)
-        v = pick(v, values[y * width + dx]);
-      across[y * width + x] = v;
+    const std::uint8_t* in = values.data() + std::size_t(y) * width;
+    std::uint8_t* out = across.data() + std::size_t(y) * width;
+    for (int d = 1; d <= rx && d < width; ++d) {
+      PickInto<Lightest>(out, in + d, width - d);
+      PickInto<Lightest>(out + d, in, width - d);
     }
   }
   std::vector<std::uint8_t> result(values.size());
   for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      std::uint8_t v = across[y * width + x];
-      for (int dy = std::max(0, y - r); dy <= std::min(height - 1, y + r); ++dy)
-        v = pick(v, across[dy * width + x]);
-      result[y * width + x] = v;
-    }
+    std::uint8_t* out = result.data() + std::size_t(y) * width;
+    std::copy_n(across.data() + std::size_t(y) * width, width, out);
+    for (int dy = std::max(0, y - ry); dy <= std::min(height - 1, y + ry); ++dy)
+      PickInto<Lightest>(out, across.data() + std::size_t(dy) * width, width);
   }
   return result;
+}
+
+// Lightest (or darkest) value in a square of radius r around every cell.
+std::vector<std::uint8_t> RankFilter(const std::vector<std::uint8_t>& values, int width,
+                                     int height, int r, bool lightest) {
+  return lightest ? RankFilterOf<true>(values, width, height, r, r)
+                  : RankFilterOf<false>(values, width, height, r, r);
 }
 
 using Cell = ContentBoxTrace::Cell;
@@ -443,12 +470,18 @@ class MaskSums {
   std::vector<int> sums_;
 };
 
-// Whether a cell lies within depth of the page's border, depth being a
-// fraction of the page's width for the sides and of its height for the top
-// and bottom.
-bool InFrame(int x, int y, int w, int h, double depth) {
-  return std::min(x, w - 1 - x) < depth * w || std::min(y, h - 1 - y) < depth * h;
-}
+// Which cells lie within depth of the page's border, depth being a fraction
+// of the page's width for the sides and of its height for the top and bottom.
+struct Frame {
+  int SideX;
+  int EndY;
+  Frame(int w, int h, double depth)
+      : SideX(int(std::ceil(depth * w))), EndY(int(std::ceil(depth * h))) {}
+  bool RowInside(int y, int h) const { return y < EndY || y >= h - EndY; }
+  bool Holds(int x, int y, int w, int h) const {
+    return x < SideX || x >= w - SideX || RowInside(y, h);
+  }
+};
 
 // Shade wider than a stroke that lies along the page's border: the
 // scanner's lid or bed, a dark page edge, a gutter shadow. It either stays
@@ -474,13 +507,14 @@ void MarkEdgeBands(Analysis& a) {
   std::vector<int> labels;
   const std::vector<Blob> blobs = LabelBlobs(shade, w, h, labels);
   std::vector<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
+  const Frame narrow(w, h, NarrowFrame), wide(w, h, WideFrame);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       const int l = labels[y * w + x];
       if (l < 0)
         continue;
-      outsideNarrow[l] += !InFrame(x, y, w, h, NarrowFrame);
-      outsideWide[l] += !InFrame(x, y, w, h, WideFrame);
+      outsideNarrow[l] += !narrow.Holds(x, y, w, h);
+      outsideWide[l] += !wide.Holds(x, y, w, h);
     }
   }
   const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
@@ -506,10 +540,25 @@ void MarkEdgeBands(Analysis& a) {
 // counts when it is dark in nearly every row (column) it crosses.
 void MarkEdgeLines(Analysis& a) {
   const int w = a.W(), h = a.H();
-  auto dark = [&](int x, int y) {
-    const int i = y * w + x;
-    return a.G.Darkest[i] + a.LineDelta < a.NearPaper[i] || a.Class[i] == Cell::Edge;
-  };
+  // Dark cells that could belong to a line: ones with paper a few cells away
+  // on one side across the line (the middle of a broad dark area is no line),
+  // and edges already found.
+  const int cells = w * h;
+  std::vector<std::uint8_t> dark(cells);
+  for (int i = 0; i < cells; ++i)
+    dark[i] = a.G.Darkest[i] + a.LineDelta < a.NearPaper[i];
+  constexpr int Across = 3;
+  std::vector<std::uint8_t> vertical(cells), horizontal(cells);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const int i = y * w + x;
+      const bool edge = a.Class[i] == Cell::Edge;
+      const bool openSide = x < Across || x >= w - Across || !dark[i - Across] || !dark[i + Across];
+      const bool openEnd = y < Across || y >= h - Across || !dark[i - Across * w] || !dark[i + Across * w];
+      vertical[i] = edge || (dark[i] && openSide) ? 255 : 0;
+      horizontal[i] = edge || (dark[i] && openEnd) ? 255 : 0;
+    }
+  }
   constexpr int Wander = 2;
   // Per column (row): the rows (columns) with a dark cell within Wander, and
   // the first and last of them.
@@ -517,32 +566,23 @@ void MarkEdgeLines(Analysis& a) {
     int Count = 0;
     int First = -1;
     int Last = -1;
+    void Add(int at) {
+      ++Count;
+      First = First < 0 ? at : First;
+      Last = at;
+    }
   };
   std::vector<Span> columns(w), rows(h);
-  for (int x = 0; x < w; ++x) {
-    for (int y = 0; y < h; ++y) {
-      for (int dx = std::max(0, x - Wander); dx <= std::min(w - 1, x + Wander); ++dx) {
-        if (dark(dx, y)) {
-          Span& s = columns[x];
-          ++s.Count;
-          s.First = s.First < 0 ? y : s.First;
-          s.Last = y;
-          break;
-        }
-      }
-    }
-  }
+  const std::vector<std::uint8_t> across = RankFilterOf<true>(vertical, w, h, Wander, 0);
+  const std::vector<std::uint8_t> down = RankFilterOf<true>(horizontal, w, h, 0, Wander);
   for (int y = 0; y < h; ++y) {
+    const std::uint8_t* acrossRow = across.data() + std::size_t(y) * w;
+    const std::uint8_t* downRow = down.data() + std::size_t(y) * w;
     for (int x = 0; x < w; ++x) {
-      for (int dy = std::max(0, y - Wander); dy <= std::min(h - 1, y + Wander); ++dy) {
-        if (dark(x, dy)) {
-          Span& s = rows[y];
-          ++s.Count;
-          s.First = s.First < 0 ? x : s.First;
-          s.Last = x;
-          break;
-        }
-      }
+      if (acrossRow[x])
+        columns[x].Add(y);
+      if (downRow[x])
+        rows[y].Add(x);
     }
   }
   // A line runs from border to border, though it may fade on the way.
@@ -581,8 +621,13 @@ void MarkEdgeLines(Analysis& a) {
 void MarkCutOff(Analysis& a) {
   const int w = a.W(), h = a.H(), cells = w * h;
   std::vector<std::uint8_t> open(cells);
-  for (int i = 0; i < cells; ++i)
+  bool anyAside = false;
+  for (int i = 0; i < cells; ++i) {
     open[i] = !a.SetAside(i);
+    anyAside = anyAside || !open[i];
+  }
+  if (!anyAside)
+    return;
   std::vector<int> labels;
   const std::vector<Blob> regions = LabelBlobs(open, w, h, labels);
   if (regions.size() < 2)
@@ -643,22 +688,22 @@ Marks FindMarks(const Analysis& a) {
 // scanner left there: a clip, a finger, the corner of the lid, bits of a
 // page edge too faint to be seen as one line.
 void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
-  const int w = a.W(), h = a.H(), cells = w * h;
+  const int w = a.W(), h = a.H();
   const int stripX = std::max(1, int(EdgeStrip * w)), stripY = std::max(1, int(EdgeStrip * h));
   const std::size_t count = marks.Blobs.size();
   // What lies within reach of an edge: set-aside cells, and marks already
   // taken for bits of an edge.
   const int reach = std::max(2, int(std::lround(0.008 * std::min(w, h))));
-  auto nearEdges = [&] {
-    std::vector<std::uint8_t> aside(cells);
-    for (int i = 0; i < cells; ++i) {
-      const int l = marks.Labels[i];
-      aside[i] = a.SetAside(i) || (l >= 0 && marks.Kind[l] == Cell::Edge) ? 255 : 0;
-    }
-    aside = RankFilter(aside, w, h, reach, true);
+  auto edgeSums = [&] {
     MaskSums sums(w, h);
-    sums.Build([&](int i) { return aside[i] != 0; });
+    sums.Build([&](int i) {
+      const int l = marks.Labels[i];
+      return a.SetAside(i) || (l >= 0 && marks.Kind[l] == Cell::Edge);
+    });
     return sums;
+  };
+  auto besideEdge = [&](const MaskSums& edges, const Blob& m) {
+    return edges.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) > 0;
   };
 
   struct Shape {
@@ -693,13 +738,15 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
     const bool sideZone = m.Right <= WideFrame * w || m.Left >= w - WideFrame * w;
     const bool endZone = m.Bottom <= WideFrame * h || m.Top >= h - WideFrame * h;
     s.Along = (tallShape && sideFrame) || (wideShape && endFrame);
-    s.Trail = crumb || (faint && ((tallShape && sideZone && tall) || (wideShape && endZone && wide)));
+    const bool letterSized = std::max(m.Width(), m.Height()) <= marks.Typical;
+    s.Trail = crumb || (faint && (letterSized || (tallShape && sideZone && tall) ||
+                                  (wideShape && endZone && wide)));
   }
 
   // Corners, crumbs on the border itself, and marks at the border or bits in
   // the outer strip that stand apart: no mark of the page within the gap,
   // not counting specks, other such marks and whatever lies beside an edge.
-  const MaskSums firstNear = nearEdges();
+  const MaskSums firstEdges = edgeSums();
   std::vector<std::uint8_t> inPage(count);
   const int tiny = std::max(1, marks.Typical / 2);
   for (std::size_t b = 0; b < count; ++b) {
@@ -707,8 +754,7 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
     const Shape& s = shapes[b];
     const bool inStrip = m.Right <= stripX || m.Left >= w - stripX || m.Bottom <= stripY ||
                          m.Top >= h - stripY;
-    const bool beside =
-        (s.Along || s.Trail) && firstNear.In(m.Left, m.Top, m.Right, m.Bottom) > 0;
+    const bool beside = (s.Along || s.Trail) && besideEdge(firstEdges, m);
     inPage[b] = !s.Lone && !s.Fragment && !beside && !inStrip &&
                 std::max(m.Width(), m.Height()) > tiny;
   }
@@ -730,13 +776,12 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
   // Lines beside an edge, and faint bits and crumbs beside an edge or beside
   // those, a few steps out.
   for (int round = 0; round < 4; ++round) {
-    const MaskSums near = nearEdges();
+    const MaskSums edges = edgeSums();
     bool changed = false;
     for (std::size_t b = 0; b < count; ++b) {
       const Blob& m = marks.Blobs[b];
       const bool follows = shapes[b].Trail || (round == 0 && shapes[b].Along);
-      if (marks.Kind[b] == Cell::Content && follows &&
-          near.In(m.Left, m.Top, m.Right, m.Bottom) > 0) {
+      if (marks.Kind[b] == Cell::Content && follows && besideEdge(edges, m)) {
         marks.Kind[b] = Cell::Edge;
         changed = true;
       }
@@ -765,11 +810,14 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
     const Blob& m = marks.Blobs[b];
     if (marks.Kind[b] != Cell::Content || size(m) > marks.Typical)
       continue;
-    if (size(m) > tiny && !faint(int(b)))
+    const bool isTiny = size(m) <= tiny;
+    if (!isTiny && !faint(int(b)))
       continue;
-    const int reach = (size(m) <= tiny ? 2 : 4) * marks.Typical;
-    if (std::getenv("CB_DEBUG4") && m.Left > 450 && m.Left < 465 && m.Top > 920 && m.Top < 940)
-      std::fprintf(stderr, "speck? %d,%d,%d,%d typical %d faint %d letters %d darkest %d paper %d contrast %d\n", m.Left, m.Top, m.Right, m.Bottom, marks.Typical, faint(int(b)), letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach), marks.Darkest[b], a.PaperLevel, a.Contrast);
+    // A tiny faint mark is no full stop (those are printed in the ink), though
+    // it may be the dot of a letter blurred by the scan.
+    const int reach = isTiny ? (faint(int(b)) ? tiny : 2 * marks.Typical) : 4 * marks.Typical;
+    if (std::getenv("CB_DEBUG") && m.Top < 20 && m.Left > 120 && m.Left < 135)
+      std::fprintf(stderr, "speck? %d,%d,%d,%d faint %d reach %d letters %d darkest %d\n", m.Left, m.Top, m.Right, m.Bottom, faint(int(b)), reach, letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach), marks.Darkest[b]);
     if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == 0)
       marks.Kind[b] = Cell::Speck;
   }
@@ -981,13 +1029,26 @@ Rect CutWithBorder(const PageRaster& page, const Analysis& a, const Rect& conten
 
 }  // namespace
 
+static double CpuMs() { timespec t; clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t); return t.tv_sec * 1e3 + t.tv_nsec / 1e6; }
+static double g_t0 = 0;
+static void Stamp(const char* what) {
+  if (!std::getenv("CB_TIMING")) return;
+  double now = CpuMs();
+  std::fprintf(stderr, "  %-14s %.2f ms\n", what, now - g_t0);
+  g_t0 = now;
+}
+
 ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* trace) {
+  g_t0 = CpuMs();
   ContentBox result;
   if (page.IsEmpty())
     return result;
   const double pixels = double(page.Width()) * page.Height();
   const int factor = std::clamp(int(std::ceil(std::sqrt(pixels / TargetCells))), 1, 256);
-  const Grid grid = WhiteBalanced(ReduceChannels(page, factor), factor);
+  const ChannelGrid cg = ReduceChannels(page, factor);
+  Stamp("reduce");
+  const Grid grid = WhiteBalanced(cg, factor);
+  Stamp("balance");
   const int gw = grid.Width;
   const int gh = grid.Height;
   const int cells = gw * gh;
@@ -1002,6 +1063,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
   PaperMaps paper = LocalPaper(grid, tile);
   a.Paper = std::move(paper.Local);
   a.NearPaper = std::move(paper.Near);
+  Stamp("paper");
 
   // The ink's contrast: how far the darker marks lie below the paper.
   std::array<int, 256> darkHistogram{};
@@ -1023,14 +1085,22 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
   for (int i = 0; i < cells; ++i)
     a.Ink[i] = grid.Darkest[i] + a.InkDelta < around[i];
 
+  Stamp("ink");
   a.Stroke = StrokeWidth(a);
   MarkEdgeBands(a);
+  Stamp("bands");
   MarkEdgeLines(a);
+  Stamp("lines");
   MarkCutOff(a);
+  Stamp("cutoff");
   Marks marks = FindMarks(a);
+  Stamp("marks");
   SetAsideBorderMarks(a, marks);
+  Stamp("border");
   SetAsideSpecks(a, marks);
+  Stamp("specks");
   SetAsideFacingPage(a, marks);
+  Stamp("facing");
   for (int i = 0; i < cells; ++i) {
     if (marks.Labels[i] >= 0)
       a.Class[i] = marks.Kind[marks.Labels[i]];
@@ -1058,7 +1128,9 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
   if (any) {
     result.HasContent = true;
     result.Content = RefineBox(page, a, around, box);
+    Stamp("box");
     result.Cut = CutWithBorder(page, a, result.Content, dpi);
+    Stamp("refine+cut");
   }
   if (trace != nullptr) {
     trace->Factor = factor;
