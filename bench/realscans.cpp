@@ -25,15 +25,14 @@
 // 0. Targets: no ink lost, median side <= 1%, no side > 5%.
 //
 // --draw DIR writes each page, reduced, with the hand box in green, the cut in
-// red and the content box in blue, and the cells the analysis set aside
-// tinted: edges orange, beyond an edge violet, specks cyan.
+// red and the content box in blue, the ink lost in magenta, and the cells the
+// analysis set aside tinted: edges orange, beyond an edge violet, specks cyan.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QElapsedTimer>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -219,11 +218,8 @@ InkCount CountInk(const PageRaster& page, const Rect& box, const Rect& cut) {
         continue;
       count.Map[i] = 1;
       ++count.Total;
-      if (x < cut.Left || x >= cut.Right || y < cut.Top || y >= cut.Bottom) {
+      if (x < cut.Left || x >= cut.Right || y < cut.Top || y >= cut.Bottom)
         ++count.Lost;
-        if (std::getenv("RS_LOST") && count.Lost < 40)
-          std::fprintf(stderr, "lost %d,%d mark %d,%d,%d,%d\n", x, y, b.Left, b.Top, b.Right, b.Bottom);
-      }
     }
   }
   return count;
@@ -259,8 +255,8 @@ void Draw(const QString& path, const PageRaster& source, const ContentBoxTrace& 
     std::uint8_t* row = page.Row(y);
     for (int x = 0; x < page.Width(); ++x) {
       const std::size_t i = std::size_t(y) * page.Width() + x;
-      if (ink.Map[i] == 1 && !(x >= found.Cut.Left && x < found.Cut.Right &&
-                               y >= found.Cut.Top && y < found.Cut.Bottom)) {
+      if (ink.Map[i] == 1 && !(x >= found.Cut.Left && x < found.Cut.Right && y >= found.Cut.Top &&
+                               y < found.Cut.Bottom)) {
         row[3 * x] = 255;  // ink lost: magenta
         row[3 * x + 1] = 0;
         row[3 * x + 2] = 255;
@@ -269,11 +265,17 @@ void Draw(const QString& path, const PageRaster& source, const ContentBoxTrace& 
       const int cell = (y / trace.Factor) * trace.Width + x / trace.Factor;
       std::array<int, 3> tint{};
       switch (trace.Cells[cell]) {
-        case ContentBoxTrace::Edge: tint = {0, 140, 255}; break;
-        case ContentBoxTrace::Beyond: tint = {255, 0, 160}; break;
-        case ContentBoxTrace::Speck: tint = {255, 255, 0}; break;
-        case ContentBoxTrace::Faint: tint = {0, 255, 0}; break;
-        default: continue;
+        case ContentBoxTrace::Edge:
+          tint = {0, 140, 255};
+          break;
+        case ContentBoxTrace::Beyond:
+          tint = {255, 0, 160};
+          break;
+        case ContentBoxTrace::Speck:
+          tint = {255, 255, 0};
+          break;
+        default:
+          continue;
       }
       for (int c = 0; c < 3; ++c)
         row[3 * x + c] = std::uint8_t((row[3 * x + c] + tint[c]) / 2);
@@ -327,22 +329,7 @@ int Main(int argc, char** argv) {
       losing++;
       continue;
     }
-    if (std::getenv("RS_PROFILE")) {
-      for (int i = 0; i < std::atoi(std::getenv("RS_PROFILE")); ++i)
-        FindContentBox(page, info.Resolution.X);
-      continue;
-    }
     ContentBoxTrace trace;
-    QElapsedTimer timer;
-    timer.start();
-    PageRaster again;
-    ReadPageFile(folder.filePath(name), again);
-    const double decodeMs = timer.nsecsElapsed() / 1e6;
-    timer.restart();
-    FindContentBox(page, info.Resolution.X);
-    const double analysisMs = timer.nsecsElapsed() / 1e6;
-    if (std::getenv("RS_TIME"))
-      std::fprintf(stderr, "%s decode %.1f ms analysis %.1f ms (%.2f) dpi %.0f\n", qPrintable(name), decodeMs, analysisMs, analysisMs / decodeMs, info.Resolution.X);
     const ContentBox found = FindContentBox(page, info.Resolution.X, &trace);
     const Rect cut = found.HasContent ? found.Cut : Rect{0, 0, page.Width(), page.Height()};
     const InkCount ink = CountInk(page, box, cut);
@@ -365,40 +352,6 @@ int Main(int argc, char** argv) {
       QDir().mkpath(drawDir);
       Draw(QDir(drawDir).filePath(QString(name).replace('/', '_').section('.', 0, 0) + ".png"),
            page, trace, box, found, ink);
-      if (args.contains("--ink")) {
-        PageRaster map(page.Width(), page.Height());
-        for (int y = 0; y < page.Height(); ++y) {
-          std::uint8_t* row = map.Row(y);
-          for (int x = 0; x < page.Width(); ++x) {
-            const int m = ink.Map[std::size_t(y) * page.Width() + x];
-            if (m == 1)
-              row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = 0;
-            else if (m == 2)
-              row[3 * x] = row[3 * x + 1] = 0;
-          }
-        }
-        SavePage(QDir(drawDir).filePath(QString(name).replace('/', '_').section('.', 0, 0) +
-                                        "-ink.png"),
-                 map, 150, 150);
-      }
-      if (args.contains("--grid")) {
-        auto dump = [&](const char* suffix, const std::vector<std::uint8_t>& cells) {
-          QFile file(QDir(drawDir).filePath(QString(name).replace('/', '_').section('.', 0, 0) +
-                                            suffix));
-          file.open(QIODevice::WriteOnly);
-          file.write(QString("P5\n%1 %2\n255\n").arg(trace.Width).arg(trace.Height).toLatin1());
-          file.write(reinterpret_cast<const char*>(cells.data()), qint64(cells.size()));
-        };
-        dump("-darkest.pgm", trace.Darkest);
-        dump("-mean.pgm", trace.Mean);
-        dump("-paper.pgm", trace.LocalPaper);
-        std::vector<std::uint8_t> cls(trace.Cells.size());
-        for (std::size_t i = 0; i < cls.size(); ++i)
-          cls[i] = std::uint8_t(trace.Cells[i] * 40);
-        dump("-cells.pgm", cls);
-        std::printf("   factor %d grid %dx%d paper %d ink %d\n", trace.Factor, trace.Width,
-                    trace.Height, trace.PaperLevel, trace.InkLevel);
-      }
     }
   }
   const double worst = sides.empty() ? 0 : *std::max_element(sides.begin(), sides.end());

@@ -7,15 +7,11 @@
 #include "content_box.h"
 
 #include <algorithm>
-#include <chrono>
-#include <ctime>
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <vector>
-#include <cstdio>
-#include <cstdlib>
 #include <numeric>
+#include <vector>
 
 namespace pagetrim {
 namespace {
@@ -91,12 +87,13 @@ ChannelGrid ReduceChannels(const PageRaster& page, int factor) {
     std::uint16_t* sums = columnSum.data();
     std::fill(mins, mins + rowBytes, std::uint8_t(255));
     std::fill(sums, sums + rowBytes, std::uint16_t(0));
-    // Every row counts for the darkest value; every other row is enough
-    // for the mean.
+    // Every row counts for the darkest value; two rows are enough for the
+    // mean, which only has to tell paper from shade.
     int summed = 0;
+    const int middle = y0 + (y1 - y0) / 2;
     for (int y = y0; y < y1; ++y) {
       const std::uint8_t* row = page.Row(y);
-      if ((y - y0) % 2 == 0) {
+      if (y == y0 || y == middle) {
         ++summed;
         for (std::size_t i = 0; i < rowBytes; ++i) {
           mins[i] = std::min(mins[i], row[i]);
@@ -288,67 +285,62 @@ int FindRoot(std::vector<int>& parent, int i) {
   return i;
 }
 
-// Labels the set cells of mask: labels[i] is the blob index, or -1.
+// Labels the set cells of mask: labels[i] is the blob index, or -1. Works on
+// runs of set cells along the rows: a run joins the runs of the row above
+// that it touches, corners included.
 std::vector<Blob> LabelBlobs(const std::vector<std::uint8_t>& mask, int width, int height,
                              std::vector<int>& labels) {
-  const int cells = width * height;
-  labels.assign(cells, -1);
+  struct Run {
+    int Y;
+    int X0;
+    int X1;  // exclusive
+  };
+  std::vector<Run> runs;
   std::vector<int> parent;
-  parent.reserve(1024);
+  std::size_t above = 0, aboveEnd = 0;  // the runs of the row above
   for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const int i = y * width + x;
-      if (!mask[i])
+    const std::uint8_t* row = mask.data() + std::size_t(y) * width;
+    const std::size_t start = runs.size();
+    for (int x = 0; x < width;) {
+      if (!row[x]) {
+        ++x;
         continue;
-      int label = -1;
-      auto join = [&](int j) {
-        if (labels[j] < 0)
-          return;
-        if (label < 0) {
-          label = FindRoot(parent, labels[j]);
-        } else {
-          const int other = FindRoot(parent, labels[j]);
-          if (other != label) {
-            parent[std::max(other, label)] = std::min(other, label);
-            label = std::min(other, label);
-          }
-        }
-      };
-      if (x > 0)
-        join(i - 1);
-      if (y > 0) {
-        if (x > 0)
-          join(i - width - 1);
-        join(i - width);
-        if (x + 1 < width)
-          join(i - width + 1);
       }
-      if (label < 0) {
-        label = int(parent.size());
-        parent.push_back(label);
+      const int x0 = x;
+      while (x < width && row[x])
+        ++x;
+      const int id = int(runs.size());
+      runs.push_back({y, x0, x});
+      parent.push_back(id);
+      while (above < aboveEnd && runs[above].X1 < x0)
+        ++above;
+      for (std::size_t k = above; k < aboveEnd && runs[k].X0 <= x; ++k) {
+        const int a = FindRoot(parent, int(k)), b = FindRoot(parent, id);
+        if (a != b)
+          parent[std::max(a, b)] = std::min(a, b);
       }
-      labels[i] = label;
     }
+    above = start;
+    aboveEnd = runs.size();
+    // Runs of this row may still touch runs of the next row from the first.
   }
-  std::vector<int> index(parent.size(), -1);
+  labels.assign(std::size_t(width) * height, -1);
+  std::vector<int> index(runs.size(), -1);
   std::vector<Blob> blobs;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const int i = y * width + x;
-      if (labels[i] < 0)
-        continue;
-      const int root = FindRoot(parent, labels[i]);
-      if (index[root] < 0) {
-        index[root] = int(blobs.size());
-        blobs.push_back({x, y, x + 1, y + 1, 0});
-      }
-      Blob& b = blobs[index[root]];
-      b.Left = std::min(b.Left, x);
-      b.Right = std::max(b.Right, x + 1);
-      b.Bottom = y + 1;
-      ++b.Area;
-      labels[i] = index[root];
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    const Run& run = runs[r];
+    const int root = FindRoot(parent, int(r));
+    if (index[root] < 0) {
+      index[root] = int(blobs.size());
+      blobs.push_back({run.X0, run.Y, run.X1, run.Y + 1, 0});
     }
+    Blob& b = blobs[index[root]];
+    b.Left = std::min(b.Left, run.X0);
+    b.Right = std::max(b.Right, run.X1);
+    b.Top = std::min(b.Top, run.Y);
+    b.Bottom = std::max(b.Bottom, run.Y + 1);
+    b.Area += run.X1 - run.X0;
+    std::fill_n(labels.data() + std::size_t(run.Y) * width + run.X0, run.X1 - run.X0, index[root]);
   }
   return blobs;
 }
@@ -384,8 +376,8 @@ std::vector<std::uint8_t> RankFilterOf(const std::vector<std::uint8_t>& values, 
 }
 
 // Lightest (or darkest) value in a square of radius r around every cell.
-std::vector<std::uint8_t> RankFilter(const std::vector<std::uint8_t>& values, int width,
-                                     int height, int r, bool lightest) {
+std::vector<std::uint8_t> RankFilter(const std::vector<std::uint8_t>& values, int width, int height,
+                                     int r, bool lightest) {
   return lightest ? RankFilterOf<true>(values, width, height, r, r)
                   : RankFilterOf<false>(values, width, height, r, r);
 }
@@ -399,11 +391,10 @@ struct Analysis {
   int InkLevel = 0;
   int Contrast = 0;
   int InkDelta = 0;
-  int LineDelta = 0;  // how much darker than the paper a fold or an edge is
-  int Stroke = 1;  // the usual width of a stroke of ink, in cells
+  int LineDelta = 0;                    // how much darker than the paper a fold or an edge is
   std::vector<std::uint8_t> Paper;      // local paper per cell
   std::vector<std::uint8_t> NearPaper;  // the lightest paper around
-  std::vector<std::uint8_t> Ink;    // cell holds a pixel clearly darker than its paper
+  std::vector<std::uint8_t> Ink;        // cell holds a pixel clearly darker than its paper
   std::vector<Cell> Class;
 
   explicit Analysis(const Grid& grid) : G(grid), Class(grid.Darkest.size(), Cell::Paper) {}
@@ -411,31 +402,6 @@ struct Analysis {
   int H() const { return G.Height; }
   bool SetAside(int i) const { return Class[i] == Cell::Edge || Class[i] == Cell::Beyond; }
 };
-
-// The usual width of a stroke: the median run of ink cells along a row.
-int StrokeWidth(const Analysis& a) {
-  const int w = a.W(), h = a.H();
-  std::array<int, 8> runs{};
-  for (int y = 0; y < h; ++y) {
-    int run = 0;
-    for (int x = 0; x <= w; ++x) {
-      if (x < w && a.Ink[y * w + x]) {
-        ++run;
-      } else if (run > 0) {
-        ++runs[std::min(run, 7)];
-        run = 0;
-      }
-    }
-  }
-  const int total = std::accumulate(runs.begin(), runs.end(), 0);
-  int seen = 0;
-  for (int r = 1; r < 8; ++r) {
-    seen += runs[r];
-    if (2 * seen >= total)
-      return std::clamp(r, 1, 3);
-  }
-  return 1;
-}
 
 // How many set cells of a mask lie in a rectangle, in constant time.
 class MaskSums {
@@ -489,21 +455,14 @@ struct Frame {
 // or more within a wider one.
 void MarkEdgeBands(Analysis& a) {
   const int w = a.W(), h = a.H(), cells = w * h;
-  // Closing the cells' means over a stroke's width takes the strokes of ink
-  // out of the shade, and leaves what is wider.
-  const int r = 1;
+  // Closing the cells' means takes the strokes of ink out of the shade, and
+  // leaves what is wider.
   const std::vector<std::uint8_t> closed =
-      RankFilter(RankFilter(a.G.Mean, w, h, r, true), w, h, r, false);
+      RankFilter(RankFilter(a.G.Mean, w, h, 1, true), w, h, 1, false);
   const int shadeDelta = std::max(24, int(0.2 * a.Contrast));
   std::vector<std::uint8_t> shade(cells);
   for (int i = 0; i < cells; ++i)
     shade[i] = closed[i] + shadeDelta < a.PaperLevel;
-  if (std::getenv("CB_SHADE")) {
-    std::FILE* f = std::fopen(std::getenv("CB_SHADE"), "wb");
-    std::fprintf(f, "P5\n%d %d\n255\n", w, h);
-    for (int i = 0; i < cells; ++i) std::fputc(shade[i] ? 0 : 255, f);
-    std::fclose(f);
-  }
   std::vector<int> labels;
   const std::vector<Blob> blobs = LabelBlobs(shade, w, h, labels);
   std::vector<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
@@ -542,26 +501,26 @@ void MarkEdgeLines(Analysis& a) {
   const int w = a.W(), h = a.H();
   // Dark cells that could belong to a line: ones with paper a few cells away
   // on one side across the line (the middle of a broad dark area is no line),
-  // and edges already found.
-  const int cells = w * h;
-  std::vector<std::uint8_t> dark(cells);
-  for (int i = 0; i < cells; ++i)
-    dark[i] = a.G.Darkest[i] + a.LineDelta < a.NearPaper[i];
+  // and edges already found. Only the zones along the sides are looked at.
   constexpr int Across = 3;
-  std::vector<std::uint8_t> vertical(cells), horizontal(cells);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const int i = y * w + x;
-      const bool edge = a.Class[i] == Cell::Edge;
-      const bool openSide = x < Across || x >= w - Across || !dark[i - Across] || !dark[i + Across];
-      const bool openEnd = y < Across || y >= h - Across || !dark[i - Across * w] || !dark[i + Across * w];
-      vertical[i] = edge || (dark[i] && openSide) ? 255 : 0;
-      horizontal[i] = edge || (dark[i] && openEnd) ? 255 : 0;
-    }
-  }
   constexpr int Wander = 2;
-  // Per column (row): the rows (columns) with a dark cell within Wander, and
-  // the first and last of them.
+  auto dark = [&](int i) { return a.G.Darkest[i] + a.LineDelta < a.NearPaper[i]; };
+  auto inVertical = [&](int x, int y) {
+    const int i = y * w + x;
+    if (a.Class[i] == Cell::Edge)
+      return true;
+    return dark(i) && (x < Across || x >= w - Across || !dark(i - Across) || !dark(i + Across));
+  };
+  auto inHorizontal = [&](int x, int y) {
+    const int i = y * w + x;
+    if (a.Class[i] == Cell::Edge)
+      return true;
+    return dark(i) &&
+           (y < Across || y >= h - Across || !dark(i - Across * w) || !dark(i + Across * w));
+  };
+  const int zoneX = int(LineZone * w), zoneY = int(LineZone * h);
+  // Per column (row) of the zones: the rows (columns) with such a cell within
+  // Wander, and the first and last of them.
   struct Span {
     int Count = 0;
     int First = -1;
@@ -573,16 +532,43 @@ void MarkEdgeLines(Analysis& a) {
     }
   };
   std::vector<Span> columns(w), rows(h);
-  const std::vector<std::uint8_t> across = RankFilterOf<true>(vertical, w, h, Wander, 0);
-  const std::vector<std::uint8_t> down = RankFilterOf<true>(horizontal, w, h, 0, Wander);
+  std::vector<int> zoneColumns;
+  for (int x = 0; x < w; ++x) {
+    if (x < zoneX + Wander || x >= w - zoneX - Wander)
+      zoneColumns.push_back(x);
+  }
+  std::vector<std::uint8_t> flags(w);
   for (int y = 0; y < h; ++y) {
-    const std::uint8_t* acrossRow = across.data() + std::size_t(y) * w;
-    const std::uint8_t* downRow = down.data() + std::size_t(y) * w;
+    for (int x : zoneColumns)
+      flags[x] = inVertical(x, y);
+    for (int x : zoneColumns) {
+      if (x >= zoneX && x < w - zoneX)
+        continue;
+      for (int dx = std::max(0, x - Wander); dx <= std::min(w - 1, x + Wander); ++dx) {
+        if (flags[dx]) {
+          columns[x].Add(y);
+          break;
+        }
+      }
+    }
+  }
+  std::vector<std::uint8_t> rowFlags(std::size_t(w) * h);
+  for (int y = 0; y < h; ++y) {
+    if (y >= zoneY + Wander && y < h - zoneY - Wander)
+      continue;
+    for (int x = 0; x < w; ++x)
+      rowFlags[std::size_t(y) * w + x] = inHorizontal(x, y);
+  }
+  for (int y = 0; y < h; ++y) {
+    if (y >= zoneY && y < h - zoneY)
+      continue;
     for (int x = 0; x < w; ++x) {
-      if (acrossRow[x])
-        columns[x].Add(y);
-      if (downRow[x])
-        rows[y].Add(x);
+      for (int dy = std::max(0, y - Wander); dy <= std::min(h - 1, y + Wander); ++dy) {
+        if (rowFlags[std::size_t(dy) * w + x]) {
+          rows[y].Add(x);
+          break;
+        }
+      }
     }
   }
   // A line runs from border to border, though it may fade on the way.
@@ -590,7 +576,6 @@ void MarkEdgeLines(Analysis& a) {
     const double ends = LineEnds * length;
     return s.Count >= LineCovered * length && s.First <= ends && s.Last >= length - 1 - ends;
   };
-  const int zoneX = int(LineZone * w), zoneY = int(LineZone * h);
   int beyondLeft = -1, beyondRight = w, beyondTop = -1, beyondBottom = h;
   for (int x = 0; x < zoneX; ++x) {
     if (isLine(columns[x], h))
@@ -649,9 +634,9 @@ struct Marks {
   std::vector<std::uint8_t> Mask;
   std::vector<int> Labels;
   std::vector<Blob> Blobs;
-  std::vector<Cell> Kind;  // per blob: Content, Speck or Edge
+  std::vector<Cell> Kind;    // per blob: Content, Speck or Edge
   std::vector<int> Darkest;  // per blob, its darkest value
-  int Typical = 3;         // the usual height of a mark, in cells
+  int Typical = 3;           // the usual height of a mark, in cells
 };
 
 Marks FindMarks(const Analysis& a) {
@@ -670,7 +655,8 @@ Marks FindMarks(const Analysis& a) {
   marks.Darkest.assign(marks.Blobs.size(), 255);
   for (int i = 0; i < cells; ++i) {
     if (marks.Labels[i] >= 0)
-      marks.Darkest[marks.Labels[i]] = std::min<int>(marks.Darkest[marks.Labels[i]], a.G.Darkest[i]);
+      marks.Darkest[marks.Labels[i]] =
+          std::min<int>(marks.Darkest[marks.Labels[i]], a.G.Darkest[i]);
   }
   std::vector<int> heights;
   for (const Blob& b : marks.Blobs) {
@@ -694,16 +680,16 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
   // What lies within reach of an edge: set-aside cells, and marks already
   // taken for bits of an edge.
   const int reach = std::max(2, int(std::lround(0.008 * std::min(w, h))));
-  auto edgeSums = [&] {
-    MaskSums sums(w, h);
-    sums.Build([&](int i) {
-      const int l = marks.Labels[i];
-      return a.SetAside(i) || (l >= 0 && marks.Kind[l] == Cell::Edge);
-    });
-    return sums;
-  };
-  auto besideEdge = [&](const MaskSums& edges, const Blob& m) {
-    return edges.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) > 0;
+  auto besideEdge = [&](const Blob& m) {
+    for (int y = std::max(0, m.Top - reach); y < std::min(h, m.Bottom + reach); ++y) {
+      for (int x = std::max(0, m.Left - reach); x < std::min(w, m.Right + reach); ++x) {
+        const int i = y * w + x;
+        const int l = marks.Labels[i];
+        if (a.SetAside(i) || (l >= 0 && marks.Kind[l] == Cell::Edge))
+          return true;
+      }
+    }
+    return false;
   };
 
   struct Shape {
@@ -746,17 +732,16 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
   // Corners, crumbs on the border itself, and marks at the border or bits in
   // the outer strip that stand apart: no mark of the page within the gap,
   // not counting specks, other such marks and whatever lies beside an edge.
-  const MaskSums firstEdges = edgeSums();
   std::vector<std::uint8_t> inPage(count);
   const int tiny = std::max(1, marks.Typical / 2);
   for (std::size_t b = 0; b < count; ++b) {
     const Blob& m = marks.Blobs[b];
     const Shape& s = shapes[b];
-    const bool inStrip = m.Right <= stripX || m.Left >= w - stripX || m.Bottom <= stripY ||
-                         m.Top >= h - stripY;
-    const bool beside = (s.Along || s.Trail) && besideEdge(firstEdges, m);
-    inPage[b] = !s.Lone && !s.Fragment && !beside && !inStrip &&
-                std::max(m.Width(), m.Height()) > tiny;
+    const bool inStrip =
+        m.Right <= stripX || m.Left >= w - stripX || m.Bottom <= stripY || m.Top >= h - stripY;
+    const bool beside = (s.Along || s.Trail) && besideEdge(m);
+    inPage[b] =
+        !s.Lone && !s.Fragment && !beside && !inStrip && std::max(m.Width(), m.Height()) > tiny;
   }
   MaskSums page(w, h);
   page.Build([&](int i) { return marks.Labels[i] >= 0 && inPage[marks.Labels[i]]; });
@@ -776,12 +761,11 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
   // Lines beside an edge, and faint bits and crumbs beside an edge or beside
   // those, a few steps out.
   for (int round = 0; round < 4; ++round) {
-    const MaskSums edges = edgeSums();
     bool changed = false;
     for (std::size_t b = 0; b < count; ++b) {
       const Blob& m = marks.Blobs[b];
       const bool follows = shapes[b].Trail || (round == 0 && shapes[b].Along);
-      if (marks.Kind[b] == Cell::Content && follows && besideEdge(edges, m)) {
+      if (marks.Kind[b] == Cell::Content && follows && besideEdge(m)) {
         marks.Kind[b] = Cell::Edge;
         changed = true;
       }
@@ -798,9 +782,7 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
   const int w = a.W(), h = a.H();
   const int tiny = std::max(1, marks.Typical / 2);
   auto size = [&](const Blob& b) { return std::max(b.Width(), b.Height()); };
-  auto faint = [&](int b) {
-    return a.PaperLevel - marks.Darkest[b] < FaintMark * a.Contrast;
-  };
+  auto faint = [&](int b) { return a.PaperLevel - marks.Darkest[b] < FaintMark * a.Contrast; };
   MaskSums letters(w, h);
   letters.Build([&](int i) {
     const int l = marks.Labels[i];
@@ -816,8 +798,6 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
     // A tiny faint mark is no full stop (those are printed in the ink), though
     // it may be the dot of a letter blurred by the scan.
     const int reach = isTiny ? (faint(int(b)) ? tiny : 2 * marks.Typical) : 4 * marks.Typical;
-    if (std::getenv("CB_DEBUG") && m.Top < 20 && m.Left > 120 && m.Left < 135)
-      std::fprintf(stderr, "speck? %d,%d,%d,%d faint %d reach %d letters %d darkest %d\n", m.Left, m.Top, m.Right, m.Bottom, faint(int(b)), reach, letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach), marks.Darkest[b]);
     if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == 0)
       marks.Kind[b] = Cell::Speck;
   }
@@ -860,8 +840,6 @@ void SetAsideFacingPage(const Analysis& a, Marks& marks) {
       }
       best = std::max(best, rows);
     }
-    if (std::getenv("CB_DEBUG"))
-      std::fprintf(stderr, "fold in %d..%d: %d of %d rows\n", x0, x1, best, h);
     return best >= FoldCovered * h;
   };
   const int nearX = std::max(1, int(NearBorder * w));
@@ -884,8 +862,6 @@ void SetAsideFacingPage(const Analysis& a, Marks& marks) {
     int gapStart = blockStart;
     while (gapStart > 0 && columnMarks[gapStart - 1] == 0)
       --gapStart;
-    if (std::getenv("CB_DEBUG"))
-      std::fprintf(stderr, "right block %d gap %d..%d\n", blockStart, gapStart, blockStart);
     if (gapStart > 0 && blockStart - gapStart >= gutter && w - blockStart <= widest &&
         foldIn(gapStart, blockStart))
       setAsideColumns(gapStart, w);
@@ -1029,26 +1005,13 @@ Rect CutWithBorder(const PageRaster& page, const Analysis& a, const Rect& conten
 
 }  // namespace
 
-static double CpuMs() { timespec t; clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t); return t.tv_sec * 1e3 + t.tv_nsec / 1e6; }
-static double g_t0 = 0;
-static void Stamp(const char* what) {
-  if (!std::getenv("CB_TIMING")) return;
-  double now = CpuMs();
-  std::fprintf(stderr, "  %-14s %.2f ms\n", what, now - g_t0);
-  g_t0 = now;
-}
-
 ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* trace) {
-  g_t0 = CpuMs();
   ContentBox result;
   if (page.IsEmpty())
     return result;
   const double pixels = double(page.Width()) * page.Height();
   const int factor = std::clamp(int(std::ceil(std::sqrt(pixels / TargetCells))), 1, 256);
-  const ChannelGrid cg = ReduceChannels(page, factor);
-  Stamp("reduce");
-  const Grid grid = WhiteBalanced(cg, factor);
-  Stamp("balance");
+  const Grid grid = WhiteBalanced(ReduceChannels(page, factor), factor);
   const int gw = grid.Width;
   const int gh = grid.Height;
   const int cells = gw * gh;
@@ -1063,7 +1026,6 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
   PaperMaps paper = LocalPaper(grid, tile);
   a.Paper = std::move(paper.Local);
   a.NearPaper = std::move(paper.Near);
-  Stamp("paper");
 
   // The ink's contrast: how far the darker marks lie below the paper.
   std::array<int, 256> darkHistogram{};
@@ -1085,22 +1047,13 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
   for (int i = 0; i < cells; ++i)
     a.Ink[i] = grid.Darkest[i] + a.InkDelta < around[i];
 
-  Stamp("ink");
-  a.Stroke = StrokeWidth(a);
   MarkEdgeBands(a);
-  Stamp("bands");
   MarkEdgeLines(a);
-  Stamp("lines");
   MarkCutOff(a);
-  Stamp("cutoff");
   Marks marks = FindMarks(a);
-  Stamp("marks");
   SetAsideBorderMarks(a, marks);
-  Stamp("border");
   SetAsideSpecks(a, marks);
-  Stamp("specks");
   SetAsideFacingPage(a, marks);
-  Stamp("facing");
   for (int i = 0; i < cells; ++i) {
     if (marks.Labels[i] >= 0)
       a.Class[i] = marks.Kind[marks.Labels[i]];
@@ -1120,28 +1073,16 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
     box.Right = std::max(box.Right, m.Right);
     box.Bottom = std::max(box.Bottom, m.Bottom);
   }
-  for (std::size_t b = 0; std::getenv("CB_DEBUG") && b < marks.Blobs.size(); ++b) {
-    const Blob& m = marks.Blobs[b];
-    if (marks.Kind[b] == Cell::Content && (m.Left == box.Left || m.Right == box.Right || m.Top == box.Top || m.Bottom == box.Bottom))
-      std::fprintf(stderr, "side blob %d,%d,%d,%d darkest %d typical %d\n", m.Left, m.Top, m.Right, m.Bottom, marks.Darkest[b], marks.Typical);
-  }
   if (any) {
     result.HasContent = true;
     result.Content = RefineBox(page, a, around, box);
-    Stamp("box");
     result.Cut = CutWithBorder(page, a, result.Content, dpi);
-    Stamp("refine+cut");
   }
   if (trace != nullptr) {
     trace->Factor = factor;
     trace->Width = gw;
     trace->Height = gh;
-    trace->Darkest = grid.Darkest;
-    trace->Mean = grid.Mean;
-    trace->LocalPaper = a.Paper;
     trace->Cells = a.Class;
-    trace->PaperLevel = a.PaperLevel;
-    trace->InkLevel = a.InkLevel;
   }
   return result;
 }

@@ -24,18 +24,15 @@ inline constexpr float AssumedDpi = 300.0f;
 // The border of paper left around the content.
 inline constexpr double CutBorderMm = 1.0;
 
-// What the analysis saw, on its reduced grid: for tools that draw it.
+// What the analysis made of each cell of its reduced grid: for tools that
+// draw it.
 struct ContentBoxTrace {
-  enum Cell : std::uint8_t { Paper, Content, Speck, Edge, Beyond, Faint };
+  // Beyond: past an edge of the page, such as a strip of the facing page.
+  enum Cell : std::uint8_t { Paper, Content, Speck, Edge, Beyond };
   int Factor = 1;  // page pixels per grid cell, each way
   int Width = 0;
   int Height = 0;
-  std::vector<std::uint8_t> Darkest;     // per cell, its darkest pixel
-  std::vector<std::uint8_t> Mean;        // per cell, its mean
-  std::vector<std::uint8_t> LocalPaper;  // per cell, the paper around it
   std::vector<Cell> Cells;
-  int PaperLevel = 0;
-  int InkLevel = 0;
 };
 
 // Finds the content of page. dpi is the page's resolution, 0 when unknown
