@@ -28,6 +28,8 @@ constexpr double EdgeStrip = 0.03;
 // A mark whose contrast with the paper is below this share of the ink's is
 // faint: dirt, or ink showing through from the back.
 constexpr double FaintMark = 0.75;
+// Below this share, a mark is a ghost: show-through, or dust in the light.
+constexpr double GhostMark = 0.5;
 // Page edges and gutter folds run across the page within this far of a side,
 // dark in this share of the cells they cross, and reach this near to both
 // ends.
@@ -776,30 +778,36 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
 }
 
 // A speck is much smaller than the page's usual mark and lies away from every
-// letter-sized one. Dirt may be as large as a small letter when it lies far
-// away and is fainter than the page's ink.
+// larger one. Dirt may be as large as a small letter when it lies far away
+// from any other mark and is fainter than the page's ink; faint words of a
+// caption keep each other.
 void SetAsideSpecks(const Analysis& a, Marks& marks) {
   const int w = a.W(), h = a.H();
   const int tiny = std::max(1, marks.Typical / 2);
   auto size = [&](const Blob& b) { return std::max(b.Width(), b.Height()); };
   auto faint = [&](int b) { return a.PaperLevel - marks.Darkest[b] < FaintMark * a.Contrast; };
-  MaskSums letters(w, h);
-  letters.Build([&](int i) {
-    const int l = marks.Labels[i];
-    return l >= 0 && marks.Kind[l] == Cell::Content && size(marks.Blobs[l]) > tiny && !faint(l);
-  });
-  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
-    const Blob& m = marks.Blobs[b];
-    if (marks.Kind[b] != Cell::Content || size(m) > marks.Typical)
-      continue;
-    const bool isTiny = size(m) <= tiny;
-    if (!isTiny && !faint(int(b)))
-      continue;
-    // A tiny faint mark is no full stop (those are printed in the ink), though
-    // it may be the dot of a letter blurred by the scan.
-    const int reach = isTiny ? (faint(int(b)) ? tiny : 2 * marks.Typical) : 4 * marks.Typical;
-    if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == 0)
-      marks.Kind[b] = Cell::Speck;
+  auto ghost = [&](int b) { return a.PaperLevel - marks.Darkest[b] < GhostMark * a.Contrast; };
+  auto isLetter = [&](int l) {
+    return marks.Kind[l] == Cell::Content && size(marks.Blobs[l]) > tiny;
+  };
+  // Faint dirt first, so that it keeps no speck beside it.
+  for (const bool tinyOnes : {false, true}) {
+    MaskSums letters(w, h);
+    letters.Build([&](int i) { return marks.Labels[i] >= 0 && isLetter(marks.Labels[i]); });
+    for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+      const Blob& m = marks.Blobs[b];
+      if (marks.Kind[b] != Cell::Content || size(m) > marks.Typical)
+        continue;
+      const bool isTiny = size(m) <= tiny;
+      if (isTiny != tinyOnes || (!isTiny && !faint(int(b))))
+        continue;
+      // A tiny ghost of a mark is no full stop (those are printed in the
+      // ink), though it may be the dot of a letter blurred by the scan.
+      const int reach = isTiny ? (ghost(int(b)) ? tiny : 2 * marks.Typical) : 4 * marks.Typical;
+      const int own = isLetter(int(b)) ? m.Area : 0;
+      if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == own)
+        marks.Kind[b] = Cell::Speck;
+    }
   }
 }
 
