@@ -34,11 +34,14 @@ void TrimEdge(EditState& state, PageDisplay& display, Edge edge, int start, int 
                           : edge == Edge::Top   ? ScanFromTop(page, start, background)
                                                 : ScanFromBottom(page, start, background);
   cursor = scan.Position;
-  // The left and top trims keep the first ink line, so ink in line 0 leaves
-  // nothing to cut; the right and bottom trims cut the line they stop on.
-  const int first = edge == Edge::Left || edge == Edge::Top ? 1 : 0;
+  // The ink line the walk stops on stays: on the right and bottom the lines
+  // after it go, so ink in the last line leaves nothing to cut.
+  const bool leading = edge == Edge::Left || edge == Edge::Top;
   const int length = columns ? page.Width() : page.Height();
-  if (!scan.InkFound || scan.Position < first || scan.Position >= length)
+  if (!scan.InkFound || scan.Position < 0 || scan.Position >= length)
+    return;
+  const int kept = leading ? length - scan.Position : scan.Position + 1;
+  if (kept == length)
     return;
   for (PageRaster* raster : {&state.AnalysisPage, &state.WorkingPage}) {
     switch (edge) {
@@ -46,13 +49,13 @@ void TrimEdge(EditState& state, PageDisplay& display, Edge edge, int start, int 
         raster->CropLeft(scan.Position);
         break;
       case Edge::Right:
-        raster->SetWidth(scan.Position);
+        raster->SetWidth(kept);
         break;
       case Edge::Top:
         raster->CropTop(scan.Position);
         break;
       case Edge::Bottom:
-        raster->SetHeight(scan.Position);
+        raster->SetHeight(kept);
         break;
     }
   }

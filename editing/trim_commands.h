@@ -14,9 +14,9 @@ inline constexpr int SideTrimSampleRow = 10;
 
 // Each trim samples the background in AnalysisPage once, at the start line,
 // walks towards the page body and cuts AnalysisPage and WorkingPage alike.
-// The left and top trims keep the first ink line; the right and bottom trims
-// cut the last ink line too (the new width or height is its index). The right
-// view is refreshed only when something was cut.
+// Every trim keeps the ink line it stops on: the right and bottom trims leave
+// a width or height of that line's index + 1. The right view is refreshed
+// only when something was cut.
 void TrimLeftMargin(EditState& state, PageDisplay& display, int startColumn, int sampleRow);
 void TrimRightMargin(EditState& state, PageDisplay& display, int startColumn, int sampleRow);
 void TrimTopMargin(EditState& state, PageDisplay& display, int startRow, int sampleColumn);

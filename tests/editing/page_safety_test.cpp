@@ -82,7 +82,7 @@ TEST_F(PageSafety, OverwriteNeverWritesOverAFileChangedOrRemovedSinceItWasRead) 
   EXPECT_EQ(window_.SaveFailureReports, 2);
   PageRaster saved;
   LoadPage(Page(0), saved);
-  EXPECT_EQ(saved.Width(), 60 - 5 - 5 - 1);
+  EXPECT_EQ(saved.Width(), 60 - 5 - 5);
 }
 
 TEST_F(PageSafety, AnUnreadablePageSaysSoAndIsNeverWritten) {
@@ -202,7 +202,7 @@ TEST_F(Prefetch, AHeldKeyShowsEveryPageAndKeepsAtMostTwoAhead) {
   };
   TrimAllLeftRight(state_, window_, false);
   EXPECT_EQ(pumps, 6);
-  EXPECT_EQ(state_.WorkingPage.Width(), 32 - 5 - 5 - 1);  // p3, shown again
+  EXPECT_EQ(state_.WorkingPage.Width(), 32 - 5 - 5);  // p3, shown again
   EXPECT_EQ(prefetcher_.PagesAhead(), 2);
 }
 

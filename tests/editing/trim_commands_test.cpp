@@ -95,7 +95,7 @@ ExpectedTrim RefTrim(const EditState& state, Side side, int start, int sample) {
   }
   const auto [at, found] = scan;
   e.Cursor = at;
-  if (!found)
+  if (!found || at < 0 || at >= (columns ? width : height))
     return e;
   int left = 0, top = 0, newWidth = width, newHeight = height;
   switch (side) {
@@ -103,13 +103,13 @@ ExpectedTrim RefTrim(const EditState& state, Side side, int start, int sample) {
       left = at, newWidth = width - at;
       break;
     case Side::Right:
-      newWidth = at;
+      newWidth = at + 1;
       break;
     case Side::Top:
       top = at, newHeight = height - at;
       break;
     case Side::Bottom:
-      newHeight = at;
+      newHeight = at + 1;
       break;
   }
   e.Cut = newWidth != width || newHeight != height;
@@ -232,12 +232,20 @@ TEST(TrimCommandsTest, MarginEdgeCases) {
          Block(p, 50, 0, 150, 40, Black);
        },
        Side::Left, 0, 5, 10, 190, 40},
+      {"a thin line more than a stride inside the right margin is kept", 200, 40,
+       [](PageRaster& p) {
+         Block(p, 50, 0, 150, 40, Black);
+         Block(p, 173, 20, 174, 21, Black);
+       },
+       Side::Right, 199, 5, 173, 174, 40},
       {"blank to the right edge: nothing is cut", 200, 40,
        [](PageRaster& p) { Block(p, 0, 0, 3, 40, Black); }, Side::Left, 10, 5, 210, 200, 40},
-      {"ink ending at column 800 leaves the width 800", 1000, 20,
-       [](PageRaster& p) { Block(p, 100, 0, 801, 20, Black); }, Side::Right, 999, 5, 800, 800, 20},
-      {"30 blank rows at the bottom: 31 rows go", 20, 200,
-       [](PageRaster& p) { Block(p, 0, 50, 20, 170, Black); }, Side::Bottom, 199, 5, 169, 20, 169},
+      {"ink ending at column 800 leaves the width 801", 1000, 20,
+       [](PageRaster& p) { Block(p, 100, 0, 801, 20, Black); }, Side::Right, 999, 5, 800, 801, 20},
+      {"30 blank rows at the bottom: the 30 rows go", 20, 200,
+       [](PageRaster& p) { Block(p, 0, 50, 20, 170, Black); }, Side::Bottom, 199, 5, 169, 20, 170},
+      {"ink in the last row: nothing is cut", 20, 200,
+       [](PageRaster& p) { Block(p, 3, 199, 4, 200, Black); }, Side::Bottom, 199, 5, 199, 20, 200},
       {"the top trim keeps the first ink row", 20, 200,
        [](PageRaster& p) { Block(p, 5, 63, 6, 100, Black); }, Side::Top, 0, 5, 63, 20, 137},
   };
@@ -310,11 +318,11 @@ TEST(TrimCommandsTest, PointCommandsTrimFromThePoint) {
   // The framed body spans columns 30..69 and rows 30..49 of a 100 x 80 page.
   const Case cases[] = {
       {"left", TrimLeftAtPoint, 3, 5, 70, 80, -9},
-      {"right", TrimRightAtPoint, 95, 5, 69, 80, -9},
+      {"right", TrimRightAtPoint, 95, 5, 70, 80, -9},
       {"top samples in the point's column", TrimTopAtPoint, 7, 2, 100, 50, 7},
-      {"bottom samples in the point's column", TrimBottomAtPoint, 7, 79, 100, 49, 7},
+      {"bottom samples in the point's column", TrimBottomAtPoint, 7, 79, 100, 50, 7},
       {"double-click in the left half", TrimSideAtPoint, 49, 5, 70, 80, -9},
-      {"double-click at half the width trims the right", TrimSideAtPoint, 50, 5, 69, 80, -9},
+      {"double-click at half the width trims the right", TrimSideAtPoint, 50, 5, 70, 80, -9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -340,14 +348,14 @@ TEST(TrimCommandsTest, LeftAndRightSampleAtRowTen) {
     LoadFramedPage(state, 100, 80);
     state.SampleColumn = 42;
     TrimLeftAndRight(state, window);
-    EXPECT_EQ(state.WorkingPage.Width(), 39);  // columns 30..68; column 69 goes too
-    EXPECT_EQ(state.AnalysisPage.Width(), 39);
+    EXPECT_EQ(state.WorkingPage.Width(), 40);  // columns 30..69
+    EXPECT_EQ(state.AnalysisPage.Width(), 40);
     EXPECT_EQ(state.ScanColumn, 39);
     EXPECT_EQ(state.SampleColumn, 42);
     EXPECT_EQ(window.RightShows, 2);
   }
   {
-    SCOPED_TRACE("a page 8 rows high samples outside it");
+    SCOPED_TRACE("a page 8 rows high samples outside it: every column is ink, none goes");
     EditState state;
     RecordingPageWindow window;
     PageRaster page = Patterned(50, 8);
@@ -356,10 +364,10 @@ TEST(TrimCommandsTest, LeftAndRightSampleAtRowTen) {
     state.AnalysisPage.AssignFrom(page);
     TrimLeftAndRight(state, window);
     EXPECT_EQ(state.BackgroundColor, InvalidColour);
-    ExpectSamePixels(state.WorkingPage, RefPart(page, 0, 0, 49, 8));
-    ExpectSamePixels(state.AnalysisPage, RefPart(page, 0, 0, 49, 8));
+    ExpectSamePixels(state.WorkingPage, page);
+    ExpectSamePixels(state.AnalysisPage, page);
     EXPECT_EQ(state.ScanColumn, 49);
-    EXPECT_EQ(window.RightShows, 1);
+    EXPECT_EQ(window.RightShows, 0);
   }
   {
     SCOPED_TRACE("an empty page");

@@ -311,11 +311,11 @@ TEST_F(MainWindow, DoubleClickTrimsTheSideOfTheFirstPressOnlyWithAPage) {
   // Now 150 x 400: view x 180 maps to page x 140, in the right half. The
   // second press drifted into the left half; the first press decides.
   doubleClick({180, 257}, {20, 257});
-  EXPECT_EQ(State().WorkingPage.Width(), 99);
+  EXPECT_EQ(State().WorkingPage.Width(), 100);
   // A right-button double-click trims nothing.
   QTest::mouseClick(form_->Image2, Qt::RightButton, {}, {10, 257});
   QTest::mouseDClick(form_->Image2, Qt::RightButton, {}, {10, 257});
-  EXPECT_EQ(State().WorkingPage.Width(), 99);
+  EXPECT_EQ(State().WorkingPage.Width(), 100);
 }
 
 TEST_F(MainWindow, HandlerErrorsAreShownInTheStandardBox) {
@@ -536,7 +536,7 @@ TEST_F(BatchWindow, CommandsAreLockedWhileItRunsAndAllUnlockedAfter) {
     EXPECT_TRUE(a->isEnabled());
   EXPECT_TRUE(form_->Image2->isEnabled());
   EXPECT_FALSE(form_->BatchProgress->isVisible());
-  EXPECT_EQ(State().WorkingPage.Width(), 99);  // 200 - 50 - 50 - 1, shown fresh from the file
+  EXPECT_EQ(State().WorkingPage.Width(), 100);  // 200 - 50 - 50, shown fresh from the file
 }
 
 TEST_F(BatchWindow, KeysAndDropsAreIgnoredWhileItRuns) {
@@ -576,7 +576,7 @@ TEST_F(BatchWindow, EscapeCancelsAfterThePageInHand) {
   form_->SB_AL->click();
   PageRaster saved;
   LoadPage(Page(0), saved);
-  EXPECT_EQ(saved.Width(), 99);
+  EXPECT_EQ(saved.Width(), 100);
   EXPECT_EQ(ReadAll(Page(1)), second);
   EXPECT_EQ(ReadAll(Page(3)), last);
   EXPECT_EQ(State().CurrentIndex, 2);  // the start page, shown again
@@ -603,7 +603,7 @@ TEST_F(BatchWindow, ACloseRequestWaitsForTheEnd) {
   EXPECT_FALSE(closedDuring);
   PageRaster saved;
   LoadPage(Page(2), saved);
-  EXPECT_EQ(saved.Width(), 119);  // the last page was still done
+  EXPECT_EQ(saved.Width(), 120);  // the last page was still done
   QTest::qWait(20);
   EXPECT_FALSE(form_->isVisible());
   EXPECT_EQ(form_->State(), nullptr);
