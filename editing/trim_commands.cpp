@@ -134,7 +134,8 @@ void NormalizePage(EditState& state, PageDisplay& display) {
   // Portrait or not is judged on the analysis image; it has the working
   // page's size.
   const bool portrait = state.AnalysisPage.Width() < state.AnalysisPage.Height();
-  CentreOnCanvas(state.WorkingPage, NormalizedWidth(state.WorkingPage.Height(), portrait));
+  CentreOnCanvas(state.WorkingPage,
+                 NormalizedCanvas(state.WorkingPage.Width(), state.WorkingPage.Height(), portrait));
   // Later trims on this page compare colours of the working page itself.
   state.AnalysisPage.AssignFrom(state.WorkingPage);
   RefreshResultView(state, display);

@@ -42,9 +42,10 @@ void TrimLeftAndRight(EditState& state, PageDisplay& display);
 // sampling in SampleColumn: what the top-and-bottom batch does to each page.
 void TrimTopAndBottom(EditState& state, PageDisplay& display);
 
-// Centres WorkingPage on a white canvas of the normalised width (cutting equal
-// parts of a page that is wider), keeps its height, and makes AnalysisPage a
-// full-colour copy of it. Always refreshes the right view.
+// Centres WorkingPage on a white canvas of the normalised width and its own
+// height; a page too wide for that canvas gets a higher one instead, so that
+// no column is cut. Makes AnalysisPage a full-colour copy of the result and
+// always refreshes the right view.
 void NormalizePage(EditState& state, PageDisplay& display);
 
 }  // namespace pagetrim
