@@ -81,6 +81,17 @@ class ShellWindow : public PageWindow {
                     .arg(pageCount)
                     .arg(FileNameOf(state_.CurrentPath)));
   }
+  // After the progress lines, one line per page to check; they are written
+  // like every other page, so the exit status does not change.
+  void ReportPagesToCheck(const std::vector<PageToCheck>& pages) override {
+    const auto size = [](QSize s) {
+      return QStringLiteral("%1x%2").arg(s.width()).arg(s.height());
+    };
+    for (const PageToCheck& page : pages) {
+      PrintLine(QStringLiteral("check: %1 %2 -> %3")
+                    .arg(FileNameOf(page.Path), size(page.Before), size(page.After)));
+    }
+  }
   void PumpEvents() override {
     if (interrupted.load() && state_.RunningBatch != nullptr)
       state_.RunningBatch->RequestCancel();

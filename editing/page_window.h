@@ -3,7 +3,9 @@
 // shell has a window that only reports.
 #pragma once
 
+#include <QSize>
 #include <QString>
+#include <vector>
 
 #include "page_raster.h"
 
@@ -37,6 +39,16 @@ class AnalysisChoices {
   virtual bool GrayChosen() const = 0;
 };
 
+// A page that a batch cut hard: its trims kept less than half of its width
+// or of its height. Usually a page whose ink the analysis image did not show
+// (text lighter than the threshold), or whose margin was not blank where the
+// background was sampled; its file is written like any other.
+struct PageToCheck {
+  QString Path;
+  QSize Before;  // the page as read
+  QSize After;   // what its trims kept, before any padding
+};
+
 // What a batch reports as it goes.
 class BatchReport {
  public:
@@ -46,6 +58,9 @@ class BatchReport {
   virtual void LockCommands() = 0;
   virtual void UnlockCommands() = 0;
   virtual void ShowBatchProgress(int pagesDone, int pageCount) = 0;
+  // Once the batch has ended and the start page is shown again, the pages
+  // written that need a look, in page order; only when there are any.
+  virtual void ReportPagesToCheck(const std::vector<PageToCheck>& pages) = 0;
   // Runs every pending window event, input included: the window repaints
   // between two pages, and Esc can ask the batch to stop.
   virtual void PumpEvents() = 0;

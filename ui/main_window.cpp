@@ -504,6 +504,10 @@ void TForm1::ShowBatchProgress(int pagesDone, int pageCount) {
   BatchProgress->setValue(pagesDone);
 }
 
+void TForm1::ReportPagesToCheck(const std::vector<PageToCheck>& pages) {
+  ShowNotice(PagesToCheckNotice(pages));
+}
+
 // Buttons and menu ---------------------------------------------------------
 
 void TForm1::SB_PPClick() {

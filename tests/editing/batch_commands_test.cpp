@@ -447,3 +447,88 @@ TEST_F(Batches, ColourProfilesSurviveDownAndTheBatch) {
 
 }  // namespace
 }  // namespace pagetrim
+
+// ---- Pages to check -----------------------------------------------------------
+
+namespace pagetrim {
+namespace {
+
+// A white page with one black box of ink: what the trims keep of it.
+PageRaster BoxPage(int width, int height, int left, int top, int right, int bottom) {
+  PageRaster page(width, height, PixelFormat::Gray8);
+  for (int y = top; y < bottom; ++y)
+    std::fill(page.Row(y) + left, page.Row(y) + right, std::uint8_t(0));
+  return page;
+}
+
+TEST_F(Batches, PagesCutToLessThanHalfAreReportedOnceAtTheEnd) {
+  const auto writeBook = [&] {
+    ASSERT_EQ(SavePage(Path("a.png"), BoxPage(300, 400, 20, 20, 280, 380), 300, 300),
+              SaveOutcome::Written);
+    // b keeps 31 columns; c exactly half of each side; d keeps 21 rows.
+    ASSERT_EQ(SavePage(Path("b.png"), BoxPage(300, 400, 100, 50, 131, 350), 300, 300),
+              SaveOutcome::Written);
+    ASSERT_EQ(SavePage(Path("c.png"), BoxPage(300, 400, 75, 100, 225, 300), 300, 300),
+              SaveOutcome::Written);
+    ASSERT_EQ(SavePage(Path("d.png"), BoxPage(300, 400, 20, 190, 280, 211), 300, 300),
+              SaveOutcome::Written);
+    QFile damaged(Path("e.png"));  // never written, so never named
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("\x89PNG\r\n\x1a\n");
+  };
+  struct Run {
+    const char* Name;
+    BatchKind Kind;
+    const char* Named;
+    QSize After;
+  };
+  const Run runs[] = {{"left and right", BatchKind::LeftRight, "b.png", {31, 400}},
+                      {"with normalising: the size the trims kept",
+                       BatchKind::LeftRightNormalise,
+                       "b.png",
+                       {31, 400}},
+                      {"top and bottom", BatchKind::TopBottom, "d.png", {300, 21}}};
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.Name);
+    writeBook();
+    EditState state;
+    RecordingPageWindow window;
+    ASSERT_TRUE(OpenPageSet(state, window, Path("c.png")));
+    PageBatch batch(state, run.Kind);
+    RunBatch(batch, window);
+    ASSERT_EQ(window.PagesToCheckReports, 1);
+    ASSERT_EQ(window.PagesToCheck.size(), 1u);
+    EXPECT_EQ(window.PagesToCheck[0].Path, Path(run.Named));
+    EXPECT_EQ(window.PagesToCheck[0].Before, QSize(300, 400));
+    EXPECT_EQ(window.PagesToCheck[0].After, run.After);
+    // After the start page is shown again and the commands are unlocked.
+    EXPECT_FALSE(window.LockedWhenReported);
+    EXPECT_EQ(state.CurrentPath, Path("c.png"));
+    EXPECT_EQ(window.SaveFailures, QStringList{Path("e.png")});
+  }
+  // Nothing to check, nothing reported.
+  QFile::remove(Path("b.png"));
+  QFile::remove(Path("d.png"));
+  Open("a.png");
+  TrimAllLeftRight(state_, window_, false);
+  TrimAllTopBottom(state_, window_);
+  EXPECT_EQ(window_.PagesToCheckReports, 0);
+}
+
+TEST(PagesToCheck, TheNoticeNamesTwentyAndCountsTheRest) {
+  std::vector<PageToCheck> pages;
+  for (int i = 1; i <= 23; ++i)
+    pages.push_back({QString("/book/p%1.jpg").arg(i), {2000 + i, 3000}, {40, 3000 - i}});
+  const QStringList lines = PagesToCheckNotice(pages).split(u'\n');
+  ASSERT_EQ(lines.size(), 2 + 20 + 1);
+  EXPECT_TRUE(lines[0].startsWith(u"確認が必要な頁があります"_qs));
+  EXPECT_EQ(lines[1], QString());
+  EXPECT_EQ(lines[2], u"p1.jpg  2001×3000 → 40×2999"_qs);
+  EXPECT_EQ(lines[21], u"p20.jpg  2020×3000 → 40×2980"_qs);
+  EXPECT_EQ(lines[22], u"他 3 頁"_qs);
+  pages.resize(20);
+  EXPECT_FALSE(PagesToCheckNotice(pages).contains(u"他"_qs));
+}
+
+}  // namespace
+}  // namespace pagetrim

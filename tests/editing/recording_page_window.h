@@ -33,6 +33,11 @@ class RecordingPageWindow : public PageWindow {
   int Unlocks = 0;
   bool Locked = false;
   std::vector<std::pair<int, int>> Progress;
+  // What ReportPagesToCheck was given, how often, and whether the commands
+  // were still locked then.
+  std::vector<PageToCheck> PagesToCheck;
+  int PagesToCheckReports = 0;
+  bool LockedWhenReported = false;
   // Runs on every PumpEvents, as queued window events would.
   std::function<void()> OnPump;
 
@@ -69,6 +74,11 @@ class RecordingPageWindow : public PageWindow {
     Locked = false;
   }
   void ShowBatchProgress(int done, int count) override { Progress.emplace_back(done, count); }
+  void ReportPagesToCheck(const std::vector<PageToCheck>& pages) override {
+    PagesToCheck = pages;
+    ++PagesToCheckReports;
+    LockedWhenReported = Locked;
+  }
 };
 
 }  // namespace pagetrim::test

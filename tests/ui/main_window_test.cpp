@@ -795,6 +795,25 @@ TEST_F(BatchWindow, TheSaveFailureBoxGivesTheReasonAndCanStopTheBatch) {
   EXPECT_EQ(boxes.Seen[1].Buttons.size(), 1);
 }
 
+TEST_F(BatchWindow, PagesCutHardAreNamedInOneNoticeAtTheEnd) {
+  MakePages(3);
+  // On p2 the ink is a narrow band: the trims keep 31 of its 300 columns.
+  PageRaster narrow(300, 400);
+  for (int y = 100; y < 300; ++y)
+    std::fill_n(narrow.Row(y) + 3 * 100, 3 * 31, std::uint8_t(0));
+  ASSERT_EQ(SavePage(Page(1), narrow, 300, 300), SaveOutcome::Written);
+  Drop({QUrl::fromLocalFile(Page(2))});
+  ModalBoxCloser boxes;
+  form_->SB_AL->click();
+  ASSERT_EQ(boxes.Seen.size(), 1);
+  EXPECT_EQ(boxes.Seen[0].ObjectName, u"NoticeBox"_qs);
+  EXPECT_EQ(boxes.Seen[0].Text,
+            u"確認が必要な頁があります。次の頁は幅か高さが元の半分未満になりました。\n"
+            u"\np2.png  300×400 → 31×400"_qs);
+  EXPECT_EQ(State().CurrentIndex, 2);
+  EXPECT_TRUE(form_->SB_AL->isEnabled());
+}
+
 TEST_F(Settings, KeepingOriginalsIsOnUnlessTheFileTurnsItOff) {
   {
     TForm1 form(Path());
