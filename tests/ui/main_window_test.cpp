@@ -204,6 +204,24 @@ TEST_F(MainWindow, DropsOfAnythingButOnePageChangeOnlyThePath) {
   }
 }
 
+// Names that differ only by case are two pages: each opens, shows and is
+// written as itself, whether dropped or named on the command line.
+TEST_F(MainWindow, ThePageOpenedIsThePageWritten) {
+  ASSERT_EQ(SavePage(Folder() + "p1.png", MarginPage(200), 300, 300), SaveOutcome::Written);
+  ASSERT_EQ(SavePage(Folder() + "P1.png", MarginPage(300), 300, 300), SaveOutcome::Written);
+  for (const QString name : {"p1.png", "P1.png"}) {
+    form_->OnDrop({Folder() + name});
+    EXPECT_EQ(State().CurrentPath, Folder() + name);
+    form_->mLandR->trigger();
+    form_->SB_WR->click();
+  }
+  PageRaster saved;
+  LoadPage(Folder() + "p1.png", saved);
+  EXPECT_EQ(saved.Width(), 99);
+  LoadPage(Folder() + "P1.png", saved);
+  EXPECT_EQ(saved.Width(), 199);
+}
+
 TEST_F(MainWindow, FiveKeysPressTheirButtonsFromTheThresholdBox) {
   MakePages(3);
   Drop({QUrl::fromLocalFile(Page(1))});
