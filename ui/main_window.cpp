@@ -406,17 +406,23 @@ void TForm1::UpdateCommandStates() {
   const bool batch = BatchRunning();
   // The commands need a page on show, and are locked while a batch runs.
   const bool commands = pageShown && !batch;
+  // A drop that opened nothing leaves the last page on view, but no page to
+  // reload, shape, write or step on from: the page list may even be another
+  // folder's by then. Those wait until a page is shown again.
+  const bool pageOpen = commands && !state_->CurrentPath.isEmpty();
   const auto set = [&](QToolButton* button, bool enabled) {
     // A button is disabled while its own command runs.
     button->setEnabled(enabled && button != busy_);
   };
-  for (QToolButton* button : {SB_AL, SB_AN, SB_NM, SB_RD, SB_WR})
+  for (QToolButton* button : {SB_AL, SB_AN})
     set(button, commands);
+  for (QToolButton* button : {SB_NM, SB_RD, SB_WR})
+    set(button, pageOpen);
   // ⇦ and ⇨ need two pages in the folder a drop opened, except that after a
   // batch both are enabled even for one page, and each one's own command
   // enables it at its end.
-  set(SB_NP, commands && (pagesAtDrop_ >= 2 || nextUnlocked_));
-  set(SB_PP, commands && (pagesAtDrop_ >= 2 || previousUnlocked_));
+  set(SB_NP, pageOpen && (pagesAtDrop_ >= 2 || nextUnlocked_));
+  set(SB_PP, pageOpen && (pagesAtDrop_ >= 2 || previousUnlocked_));
   for (QToolButton* button : CommandButtons())
     button->setVisible(!batch);  // the progress bar takes their place
   BatchProgress->setVisible(batch);
@@ -681,6 +687,7 @@ void TForm1::OnDrop(const QStringList& paths) {
       previousUnlocked_ = false;
     });
   }
+  UpdateCommandStates();  // a drop of anything else leaves no page open
   Panel2->setFocus();
 }
 

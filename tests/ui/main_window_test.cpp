@@ -198,7 +198,8 @@ TEST_F(MainWindow, DropsOfAnythingButOnePageChangeOnlyThePath) {
     EXPECT_TRUE(State().CurrentPath.isEmpty());
     EXPECT_EQ(State().CurrentIndex, 0);
     EXPECT_EQ(form_->Image2->Picture().Width(), 200);  // the page stays on show
-    // Overwrite is inert until a page is shown again.
+    // Overwrite is disabled and inert until a page is shown again.
+    EXPECT_FALSE(form_->SB_WR->isEnabled());
     form_->SB_WR->click();
     EXPECT_EQ(ReadAll(Page(0)), before);
   }
@@ -681,9 +682,17 @@ TEST_F(MainWindow, EnabledStatesFollowThePageSetAndTheBatch) {
          return States(*form_);
        },
        "1111111 11"},
+      // The page stays on view, but there is no page to step on from or
+      // to write, until one is shown again.
       {"after a failed drop",
        [&] {
          Drop({QUrl::fromLocalFile(Page(0)), QUrl::fromLocalFile(Page(1))});
+         return States(*form_);
+       },
+       "1100000 11"},
+      {"after Right shows a page",
+       [&] {
+         QTest::keyClick(form_->Panel2, Qt::Key_Right);
          return States(*form_);
        },
        "1111111 11"},
