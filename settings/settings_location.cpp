@@ -3,14 +3,22 @@
 
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
-#include "ini_file.h"
-#include "integer_text.h"
 #include "page_path.h"
 
 namespace pagetrim {
+
+namespace {
+
+bool Writable(const QString& path) {
+  return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
+}  // namespace
 
 QString SettingsPathFor(const QString& executablePath) {
   QString stem = executablePath;
@@ -25,21 +33,14 @@ QString ChooseSettingsPath(const QString& executablePath, const QString& configF
   // A file that cannot be written there (left by one run as root, say)
   // would fail every close; the user's own folder can take the settings.
   const QString writable = exists ? beside : (folder.isEmpty() ? QStringLiteral(".") : folder);
-  if (configFolder.isEmpty() || ::access(QFile::encodeName(writable).constData(), W_OK) == 0)
+  if (configFolder.isEmpty() || Writable(writable))
     return beside;
   return configFolder + QStringLiteral("/pagetrim.INI");
 }
 
-StoredChoices ReadStoredChoices(const IniFile& ini) {
-  const auto flag = [&](const QString& key, bool fallback) {
-    return ParseInteger(ini.Value(SettingsSection, key, QString())).value_or(fallback) != 0;
-  };
-  StoredChoices choices;
-  choices.ThresholdText = StoredThresholdText(ini.Value(SettingsSection, "Edit1", "128"));
-  choices.GrayChecked = flag("RB_1", false);
-  choices.BinaryChecked = flag("RB_2", true);
-  choices.KeepOriginals = flag("KeepOriginals", true);
-  return choices;
+QString ProgramSettingsPath() {
+  return ChooseSettingsPath(QCoreApplication::applicationFilePath(),
+                            QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
 }
 
 }  // namespace pagetrim
