@@ -18,6 +18,13 @@ bool Writable(const QString& path) {
   return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
 }
 
+// Folders that belong to the package manager or to a system-wide install.
+bool IsInstalledProgramFolder(const QString& folder) {
+  const QString canonical = QFileInfo(folder).canonicalFilePath();
+  const QString path = (canonical.isEmpty() ? folder : canonical) + u'/';
+  return path.startsWith(u"/usr/") || path.startsWith(u"/opt/");
+}
+
 }  // namespace
 
 QString SettingsPathFor(const QString& executablePath) {
@@ -28,14 +35,21 @@ QString SettingsPathFor(const QString& executablePath) {
 
 QString ChooseSettingsPath(const QString& executablePath, const QString& configFolder) {
   const QString beside = SettingsPathFor(executablePath);
-  const QString folder = FolderOf(beside);
-  const bool exists = QFileInfo::exists(beside);
+  if (configFolder.isEmpty())
+    return beside;
+  const QString home = configFolder + QStringLiteral("/pagetrim.INI");
   // A file that cannot be written there (left by one run as root, say)
   // would fail every close; the user's own folder can take the settings.
-  const QString writable = exists ? beside : (folder.isEmpty() ? QStringLiteral(".") : folder);
-  if (configFolder.isEmpty() || Writable(writable))
-    return beside;
-  return configFolder + QStringLiteral("/pagetrim.INI");
+  if (QFileInfo::exists(beside))
+    return Writable(beside) ? beside : home;
+  QString folder = FolderOf(beside);
+  if (folder.isEmpty())
+    folder = QStringLiteral(".");
+  // Root can write /usr/bin, but a file made there would belong to no
+  // package and outlive the program's removal.
+  if (IsInstalledProgramFolder(folder) || !Writable(folder))
+    return home;
+  return beside;
 }
 
 QString ProgramSettingsPath() {

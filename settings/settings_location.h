@@ -9,10 +9,10 @@ namespace pagetrim {
 // replaced by ".INI", in the executable's own folder.
 QString SettingsPathFor(const QString& executablePath);
 
-// Beside the executable when the file there can be written, or there is
-// none and that folder can be written, as a portable copy wants; otherwise
-// "pagetrim.INI" in the user's configuration folder, as a system-wide
-// install needs.
+// Beside the executable when a file there already exists and can be
+// written, or when there is none and the executable's folder can be written
+// and is not an installed program's (under /usr or /opt), as a portable copy
+// wants; otherwise "pagetrim.INI" in the user's configuration folder.
 QString ChooseSettingsPath(const QString& executablePath, const QString& configFolder);
 
 // The settings file of the running program, for the user running it.
