@@ -30,10 +30,11 @@ set(CPACK_STRIP_FILES ON)
 
 # Named by hand rather than found by dpkg-shlibdeps, so that the list also
 # holds what the linker cannot see: Qt's platform plugins are loaded at run
-# time, and without a Japanese font every caption is a row of boxes.
+# time, without a Japanese font every caption is a row of boxes, and without
+# Qt's Japanese translations its standard buttons read "Yes" and "No".
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), qt6-qpa-plugins, \
-libjpeg62-turbo, libpng16-16, fonts-noto-cjk")
+libjpeg62-turbo, libpng16-16, fonts-noto-cjk, qt6-translations-l10n")
 
 # CPack installs the project before packing it, and with Makefiles that step
 # would first build every target, tests and benchmarks included. Packaging

@@ -555,6 +555,10 @@ void TForm1::mDelPageClick() {
 bool TForm1::Confirm(const QString& question) {
   QMessageBox box(QMessageBox::Question, ApplicationTitle(), question,
                   QMessageBox::Yes | QMessageBox::No, this);
+  // Qt's Japanese words with their mnemonics, Alt+Y and Alt+N, even where
+  // its translations are not installed.
+  box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
+  box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
   box.setDefaultButton(QMessageBox::No);
   box.setObjectName("ConfirmBox");
   return box.exec() == QMessageBox::Yes;

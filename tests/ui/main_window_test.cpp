@@ -772,12 +772,13 @@ TEST_F(MainWindow, RestoreItemsFollowTheKeptOriginalsAndAskFirst) {
   EXPECT_EQ(items(), "011");  // this page has nothing kept, the folder has
 
   ModalBoxCloser boxes;
-  boxes.Answer = "No";
+  boxes.Answer = u"いいえ(N)"_qs;
   form_->mRestoreAll->trigger();
   ASSERT_EQ(boxes.Seen.size(), 1);
   EXPECT_EQ(boxes.Seen[0].Text, u"1 頁を元に戻しますか？"_qs);
+  EXPECT_EQ(boxes.Seen[0].Buttons, (QStringList{u"はい(&Y)"_qs, u"いいえ(&N)"_qs}));
   EXPECT_NE(ReadAll(Page(0)), original);
-  boxes.Answer = "Yes";
+  boxes.Answer = u"はい(Y)"_qs;
   form_->mRestoreAll->trigger();
   EXPECT_EQ(ReadAll(Page(0)), original);
   EXPECT_EQ(items(), "000");
@@ -789,6 +790,15 @@ TEST_F(MainWindow, RestoreItemsFollowTheKeptOriginalsAndAskFirst) {
   EXPECT_TRUE(boxes.Seen[2].Text.startsWith(u"元の画像 1 頁（0.0 MB）を消去しますか？"_qs))
       << boxes.Seen[2].Text.toStdString();
   EXPECT_EQ(items(), "000");
+}
+
+// Qt's own texts speak the interface's language, mnemonics included.
+TEST(Translations, StandardButtonsAreJapanese) {
+  QMessageBox box(QMessageBox::Question, "", "",
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  EXPECT_EQ(box.button(QMessageBox::Yes)->text(), u"はい(&Y)"_qs);
+  EXPECT_EQ(box.button(QMessageBox::No)->text(), u"いいえ(&N)"_qs);
+  EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), u"キャンセル"_qs);
 }
 
 TEST_F(BatchWindow, TheSaveFailureBoxGivesTheReasonAndCanStopTheBatch) {
