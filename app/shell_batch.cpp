@@ -5,21 +5,19 @@
 #include <signal.h>
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <atomic>
 #include <cstdio>
 #include <optional>
 
 #include "batch_commands.h"
-#include "ini_file.h"
 #include "integer_text.h"
 #include "page_commands.h"
 #include "page_files.h"
 #include "page_path.h"
 #include "settings_location.h"
 #include "shown_error.h"
+#include "stored_settings.h"
 
 namespace pagetrim {
 
@@ -196,11 +194,7 @@ int RunShellBatch(const QStringList& arguments) {
   if (!QFileInfo(page).isFile())
     return Refuse(QStringLiteral("PAGE '%1' is not a file that can be read").arg(pages.front()));
 
-  IniFile ini(
-      ChooseSettingsPath(QCoreApplication::applicationFilePath(),
-                         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)));
-  ini.Load();
-  const StoredChoices stored = ReadStoredChoices(ini);
+  const StoredSettings stored = StoredSettings::Read(ProgramSettingsPath());
   QString threshold = stored.ThresholdText;
   if (parser.isSet(QStringLiteral("threshold"))) {
     threshold = parser.value(QStringLiteral("threshold"));

@@ -198,10 +198,29 @@ TEST_F(MainWindow, DropsOfAnythingButOnePageChangeOnlyThePath) {
     EXPECT_TRUE(State().CurrentPath.isEmpty());
     EXPECT_EQ(State().CurrentIndex, 0);
     EXPECT_EQ(form_->Image2->Picture().Width(), 200);  // the page stays on show
-    // Overwrite is inert until a page is shown again.
+    // Overwrite is disabled and inert until a page is shown again.
+    EXPECT_FALSE(form_->SB_WR->isEnabled());
     form_->SB_WR->click();
     EXPECT_EQ(ReadAll(Page(0)), before);
   }
+}
+
+// Names that differ only by case are two pages: each opens, shows and is
+// written as itself, whether dropped or named on the command line.
+TEST_F(MainWindow, ThePageOpenedIsThePageWritten) {
+  ASSERT_EQ(SavePage(Folder() + "p1.png", MarginPage(200), 300, 300), SaveOutcome::Written);
+  ASSERT_EQ(SavePage(Folder() + "P1.png", MarginPage(300), 300, 300), SaveOutcome::Written);
+  for (const QString name : {"p1.png", "P1.png"}) {
+    form_->OnDrop({Folder() + name});
+    EXPECT_EQ(State().CurrentPath, Folder() + name);
+    form_->mLandR->trigger();
+    form_->SB_WR->click();
+  }
+  PageRaster saved;
+  LoadPage(Folder() + "p1.png", saved);
+  EXPECT_EQ(saved.Width(), 99);
+  LoadPage(Folder() + "P1.png", saved);
+  EXPECT_EQ(saved.Width(), 199);
 }
 
 TEST_F(MainWindow, FiveKeysPressTheirButtonsFromTheThresholdBox) {
@@ -663,9 +682,17 @@ TEST_F(MainWindow, EnabledStatesFollowThePageSetAndTheBatch) {
          return States(*form_);
        },
        "1111111 11"},
+      // The page stays on view, but there is no page to step on from or
+      // to write, until one is shown again.
       {"after a failed drop",
        [&] {
          Drop({QUrl::fromLocalFile(Page(0)), QUrl::fromLocalFile(Page(1))});
+         return States(*form_);
+       },
+       "1100000 11"},
+      {"after Right shows a page",
+       [&] {
+         QTest::keyClick(form_->Panel2, Qt::Key_Right);
          return States(*form_);
        },
        "1111111 11"},
@@ -745,12 +772,13 @@ TEST_F(MainWindow, RestoreItemsFollowTheKeptOriginalsAndAskFirst) {
   EXPECT_EQ(items(), "011");  // this page has nothing kept, the folder has
 
   ModalBoxCloser boxes;
-  boxes.Answer = "No";
+  boxes.Answer = u"いいえ(N)"_qs;
   form_->mRestoreAll->trigger();
   ASSERT_EQ(boxes.Seen.size(), 1);
   EXPECT_EQ(boxes.Seen[0].Text, u"1 頁を元に戻しますか？"_qs);
+  EXPECT_EQ(boxes.Seen[0].Buttons, (QStringList{u"はい(&Y)"_qs, u"いいえ(&N)"_qs}));
   EXPECT_NE(ReadAll(Page(0)), original);
-  boxes.Answer = "Yes";
+  boxes.Answer = u"はい(Y)"_qs;
   form_->mRestoreAll->trigger();
   EXPECT_EQ(ReadAll(Page(0)), original);
   EXPECT_EQ(items(), "000");
@@ -762,6 +790,15 @@ TEST_F(MainWindow, RestoreItemsFollowTheKeptOriginalsAndAskFirst) {
   EXPECT_TRUE(boxes.Seen[2].Text.startsWith(u"元の画像 1 頁（0.0 MB）を消去しますか？"_qs))
       << boxes.Seen[2].Text.toStdString();
   EXPECT_EQ(items(), "000");
+}
+
+// Qt's own texts speak the interface's language, mnemonics included.
+TEST(Translations, StandardButtonsAreJapanese) {
+  QMessageBox box(QMessageBox::Question, "", "",
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  EXPECT_EQ(box.button(QMessageBox::Yes)->text(), u"はい(&Y)"_qs);
+  EXPECT_EQ(box.button(QMessageBox::No)->text(), u"いいえ(&N)"_qs);
+  EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), u"キャンセル"_qs);
 }
 
 TEST_F(BatchWindow, TheSaveFailureBoxGivesTheReasonAndCanStopTheBatch) {
