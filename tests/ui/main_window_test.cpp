@@ -218,9 +218,9 @@ TEST_F(MainWindow, ThePageOpenedIsThePageWritten) {
   }
   PageRaster saved;
   LoadPage(Folder() + "p1.png", saved);
-  EXPECT_EQ(saved.Width(), 99);
+  EXPECT_EQ(saved.Width(), 100);
   LoadPage(Folder() + "P1.png", saved);
-  EXPECT_EQ(saved.Width(), 199);
+  EXPECT_EQ(saved.Width(), 200);
 }
 
 TEST_F(MainWindow, FiveKeysPressTheirButtonsFromTheThresholdBox) {
