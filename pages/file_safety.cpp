@@ -76,6 +76,13 @@ QByteArray TemporaryName(const QByteArray& folder) {
   return name;
 }
 
+// Errors by which a file system says it keeps no modes (FAT and exFAT through
+// FUSE, many network file systems): a mode is copied where it can be, and a
+// page is never refused over one. ENOTSUP is EOPNOTSUPP on Linux.
+bool ModesUnsupported(int error) {
+  return error == EPERM || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL;
+}
+
 // Anonymous files are named through /proc, which a container may lack.
 bool CanNameAnonymousFiles() {
   static const bool can = ::access("/proc/self/fd", X_OK) == 0;
@@ -197,7 +204,7 @@ FileResult WriteAtomically(const QString& target, const char* data, std::size_t 
 
   if (!WriteAll(fd.Get(), data, size))
     return fail(errno);
-  if (::fchmod(fd.Get(), mode) != 0)
+  if (::fchmod(fd.Get(), mode) != 0 && !ModesUnsupported(errno))
     return fail(errno);
   if (owner != nullptr && (owner->st_uid != ::geteuid() || owner->st_gid != ::getegid())) {
     // Keeping the owner needs privileges; a page that must change owner is

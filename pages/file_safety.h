@@ -52,10 +52,11 @@ FileResult CheckWritable(const QString& path);
 
 // Replaces the file at path by bytes: written to a short-named temporary file
 // in the same folder, synced, then renamed over path. A symbolic link is
-// written through to its target. The old file keeps its permissions, and a
-// file the user may not write is refused. At any moment the file is either
-// the old one or the new one, never a part. written, when given, gets the
-// new file's identity, taken before it is given the page's name.
+// written through to its target. The old file keeps its permissions where the
+// file system has them, and a file the user may not write is refused. At any
+// moment the file is either the old one or the new one, never a part.
+// written, when given, gets the new file's identity, taken before it is given
+// the page's name.
 FileResult ReplaceFileContents(const QString& path, const char* data, std::size_t size,
                                FileIdentity* written = nullptr);
 
