@@ -2,16 +2,19 @@
 // and what a process killed at each step of a change leaves on disk.
 #include "original_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstring>
+#include <map>
 
 #include "page_codec.h"
 #include "pages/image_fixtures.h"
@@ -44,11 +47,23 @@ SaveResult SaveKeeping(const QString& path, std::uint8_t value) {
   return SavePage(path, Flat(value), 300, 300, {IdentityOf(path), true, {}});
 }
 
-class OriginalStoreTest : public ::testing::TestWithParam<bool> {
+// Hard links or copies; marks on the files pagetrim writes, or notes.
+struct StoreMode {
+  bool Copies;
+  bool Notes;
+};
+
+class OriginalStoreTest : public ::testing::TestWithParam<StoreMode> {
  protected:
-  void SetUp() override { SetHardLinksDisabled(GetParam()); }
-  void TearDown() override { SetHardLinksDisabled(false); }
-  bool Copying() const { return GetParam(); }
+  void SetUp() override {
+    SetHardLinksDisabled(GetParam().Copies);
+    SetAttributesDisabled(GetParam().Notes);
+  }
+  void TearDown() override {
+    SetHardLinksDisabled(false);
+    SetAttributesDisabled(false);
+  }
+  bool Copying() const { return GetParam().Copies; }
   QString Folder() const { return dir_.path() + "/"; }
   // A page of its own first version, value v; returns its bytes.
   Bytes MakePage(const QString& name, std::uint8_t value) {
@@ -230,8 +245,112 @@ TEST_P(OriginalStoreTest, KilledChangeNeverLosesTheOriginal) {
   RecordProperty("temporary_files_left", leftovers);
 }
 
-INSTANTIATE_TEST_SUITE_P(LinksAndCopies, OriginalStoreTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Copies" : "HardLinks"; });
+// Each step of a save, the process killed there, then a second save and
+// everything restored: the page comes back as it first was, whether this was
+// its first save, a later one, or the first over another program's file.
+TEST_P(OriginalStoreTest, FirstVersionWinsWhereverASaveIsKilled) {
+  const SaveStep steps[] = {SaveStep::OlderSetAside, SaveStep::OriginalKept,
+                            SaveStep::WrittenMarked, SaveStep::BeforeReplace, SaveStep::Replaced};
+  std::map<SaveStep, int> kills;
+  for (const char* before : {"nothing", "saved", "rescanned"}) {
+    for (const SaveStep step : steps) {
+      SCOPED_TRACE(::testing::Message() << before << " before, killed at step " << int(step));
+      QTemporaryDir folderDir;
+      const QString folder = folderDir.path() + "/";
+      const QString page = folder + "p.jpg";
+      ASSERT_EQ(SavePage(page, Flat(10), 300, 300), SaveOutcome::Written);
+      Bytes first = ReadBytes(page);
+      if (std::strcmp(before, "nothing") != 0) {
+        ASSERT_EQ(SaveKeeping(page, 20), SaveOutcome::Written);
+      }
+      if (std::strcmp(before, "rescanned") == 0) {
+        ASSERT_TRUE(QFile::remove(page));
+        ASSERT_EQ(SavePage(page, Flat(30), 300, 300), SaveOutcome::Written);
+        first = ReadBytes(page);
+      }
+
+      const pid_t child = ::fork();
+      ASSERT_NE(child, -1);
+      if (child == 0) {
+        killAt = step;
+        SetSaveStepHook(KillAtStep);
+        ::_exit(SaveKeeping(page, 90) == SaveOutcome::Written ? 0 : 1);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      if (WIFSIGNALED(status)) {
+        ++kills[step];
+      } else {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      }
+
+      ASSERT_EQ(SaveKeeping(page, 91), SaveOutcome::Written);
+      EXPECT_TRUE(RestoreAllOriginals(folder).Ok);
+      EXPECT_EQ(ReadBytes(page), first);
+    }
+  }
+  for (const SaveStep step : steps)
+    EXPECT_GT(kills[step], 0) << "step " << int(step) << " was never reported";
+}
+
+INSTANTIATE_TEST_SUITE_P(LinksAndCopies, OriginalStoreTest,
+                         ::testing::Values(StoreMode{false, false}, StoreMode{true, false},
+                                           StoreMode{false, true}, StoreMode{true, true}),
+                         [](const auto& info) {
+                           return std::string(info.param.Copies ? "Copies" : "HardLinks") +
+                                  (info.param.Notes ? "AndNotes" : "AndAttributes");
+                         });
+
+// Where files take attributes, what pagetrim wrote is marked on the file
+// itself: the notes may go, and the originals stay first. A copy that carries
+// the mark along is another file, and kept as one.
+TEST(WrittenMarks, TheFileItselfTellsWhatPagetrimWrote) {
+  QTemporaryDir dir;
+  const QString folder = dir.path() + "/";
+  {
+    QFile probe(folder + "probe");
+    ASSERT_TRUE(probe.open(QIODevice::WriteOnly));
+    if (::fsetxattr(probe.handle(), "user.probe", "1", 1, 0) != 0)
+      GTEST_SKIP() << "the test folder's file system takes no extended attributes";
+  }
+  std::vector<Bytes> first;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(SavePage(folder + QString("p%1.jpg").arg(i), Flat(10 + i), 300, 300),
+              SaveOutcome::Written);
+    first.push_back(ReadBytes(folder + QString("p%1.jpg").arg(i)));
+  }
+  for (int batch = 0; batch < 2; ++batch) {
+    for (int i = 0; i < 3; ++i)
+      ASSERT_EQ(SaveKeeping(folder + QString("p%1.jpg").arg(i), 100 + batch), SaveOutcome::Written);
+    QDir(OriginalStoreOf(folder) + ".pagetrim-written").removeRecursively();
+  }
+  // cp -a of p0 over p2: the same bytes, time and attribute, another file.
+  const QString copy = folder + "copy";
+  ASSERT_TRUE(QFile::copy(folder + "p0.jpg", copy));
+  char mark[128];
+  const ssize_t length = ::getxattr(QFile::encodeName(folder + "p0.jpg").constData(),
+                                    "user.pagetrim.written", mark, sizeof(mark));
+  ASSERT_GT(length, 0);
+  ASSERT_EQ(::setxattr(QFile::encodeName(copy).constData(), "user.pagetrim.written", mark,
+                       std::size_t(length), 0),
+            0);
+  struct stat times {};
+  ASSERT_EQ(::stat(QFile::encodeName(folder + "p0.jpg").constData(), &times), 0);
+  const struct timespec both[2] = {times.st_atim, times.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(copy).constData(), both, 0), 0);
+  ASSERT_TRUE(QFile::remove(folder + "p2.jpg"));
+  ASSERT_TRUE(QFile::rename(copy, folder + "p2.jpg"));
+  const Bytes copied = ReadBytes(folder + "p2.jpg");
+  ASSERT_EQ(SaveKeeping(folder + "p2.jpg", 200), SaveOutcome::Written);
+
+  EXPECT_TRUE(RestoreAllOriginals(folder).Ok);
+  EXPECT_EQ(ReadBytes(folder + "p0.jpg"), first[0]);
+  EXPECT_EQ(ReadBytes(folder + "p1.jpg"), first[1]);
+  EXPECT_EQ(ReadBytes(folder + "p2.jpg"), copied);
+  EXPECT_EQ(::getxattr(QFile::encodeName(folder + "p0.jpg").constData(), "user.pagetrim.written",
+                       mark, sizeof(mark)),
+            -1);
+}
 
 }  // namespace
 }  // namespace pagetrim
