@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "natural_compare.h"
 #include "page_path.h"
 
 namespace pagetrim {
@@ -371,6 +372,15 @@ FileResult RestoreOriginal(const QString& pagePath) {
   struct stat info {};
   if (!HasKeptOriginal(pagePath))
     return FileResult::Failed(QStringLiteral("元の画像がありません"));
+  // Another program's file in the page's place (a rescan, an edit) would be
+  // lost: it stays, and so does the original.
+  struct stat keptInfo {};
+  if (::stat(Native(kept).constData(), &keptInfo) != 0)
+    return FileResult::FromError(errno);
+  if (::stat(Native(pagePath).constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+      !KeptAlready(pagePath, info, kept, keptInfo)) {
+    return FileResult::Failed(ChangedElsewhereReason);
+  }
   if (::lstat(Native(pagePath).constData(), &info) == 0 && S_ISLNK(info.st_mode)) {
     // Written through the link, as every save of that page was.
     QByteArray bytes;
@@ -438,12 +448,16 @@ bool HasKeptOriginals(const QString& folder) {
   return any;
 }
 
-FileResult RestoreAllOriginals(const QString& folder) {
-  for (const QString& name : ListKeptOriginals(folder).Names) {
+std::vector<PageNotRestored> RestoreAllOriginals(const QString& folder) {
+  QStringList names = ListKeptOriginals(folder).Names;
+  std::sort(names.begin(), names.end(),
+            [](const QString& a, const QString& b) { return NaturalCompare(a, b) < 0; });
+  std::vector<PageNotRestored> left;
+  for (const QString& name : names) {
     if (const FileResult restored = RestoreOriginal(folder + name); !restored.Ok)
-      return restored;
+      left.push_back({name, restored.Reason});
   }
-  return {};
+  return left;
 }
 
 FileResult DiscardKeptOriginals(const QString& folder) {

@@ -47,7 +47,8 @@ FileResult MarkWrittenPage(const QString& pagePath, int fd, const FileIdentity& 
 FileResult RemovePageKeepingOriginal(const QString& pagePath);
 
 // Replaces the page file by its kept original, which then leaves the store.
-// A page that was removed comes back.
+// A page that was removed comes back. Refused, changing nothing, when
+// another program put its own file in the page's place since.
 FileResult RestoreOriginal(const QString& pagePath);
 
 struct KeptOriginals {
@@ -62,8 +63,13 @@ bool HasKeptOriginals(const QString& folder);
 // Whether the folder has a store at all, originals set aside included.
 bool HasOriginalStore(const QString& folder);
 
-// Restores every kept original of the folder; stops at the first failure.
-FileResult RestoreAllOriginals(const QString& folder);
+struct PageNotRestored {
+  QString Name;
+  QString Reason;
+};
+// Restores every kept original of the folder that can be; returns the pages
+// left as they were and why, in natural order.
+std::vector<PageNotRestored> RestoreAllOriginals(const QString& folder);
 
 // Deletes the folder's store and everything in it.
 FileResult DiscardKeptOriginals(const QString& folder);

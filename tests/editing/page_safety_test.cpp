@@ -141,6 +141,31 @@ TEST_F(PageSafety, OverwriteDeleteAndRestoreAllGiveEveryPageBack) {
     EXPECT_EQ(ReadAll(Page(i)), before[i]) << i;
   EXPECT_FALSE(QDir(dir_.path() + "/" + OriginalStoreName).exists());
 
+  // Another program's file in a page's place, after pagetrim wrote it or
+  // removed it, is never restored over, alone or with every page.
+  TrimAllLeftRight(state_, window_, false);
+  ReplaceElsewhere(1, 70);
+  const QByteArray theirs = ReadAll(Page(1));
+  state_.CurrentIndex = 2;
+  DeletePage(state_, window_);
+  ReplaceElsewhere(2, 71);
+  Open(1);
+  window_.Notices.clear();
+  RestoreShownPage(state_, window_);
+  EXPECT_EQ(window_.Notices,
+            QStringList{u"元に戻せませんでした（読み込んだ後に他のプログラムが変更しました）"_qs});
+  EXPECT_EQ(ReadAll(Page(1)), theirs);
+  EXPECT_TRUE(HasKeptOriginal(Page(1)));
+  RestoreAllPages(state_, window_);
+  EXPECT_EQ(
+      window_.Notices.last(),
+      u"次の頁は元に戻していません\n読み込んだ後に他のプログラムが変更しました: p2.png、p3.png"_qs);
+  EXPECT_EQ(ReadAll(Page(0)), before[0]);
+  EXPECT_EQ(ReadAll(Page(1)), theirs);
+  EXPECT_EQ(ReadAll(Page(3)), before[3]);
+  EXPECT_EQ(ListKeptOriginals(dir_.path() + "/").Count(), 2);
+  DiscardOriginals(state_, window_);
+
   // With keeping off nothing is kept.
   state_.KeepOriginals = false;
   OverwritePage(state_, window_);

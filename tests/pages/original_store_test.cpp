@@ -119,7 +119,7 @@ TEST_P(OriginalStoreTest, RemovedAndChangedPagesComeBack) {
   EXPECT_FALSE(HasKeptOriginal(Folder() + "kept.jpg"));
   EXPECT_TRUE(QDir(store).exists());
 
-  ASSERT_TRUE(RestoreAllOriginals(Folder()).Ok);
+  ASSERT_TRUE(RestoreAllOriginals(Folder()).empty());
   EXPECT_EQ(ReadBytes(Folder() + "removed.jpg"), removed);
   EXPECT_EQ(ReadBytes(Folder() + "both.jpg"), changedThenRemoved);
   EXPECT_FALSE(QDir(store).exists());
@@ -285,7 +285,7 @@ TEST_P(OriginalStoreTest, FirstVersionWinsWhereverASaveIsKilled) {
       }
 
       ASSERT_EQ(SaveKeeping(page, 91), SaveOutcome::Written);
-      EXPECT_TRUE(RestoreAllOriginals(folder).Ok);
+      EXPECT_TRUE(RestoreAllOriginals(folder).empty());
       EXPECT_EQ(ReadBytes(page), first);
     }
   }
@@ -343,7 +343,7 @@ TEST(WrittenMarks, TheFileItselfTellsWhatPagetrimWrote) {
   const Bytes copied = ReadBytes(folder + "p2.jpg");
   ASSERT_EQ(SaveKeeping(folder + "p2.jpg", 200), SaveOutcome::Written);
 
-  EXPECT_TRUE(RestoreAllOriginals(folder).Ok);
+  EXPECT_TRUE(RestoreAllOriginals(folder).empty());
   EXPECT_EQ(ReadBytes(folder + "p0.jpg"), first[0]);
   EXPECT_EQ(ReadBytes(folder + "p1.jpg"), first[1]);
   EXPECT_EQ(ReadBytes(folder + "p2.jpg"), copied);
