@@ -3,6 +3,7 @@
 // originals and restoring them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -83,6 +84,27 @@ TEST_F(PageSafety, OverwriteNeverWritesOverAFileChangedOrRemovedSinceItWasRead) 
   PageRaster saved;
   LoadPage(Page(0), saved);
   EXPECT_EQ(saved.Width(), 60 - 5 - 5 - 1);
+}
+
+// An editor that writes into the file itself keeps its inode and size: only
+// the modification time tells.
+TEST_F(PageSafety, AnEditInPlaceOfTheSameSizeIsNeverOverwritten) {
+  MakePages(1);
+  Open(0);
+  const int fd = ::open(QFile::encodeName(Page(0)).constData(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::pwrite(fd, "edited", 6, 60), 6);
+  struct stat info {};
+  ASSERT_EQ(::fstat(fd, &info), 0);
+  // A later second, whatever the clock's granularity.
+  const struct timespec times[2] = {info.st_atim, {info.st_mtim.tv_sec + 1, 0}};
+  ASSERT_EQ(::futimens(fd, times), 0);
+  ::close(fd);
+  const QByteArray edited = ReadAll(Page(0));
+  TrimLeftAndRight(state_, window_);
+  OverwritePage(state_, window_);
+  EXPECT_EQ(window_.SaveFailureReasons, QStringList{ChangedElsewhereReason});
+  EXPECT_EQ(ReadAll(Page(0)), edited);
 }
 
 TEST_F(PageSafety, AnUnreadablePageSaysSoAndIsNeverWritten) {
@@ -195,6 +217,25 @@ TEST_F(Prefetch, APageChangedOnDiskAfterItWasReadAheadIsReadAgain) {
   // comes back as it was.
   PreviousPage(state_, window_);
   EXPECT_EQ(state_.WorkingPage.Width(), 30);
+  ReplaceElsewhere(0, 66);
+  ReloadPage(state_, window_);
+  EXPECT_EQ(state_.WorkingPage.Width(), 66);
+}
+
+TEST_F(Prefetch, PagesReadAheadStayWithinTheBudget) {
+  MakePages(4);
+  // Room for the next page (31 wide) but not also the previous one (34).
+  PagePrefetcher small(EstimatePageBytes(Page(1)));
+  state_.Prefetch = &small;
+  Open(0);
+  EXPECT_EQ(small.PagesAhead(), 1);
+  PagePrefetcher none(0);
+  state_.Prefetch = &none;
+  for (int press = 1; press <= 4; ++press) {
+    NextPage(state_, window_);
+    EXPECT_EQ(none.PagesAhead(), 0);
+    EXPECT_EQ(state_.WorkingPage.Width(), 30 + press % 4);
+  }
 }
 
 TEST_F(Prefetch, TheThresholdInForceWhenAPageIsShownIsTheOneUsed) {
