@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "original_store.h"
 #include "page_files.h"
@@ -41,6 +42,32 @@ FileResult RemoveFile(const QString& path) {
 
 QString WithReason(const QString& text, const QString& reason) {
   return QStringLiteral("%1（%2）").arg(text, reason);
+}
+
+// One line per reason, naming the pages; a long list is cut short, since the
+// box must fit on the screen.
+QString NotRestoredNotice(const std::vector<PageNotRestored>& left) {
+  constexpr int NamesShown = 10;
+  QStringList reasons;
+  QList<QStringList> names;
+  for (const PageNotRestored& page : left) {
+    qsizetype i = reasons.indexOf(page.Reason);
+    if (i < 0) {
+      i = reasons.size();
+      reasons.append(page.Reason);
+      names.append(QStringList());
+    }
+    names[i].append(page.Name);
+  }
+  QString text = QStringLiteral("次の頁は元に戻していません");
+  for (qsizetype i = 0; i < reasons.size(); ++i) {
+    const QStringList& pages = names[i];
+    QString list = QStringList(pages.mid(0, NamesShown)).join(QStringLiteral("、"));
+    if (pages.size() > NamesShown)
+      list += QStringLiteral(" ほか %1 頁").arg(pages.size() - NamesShown);
+    text += QStringLiteral("\n%1: %2").arg(reasons[i], list);
+  }
+  return text;
 }
 
 }  // namespace
@@ -193,9 +220,7 @@ void RestoreAllPages(EditState& state, PageWindow& window) {
   const QString folder = PageSetFolder(state);
   if (folder.isEmpty())
     return;
-  const FileResult restored = RestoreAllOriginals(folder);
-  // Pages restored before a failure stay restored, so the list is read anew
-  // either way.
+  const std::vector<PageNotRestored> left = RestoreAllOriginals(folder);
   const QString shown = state.CurrentIndex >= 0 && state.CurrentIndex < state.PageList.Count()
                             ? state.PageList.At(state.CurrentIndex)
                             : QString();
@@ -203,8 +228,8 @@ void RestoreAllPages(EditState& state, PageWindow& window) {
   state.CurrentIndex = std::max(state.PageList.IndexOf(shown), 0);
   if (!state.PageList.IsEmpty())
     ShowPage(state, window);
-  if (!restored.Ok)
-    window.ShowNotice(WithReason(QStringLiteral("元に戻せませんでした"), restored.Reason));
+  if (!left.empty())
+    window.ShowNotice(NotRestoredNotice(left));
 }
 
 void DiscardOriginals(EditState& state, PageWindow& window) {

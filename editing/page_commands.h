@@ -38,10 +38,13 @@ SaveResult WriteShownPage(EditState& state, const EncodedPage& page);
 QString PageSetFolder(const EditState& state);
 // Whether the shown page's file has a kept original to go back to.
 bool ShownPageHasOriginal(const EditState& state);
-// Replaces the shown page's file by its kept original and shows it again.
+// Replaces the shown page's file by its kept original and shows it again;
+// refused with a notice when another program replaced the file since.
 void RestoreShownPage(EditState& state, PageWindow& window);
 // Restores every kept original of the folder, deleted pages included, which
 // return to the page list; then shows the page that was shown, or the first.
+// Pages that cannot be restored (another program's file in their place) are
+// left as they are and named afterwards in one notice.
 void RestoreAllPages(EditState& state, PageWindow& window);
 // Deletes the folder's kept originals.
 void DiscardOriginals(EditState& state, PageWindow& window);

@@ -76,6 +76,13 @@ QByteArray TemporaryName(const QByteArray& folder) {
   return name;
 }
 
+// Errors by which a file system says it keeps no modes (FAT and exFAT through
+// FUSE, many network file systems): a mode is copied where it can be, and a
+// page is never refused over one. ENOTSUP is EOPNOTSUPP on Linux.
+bool ModesUnsupported(int error) {
+  return error == EPERM || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL;
+}
+
 // Anonymous files are named through /proc, which a container may lack.
 bool CanNameAnonymousFiles() {
   static const bool can = ::access("/proc/self/fd", X_OK) == 0;
@@ -170,7 +177,8 @@ namespace {
 // over it. mode: the new file's permissions. path, when not empty, is the
 // page reported to the step hook.
 FileResult WriteAtomically(const QString& target, const char* data, std::size_t size, mode_t mode,
-                           const struct stat* owner, const QString& path, FileIdentity* written) {
+                           const struct stat* owner, const QString& path, FileIdentity* written,
+                           const BeforeRename& beforeRename) {
   const QByteArray targetName = QFile::encodeName(target);
   const QByteArray folder = QFile::encodeName(FolderOf(target));
   const QByteArray openFolder = folder.isEmpty() ? QByteArray(".") : folder;
@@ -197,21 +205,34 @@ FileResult WriteAtomically(const QString& target, const char* data, std::size_t 
 
   if (!WriteAll(fd.Get(), data, size))
     return fail(errno);
-  if (::fchmod(fd.Get(), mode) != 0)
+  // The last write set the modification time; nothing below changes it.
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0)
+    return fail(errno);
+  const FileIdentity identity = IdentityOfStat(info);
+  if (beforeRename) {
+    // Before the mode, which may take away the write permission an
+    // attribute needs.
+    if (const FileResult recorded = beforeRename(fd.Get(), identity); !recorded.Ok) {
+      if (!tempName.isEmpty())
+        ::unlink(tempName.constData());
+      return recorded;
+    }
+  }
+  if (::fchmod(fd.Get(), mode) != 0 && !ModesUnsupported(errno))
     return fail(errno);
   if (owner != nullptr && (owner->st_uid != ::geteuid() || owner->st_gid != ::getegid())) {
     // Keeping the owner needs privileges; a page that must change owner is
     // still better saved than not.
     [[maybe_unused]] const int ignored = ::fchown(fd.Get(), owner->st_uid, owner->st_gid);
   }
-  if (::fdatasync(fd.Get()) != 0)
+  // What was recorded on the file itself must be as durable as its bytes.
+  if ((beforeRename ? ::fsync(fd.Get()) : ::fdatasync(fd.Get())) != 0)
     return fail(errno);
-  if (written != nullptr) {
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0)
-      return fail(errno);
-    *written = IdentityOfStat(info);
-  }
+  if (written != nullptr)
+    *written = identity;
+  if (beforeRename && !path.isEmpty())
+    ReportSaveStep(SaveStep::WrittenMarked, path);
   if (anonymous && !NameAnonymousFile(fd.Get(), folder, tempName)) {
     const int error = errno;
     tempName.clear();
@@ -239,18 +260,18 @@ FileResult CheckWritable(const QString& path) {
 }
 
 FileResult ReplaceFileContents(const QString& path, const char* data, std::size_t size,
-                               FileIdentity* written) {
+                               FileIdentity* written, const BeforeRename& beforeRename) {
   if (const FileResult writable = CheckWritable(path); !writable.Ok)
     return writable;
   const QString target = ResolvedPath(path);
   struct stat old {};
   const bool replacing = ::stat(QFile::encodeName(target).constData(), &old) == 0;
   return WriteAtomically(target, data, size, replacing ? (old.st_mode & 07777) : NewFileMode(),
-                         replacing ? &old : nullptr, path, written);
+                         replacing ? &old : nullptr, path, written, beforeRename);
 }
 
 FileResult WriteFileSynced(const QString& path, const char* data, std::size_t size, unsigned mode) {
-  return WriteAtomically(path, data, size, mode_t(mode & 07777), nullptr, QString(), nullptr);
+  return WriteAtomically(path, data, size, mode_t(mode & 07777), nullptr, QString(), nullptr, {});
 }
 
 void SetSaveStepHook(SaveStepHook hook) {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 struct stat;
@@ -50,14 +51,21 @@ FileResult CheckUnchanged(const QString& path, const FileIdentity& read);
 // go through as readily as any other's (a rename needs only the folder).
 FileResult CheckWritable(const QString& path);
 
+// Called with the new file, written but not yet renamed, and its identity,
+// which the rename keeps: whatever it records is durable before the file
+// takes the page's place. A failure fails the replacement.
+using BeforeRename = std::function<FileResult(int fd, const FileIdentity& identity)>;
+
 // Replaces the file at path by bytes: written to a short-named temporary file
 // in the same folder, synced, then renamed over path. A symbolic link is
-// written through to its target. The old file keeps its permissions, and a
-// file the user may not write is refused. At any moment the file is either
-// the old one or the new one, never a part. written, when given, gets the
-// new file's identity, taken before it is given the page's name.
+// written through to its target. The old file keeps its permissions where the
+// file system has them, and a file the user may not write is refused. At any
+// moment the file is either the old one or the new one, never a part.
+// written, when given, gets the new file's identity, taken before it is given
+// the page's name.
 FileResult ReplaceFileContents(const QString& path, const char* data, std::size_t size,
-                               FileIdentity* written = nullptr);
+                               FileIdentity* written = nullptr,
+                               const BeforeRename& beforeRename = {});
 
 // Creates the file at path with bytes and permissions, written and synced
 // under a temporary name first, so that it exists whole or not at all.
@@ -69,9 +77,9 @@ QString ResolvedPath(const QString& path);
 // Makes the folder's entries (links made, files renamed in it) durable.
 FileResult SyncFolder(const QString& folder);
 
-// The steps of a change to a page file, reported to a hook so that tests can
-// stop the process at each of them.
-enum class SaveStep { OriginalKept, BeforeReplace, Replaced };
+// The steps of a change to a page file, in their order, reported to a hook so
+// that tests can stop the process at each of them.
+enum class SaveStep { OlderSetAside, OriginalKept, WrittenMarked, BeforeReplace, Replaced };
 using SaveStepHook = void (*)(SaveStep step, const QString& path);
 void SetSaveStepHook(SaveStepHook hook);
 void ReportSaveStep(SaveStep step, const QString& path);

@@ -2,7 +2,8 @@
 // what make keeping a page free and restoring it atomic.
 //
 // Inside the store, besides the kept pages under their own names:
-//   .pagetrim-written/NAME  what pagetrim last wrote under NAME, so that a
+//   .pagetrim-written/NAME  what pagetrim wrote under NAME, where the file
+//                           system cannot mark the file itself, so that a
 //                           file another program put there is told apart;
 //   .pagetrim-older/NAME.N  originals set aside for such a file;
 //   .pagetrim-XXXXXXXX      a copy cut short by a crash.
@@ -12,14 +13,19 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <vector>
 
+#include "natural_compare.h"
 #include "page_path.h"
 
 namespace pagetrim {
@@ -27,9 +33,14 @@ namespace pagetrim {
 namespace {
 
 std::atomic<bool> hardLinksDisabled{false};
+std::atomic<bool> attributesDisabled{false};
 
 const QString WrittenFolder = QStringLiteral(".pagetrim-written/");
 const QString OlderFolder = QStringLiteral(".pagetrim-older/");
+
+// Set on each file pagetrim writes over a page that has a kept original,
+// before the file takes the page's place.
+constexpr char WrittenAttribute[] = "user.pagetrim.written";
 
 QByteArray Native(const QString& path) {
   return QFile::encodeName(path);
@@ -78,15 +89,89 @@ QString WrittenMarkOf(const QString& pagePath) {
   return OriginalStoreOf(FolderOf(pagePath)) + WrittenFolder + KeepingName(pagePath);
 }
 
-std::optional<FileIdentity> WrittenIdentity(const QString& pagePath) {
-  QFile mark(WrittenMarkOf(pagePath));
-  if (!mark.open(QIODevice::ReadOnly))
+// The attribute holds the file's own inode, size and modification time: a
+// copy that carries the attribute along (cp -a) is another file. The device
+// is left out: a disk may come back under another number.
+QByteArray AttributeValue(const FileIdentity& identity) {
+  return "1 " + QByteArray::number(identity.Inode) + ' ' + QByteArray::number(identity.Size) + ' ' +
+         QByteArray::number(identity.ModifiedNs);
+}
+
+// What the page file's attribute says: pagetrim wrote this very file, or
+// another; none when it has no attribute or its file system none at all.
+std::optional<bool> AttributeSaysWritten(const QString& pagePath, const FileIdentity& current) {
+  char value[128];
+  const ssize_t length =
+      ::getxattr(Native(pagePath).constData(), WrittenAttribute, value, sizeof(value));
+  if (length < 0)
     return std::nullopt;
-  const QList<QByteArray> fields = mark.readAll().trimmed().split(' ');
-  if (fields.size() != 4)
-    return std::nullopt;
-  return FileIdentity{fields[0].toULongLong(), fields[1].toULongLong(), fields[2].toLongLong(),
-                      fields[3].toLongLong()};
+  return QByteArray(value, int(length)) == AttributeValue(current);
+}
+
+// A line of the note: a file pagetrim wrote, by identity and by its bytes.
+struct WrittenFile {
+  FileIdentity Identity;
+  QByteArray Digest;  // SHA-256, in hex; empty in notes of earlier versions
+};
+
+QByteArray DigestOf(QByteArrayView bytes) {
+  return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray NoteLine(const WrittenFile& file) {
+  const FileIdentity& id = file.Identity;
+  QByteArray line = QByteArray::number(id.Device) + ' ' + QByteArray::number(id.Inode) + ' ' +
+                    QByteArray::number(id.Size) + ' ' + QByteArray::number(id.ModifiedNs);
+  if (!file.Digest.isEmpty())
+    line += ' ' + file.Digest;
+  return line + '\n';
+}
+
+std::vector<WrittenFile> ReadNote(const QString& pagePath) {
+  std::vector<WrittenFile> files;
+  QFile note(WrittenMarkOf(pagePath));
+  if (!note.open(QIODevice::ReadOnly))
+    return files;
+  for (const QByteArray& line : note.readAll().split('\n')) {
+    const QList<QByteArray> fields = line.trimmed().split(' ');
+    if (fields.size() != 4 && fields.size() != 5)
+      continue;
+    files.push_back({{fields[0].toULongLong(), fields[1].toULongLong(), fields[2].toLongLong(),
+                      fields[3].toLongLong()},
+                     fields.size() == 5 ? fields[4] : QByteArray()});
+  }
+  return files;
+}
+
+// Whether a line of the note describes the page file: by identity, or by its
+// bytes, since FAT and exFAT through FUSE number their files anew whenever
+// the file system forgets them, and at every mount. digest: the page's,
+// worked out once when needed.
+bool Describes(const WrittenFile& file, const QString& pagePath, const FileIdentity& current,
+               std::optional<QByteArray>& digest) {
+  if (file.Identity == current)
+    return true;
+  if (file.Digest.isEmpty() || file.Identity.Size != current.Size)
+    return false;
+  if (!digest) {
+    QFile page(pagePath);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    digest = page.open(QIODevice::ReadOnly) && hash.addData(&page) ? hash.result().toHex()
+                                                                   : QByteArray();
+  }
+  return *digest == file.Digest;
+}
+
+// Whether pagetrim wrote the page file as it is now: the attribute on the
+// file first, the note where the file has none.
+bool WrittenByPagetrim(const QString& pagePath, const FileIdentity& current) {
+  if (const std::optional<bool> says = AttributeSaysWritten(pagePath, current))
+    return *says;
+  std::optional<QByteArray> digest;
+  const std::vector<WrittenFile> files = ReadNote(pagePath);
+  return std::any_of(files.begin(), files.end(), [&](const WrittenFile& file) {
+    return Describes(file, pagePath, current, digest);
+  });
 }
 
 void ForgetWritten(const QString& pagePath) {
@@ -129,6 +214,24 @@ FileResult CopyIntoStore(const QString& pagePath, const QString& kept, mode_t mo
   return WriteFileSynced(kept, bytes.constData(), std::size_t(bytes.size()), mode);
 }
 
+bool SameBytes(const QString& a, const QString& b) {
+  QByteArray first;
+  QByteArray second;
+  return ReadWhole(a, first).Ok && ReadWhole(b, second).Ok && first == second;
+}
+
+// Whether the page file as it is now needs no keeping beside the kept
+// original, and may be replaced by it: it is the kept file itself, a copy of
+// it (a save cut short after keeping), or a file pagetrim wrote since.
+bool KeptAlready(const QString& pagePath, const struct stat& page, const QString& kept,
+                 const struct stat& keptInfo) {
+  if (page.st_dev == keptInfo.st_dev && page.st_ino == keptInfo.st_ino)
+    return true;
+  if (WrittenByPagetrim(pagePath, IdentityOfStat(page)))
+    return true;
+  return page.st_size == keptInfo.st_size && SameBytes(pagePath, kept);
+}
+
 void RemoveStoreIfEmpty(const QString& folder) {
   // Each fails while it holds anything.
   ::rmdir(Native(OriginalStoreOf(folder) + WrittenFolder).constData());
@@ -154,6 +257,10 @@ void SetHardLinksDisabled(bool disabled) {
   hardLinksDisabled.store(disabled);
 }
 
+void SetAttributesDisabled(bool disabled) {
+  attributesDisabled.store(disabled);
+}
+
 FileResult KeepOriginal(const QString& pagePath) {
   struct stat page {};
   if (::stat(Native(pagePath).constData(), &page) != 0)
@@ -165,18 +272,13 @@ FileResult KeepOriginal(const QString& pagePath) {
   const QString kept = KeptOriginalOf(pagePath);
   struct stat keptInfo {};
   if (::stat(Native(kept).constData(), &keptInfo) == 0) {
-    // The first version wins over pagetrim's own writes: the page is still
-    // the kept file itself, or the file pagetrim wrote last.
-    const FileIdentity current = IdentityOfStat(page);
-    if (current.Device == std::uint64_t(keptInfo.st_dev) &&
-        current.Inode == std::uint64_t(keptInfo.st_ino)) {
-      return {};
-    }
-    if (WrittenIdentity(pagePath) == current)
+    // The first version wins over pagetrim's own writes.
+    if (KeptAlready(pagePath, page, kept, keptInfo))
       return {};
     // Another program put this file here since: it is an original too.
     if (const FileResult aside = SetAside(kept, store); !aside.Ok)
       return CannotKeep(aside.Reason);
+    ReportSaveStep(SaveStep::OlderSetAside, pagePath);
     ForgetWritten(pagePath);
   }
   if (const FileResult made = MakeStore(folder); !made.Ok)
@@ -199,16 +301,39 @@ FileResult KeepOriginal(const QString& pagePath) {
   return {};
 }
 
-void RecordWrittenPage(const QString& pagePath, const FileIdentity& written) {
-  const QString store = OriginalStoreOf(FolderOf(pagePath));
-  if (!MakeFolder(store + WrittenFolder, store).Ok)
-    return;  // without the note a later save only keeps one version more
-  QFile mark(WrittenMarkOf(pagePath));
-  if (mark.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    mark.write(QByteArray::number(written.Device) + ' ' + QByteArray::number(written.Inode) + ' ' +
-               QByteArray::number(written.Size) + ' ' + QByteArray::number(written.ModifiedNs) +
-               '\n');
+FileResult MarkWrittenPage(const QString& pagePath, int fd, const FileIdentity& written,
+                           QByteArrayView bytes) {
+  // Without a kept original the next save keeps whatever the page is.
+  if (!HasKeptOriginal(pagePath))
+    return {};
+  if (!attributesDisabled.load()) {
+    const QByteArray value = AttributeValue(written);
+    if (::fsetxattr(fd, WrittenAttribute, value.constData(), std::size_t(value.size()), 0) == 0)
+      return {};
+    // Whatever the refusal (FAT, exFAT and many FUSE and network file
+    // systems have no attributes; a full disk no room for one), the note
+    // does the same.
   }
+  // The note keeps the line of the page file now in place: it stays the page
+  // if the new file never takes its place.
+  QByteArray note;
+  struct stat page {};
+  if (::stat(Native(pagePath).constData(), &page) == 0) {
+    std::optional<QByteArray> digest;
+    for (const WrittenFile& file : ReadNote(pagePath)) {
+      if (Describes(file, pagePath, IdentityOfStat(page), digest))
+        note += NoteLine(file);
+    }
+  }
+  note += NoteLine({written, DigestOf(bytes)});
+  const QString store = OriginalStoreOf(FolderOf(pagePath));
+  FileResult result = MakeFolder(store + WrittenFolder, store);
+  if (result.Ok)
+    result =
+        WriteFileSynced(WrittenMarkOf(pagePath), note.constData(), std::size_t(note.size()), 0644);
+  if (result.Ok)
+    result = SyncFolder(store + WrittenFolder);
+  return result.Ok ? result : CannotKeep(result.Reason);
 }
 
 FileResult RemovePageKeepingOriginal(const QString& pagePath) {
@@ -247,6 +372,15 @@ FileResult RestoreOriginal(const QString& pagePath) {
   struct stat info {};
   if (!HasKeptOriginal(pagePath))
     return FileResult::Failed(QStringLiteral("元の画像がありません"));
+  // Another program's file in the page's place (a rescan, an edit) would be
+  // lost: it stays, and so does the original.
+  struct stat keptInfo {};
+  if (::stat(Native(kept).constData(), &keptInfo) != 0)
+    return FileResult::FromError(errno);
+  if (::stat(Native(pagePath).constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+      !KeptAlready(pagePath, info, kept, keptInfo)) {
+    return FileResult::Failed(ChangedElsewhereReason);
+  }
   if (::lstat(Native(pagePath).constData(), &info) == 0 && S_ISLNK(info.st_mode)) {
     // Written through the link, as every save of that page was.
     QByteArray bytes;
@@ -265,6 +399,10 @@ FileResult RestoreOriginal(const QString& pagePath) {
     // when a page was kept but never replaced.
     if (HasKeptOriginal(pagePath))
       ::unlink(Native(kept).constData());
+    // An original that pagetrim once wrote (kept after its store was
+    // discarded) is a first version again. Nearly every original has no
+    // mark, so the failure that says so is ignored.
+    ::removexattr(Native(pagePath).constData(), WrittenAttribute);
   }
   ForgetWritten(pagePath);
   SyncFolder(folder);
@@ -310,12 +448,16 @@ bool HasKeptOriginals(const QString& folder) {
   return any;
 }
 
-FileResult RestoreAllOriginals(const QString& folder) {
-  for (const QString& name : ListKeptOriginals(folder).Names) {
+std::vector<PageNotRestored> RestoreAllOriginals(const QString& folder) {
+  QStringList names = ListKeptOriginals(folder).Names;
+  std::sort(names.begin(), names.end(),
+            [](const QString& a, const QString& b) { return NaturalCompare(a, b) < 0; });
+  std::vector<PageNotRestored> left;
+  for (const QString& name : names) {
     if (const FileResult restored = RestoreOriginal(folder + name); !restored.Ok)
-      return restored;
+      left.push_back({name, restored.Reason});
   }
-  return {};
+  return left;
 }
 
 FileResult DiscardKeptOriginals(const QString& folder) {

@@ -103,9 +103,7 @@ bool ReadWholeFile(const QString& path, QByteArray& bytes, std::optional<FileIde
   // read into memory at all.
   if (limit < 0 && std::uint64_t(info.st_size) > MaxPageFileBytes)
     return false;
-  identity = FileIdentity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino),
-                          std::int64_t(info.st_size),
-                          std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+  identity = IdentityOfStat(info);
   const qint64 wanted = limit < 0 ? qint64(info.st_size) : std::min<qint64>(limit, info.st_size);
   bytes.resize(wanted);
   qint64 got = 0;
@@ -233,15 +231,20 @@ SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOpt
       return result;
     }
   }
+  const char* bytes = reinterpret_cast<const char*>(page.Bytes.Data());
+  const std::size_t size = page.Bytes.Size();
+  BeforeRename mark;
+  if (options.KeepOriginal) {
+    mark = [&](int fd, const FileIdentity& written) {
+      return MarkWrittenPage(path, fd, written, QByteArrayView(bytes, qsizetype(size)));
+    };
+  }
   FileIdentity identity;
-  const FileResult written = ReplaceFileContents(
-      path, reinterpret_cast<const char*>(page.Bytes.Data()), page.Bytes.Size(), &identity);
+  const FileResult written = ReplaceFileContents(path, bytes, size, &identity, mark);
   if (!written.Ok) {
     result.Reason = written.Reason;
     return result;
   }
-  if (options.KeepOriginal)
-    RecordWrittenPage(path, identity);
   result.Outcome = SaveOutcome::Written;
   result.Identity = identity;
   return result;

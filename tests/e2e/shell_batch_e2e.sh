@@ -85,4 +85,13 @@ done
 [ "$changed" = "$done_pages" ] || fail "$changed pages changed, $done_pages reported"
 [ -z "$(ls -A "$work/long" | grep -v -e '^q[0-9]*\.jpg$' -e '^\.pagetrim-originals$')" ] ||
   fail "left behind: $(ls -A "$work/long")"
+# KeepOriginals=0 in the settings: the batch trims and keeps nothing.
+mkdir "$work/nokeep"
+"$make_samples" "$work/nokeep" >/dev/null
+printf '[Window]\nKeepOriginals=0\n' >"$work/bin/pagetrim.INI"
+expect_status 0 "$pagetrim" --batch lr "$work/nokeep/p01.jpg"
+rm "$work/bin/pagetrim.INI"
+[ ! -e "$work/nokeep/.pagetrim-originals" ] || fail "KeepOriginals=0, yet originals were kept"
+[ "$(page_info "$work/nokeep/p01.jpg" | cut -d' ' -f1)" -lt 1240 ] || fail "KeepOriginals=0: p01.jpg not trimmed"
+
 echo "shell batch end-to-end: passed ($done_pages of 40 pages before Ctrl-C)"

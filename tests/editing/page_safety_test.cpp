@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -85,6 +86,24 @@ TEST_F(PageSafety, OverwriteNeverWritesOverAFileChangedOrRemovedSinceItWasRead) 
   EXPECT_EQ(saved.Width(), 60 - 5 - 5);
 }
 
+// An editor that writes into the file itself keeps its inode and size: only
+// the modification time tells (a second later, whatever the clock's step).
+TEST_F(PageSafety, AnEditInPlaceOfTheSameSizeIsNeverOverwritten) {
+  MakePages(1);
+  Open(0);
+  QFile file(Page(0));
+  ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.seek(60) && file.write("edited") == 6 &&
+              file.flush());
+  const QDateTime read = file.fileTime(QFileDevice::FileModificationTime);
+  ASSERT_TRUE(file.setFileTime(read.addSecs(1), QFileDevice::FileModificationTime));
+  file.close();
+  const QByteArray edited = ReadAll(Page(0));
+  TrimLeftAndRight(state_, window_);
+  OverwritePage(state_, window_);
+  EXPECT_EQ(window_.SaveFailureReasons, QStringList{ChangedElsewhereReason});
+  EXPECT_EQ(ReadAll(Page(0)), edited);
+}
+
 TEST_F(PageSafety, AnUnreadablePageSaysSoAndIsNeverWritten) {
   MakePages(1);
   QFile damaged(dir_.path() + "/p2.png");
@@ -141,6 +160,31 @@ TEST_F(PageSafety, OverwriteDeleteAndRestoreAllGiveEveryPageBack) {
     EXPECT_EQ(ReadAll(Page(i)), before[i]) << i;
   EXPECT_FALSE(QDir(dir_.path() + "/" + OriginalStoreName).exists());
 
+  // Another program's file in a page's place, after pagetrim wrote it or
+  // removed it, is never restored over, alone or with every page.
+  TrimAllLeftRight(state_, window_, false);
+  ReplaceElsewhere(1, 70);
+  const QByteArray theirs = ReadAll(Page(1));
+  state_.CurrentIndex = 2;
+  DeletePage(state_, window_);
+  ReplaceElsewhere(2, 71);
+  Open(1);
+  window_.Notices.clear();
+  RestoreShownPage(state_, window_);
+  EXPECT_EQ(window_.Notices,
+            QStringList{u"元に戻せませんでした（読み込んだ後に他のプログラムが変更しました）"_qs});
+  EXPECT_EQ(ReadAll(Page(1)), theirs);
+  EXPECT_TRUE(HasKeptOriginal(Page(1)));
+  RestoreAllPages(state_, window_);
+  EXPECT_EQ(
+      window_.Notices.last(),
+      u"次の頁は元に戻していません\n読み込んだ後に他のプログラムが変更しました: p2.png、p3.png"_qs);
+  EXPECT_EQ(ReadAll(Page(0)), before[0]);
+  EXPECT_EQ(ReadAll(Page(1)), theirs);
+  EXPECT_EQ(ReadAll(Page(3)), before[3]);
+  EXPECT_EQ(ListKeptOriginals(dir_.path() + "/").Count(), 2);
+  DiscardOriginals(state_, window_);
+
   // With keeping off nothing is kept.
   state_.KeepOriginals = false;
   OverwritePage(state_, window_);
@@ -170,6 +214,25 @@ TEST_F(Prefetch, APageChangedOnDiskAfterItWasReadAheadIsReadAgain) {
   // comes back as it was.
   PreviousPage(state_, window_);
   EXPECT_EQ(state_.WorkingPage.Width(), 30);
+  ReplaceElsewhere(0, 66);
+  ReloadPage(state_, window_);
+  EXPECT_EQ(state_.WorkingPage.Width(), 66);
+}
+
+TEST_F(Prefetch, PagesReadAheadStayWithinTheBudget) {
+  MakePages(4);
+  // Room for the next page (31 wide) but not also the previous one (34).
+  PagePrefetcher small(EstimatePageBytes(Page(1)));
+  state_.Prefetch = &small;
+  Open(0);
+  EXPECT_EQ(small.PagesAhead(), 1);
+  PagePrefetcher none(0);
+  state_.Prefetch = &none;
+  for (int press = 1; press <= 4; ++press) {
+    NextPage(state_, window_);
+    EXPECT_EQ(none.PagesAhead(), 0);
+    EXPECT_EQ(state_.WorkingPage.Width(), 30 + press % 4);
+  }
 }
 
 TEST_F(Prefetch, TheThresholdInForceWhenAPageIsShownIsTheOneUsed) {

@@ -6,11 +6,13 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <cstring>
 
 #include "page_codec.h"
@@ -44,11 +46,23 @@ SaveResult SaveKeeping(const QString& path, std::uint8_t value) {
   return SavePage(path, Flat(value), 300, 300, {IdentityOf(path), true, {}});
 }
 
-class OriginalStoreTest : public ::testing::TestWithParam<bool> {
+// Hard links or copies; marks on the files pagetrim writes, or notes.
+struct StoreMode {
+  bool Copies;
+  bool Notes;
+};
+
+class OriginalStoreTest : public ::testing::TestWithParam<StoreMode> {
  protected:
-  void SetUp() override { SetHardLinksDisabled(GetParam()); }
-  void TearDown() override { SetHardLinksDisabled(false); }
-  bool Copying() const { return GetParam(); }
+  void SetUp() override {
+    SetHardLinksDisabled(GetParam().Copies);
+    SetAttributesDisabled(GetParam().Notes);
+  }
+  void TearDown() override {
+    SetHardLinksDisabled(false);
+    SetAttributesDisabled(false);
+  }
+  bool Copying() const { return GetParam().Copies; }
   QString Folder() const { return dir_.path() + "/"; }
   // A page of its own first version, value v; returns its bytes.
   Bytes MakePage(const QString& name, std::uint8_t value) {
@@ -104,7 +118,7 @@ TEST_P(OriginalStoreTest, RemovedAndChangedPagesComeBack) {
   EXPECT_FALSE(HasKeptOriginal(Folder() + "kept.jpg"));
   EXPECT_TRUE(QDir(store).exists());
 
-  ASSERT_TRUE(RestoreAllOriginals(Folder()).Ok);
+  ASSERT_TRUE(RestoreAllOriginals(Folder()).empty());
   EXPECT_EQ(ReadBytes(Folder() + "removed.jpg"), removed);
   EXPECT_EQ(ReadBytes(Folder() + "both.jpg"), changedThenRemoved);
   EXPECT_FALSE(QDir(store).exists());
@@ -230,8 +244,93 @@ TEST_P(OriginalStoreTest, KilledChangeNeverLosesTheOriginal) {
   RecordProperty("temporary_files_left", leftovers);
 }
 
-INSTANTIATE_TEST_SUITE_P(LinksAndCopies, OriginalStoreTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Copies" : "HardLinks"; });
+// Each step of a save, the process killed there, then a second save and
+// everything restored: the page comes back as it first was, whether this was
+// its first save, a later one, or the first over another program's file.
+TEST_P(OriginalStoreTest, FirstVersionWinsWhereverASaveIsKilled) {
+  int kills[int(SaveStep::Replaced) + 1] = {};
+  for (int before = 0; before < 3; ++before) {  // nothing, a save, a save and a rescan
+    for (int step = 0; step <= int(SaveStep::Replaced); ++step) {
+      SCOPED_TRACE(::testing::Message() << before << " before, killed at step " << step);
+      QTemporaryDir folder;
+      const QString page = folder.path() + "/p.jpg";
+      ASSERT_EQ(SavePage(page, Flat(10), 300, 300), SaveOutcome::Written);
+      Bytes first = ReadBytes(page);
+      if (before > 0) {
+        ASSERT_EQ(SaveKeeping(page, 20), SaveOutcome::Written);
+      }
+      if (before > 1) {
+        ASSERT_TRUE(QFile::remove(page));
+        ASSERT_EQ(SavePage(page, Flat(30), 300, 300), SaveOutcome::Written);
+        first = ReadBytes(page);
+      }
+      const pid_t child = ::fork();
+      if (child == 0) {
+        killAt = SaveStep(step);
+        SetSaveStepHook(KillAtStep);
+        SaveKeeping(page, 90);
+        ::_exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      kills[step] += WIFSIGNALED(status);
+      ASSERT_EQ(SaveKeeping(page, 91), SaveOutcome::Written);
+      EXPECT_TRUE(RestoreAllOriginals(folder.path() + "/").empty());
+      EXPECT_EQ(ReadBytes(page), first);
+    }
+  }
+  for (int step = 0; step <= int(SaveStep::Replaced); ++step)
+    EXPECT_GT(kills[step], 0) << "step " << step << " was never reported";
+}
+
+INSTANTIATE_TEST_SUITE_P(LinksAndCopies, OriginalStoreTest,
+                         ::testing::Values(StoreMode{false, false}, StoreMode{true, false},
+                                           StoreMode{false, true}, StoreMode{true, true}),
+                         [](const auto& info) {
+                           return std::string(info.param.Copies ? "Copies" : "HardLinks") +
+                                  (info.param.Notes ? "AndNotes" : "AndAttributes");
+                         });
+
+// Where files take attributes, what pagetrim wrote is marked on the file
+// itself: the notes may go, and the originals stay first. A copy that carries
+// the mark along is another file, and kept as one.
+TEST(WrittenMarks, TheFileItselfTellsWhatPagetrimWrote) {
+  QTemporaryDir dir;
+  const QString folder = dir.path() + "/";
+  const auto page = [&](int i) { return folder + QString("p%1.jpg").arg(i); };
+  const auto marked = [&](int i) {
+    return ::getxattr(QFile::encodeName(page(i)).constData(), "user.pagetrim.written", nullptr, 0) >
+           0;
+  };
+  std::vector<Bytes> first;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(SavePage(page(i), Flat(10 + i), 300, 300), SaveOutcome::Written);
+    first.push_back(ReadBytes(page(i)));
+  }
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(SaveKeeping(page(i), 100 + round), SaveOutcome::Written);
+    }
+    if (!marked(0))
+      GTEST_SKIP() << "the test folder's file system takes no extended attributes";
+    QDir(OriginalStoreOf(folder) + ".pagetrim-written").removeRecursively();
+  }
+  ASSERT_EQ(std::system(QFile::encodeName("cp -a " + page(0) + " " + page(2)).constData()), 0);
+  const Bytes copied = ReadBytes(page(2));
+  ASSERT_EQ(SaveKeeping(page(2), 200), SaveOutcome::Written);
+
+  EXPECT_TRUE(RestoreAllOriginals(folder).empty());
+  EXPECT_EQ(ReadBytes(page(0)), first[0]);
+  EXPECT_EQ(ReadBytes(page(1)), first[1]);
+  EXPECT_EQ(ReadBytes(page(2)), copied);
+  // A file pagetrim wrote, kept once the store was discarded, is a first
+  // version again when it is restored.
+  ASSERT_EQ(SaveKeeping(page(1), 120), SaveOutcome::Written);
+  ASSERT_TRUE(DiscardKeptOriginals(folder).Ok);
+  ASSERT_EQ(SaveKeeping(page(1), 130), SaveOutcome::Written);
+  ASSERT_TRUE(RestoreOriginal(page(1)).Ok);
+  EXPECT_FALSE(marked(1));
+}
 
 }  // namespace
 }  // namespace pagetrim
