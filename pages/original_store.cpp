@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -54,6 +55,22 @@ FileResult CannotKeep(const QString& reason) {
   return FileResult::Failed(QStringLiteral("元の画像を保存できません（%1）").arg(reason));
 }
 
+// A digest that tells pagetrim's own bytes from another program's: not
+// against an adversary, so a fast one, as it is taken of every page written.
+QByteArray QuickDigestOf(QByteArrayView bytes) {
+  const auto* data = reinterpret_cast<const Bytef*>(bytes.data());
+  uLong crc = crc32(0L, Z_NULL, 0);
+  uLong adler = adler32(0L, Z_NULL, 0);
+  // zlib takes lengths as uInt: feed it pieces.
+  for (qsizetype done = 0; done < bytes.size();) {
+    const uInt n = uInt(std::min<qsizetype>(bytes.size() - done, qsizetype(1) << 30));
+    crc = crc32(crc, data + done, n);
+    adler = adler32(adler, data + done, n);
+    done += n;
+  }
+  return QByteArray::number(qulonglong(crc), 16) + '-' + QByteArray::number(qulonglong(adler), 16);
+}
+
 // Errors by which a file system says it has no hard links (FAT and exFAT
 // answer EPERM), or none to this file.
 bool LinksUnsupported(int error) {
@@ -89,23 +106,39 @@ QString WrittenMarkOf(const QString& pagePath) {
   return OriginalStoreOf(FolderOf(pagePath)) + WrittenFolder + KeepingName(pagePath);
 }
 
-// The attribute holds the file's own inode, size and modification time: a
-// copy that carries the attribute along (cp -a) is another file. The device
-// is left out: a disk may come back under another number.
-QByteArray AttributeValue(const FileIdentity& identity) {
-  return "1 " + QByteArray::number(identity.Inode) + ' ' + QByteArray::number(identity.Size) + ' ' +
-         QByteArray::number(identity.ModifiedNs);
+// The attribute holds the name pagetrim wrote the file under, its inode,
+// size and modification time, and a digest of its bytes. The device is left
+// out: a disk may come back under another number. A book moved or copied to
+// another disk with its attributes (mv, cp -a, rsync -aX) comes with new
+// inodes, so there the bytes decide; a copy of a page under another page's
+// name stays another program's file.
+QByteArray AttributeValue(const QString& pagePath, const FileIdentity& identity,
+                          QByteArrayView bytes) {
+  return "2 " + QuickDigestOf(bytes) + ' ' + QByteArray::number(identity.Size) + ' ' +
+         QByteArray::number(identity.ModifiedNs) + ' ' + QByteArray::number(identity.Inode) + ' ' +
+         KeepingName(pagePath).toUtf8();
 }
 
 // What the page file's attribute says: pagetrim wrote this very file, or
 // another; none when it has no attribute or its file system none at all.
 std::optional<bool> AttributeSaysWritten(const QString& pagePath, const FileIdentity& current) {
-  char value[128];
+  char value[1024];
   const ssize_t length =
       ::getxattr(Native(pagePath).constData(), WrittenAttribute, value, sizeof(value));
   if (length < 0)
     return std::nullopt;
-  return QByteArray(value, int(length)) == AttributeValue(current);
+  // Version, digest, size, modification time, inode, then the name, which
+  // may hold spaces.
+  const QList<QByteArray> fields = QByteArray(value, int(length)).split(' ');
+  if (fields.size() < 6 || fields[0] != "2")
+    return false;
+  const QByteArray name = fields.mid(5).join(' ');
+  if (name != KeepingName(pagePath).toUtf8() || fields[2].toLongLong() != current.Size)
+    return false;
+  if (fields[3].toLongLong() == current.ModifiedNs && fields[4].toULongLong() == current.Inode)
+    return true;
+  QFile page(pagePath);
+  return page.open(QIODevice::ReadOnly) && QuickDigestOf(page.readAll()) == fields[1];
 }
 
 // A line of the note: a file pagetrim wrote, by identity and by its bytes.
@@ -307,7 +340,7 @@ FileResult MarkWrittenPage(const QString& pagePath, int fd, const FileIdentity& 
   if (!HasKeptOriginal(pagePath))
     return {};
   if (!attributesDisabled.load()) {
-    const QByteArray value = AttributeValue(written);
+    const QByteArray value = AttributeValue(pagePath, written, bytes);
     if (::fsetxattr(fd, WrittenAttribute, value.constData(), std::size_t(value.size()), 0) == 0)
       return {};
     // Whatever the refusal (FAT, exFAT and many FUSE and network file

@@ -330,6 +330,22 @@ TEST(WrittenMarks, TheFileItselfTellsWhatPagetrimWrote) {
   ASSERT_EQ(SaveKeeping(page(1), 130), SaveOutcome::Written);
   ASSERT_TRUE(RestoreOriginal(page(1)).Ok);
   EXPECT_FALSE(marked(1));
+
+  // A book moved with its attributes, every file with a new inode: the
+  // pages are still the ones pagetrim wrote, and their originals stay first.
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(SaveKeeping(page(i), 140 + i), SaveOutcome::Written);
+  const std::vector<Bytes> kept = {ReadBytes(KeptOriginalOf(page(0))),
+                                   ReadBytes(KeptOriginalOf(page(1))),
+                                   ReadBytes(KeptOriginalOf(page(2)))};
+  QTemporaryDir elsewhere;
+  const QString moved = elsewhere.path() + "/book/";
+  ASSERT_EQ(std::system(QFile::encodeName("cp -a " + folder + ". " + moved).constData()), 0);
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(SaveKeeping(moved + QString("p%1.jpg").arg(i), 150 + i), SaveOutcome::Written);
+  EXPECT_TRUE(RestoreAllOriginals(moved).empty());
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(ReadBytes(moved + QString("p%1.jpg").arg(i)), kept[i]) << i;
 }
 
 }  // namespace
