@@ -34,15 +34,16 @@ constexpr int PageWidth = 1240;  // A4 at 150 dpi
 constexpr int PageHeight = 1754;
 
 // A scanned page: the sample text with margins at no particular grid, softened
-// as a scanner's optics soften it, on warm paper with a little grain.
-PageRaster ScanLikePage(unsigned seed, bool colour) {
+// as a scanner's optics soften it, on warm paper with grain of +-grain.
+PageRaster ScanLikePage(unsigned seed, bool colour, int grain = 4) {
   std::mt19937 rng(seed);
   const SampleMargins margins{int(61 + rng() % 90), int(67 + rng() % 90), int(59 + rng() % 90),
                               int(71 + rng() % 90)};
   const PageRaster sharp = MakeSamplePage(PageWidth, PageHeight, margins, seed, colour);
   PageRaster page(PageWidth, PageHeight);
-  std::minstd_rand grain(seed);
-  const auto noise = [&] { return int(grain() % 5) + int(grain() % 5) - 4; };
+  std::minstd_rand random(seed);
+  const unsigned spread = unsigned(grain) + 1;
+  const auto noise = [&] { return int(random() % spread) + int(random() % spread) - grain; };
   static constexpr int Paper[3] = {226, 238, 244};  // blue, green, red
   for (int y = 0; y < PageHeight; ++y) {
     const std::uint8_t* above = sharp.Row(std::max(y - 1, 0));
@@ -70,9 +71,11 @@ PageRaster GrayOf(const PageRaster& page) {
   return gray;
 }
 
-PageRaster BitonalOf(const PageRaster& page) {
+// Thresholded from a grainy page, so that the edges of the ink are ragged as
+// they are in a 1-bit scan, while paper and ink stay clean.
+PageRaster BitonalPage(unsigned seed) {
   PageRaster binary;
-  MakeBinaryImage(page, binary, 160);
+  MakeBinaryImage(ScanLikePage(seed, false, 60), binary, 128);
   return binary;
 }
 
@@ -390,7 +393,9 @@ void SourceRows(const QString& root, const QString& realScans) {
     for (int i = 0; i < PagesPerKind; ++i) {
       const QString path = root + QStringLiteral("/page.png");
       const PageRaster page = ScanLikePage(unsigned(21 + i), !kind.Gray);
-      const PageRaster source = kind.Bitonal ? BitonalOf(page) : kind.Gray ? GrayOf(page) : page;
+      const PageRaster source = kind.Bitonal ? BitonalPage(unsigned(21 + i))
+                                : kind.Gray  ? GrayOf(page)
+                                             : page;
       WriteAll(path, EncodeSourcePng(source, kind.Bitonal));
       TrimAndMeasure(path, totals);
     }
