@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
@@ -304,9 +305,10 @@ class QuietWindow : public PageWindow {
   void ShowBatchProgress(int, int) override {}
 };
 
-// One trim of the page at path with the menu's four commands, then 上書き;
-// where the kept region lies in the page as it was read.
-Rect TrimOnce(const QString& path) {
+// One trim of the page at path with the menu's four commands (or the left
+// and right ones only), then 上書き; where the kept region lies in the page as
+// it was read.
+Rect TrimOnce(const QString& path, bool topAndBottom = true) {
   EditState state;
   QuietWindow window;
   OpenPageSet(state, window, path);
@@ -314,21 +316,46 @@ Rect TrimOnce(const QString& path) {
   TrimLeftMargin(state, window, 0, SideTrimSampleRow);
   const int left = width - state.WorkingPage.Width();
   TrimRightMargin(state, window, state.WorkingPage.Width() - 1, SideTrimSampleRow);
-  const int height = state.WorkingPage.Height();
-  TrimTopMargin(state, window, 0, state.SampleColumn);
-  const int top = height - state.WorkingPage.Height();
-  TrimBottomMargin(state, window, state.WorkingPage.Height() - 1, state.SampleColumn);
+  int top = 0;
+  if (topAndBottom) {
+    const int height = state.WorkingPage.Height();
+    TrimTopMargin(state, window, 0, state.SampleColumn);
+    top = height - state.WorkingPage.Height();
+    TrimBottomMargin(state, window, state.WorkingPage.Height() - 1, state.SampleColumn);
+  }
   OverwritePage(state, window);
   return {left, top, left + state.WorkingPage.Width(), top + state.WorkingPage.Height()};
 }
 
 // ---- Rows ----------------------------------------------------------------------
 
+// Cuts n columns and rows off the left and top of the page at path, past the
+// trim commands, and writes it: the page coded anew at a grid its source did
+// not have.
+void CutPastTheCommands(const QString& path, int n) {
+  EditState state;
+  QuietWindow window;
+  OpenPageSet(state, window, path);
+  for (PageRaster* raster : {&state.WorkingPage, &state.AnalysisPage}) {
+    raster->CropLeft(n);
+    raster->CropTop(n);
+  }
+  OverwritePage(state, window);
+}
+
 struct Totals {
   double SourceBytes = 0, SourcePixels = 0, WrittenBytes = 0, WrittenPixels = 0;
+  // The whole page less one column and one row, coded anew.
+  double RecodedBytes = 0, RecodedPixels = 0;
   double WorstPsnr = INFINITY;
   int Pages = 0, Copied = 0;
 };
+
+double PixelsOf(const QString& path) {
+  PageRaster page;
+  ReadPageFile(path, page);
+  return double(page.Width()) * page.Height();
+}
 
 void TrimAndMeasure(const QString& path, Totals& totals) {
   const QByteArray source = ReadAll(path);
@@ -350,14 +377,19 @@ void TrimAndMeasure(const QString& path, Totals& totals) {
                                                         std::min(after.Height(), kept.Height())}));
     totals.Copied += CopiedFromSource(a, b) ? 1 : 0;
   }
+  WriteAll(path, source);
+  CutPastTheCommands(path, 1);
+  totals.RecodedBytes += double(QFileInfo(path).size());
+  totals.RecodedPixels += PixelsOf(path);
 }
 
 void PrintRow(const char* label, const Totals& t, bool jpeg) {
-  const double ratio = (t.WrittenBytes / t.WrittenPixels) / (t.SourceBytes / t.SourcePixels);
-  std::printf("  %-34s %5d  %6.3f   %6.3f   %6.3f", label, t.Pages, t.SourceBytes / t.SourcePixels,
-              t.WrittenBytes / t.WrittenPixels, ratio);
+  const double source = t.SourceBytes / t.SourcePixels;
+  const double written = t.WrittenBytes / t.WrittenPixels;
+  std::printf("  %-30s %5d  %6.3f  %7.3f  %6.3f  %6.3f", label, t.Pages, source, written,
+              written / source, (t.RecodedBytes / t.RecodedPixels) / source);
   if (jpeg)
-    std::printf("   %6.1f   %d/%d", t.WorstPsnr, t.Copied, t.Pages);
+    std::printf("  %6.1f  %d/%d", t.WorstPsnr, t.Copied, t.Pages);
   std::printf("\n");
 }
 
@@ -366,8 +398,8 @@ constexpr int PagesPerKind = 3;
 void SourceRows(const QString& root, const QString& realScans) {
   std::printf("\nOne trim (the four margin commands, then 上書き), %d x %d pages\n", PageWidth,
               PageHeight);
-  std::printf("  %-34s %5s  %6s   %6s   %6s   %6s   %s\n", "source", "pages", "B/px", "written",
-              "ratio", "PSNR", "copied");
+  std::printf("  %-30s %5s  %6s  %7s  %6s  %6s  %6s  %s\n", "source", "pages", "B/px", "written",
+              "ratio", "recoded", "PSNR", "copied");
   const struct {
     const char* Label;
     JpegSettings Settings;
@@ -441,54 +473,67 @@ void SourceRows(const QString& root, const QString& realScans) {
   }
 }
 
-// Five trims of one page in a row. "same trims" repeats the menu's four
-// commands on the page as written, as a user trimming a page again does;
-// "3 px more" cuts three more columns and rows off the left and top each time,
-// so that every save must code the page anew off its source's grid.
-void RepeatedTrimRows(const QString& root) {
+// Five trims of one page in a row, each written and read again as a user
+// trimming a page again has it. "左右削除" repeats the left and right trims of
+// 全頁左右削除, "four commands" the four margin commands; "3 px more" cuts
+// three more columns and rows off the left and top each time, past the
+// commands, so that every save must code the page anew at a new grid.
+enum class Again { LeftRight, FourCommands, ThreeMore };
+
+QPoint TrimAgain(const QString& path, Again how) {
+  if (how == Again::ThreeMore) {
+    CutPastTheCommands(path, 3);
+    return {3, 3};
+  }
+  const Rect kept = TrimOnce(path, how == Again::FourCommands);
+  return {kept.Left, kept.Top};
+}
+
+void RepeatedTrimRows(const QString& root, const QString& realScans) {
   std::printf("\nFive trims of one page in a row: PSNR of the region kept at the end\n");
-  std::printf("  %-34s %9s %9s %8s\n", "source, trims", "1st (dB)", "5th (dB)", "loss");
-  for (const bool subsampled : {true, false}) {
-    for (const bool forced : {false, true}) {
-      const QString path = root + QStringLiteral("/again.jpg");
-      WriteAll(path, EncodeSourceJpeg(ScanLikePage(31, true), {85, subsampled, false}));
-      PageRaster source;
-      ReadPageFile(path, source);
-      // Each written page, and where it lies in the source.
-      std::vector<PageRaster> written;
-      std::vector<QPoint> offsets;
-      QPoint offset;
-      for (int i = 0; i < 5; ++i) {
-        if (forced) {
-          EditState state;
-          QuietWindow window;
-          OpenPageSet(state, window, path);
-          for (PageRaster* raster : {&state.WorkingPage, &state.AnalysisPage}) {
-            raster->CropLeft(3);
-            raster->CropTop(3);
-          }
-          OverwritePage(state, window);
-          offset += QPoint(3, 3);
-        } else {
-          const Rect kept = TrimOnce(path);
-          offset += QPoint(kept.Left, kept.Top);
-        }
-        written.emplace_back();
-        ReadPageFile(path, written.back());
-        offsets.push_back(offset);
-      }
-      // The region kept by the fifth trim, also in the first trim's pixels.
-      const Rect last{0, 0, written[4].Width(), written[4].Height()};
-      PageRaster firstInFifth = written[0];
-      firstInFifth.CropLeft(offsets[4].x() - offsets[0].x());
-      firstInFifth.CropTop(offsets[4].y() - offsets[0].y());
-      const double first = Psnr(source, offset.x(), offset.y(), firstInFifth, last);
-      const double fifth = Psnr(source, offset.x(), offset.y(), written[4], last);
-      std::printf("  %-34s %9.2f %9.2f %8.2f\n",
-                  subsampled ? (forced ? "q85 4:2:0, 3 px more" : "q85 4:2:0, same trims")
-                             : (forced ? "q85 4:4:4, 3 px more" : "q85 4:4:4, same trims"),
-                  first, fifth, first - fifth);
+  std::printf("  %-44s %9s %9s %8s\n", "source, trims", "1st (dB)", "5th (dB)", "loss");
+  const QByteArray colour420 = EncodeSourceJpeg(ScanLikePage(31, true), {85, true, false});
+  const QByteArray colour444 = EncodeSourceJpeg(ScanLikePage(31, true), {85, false, false});
+  struct Case {
+    const char* Label;
+    QByteArray Source;
+    Again How;
+  };
+  std::vector<Case> cases = {
+      {"generated q85 4:2:0, 左右削除 again", colour420, Again::LeftRight},
+      {"generated q85 4:4:4, 左右削除 again", colour444, Again::LeftRight},
+      {"generated q85 4:2:0, 3 px more", colour420, Again::ThreeMore},
+      {"generated q85 4:4:4, 3 px more", colour444, Again::ThreeMore},
+  };
+  if (!realScans.isEmpty()) {
+    cases.push_back({"real q85 4:2:0 (modern p001), four commands",
+                     ReadAll(realScans + "/lept-modern/p001.jpg"), Again::FourCommands});
+    cases.push_back({"real q85 gray (gray p003), four commands",
+                     ReadAll(realScans + "/lept-gray/p003.jpg"), Again::FourCommands});
+  }
+  for (const Case& c : cases) {
+    const QString path = root + QStringLiteral("/again.jpg");
+    WriteAll(path, c.Source);
+    PageRaster source;
+    ReadPageFile(path, source);
+    // Each written page, and where it lies in the source.
+    std::vector<PageRaster> written;
+    std::vector<QPoint> offsets;
+    QPoint offset;
+    for (int i = 0; i < 5; ++i) {
+      offset += TrimAgain(path, c.How);
+      written.emplace_back();
+      ReadPageFile(path, written.back());
+      offsets.push_back(offset);
     }
+    // The region kept by the fifth trim, also in the first trim's pixels.
+    const Rect last{0, 0, written[4].Width(), written[4].Height()};
+    PageRaster firstInFifth = written[0];
+    firstInFifth.CropLeft(offsets[4].x() - offsets[0].x());
+    firstInFifth.CropTop(offsets[4].y() - offsets[0].y());
+    const double first = Psnr(source, offset.x(), offset.y(), firstInFifth, last);
+    const double fifth = Psnr(source, offset.x(), offset.y(), written[4], last);
+    std::printf("  %-44s %9.2f %9.2f %8.2f\n", c.Label, first, fifth, first - fifth);
   }
 }
 
@@ -553,7 +598,7 @@ int main(int argc, char* argv[]) {
   }
   QTemporaryDir temporary;
   SourceRows(temporary.path(), realScans);
-  RepeatedTrimRows(temporary.path());
+  RepeatedTrimRows(temporary.path(), realScans);
   BatchRows(temporary.path(), realScans);
   return 0;
 }
