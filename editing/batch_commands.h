@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <deque>
 #include <future>
+#include <optional>
 
 #include "edit_state.h"
 #include "page_loading.h"
@@ -31,6 +32,8 @@ struct BatchPage {
   LoadedPage Loaded;
   PageRaster Working;
   PageRaster Analysis;
+  // Where Working lies in the page as read, while it is only a cut of it.
+  std::optional<Rect> Cut;
   EncodedPage Encoded;
 };
 

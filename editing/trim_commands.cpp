@@ -4,6 +4,7 @@
 
 #include "margin_scan.h"
 #include "page_commands.h"
+#include "page_cut.h"
 #include "page_normalize.h"
 
 namespace pagetrim {
@@ -40,22 +41,22 @@ void TrimEdge(EditState& state, PageDisplay& display, Edge edge, int start, int 
   const int length = columns ? page.Width() : page.Height();
   if (!scan.InkFound || scan.Position < first || scan.Position >= length)
     return;
-  for (PageRaster* raster : {&state.AnalysisPage, &state.WorkingPage}) {
-    switch (edge) {
-      case Edge::Left:
-        raster->CropLeft(scan.Position);
-        break;
-      case Edge::Right:
-        raster->SetWidth(scan.Position);
-        break;
-      case Edge::Top:
-        raster->CropTop(scan.Position);
-        break;
-      case Edge::Bottom:
-        raster->SetHeight(scan.Position);
-        break;
-    }
+  Rect keep{0, 0, page.Width(), page.Height()};
+  switch (edge) {
+    case Edge::Left:
+      keep.Left = scan.Position;
+      break;
+    case Edge::Right:
+      keep.Right = scan.Position;
+      break;
+    case Edge::Top:
+      keep.Top = scan.Position;
+      break;
+    case Edge::Bottom:
+      keep.Bottom = scan.Position;
+      break;
   }
+  CutWorkingPage(state, keep);
   RefreshResultView(state, display);
 }
 
@@ -128,6 +129,7 @@ void TrimTopAndBottom(EditState& state, PageDisplay& display) {
 }
 
 void NormalizePage(EditState& state, PageDisplay& display) {
+  ForgetWorkingCut(state);
   // Portrait or not is judged on the analysis image; it has the working
   // page's size.
   const bool portrait = state.AnalysisPage.Width() < state.AnalysisPage.Height();
