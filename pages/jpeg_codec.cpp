@@ -440,10 +440,138 @@ void SetDensity(j_compress_ptr info, float dpiX, float dpiY) {
   info->Y_density = Density(dpiY);
 }
 
-// Whether Huffman tables are made for each page rather than the standard
-// ones: it makes files about a twentieth smaller, for a second pass over the
-// coded blocks.
-constexpr boolean OptimiseHuffman = TRUE;
+// ---- Huffman tables made for the page --------------------------------------
+//
+// Huffman tables made for a page's own symbols make its file about a
+// twentieth smaller than the standard tables do. libjpeg makes them in a
+// second pass over the whole page's coded blocks, which it keeps for that:
+// twice the coding time, and two bytes per sample. Instead, the tables are
+// made from a sample of the page's rows coded alone, and completed so that
+// every symbol the page may hold has a code.
+
+// A table's code lengths, or 0 for a symbol without a code.
+struct HuffmanTable {
+  UINT8 Bits[17];
+  UINT8 Values[256];
+};
+
+// The luminance and chrominance tables, DC then AC.
+struct HuffmanTables {
+  HuffmanTable Dc[2];
+  HuffmanTable Ac[2];
+};
+
+// Pages shorter than this are optimised whole: it costs little.
+constexpr int SampledFromRows = 1024;
+// One band of rows, a whole number of MCU rows, per this many rows.
+constexpr int SampleBandRows = 16;
+constexpr int RowsPerBand = 256;
+
+void CopyTable(const JHUFF_TBL& from, HuffmanTable& to) {
+  std::copy_n(from.bits, 17, to.Bits);
+  std::copy_n(from.huffval, 256, to.Values);
+}
+
+// Optimal code lengths of at most 16 bits for the symbols' frequencies, as
+// JPEG's Annex K.2 makes them; frequencies[256] reserves the all-ones code.
+void MakeTable(long (&frequencies)[257], HuffmanTable& table) {
+  int lengths[257] = {};
+  int next[257];
+  std::fill(std::begin(next), std::end(next), -1);
+  for (;;) {
+    // The two least frequent subtrees; merge the second into the first.
+    int first = -1;
+    int second = -1;
+    for (int i = 0; i <= 256; ++i) {
+      if (frequencies[i] == 0)
+        continue;
+      if (first < 0 || frequencies[i] <= frequencies[first]) {
+        second = first;
+        first = i;
+      } else if (second < 0 || frequencies[i] <= frequencies[second]) {
+        second = i;
+      }
+    }
+    if (second < 0)
+      break;
+    frequencies[first] += frequencies[second];
+    frequencies[second] = 0;
+    for (int i = first;; i = next[i]) {
+      ++lengths[i];
+      if (next[i] < 0) {
+        next[i] = second;
+        break;
+      }
+    }
+    for (int i = second; i >= 0; i = next[i])
+      ++lengths[i];
+  }
+  int counts[258] = {};
+  for (const int length : lengths)
+    ++counts[length];
+  counts[0] = 0;
+  // Codes longer than 16 bits move up, a pair at a time, as K.2 says.
+  for (int length = 257; length > 16; --length) {
+    while (counts[length] > 0) {
+      int shorter = length - 2;
+      while (counts[shorter] == 0)
+        --shorter;
+      counts[length] -= 2;
+      ++counts[length - 1];
+      counts[shorter + 1] += 2;
+      --counts[shorter];
+    }
+  }
+  int longest = 16;
+  while (counts[longest] == 0)
+    --longest;
+  --counts[longest];  // the reserved code
+  table.Bits[0] = 0;
+  for (int length = 1; length <= 16; ++length)
+    table.Bits[length] = UINT8(counts[length]);
+  int value = 0;
+  for (int length = 1; length <= 257; ++length) {
+    for (int symbol = 0; symbol < 256; ++symbol) {
+      if (lengths[symbol] == length)
+        table.Values[value++] = UINT8(symbol);
+    }
+  }
+}
+
+// The sample's table, with a code for every symbol a page may hold: DC sizes
+// 0 to 11; AC end of block, sixteen zeros, and runs of 0 to 15 zeros before
+// sizes 1 to 10. A symbol the sample did not use gets one of the longest.
+void Complete(HuffmanTable& table, bool dc) {
+  long frequencies[257] = {};
+  int value = 0;
+  for (int length = 1; length <= 16; ++length) {
+    for (int i = 0; i < table.Bits[length]; ++i)
+      frequencies[table.Values[value++]] = 1L << (17 - length);
+  }
+  const auto possible = [&](int symbol) {
+    if (frequencies[symbol] == 0)
+      frequencies[symbol] = 1;
+  };
+  if (dc) {
+    for (int size = 0; size <= 11; ++size)
+      possible(size);
+  } else {
+    possible(0x00);
+    possible(0xF0);
+    for (int run = 0; run < 16; ++run) {
+      for (int size = 1; size <= 10; ++size)
+        possible(run << 4 | size);
+    }
+  }
+  frequencies[256] = 1;
+  MakeTable(frequencies, table);
+}
+
+void InstallTable(JHUFF_TBL* table, const HuffmanTable& from) {
+  std::copy_n(from.Bits, 17, table->bits);
+  std::copy_n(from.Values, 256, table->huffval);
+  table->sent_table = FALSE;
+}
 
 // Codes the page as its source was coded: the same quantization tables in
 // the same slots, the same sampling, progressive or not. A gray page of a
@@ -465,13 +593,21 @@ void ApplyCoding(j_compress_ptr info, const JpegCoding& coding, bool gray) {
     to.v_samp_factor = gray ? 1 : from.V;
     to.quant_tbl_no = from.Table;
   }
-  info->optimize_coding = OptimiseHuffman;
   if (coding.Progressive)
     jpeg_simple_progression(info);
 }
 
+// What a coding run does about Huffman tables: the standard ones, ones made
+// in a second pass (kept in Made, when given), or ones made before.
+struct HuffmanChoice {
+  bool Optimise = false;
+  HuffmanTables* Made = nullptr;
+  const HuffmanTables* Use = nullptr;
+};
+
 bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dpiX, float dpiY,
-               const QByteArray& profile, const JpegCoding* coding, EncodedBytes& out) {
+               const QByteArray& profile, const JpegCoding* coding, HuffmanChoice huffman,
+               EncodedBytes& out) {
   j_compress_ptr info = &writer.Info;
   InstallErrors(writer.Errors);
   info->err = &writer.Errors.Base;
@@ -498,6 +634,13 @@ bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dp
   }
   info->dct_method = JDCT_ISLOW;
   SetDensity(info, dpiX, dpiY);
+  info->optimize_coding = huffman.Optimise ? TRUE : FALSE;
+  if (huffman.Use != nullptr) {
+    for (int i = 0; i < 2; ++i) {
+      InstallTable(info->dc_huff_tbl_ptrs[i], huffman.Use->Dc[i]);
+      InstallTable(info->ac_huff_tbl_ptrs[i], huffman.Use->Ac[i]);
+    }
+  }
 
   jpeg_start_compress(info, TRUE);
   if (!profile.isEmpty()) {
@@ -516,7 +659,58 @@ bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dp
       ERREXIT(info, JERR_CANT_SUSPEND);
   }
   jpeg_finish_compress(info);
+  if (huffman.Made != nullptr) {
+    for (int i = 0; i < 2; ++i) {
+      // A gray file makes no chrominance tables; the standard ones stand in.
+      CopyTable(*info->dc_huff_tbl_ptrs[i], huffman.Made->Dc[i]);
+      CopyTable(*info->ac_huff_tbl_ptrs[i], huffman.Made->Ac[i]);
+    }
+  }
   return true;
+}
+
+// Bands of SampleBandRows rows spread evenly over the page, each starting on
+// a row of MCUs, so that they hold the blocks the page holds there.
+PageRaster SampleRows(const PageRaster& raster) {
+  const int bands = (raster.Height() + RowsPerBand - 1) / RowsPerBand;
+  const int lastTop = (raster.Height() - SampleBandRows) / SampleBandRows;
+  PageRaster sample;
+  sample.ResetForOverwrite(raster.Width(), bands * SampleBandRows, raster.Format());
+  for (int band = 0; band < bands; ++band) {
+    const int top = lastTop * band / std::max(bands - 1, 1) * SampleBandRows;
+    for (int row = 0; row < SampleBandRows; ++row) {
+      std::memcpy(sample.Row(band * SampleBandRows + row), raster.Row(top + row),
+                  raster.RowBytes());
+    }
+  }
+  return sample;
+}
+
+// Codes a page as its source was coded, with Huffman tables made for it.
+bool EncodeAsCoded(const PageRaster& raster, bool gray, float dpiX, float dpiY,
+                   const QByteArray& profile, const JpegCoding& coding, EncodedBytes& out) {
+  // A progressive file is coded in passes over the whole page anyway.
+  if (coding.Progressive || raster.Height() < SampledFromRows) {
+    JpegWriter writer{};
+    return RunEncode(writer, raster, gray, dpiX, dpiY, profile, &coding, {true, nullptr, nullptr},
+                     out);
+  }
+  HuffmanTables tables;
+  {
+    JpegWriter writer{};
+    EncodedBytes sample;
+    if (!RunEncode(writer, SampleRows(raster), gray, dpiX, dpiY, {}, &coding,
+                   {true, &tables, nullptr}, sample)) {
+      return false;
+    }
+  }
+  for (int i = 0; i < 2; ++i) {
+    Complete(tables.Dc[i], true);
+    Complete(tables.Ac[i], false);
+  }
+  JpegWriter writer{};
+  return RunEncode(writer, raster, gray, dpiX, dpiY, profile, &coding, {false, nullptr, &tables},
+                   out);
 }
 
 // The size in blocks of a component of a picture width x height pixels, as
@@ -644,8 +838,11 @@ bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArr
   // A colour page cannot be coded as a gray source was.
   if (coding != nullptr && !gray && coding->ComponentCount != 3)
     coding = nullptr;
+  if (coding != nullptr)
+    return EncodeAsCoded(raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray), *coding, out);
   JpegWriter writer{};
-  return RunEncode(writer, raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray), coding, out);
+  return RunEncode(writer, raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray), nullptr, {},
+                   out);
 }
 
 bool CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cut, float dpiX,

@@ -249,6 +249,36 @@ TEST_F(KeptQualityTest, BlocksAreCopiedOnlyFromTheFileAsStoredAndUnderTheDecoder
   }
 }
 
+TEST_F(KeptQualityTest, HuffmanTablesMadeFromASampleCodeEveryRowOfThePage) {
+  // Noise in a few rows the sample may well miss, on a blank page tall enough
+  // to be sampled: every symbol of the noise must still have a code.
+  PageRaster page(300, 1100);
+  std::mt19937 random(5);
+  for (int y = 20; y < 60; ++y) {
+    std::uint8_t* row = page.Row(y);
+    for (std::size_t i = 0; i < page.RowBytes(); ++i)
+      row[i] = std::uint8_t(random());
+  }
+  const Source source{"4:2:0", 3, 2, 2, false, 85};
+  PageRaster decoded;
+  const PageFileInfo info = ReadPageFile(Write("source.jpg", SourceFile(source)), decoded);
+  ASSERT_TRUE(info.Source.Jpeg.has_value());
+  EncodedPage written;
+  ASSERT_TRUE(codecs::EncodeJpeg(page, 300, 300, {}, written.Bytes, &*info.Source.Jpeg));
+  // The same page coded by libjpeg alone, with its standard tables: the
+  // Huffman tables change the bytes, never the pixels.
+  fixtures::JpegFixture reference;
+  reference.Width = page.Width();
+  reference.Height = page.Height();
+  reference.Input = JCS_EXT_BGR;
+  for (int y = 0; y < page.Height(); ++y)
+    reference.Pixels.insert(reference.Pixels.end(), page.Row(y), page.Row(y) + page.RowBytes());
+  reference.Quality = source.Quality;
+  PageRaster expected;
+  ReadPageFile(Write("reference.jpg", fixtures::EncodeJpegFixture(reference)), expected);
+  ExpectSamePixels(Decode(written), expected);
+}
+
 // ---- PNG ----------------------------------------------------------------------
 
 // What most programs write: libpng's defaults at zlib's default level.
