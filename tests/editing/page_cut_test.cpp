@@ -93,25 +93,13 @@ TEST_F(PageCutTest, TheWorkingCutFollowsEveryTrimAndEndsWithOtherChanges) {
     ASSERT_TRUE(OpenPageSet(state, window_, path));
     ExpectCutOfOriginal(state);
     std::mt19937 random(seed);
+    using PointTrim = void (*)(EditState&, PageDisplay&, int, int);
+    const PointTrim trims[] = {TrimLeftAtPoint, TrimRightAtPoint, TrimTopAtPoint, TrimBottomAtPoint,
+                               TrimSideAtPoint};
     for (int step = 0; step < 8; ++step) {
       const int x = int(random() % unsigned(state.AnalysisPage.Width()));
       const int y = int(random() % unsigned(state.AnalysisPage.Height()));
-      switch (random() % 5) {
-        case 0:
-          TrimLeftAtPoint(state, window_, x, y);
-          break;
-        case 1:
-          TrimRightAtPoint(state, window_, x, y);
-          break;
-        case 2:
-          TrimTopAtPoint(state, window_, x, y);
-          break;
-        case 3:
-          TrimBottomAtPoint(state, window_, x, y);
-          break;
-        default:
-          TrimSideAtPoint(state, window_, x, y);
-      }
+      trims[random() % 5](state, window_, x, y);
       // A trim that finds ink in the line it starts from leaves nothing.
       if (state.WorkingPage.IsEmpty()) {
         EXPECT_FALSE(state.WorkingCut.has_value());
