@@ -84,8 +84,8 @@ bool ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& decla
 // file's colour channels; an RGB profile keeps a page of only gray pixels in
 // colour, so that the profile stays true to the file.
 // A JPEG page is coded with coding's tables, sampling and progression when
-// given and usable for the raster, otherwise at DefaultJpegQuality with 4:2:0
-// chroma.
+// given and usable for the raster (a colour page cannot take a gray file's),
+// otherwise at DefaultJpegQuality with 4:2:0 chroma.
 bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
                 EncodedBytes& out, const JpegCoding* coding = nullptr);
 // Writes the part cut of the JPEG file in data by copying its DCT blocks,

@@ -760,21 +760,24 @@ bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, s
   jpeg_copy_critical_parameters(source, info);
   info->image_width = JDIMENSION(cut.Width());
   info->image_height = JDIMENSION(cut.Height());
+  // A cut of the right and bottom only keeps the source's blocks where they
+  // are: the encoder reads them in place, as far as the smaller page needs.
+  const bool inPlace = cut.Left == 0 && cut.Top == 0;
   jvirt_barray_ptr cutBlocks[MAX_COMPONENTS];
   JDIMENSION across[MAX_COMPONENTS];
   JDIMENSION down[MAX_COMPONENTS];
   for (int c = 0; c < info->num_components; ++c) {
     const jpeg_component_info& component = info->comp_info[c];
-    const int h = gray ? 1 : component.h_samp_factor;
-    const int v = gray ? 1 : component.v_samp_factor;
-    across[c] = BlocksAcross(cut.Width(), h, maxH);
-    down[c] = BlocksAcross(cut.Height(), v, maxV);
+    across[c] = BlocksAcross(cut.Width(), gray ? 1 : component.h_samp_factor, maxH);
+    down[c] = BlocksAcross(cut.Height(), gray ? 1 : component.v_samp_factor, maxV);
     // Zeroed, so that the padding blocks of the last MCUs, which the encoder
     // makes up itself, are never read uninitialised.
-    cutBlocks[c] = (*info->mem->request_virt_barray)(
-        reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE, TRUE,
-        RoundUp(across[c], component.h_samp_factor), RoundUp(down[c], component.v_samp_factor),
-        JDIMENSION(component.v_samp_factor));
+    cutBlocks[c] = inPlace ? sourceBlocks[c]
+                           : (*info->mem->request_virt_barray)(
+                                 reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE, TRUE,
+                                 RoundUp(across[c], component.h_samp_factor),
+                                 RoundUp(down[c], component.v_samp_factor),
+                                 JDIMENSION(component.v_samp_factor));
   }
   info->optimize_coding = TRUE;
   if (source->progressive_mode)
@@ -782,12 +785,12 @@ bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, s
   SetDensity(info, dpiX, dpiY);
   jpeg_write_coefficients(info, cutBlocks);
 
-  for (int c = 0; c < info->num_components; ++c) {
+  for (int c = 0; c < info->num_components && !inPlace; ++c) {
     const jpeg_component_info& component = info->comp_info[c];
-    const int h = gray ? 1 : component.h_samp_factor;
-    const int v = gray ? 1 : component.v_samp_factor;
-    const JDIMENSION left = JDIMENSION(cut.Left / DCTSIZE * h / maxH);
-    const JDIMENSION top = JDIMENSION(cut.Top / DCTSIZE * v / maxV);
+    const JDIMENSION left =
+        JDIMENSION(cut.Left / DCTSIZE * (gray ? 1 : component.h_samp_factor) / maxH);
+    const JDIMENSION top =
+        JDIMENSION(cut.Top / DCTSIZE * (gray ? 1 : component.v_samp_factor) / maxV);
     for (JDIMENSION row = 0; row < down[c]; ++row) {
       JBLOCKARRAY to = (*info->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(info),
                                                         cutBlocks[c], row, 1, TRUE);

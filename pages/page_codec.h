@@ -51,10 +51,6 @@ struct JpegCoding {
   // whose left and top fall on this grid keeps whole blocks of the file.
   int McuWidth() const;
   int McuHeight() const;
-  // The quantization table of each component.
-  const std::array<std::uint16_t, 64>& TableOf(int component) const {
-    return Tables[std::size_t(Components[std::size_t(component)].Table)];
-  }
 };
 
 // The quality of JPEG pages whose file says nothing usable about its own.
