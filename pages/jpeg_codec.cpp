@@ -720,11 +720,6 @@ JDIMENSION BlocksAcross(long pixels, int factor, int maxFactor) {
   return JDIMENSION((pixels * factor + unit - 1) / unit);
 }
 
-JDIMENSION RoundUp(JDIMENSION value, int multiple) {
-  const auto m = JDIMENSION(multiple);
-  return (value + m - 1) / m * m;
-}
-
 bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, std::size_t size,
              const Rect& cut, float dpiX, float dpiY, const QByteArray& profile,
              EncodedBytes& out) {
@@ -754,51 +749,43 @@ bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, s
   }
   jvirt_barray_ptr* sourceBlocks = jpeg_read_coefficients(source);
 
+  // The kept blocks move to the top left of the source's own block arrays,
+  // row by row from the top, so that none is overwritten before it is read;
+  // the encoder then reads as much of the arrays as the smaller page needs.
+  // A cut of the right and bottom only moves nothing.
+  for (int c = 0; c < source->num_components; ++c) {
+    const jpeg_component_info& component = source->comp_info[c];
+    const int h = gray ? 1 : component.h_samp_factor;
+    const int v = gray ? 1 : component.v_samp_factor;
+    const JDIMENSION left = JDIMENSION(cut.Left / DCTSIZE * h / maxH);
+    const JDIMENSION top = JDIMENSION(cut.Top / DCTSIZE * v / maxV);
+    if (left == 0 && top == 0)
+      continue;
+    const JDIMENSION across = BlocksAcross(cut.Width(), h, maxH);
+    const JDIMENSION down = BlocksAcross(cut.Height(), v, maxV);
+    const auto rowOf = [&](JDIMENSION row, boolean writable) {
+      return (*source->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(source),
+                                                sourceBlocks[c], row, 1, writable)[0];
+    };
+    for (JDIMENSION row = 0; row < down; ++row) {
+      // The arrays are wholly in memory (libjpeg-turbo has no backing
+      // store), so both rows stay where they are.
+      JBLOCKROW from = rowOf(top + row, FALSE) + left;
+      std::memmove(rowOf(row, TRUE), from, across * sizeof(JBLOCK));
+    }
+  }
+
   jpeg_create_compress(info);
   info->mem->max_memory_to_use = MaxCodecMemory;
   WriteInto(writer, out);
   jpeg_copy_critical_parameters(source, info);
   info->image_width = JDIMENSION(cut.Width());
   info->image_height = JDIMENSION(cut.Height());
-  // A cut of the right and bottom only keeps the source's blocks where they
-  // are: the encoder reads them in place, as far as the smaller page needs.
-  const bool inPlace = cut.Left == 0 && cut.Top == 0;
-  jvirt_barray_ptr cutBlocks[MAX_COMPONENTS];
-  JDIMENSION across[MAX_COMPONENTS];
-  JDIMENSION down[MAX_COMPONENTS];
-  for (int c = 0; c < info->num_components; ++c) {
-    const jpeg_component_info& component = info->comp_info[c];
-    across[c] = BlocksAcross(cut.Width(), gray ? 1 : component.h_samp_factor, maxH);
-    down[c] = BlocksAcross(cut.Height(), gray ? 1 : component.v_samp_factor, maxV);
-    // Zeroed, so that the padding blocks of the last MCUs, which the encoder
-    // makes up itself, are never read uninitialised.
-    cutBlocks[c] = inPlace ? sourceBlocks[c]
-                           : (*info->mem->request_virt_barray)(
-                                 reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE, TRUE,
-                                 RoundUp(across[c], component.h_samp_factor),
-                                 RoundUp(down[c], component.v_samp_factor),
-                                 JDIMENSION(component.v_samp_factor));
-  }
   info->optimize_coding = TRUE;
   if (source->progressive_mode)
     jpeg_simple_progression(info);
   SetDensity(info, dpiX, dpiY);
-  jpeg_write_coefficients(info, cutBlocks);
-
-  for (int c = 0; c < info->num_components && !inPlace; ++c) {
-    const jpeg_component_info& component = info->comp_info[c];
-    const JDIMENSION left =
-        JDIMENSION(cut.Left / DCTSIZE * (gray ? 1 : component.h_samp_factor) / maxH);
-    const JDIMENSION top =
-        JDIMENSION(cut.Top / DCTSIZE * (gray ? 1 : component.v_samp_factor) / maxV);
-    for (JDIMENSION row = 0; row < down[c]; ++row) {
-      JBLOCKARRAY to = (*info->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(info),
-                                                        cutBlocks[c], row, 1, TRUE);
-      JBLOCKARRAY from = (*source->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(source),
-                                                            sourceBlocks[c], top + row, 1, FALSE);
-      std::memcpy(to[0], from[0] + left, across[c] * sizeof(JBLOCK));
-    }
-  }
+  jpeg_write_coefficients(info, sourceBlocks);
   // An RGB profile suits a colour file, a gray one a gray file.
   if (CheckIccProfile(profile) == (gray ? ProfileSpace::Gray : ProfileSpace::Rgb)) {
     jpeg_write_icc_profile(info, reinterpret_cast<const JOCTET*>(profile.constData()),
