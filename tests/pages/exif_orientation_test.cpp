@@ -37,12 +37,9 @@ Bytes Tiff(const std::vector<Entry>& entries, bool little = false) {
     put(e.Type, 2);
     put(e.Count, 4);
     // A short value sits in the first two bytes of the value field.
-    if (e.Type == Short) {
-      put(e.Value, 2);
+    put(e.Value, e.Type == Short ? 2 : 4);
+    if (e.Type == Short)
       put(0, 2);
-    } else {
-      put(e.Value, 4);
-    }
   }
   put(0, 4);
   return tiff;
