@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "page_commands.h"
+#include "page_cut.h"
 #include "page_path.h"
 #include "page_prefetcher.h"
 #include "trim_commands.h"
@@ -50,6 +51,7 @@ void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
   EditState scratch;
   scratch.WorkingPage = page.Loaded.Page;
   scratch.AnalysisPage = page.Loaded.Analysis;
+  StartWorkingCut(scratch);
   scratch.SampleColumn = sampleColumn;
   NoDisplay nowhere;
   if (kind == BatchKind::TopBottom) {
@@ -62,10 +64,11 @@ void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
     NormalizePage(scratch, nowhere);
   page.Working = std::move(scratch.WorkingPage);
   page.Analysis = std::move(scratch.AnalysisPage);
+  page.Cut = scratch.WorkingCut;
   // Written even when nothing was cut; an undecodable page is never written.
   page.Encoded = page.Loaded.File.Decoded
                      ? EncodePage(page.Loaded.Path, page.Working, page.Loaded.File.Resolution.X,
-                                  page.Loaded.File.Resolution.Y, page.Loaded.File.IccProfile)
+                                  page.Loaded.File.Resolution.Y, page.Loaded.File.Source, page.Cut)
                      : EncodedPage{};
 }
 
@@ -162,6 +165,7 @@ void PageBatch::ShowAndWrite(int index, BatchPage page, AnalysisChoice choice, P
   ShowLoadedPage(state_, window, page.Loaded);
   state_.WorkingPage = page.Working;
   state_.AnalysisPage = page.Analysis;
+  state_.WorkingCut = page.Cut;
   RefreshResultView(state_, window);
   const SaveResult saved = WriteShownPage(state_, page.Encoded);
   if (saved == SaveOutcome::Written) {

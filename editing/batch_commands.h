@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <deque>
 #include <future>
+#include <optional>
 #include <vector>
 
 #include "edit_state.h"
@@ -35,6 +36,8 @@ struct BatchPage {
   PageRaster Analysis;
   // The size the trims left, before normalising pads the page out again.
   QSize Kept;
+  // Where Working lies in the page as read, while it is only a cut of it.
+  std::optional<Rect> Cut;
   EncodedPage Encoded;
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "original_store.h"
+#include "page_cut.h"
 #include "page_files.h"
 #include "page_path.h"
 #include "page_prefetcher.h"
@@ -111,7 +112,7 @@ void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& pa
   state.PageResolutionX = page.File.Resolution.X;
   state.PageResolutionY = page.File.Resolution.Y;
   state.PageIdentity = page.File.Identity;
-  state.PageIccProfile = page.File.IccProfile;
+  state.PageSource = page.File.Source;
   state.PageUnreadable = !page.File.Decoded;
   state.PageShown = true;
   display.SetTitle(PageTitle(state.CurrentPath, state.PageResolutionX, state.PageResolutionY));
@@ -122,6 +123,7 @@ void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& pa
   state.GrayPage = page.Choice.Gray ? page.Analysis : PageRaster();
   state.BinaryPage = page.Choice.Gray ? PageRaster() : page.Analysis;
   state.AnalysisPage = page.Analysis;
+  StartWorkingCut(state);
 
   display.MarkUnreadable(state.PageUnreadable);
   display.ShowLeft(state.OriginalPage);
@@ -167,7 +169,7 @@ void OverwritePage(EditState& state, PageWindow& window) {
     return;
   const SaveResult result =
       WriteShownPage(state, EncodePage(state.CurrentPath, state.WorkingPage, state.PageResolutionX,
-                                       state.PageResolutionY, state.PageIccProfile));
+                                       state.PageResolutionY, state.PageSource, state.WorkingCut));
   if (result != SaveOutcome::Written)
     window.ReportSaveFailure(state.CurrentPath, result.Reason, false);
 }

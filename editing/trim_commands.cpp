@@ -4,6 +4,7 @@
 
 #include "margin_scan.h"
 #include "page_commands.h"
+#include "page_cut.h"
 #include "page_normalize.h"
 
 namespace pagetrim {
@@ -43,22 +44,22 @@ void TrimEdge(EditState& state, PageDisplay& display, Edge edge, int start, int 
   const int kept = leading ? length - scan.Position : scan.Position + 1;
   if (kept == length)
     return;
-  for (PageRaster* raster : {&state.AnalysisPage, &state.WorkingPage}) {
-    switch (edge) {
-      case Edge::Left:
-        raster->CropLeft(scan.Position);
-        break;
-      case Edge::Right:
-        raster->SetWidth(kept);
-        break;
-      case Edge::Top:
-        raster->CropTop(scan.Position);
-        break;
-      case Edge::Bottom:
-        raster->SetHeight(kept);
-        break;
-    }
+  Rect keep{0, 0, page.Width(), page.Height()};
+  switch (edge) {
+    case Edge::Left:
+      keep.Left = scan.Position;
+      break;
+    case Edge::Right:
+      keep.Right = kept;
+      break;
+    case Edge::Top:
+      keep.Top = scan.Position;
+      break;
+    case Edge::Bottom:
+      keep.Bottom = kept;
+      break;
   }
+  CutWorkingPage(state, keep);
   RefreshResultView(state, display);
 }
 
@@ -131,6 +132,7 @@ void TrimTopAndBottom(EditState& state, PageDisplay& display) {
 }
 
 void NormalizePage(EditState& state, PageDisplay& display) {
+  ForgetWorkingCut(state);
   // Portrait or not is judged on the analysis image; it has the working
   // page's size.
   const bool portrait = state.AnalysisPage.Width() < state.AnalysisPage.Height();

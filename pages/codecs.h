@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "encoded_bytes.h"
 #include "page_codec.h"
@@ -37,8 +38,20 @@ struct DecodeContext {
   bool Bitonal = false;
   // The embedded colour profile, as stored; empty when none or damaged.
   QByteArray IccProfile;
+  // How a gray or YCbCr JPEG file was coded.
+  std::optional<JpegCoding> Jpeg;
+  // The EXIF orientation, 1 to 8; 1 (as stored) when absent or damaged.
+  // Known before the first rows are decoded; rows are delivered to
+  // RowsDecoded only for orientation 1, as for any other the decoded rows
+  // are not yet the page's.
+  int Orientation = 1;
 
   bool Cancelled() const { return Cancel != nullptr && Cancel->load(std::memory_order_relaxed); }
+  // Hands rows that hold their final pixels to RowsDecoded.
+  void DeliverRows(int first, int count) const {
+    if (RowsDecoded && Orientation == 1)
+      RowsDecoded(first, count);
+  }
 };
 
 // The pixel size a file declares and its channels (1 for gray), read from
@@ -70,10 +83,35 @@ bool ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& decla
 // MinimumSaveDpi and finite. A colour profile is written when it suits the
 // file's colour channels; an RGB profile keeps a page of only gray pixels in
 // colour, so that the profile stays true to the file.
+// A JPEG page is coded with coding's tables, sampling and progression when
+// given and usable for the raster (a colour page cannot take a gray file's),
+// otherwise at DefaultJpegQuality with 4:2:0 chroma.
 bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
-                EncodedBytes& out);
+                EncodedBytes& out, const JpegCoding* coding = nullptr);
+// Writes the part cut of the JPEG file in data by copying its DCT blocks,
+// without decoding: cut's left and top must fall on the file's MCU grid. The
+// file is read under the decoder's limits. out, empty before, is left empty
+// and false returned when the cut does not allow it or the file cannot be
+// read.
+bool CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cut, float dpiX,
+                    float dpiY, const QByteArray& iccProfile, EncodedBytes& out);
 bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
                EncodedBytes& out);
+
+// What the first directory of an EXIF block (a TIFF structure, after the
+// "Exif\0\0" header) says about the page; every read is bounds-checked.
+struct ExifFacts {
+  PageResolution Resolution;  // 0 for an axis that is missing or unreadable
+  int Orientation = 1;        // 1 when missing or out of range
+};
+ExifFacts ReadExif(const std::uint8_t* tiff, std::size_t size);
+
+// Turns a decoded page upright as its EXIF orientation (2 to 8) says.
+void TurnUpright(PageRaster& page, int orientation);
+// Orientations 5 to 8 turn the page a quarter: its width and height swap.
+inline bool SwapsAxes(int orientation) {
+  return orientation >= 5 && orientation <= 8;
+}
 
 // The colour space an ICC profile describes, or nothing for a profile whose
 // structure is damaged (length, signature or tag table out of place).

@@ -119,6 +119,16 @@ bool ReadWholeFile(const QString& path, QByteArray& bytes, std::optional<FileIde
   return true;
 }
 
+// Whether raster, lying at cut in its source's pixels, is made of whole blocks
+// of the source's JPEG file.
+bool CanCopyBlocks(const PageRaster& raster, const PageSource& source,
+                   const std::optional<Rect>& cut) {
+  return cut && source.Jpeg && !source.Turned && !source.Bytes.isEmpty() &&
+         cut->Width() == raster.Width() && cut->Height() == raster.Height() && cut->Left >= 0 &&
+         cut->Top >= 0 && cut->Left % source.Jpeg->McuWidth() == 0 &&
+         cut->Top % source.Jpeg->McuHeight() == 0;
+}
+
 bool Decode(const QByteArray& bytes, PageRaster& raster, codecs::DecodeContext& context) {
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
   const auto size = std::size_t(bytes.size());
@@ -130,7 +140,49 @@ bool Decode(const QByteArray& bytes, PageRaster& raster, codecs::DecodeContext& 
   return false;
 }
 
+// A page stored turned: its pixels, resolution and coding are turned
+// upright, and only then are its rows handed on.
+void StandUpright(PageRaster& raster, codecs::DecodeContext& context, const ReadOptions& options) {
+  const int orientation = context.Orientation;
+  codecs::TurnUpright(raster, orientation);
+  if (codecs::SwapsAxes(orientation)) {
+    std::swap(context.Resolution.X, context.Resolution.Y);
+    if (context.Jpeg) {
+      // The page is coded as its source would have been, had it been stored
+      // upright: horizontal and vertical frequencies change places.
+      for (JpegCoding::Component& component : context.Jpeg->Components)
+        std::swap(component.H, component.V);
+      for (auto& table : context.Jpeg->Tables) {
+        for (int row = 0; row < 8; ++row) {
+          for (int column = row + 1; column < 8; ++column)
+            std::swap(table[std::size_t(row * 8 + column)], table[std::size_t(column * 8 + row)]);
+        }
+      }
+    }
+  }
+  if (!options.RowsDecoded)
+    return;
+  constexpr int RowBatch = 16;
+  for (int first = 0; first < raster.Height() && !context.Cancelled(); first += RowBatch)
+    options.RowsDecoded(raster, first, std::min(RowBatch, raster.Height() - first),
+                        context.Bitonal);
+}
+
 }  // namespace
+
+int JpegCoding::McuWidth() const {
+  int most = 1;
+  for (int c = 0; c < ComponentCount; ++c)
+    most = std::max(most, Components[std::size_t(c)].H);
+  return 8 * most;
+}
+
+int JpegCoding::McuHeight() const {
+  int most = 1;
+  for (int c = 0; c < ComponentCount; ++c)
+    most = std::max(most, Components[std::size_t(c)].V);
+  return 8 * most;
+}
 
 PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOptions& options) {
   PageFileInfo info;
@@ -146,6 +198,8 @@ PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOpt
   try {
     decoded = !context.Cancelled() && ReadWholeFile(path, bytes, info.Identity) &&
               Decode(bytes, raster, context);
+    if (decoded && context.Orientation != 1)
+      StandUpright(raster, context, options);
   } catch (const std::bad_alloc&) {
     decoded = false;  // a page too large for this machine is as good as damaged
   }
@@ -158,7 +212,12 @@ PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOpt
   info.Decoded = true;
   info.Bitonal = context.Bitonal;
   info.Resolution = context.Resolution;
-  info.IccProfile = context.IccProfile;
+  info.Source.IccProfile = context.IccProfile;
+  info.Source.Jpeg = context.Jpeg;
+  info.Source.Turned = context.Orientation != 1;
+  // Kept only where its blocks may be copied: a JPEG page as stored.
+  if (context.Jpeg && !info.Source.Turned)
+    info.Source.Bytes = bytes;
   return info;
 }
 
@@ -189,7 +248,8 @@ std::optional<PageSize> ReadPageSize(const QString& path) {
 }
 
 EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
-                       float resolutionY, const QByteArray& iccProfile) {
+                       float resolutionY, const PageSource& source,
+                       const std::optional<Rect>& cut) {
   EncodedPage page;
   if (raster.IsEmpty()) {
     page.FailureReason = QStringLiteral("空の画像は保存できません");
@@ -197,15 +257,33 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
   }
   const float dpiX = SaveDpi(resolutionX);
   const float dpiY = SaveDpi(resolutionY);
+  const bool png = IsPngPath(path);
   try {
-    page.Ok = IsPngPath(path) ? codecs::EncodePng(raster, dpiX, dpiY, iccProfile, page.Bytes)
-                              : codecs::EncodeJpeg(raster, dpiX, dpiY, iccProfile, page.Bytes);
+    if (!png && CanCopyBlocks(raster, source, cut)) {
+      // Falls back to coding the page when the copy fails.
+      page.Copied = codecs::CopyJpegBlocks(
+          reinterpret_cast<const std::uint8_t*>(source.Bytes.constData()),
+          std::size_t(source.Bytes.size()), *cut, dpiX, dpiY, source.IccProfile, page.Bytes);
+      page.Ok = page.Copied;
+    }
+    if (!page.Ok) {
+      page.Ok = png ? codecs::EncodePng(raster, dpiX, dpiY, source.IccProfile, page.Bytes)
+                    : codecs::EncodeJpeg(raster, dpiX, dpiY, source.IccProfile, page.Bytes,
+                                         source.Jpeg ? &*source.Jpeg : nullptr);
+    }
   } catch (const std::bad_alloc&) {
     page.Ok = false;
   }
   if (!page.Ok)
     page.FailureReason = QStringLiteral("メモリが足りないため画像を変換できません");
   return page;
+}
+
+EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
+                       float resolutionY, const QByteArray& iccProfile) {
+  PageSource source;
+  source.IccProfile = iccProfile;
+  return EncodePage(path, raster, resolutionX, resolutionY, source);
 }
 
 SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options) {

@@ -429,7 +429,7 @@ TEST_F(Batches, ColourProfilesSurviveDownAndTheBatch) {
   ASSERT_TRUE(fixtures::WriteBytes(Path("b.png"), fixtures::EncodePngFixture(png)));
   const auto profileOf = [&](const char* name) {
     PageRaster raster;
-    return ReadPageFile(Path(name), raster).IccProfile;
+    return ReadPageFile(Path(name), raster).Source.IccProfile;
   };
   for (const char* name : {"a.jpg", "b.png"}) {
     SCOPED_TRACE(name);

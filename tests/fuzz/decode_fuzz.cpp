@@ -1,5 +1,6 @@
 // Fuzzing the page decoders from bytes: any input must either decode to a
-// page within the size limits or be refused, without a fault.
+// page within the size limits or be refused, without a fault; and copying a
+// JPEG's blocks, which reads them as the decoder does, likewise.
 #include <cstddef>
 #include <cstdint>
 
@@ -29,6 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!context.IccProfile.isEmpty() &&
         codecs::CheckIccProfile(context.IccProfile) == codecs::ProfileSpace::None) {
       __builtin_trap();  // a damaged profile must have been dropped
+    }
+    // The page less its first MCU row and column, when it has more.
+    if (context.Jpeg && raster.Width() > 16 && raster.Height() > 16) {
+      const Rect cut{context.Jpeg->McuWidth(), context.Jpeg->McuHeight(), raster.Width(),
+                     raster.Height()};
+      EncodedBytes out;
+      codecs::CopyJpegBlocks(data, size, cut, 300, 300, {}, out);
     }
   }
   return 0;
