@@ -141,14 +141,20 @@ double CodecFloor(const BookKind& kind, const QString& folder, bool sourceCoding
     PageRaster raster;
     codecs::DecodeContext context;
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    kind.Bitonal ? codecs::DecodePng(data, std::size_t(bytes.size()), raster, context)
-                 : codecs::DecodeJpeg(data, std::size_t(bytes.size()), raster, context);
-    EncodedPage encoded;
+    const Result decoded =
+        kind.Bitonal ? codecs::DecodePng(data, std::size_t(bytes.size()), raster, context)
+                     : codecs::DecodeJpeg(data, std::size_t(bytes.size()), raster, context);
+    EncodedPage encoded{decoded};
     const JpegCoding* coding = sourceCoding && context.Jpeg ? &*context.Jpeg : nullptr;
-    encoded.Ok = kind.Bitonal
-                     ? codecs::EncodePng(raster, kind.Dpi, kind.Dpi, {}, encoded.Bytes)
-                     : codecs::EncodeJpeg(raster, kind.Dpi, kind.Dpi, {}, encoded.Bytes, coding);
-    WritePage(path, encoded, {});
+    if (decoded.Ok()) {
+      const Result coded =
+          kind.Bitonal ? codecs::EncodePng(raster, kind.Dpi, kind.Dpi, {}, encoded.Bytes)
+                       : codecs::EncodeJpeg(raster, kind.Dpi, kind.Dpi, {}, encoded.Bytes, coding);
+      if (!coded.Ok())
+        encoded = EncodedPage(coded);
+    }
+    if (!WritePage(path, encoded, {}).Ok())
+      std::printf("  codec floor: %s was not written\n", qPrintable(path));
   }
   return Seconds(timer);
 }

@@ -807,43 +807,45 @@ bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size) {
   return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
 
-bool DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster,
-                DecodeContext& context) {
+Result DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster,
+                  DecodeContext& context) {
   JpegReader reader{};
   InstallReaderErrors(reader, context.Cancel);
-  return RunDecode(reader, data, size, raster, context);
+  return DecodeResult(RunDecode(reader, data, size, raster, context));
 }
 
-bool ReadJpegSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
+Result ReadJpegSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
   JpegReader reader{};
   InstallReaderErrors(reader, nullptr);
-  return RunReadSize(reader, data, size, declared);
+  return DecodeResult(RunReadSize(reader, data, size, declared));
 }
 
-bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
-                EncodedBytes& out, const JpegCoding* coding) {
+Result EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
+                  EncodedBytes& out, const JpegCoding* coding) {
   // An RGB profile keeps the file in colour, also for a page of gray pixels.
   const bool gray = raster.Format() == PixelFormat::Gray8 ||
                     (CheckIccProfile(iccProfile) != ProfileSpace::Rgb && IsAllGray(raster));
   // A colour page cannot be coded as a gray source was.
   if (coding != nullptr && !gray && coding->ComponentCount != 3)
     coding = nullptr;
-  if (coding != nullptr)
-    return EncodeAsCoded(raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray), *coding, out);
+  if (coding != nullptr) {
+    return EncodeResult(
+        EncodeAsCoded(raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray), *coding, out));
+  }
   JpegWriter writer{};
-  return RunEncode(writer, raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray), nullptr, {},
-                   out);
+  return EncodeResult(RunEncode(writer, raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray),
+                                nullptr, {}, out));
 }
 
-bool CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cut, float dpiX,
-                    float dpiY, const QByteArray& iccProfile, EncodedBytes& out) {
+Result CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cut, float dpiX,
+                      float dpiY, const QByteArray& iccProfile, EncodedBytes& out) {
   JpegReader reader{};
   InstallReaderErrors(reader, nullptr);
   JpegWriter writer{};
   if (RunCopy(reader, writer, data, size, cut, dpiX, dpiY, iccProfile, out))
-    return true;
+    return {};
   out = EncodedBytes();
-  return false;
+  return Result::Failed(Reason::UnreadableImage);
 }
 
 }  // namespace pagetrim::codecs

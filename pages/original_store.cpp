@@ -51,10 +51,6 @@ bool IsStoreHousekeeping(const QString& name) {
   return name.startsWith(u".pagetrim-");
 }
 
-FileResult CannotKeep(const QString& reason) {
-  return FileResult::Failed(QStringLiteral("元の画像を保存できません（%1）").arg(reason));
-}
-
 // A digest that tells pagetrim's own bytes from another program's: not
 // against an adversary, so a fast one, as it is taken of every page written.
 QByteArray QuickDigestOf(QByteArrayView bytes) {
@@ -78,15 +74,15 @@ bool LinksUnsupported(int error) {
          error == ENOSYS;
 }
 
-FileResult MakeFolder(const QString& folder, const QString& parent) {
+Result MakeFolder(const QString& folder, const QString& parent) {
   if (::mkdir(Native(folder).constData(), 0777) == 0)
     return SyncFolder(parent);  // the new folder must outlive a crash
   if (errno == EEXIST)
     return {};
-  return FileResult::FromError(errno);
+  return Result::FromError(errno);
 }
 
-FileResult MakeStore(const QString& folder) {
+Result MakeStore(const QString& folder) {
   return MakeFolder(OriginalStoreOf(folder), folder);
 }
 
@@ -208,41 +204,43 @@ bool WrittenByPagetrim(const QString& pagePath, const FileIdentity& current) {
 }
 
 void ForgetWritten(const QString& pagePath) {
-  ::unlink(Native(WrittenMarkOf(pagePath)).constData());
+  // Most pages have no note. A note left behind describes files that are no
+  // longer the page, and a file pagetrim did not write matches none of them.
+  (void)::unlink(Native(WrittenMarkOf(pagePath)).constData());
 }
 
 // Moves a kept original out of the way of a newer one, into the store's
 // folder of older originals, under its name and the first free number.
-FileResult SetAside(const QString& kept, const QString& store) {
-  if (const FileResult made = MakeFolder(store + OlderFolder, store); !made.Ok)
+Result SetAside(const QString& kept, const QString& store) {
+  if (const Result made = MakeFolder(store + OlderFolder, store); !made.Ok())
     return made;
   for (int n = 1;; ++n) {
     const QString older = store + OlderFolder + FileNameOf(kept) + u'.' + QString::number(n);
     if (QFileInfo::exists(older))
       continue;
     if (::rename(Native(kept).constData(), Native(older).constData()) != 0)
-      return FileResult::FromError(errno);
+      return Result::FromError(errno);
     return SyncFolder(store);
   }
 }
 
 // Reads a whole file, refusing a short read: what is copied from it stands
 // in for the file itself.
-FileResult ReadWhole(const QString& path, QByteArray& bytes) {
+Result ReadWhole(const QString& path, QByteArray& bytes) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
-    return FileResult::FromError(errno);
+    return Result::FromError(errno);
   bytes = file.readAll();
   if (file.error() != QFileDevice::NoError || bytes.size() != file.size())
-    return FileResult::FromError(errno != 0 ? errno : EIO);
+    return Result::FromError(errno != 0 ? errno : EIO);
   return {};
 }
 
 // A copy for file systems without hard links: the page's bytes, synced
 // under a temporary name and then given the kept name.
-FileResult CopyIntoStore(const QString& pagePath, const QString& kept, mode_t mode) {
+Result CopyIntoStore(const QString& pagePath, const QString& kept, mode_t mode) {
   QByteArray bytes;
-  if (const FileResult read = ReadWhole(pagePath, bytes); !read.Ok)
+  if (const Result read = ReadWhole(pagePath, bytes); !read.Ok())
     return read;
   return WriteFileSynced(kept, bytes.constData(), std::size_t(bytes.size()), mode);
 }
@@ -250,7 +248,7 @@ FileResult CopyIntoStore(const QString& pagePath, const QString& kept, mode_t mo
 bool SameBytes(const QString& a, const QString& b) {
   QByteArray first;
   QByteArray second;
-  return ReadWhole(a, first).Ok && ReadWhole(b, second).Ok && first == second;
+  return ReadWhole(a, first).Ok() && ReadWhole(b, second).Ok() && first == second;
 }
 
 // Whether the page file as it is now needs no keeping beside the kept
@@ -266,9 +264,9 @@ bool KeptAlready(const QString& pagePath, const struct stat& page, const QString
 }
 
 void RemoveStoreIfEmpty(const QString& folder) {
-  // Each fails while it holds anything.
-  ::rmdir(Native(OriginalStoreOf(folder) + WrittenFolder).constData());
-  ::rmdir(Native(OriginalStoreOf(folder)).constData());
+  // Each fails while it holds anything, and then stays, as it should.
+  (void)::rmdir(Native(OriginalStoreOf(folder) + WrittenFolder).constData());
+  (void)::rmdir(Native(OriginalStoreOf(folder)).constData());
 }
 
 }  // namespace
@@ -294,10 +292,10 @@ void SetAttributesDisabled(bool disabled) {
   attributesDisabled.store(disabled);
 }
 
-FileResult KeepOriginal(const QString& pagePath) {
+Result KeepOriginal(const QString& pagePath) {
   struct stat page {};
   if (::stat(Native(pagePath).constData(), &page) != 0)
-    return errno == ENOENT ? FileResult{} : CannotKeep(ReasonForError(errno));
+    return errno == ENOENT ? Result{} : Result::CannotKeep(Result::FromError(errno));
   if (!S_ISREG(page.st_mode))
     return {};
   const QString folder = FolderOf(pagePath);
@@ -309,33 +307,33 @@ FileResult KeepOriginal(const QString& pagePath) {
     if (KeptAlready(pagePath, page, kept, keptInfo))
       return {};
     // Another program put this file here since: it is an original too.
-    if (const FileResult aside = SetAside(kept, store); !aside.Ok)
-      return CannotKeep(aside.Reason);
+    if (const Result aside = SetAside(kept, store); !aside.Ok())
+      return Result::CannotKeep(aside);
     ReportSaveStep(SaveStep::OlderSetAside, pagePath);
     ForgetWritten(pagePath);
   }
-  if (const FileResult made = MakeStore(folder); !made.Ok)
-    return CannotKeep(made.Reason);
+  if (const Result made = MakeStore(folder); !made.Ok())
+    return Result::CannotKeep(made);
 
-  FileResult result;
+  Result result;
   if (!hardLinksDisabled.load() && ::linkat(AT_FDCWD, Native(pagePath).constData(), AT_FDCWD,
                                             Native(kept).constData(), AT_SYMLINK_FOLLOW) == 0) {
     result = SyncFolder(store);
   } else if (hardLinksDisabled.load() || LinksUnsupported(errno)) {
     result = CopyIntoStore(pagePath, kept, page.st_mode & 07777);
-    if (result.Ok)
+    if (result.Ok())
       result = SyncFolder(store);
   } else {
-    result = FileResult::FromError(errno);
+    result = Result::FromError(errno);
   }
-  if (!result.Ok)
-    return CannotKeep(result.Reason);
+  if (!result.Ok())
+    return Result::CannotKeep(result);
   ReportSaveStep(SaveStep::OriginalKept, pagePath);
   return {};
 }
 
-FileResult MarkWrittenPage(const QString& pagePath, int fd, const FileIdentity& written,
-                           QByteArrayView bytes) {
+Result MarkWrittenPage(const QString& pagePath, int fd, const FileIdentity& written,
+                       QByteArrayView bytes) {
   // Without a kept original the next save keeps whatever the page is.
   if (!HasKeptOriginal(pagePath))
     return {};
@@ -360,85 +358,92 @@ FileResult MarkWrittenPage(const QString& pagePath, int fd, const FileIdentity& 
   }
   note += NoteLine({written, DigestOf(bytes)});
   const QString store = OriginalStoreOf(FolderOf(pagePath));
-  FileResult result = MakeFolder(store + WrittenFolder, store);
-  if (result.Ok)
+  Result result = MakeFolder(store + WrittenFolder, store);
+  if (result.Ok())
     result =
         WriteFileSynced(WrittenMarkOf(pagePath), note.constData(), std::size_t(note.size()), 0644);
-  if (result.Ok)
+  if (result.Ok())
     result = SyncFolder(store + WrittenFolder);
-  return result.Ok ? result : CannotKeep(result.Reason);
+  return Result::CannotKeep(result);
 }
 
-FileResult RemovePageKeepingOriginal(const QString& pagePath) {
+Result RemovePageKeepingOriginal(const QString& pagePath) {
   const QString folder = FolderOf(pagePath);
   const QByteArray page = Native(pagePath);
   struct stat info {};
   if (::lstat(page.constData(), &info) != 0)
-    return FileResult::FromError(errno);
+    return Result::FromError(errno);
   if (S_ISDIR(info.st_mode))
-    return FileResult::FromError(EISDIR);  // not a page file, whatever its name
+    return Result::FromError(EISDIR);  // not a page file, whatever its name
   if (S_ISLNK(info.st_mode) || HasKeptOriginal(pagePath)) {
     // A link is kept by its target's content; the link itself just goes.
-    if (const FileResult kept = KeepOriginal(pagePath); !kept.Ok)
+    if (const Result kept = KeepOriginal(pagePath); !kept.Ok())
       return kept;
     ReportSaveStep(SaveStep::BeforeReplace, pagePath);
     if (::unlink(page.constData()) != 0)
-      return FileResult::FromError(errno);
+      return Result::FromError(errno);
   } else {
-    if (const FileResult made = MakeStore(folder); !made.Ok)
-      return CannotKeep(made.Reason);
+    if (const Result made = MakeStore(folder); !made.Ok())
+      return Result::CannotKeep(made);
     ReportSaveStep(SaveStep::BeforeReplace, pagePath);
     if (::rename(page.constData(), Native(KeptOriginalOf(pagePath)).constData()) != 0)
-      return FileResult::FromError(errno);
-    SyncFolder(OriginalStoreOf(folder));
+      return Result::FromError(errno);
+    // Done: an unsynced rename can only be undone by a power cut, never
+    // halved, and "not removed" would be false of a page that is gone.
+    (void)SyncFolder(OriginalStoreOf(folder));
   }
   if (!S_ISLNK(info.st_mode))
     ForgetWritten(pagePath);
   ReportSaveStep(SaveStep::Replaced, pagePath);
-  SyncFolder(folder);
+  (void)SyncFolder(folder);  // as above: the page is gone, whatever the sync says
   return {};
 }
 
-FileResult RestoreOriginal(const QString& pagePath) {
+Result RestoreOriginal(const QString& pagePath) {
   const QString folder = FolderOf(pagePath);
   const QString kept = KeptOriginalOf(pagePath);
   struct stat info {};
   if (!HasKeptOriginal(pagePath))
-    return FileResult::Failed(QStringLiteral("元の画像がありません"));
+    return Result::Failed(Reason::NoKeptOriginal);
   // Another program's file in the page's place (a rescan, an edit) would be
   // lost: it stays, and so does the original.
   struct stat keptInfo {};
   if (::stat(Native(kept).constData(), &keptInfo) != 0)
-    return FileResult::FromError(errno);
+    return Result::FromError(errno);
   if (::stat(Native(pagePath).constData(), &info) == 0 && S_ISREG(info.st_mode) &&
       !KeptAlready(pagePath, info, kept, keptInfo)) {
-    return FileResult::Failed(ChangedElsewhereReason);
+    return Result::Failed(Reason::ChangedElsewhere);
   }
   if (::lstat(Native(pagePath).constData(), &info) == 0 && S_ISLNK(info.st_mode)) {
     // Written through the link, as every save of that page was.
     QByteArray bytes;
-    if (const FileResult read = ReadWhole(kept, bytes); !read.Ok)
+    if (const Result read = ReadWhole(kept, bytes); !read.Ok())
       return read;
-    if (const FileResult written =
+    if (const Result written =
             ReplaceFileContents(pagePath, bytes.constData(), std::size_t(bytes.size()));
-        !written.Ok) {
+        !written.Ok()) {
       return written;
     }
-    ::unlink(Native(kept).constData());
+    // The page is back. A kept copy that stays holds the same bytes: it is
+    // restored again or discarded like any other, and loses nothing.
+    (void)::unlink(Native(kept).constData());
   } else {
     if (::rename(Native(kept).constData(), Native(pagePath).constData()) != 0)
-      return FileResult::FromError(errno);
+      return Result::FromError(errno);
     // rename does nothing when both names are links to one file, as they are
-    // when a page was kept but never replaced.
+    // when a page was kept but never replaced; a link that stays is the
+    // page's own file, as above.
     if (HasKeptOriginal(pagePath))
-      ::unlink(Native(kept).constData());
+      (void)::unlink(Native(kept).constData());
     // An original that pagetrim once wrote (kept after its store was
     // discarded) is a first version again. Nearly every original has no
     // mark, so the failure that says so is ignored.
-    ::removexattr(Native(pagePath).constData(), WrittenAttribute);
+    (void)::removexattr(Native(pagePath).constData(), WrittenAttribute);
   }
   ForgetWritten(pagePath);
-  SyncFolder(folder);
+  // Done: as in RemovePageKeepingOriginal, a failed sync cannot make this
+  // restore a failure.
+  (void)SyncFolder(folder);
   RemoveStoreIfEmpty(folder);
   return {};
 }
@@ -468,7 +473,7 @@ bool HasOriginalStore(const QString& folder) {
 bool HasKeptOriginals(const QString& folder) {
   DIR* store = ::opendir(Native(OriginalStoreOf(folder)).constData());
   if (store == nullptr)
-    return false;
+    return false;  // no store, or none that can be read: nothing to restore
   bool any = false;
   while (const dirent* entry = ::readdir(store)) {
     const QString name = QFile::decodeName(entry->d_name);
@@ -477,7 +482,7 @@ bool HasKeptOriginals(const QString& folder) {
       break;
     }
   }
-  ::closedir(store);
+  (void)::closedir(store);  // only read
   return any;
 }
 
@@ -487,16 +492,16 @@ std::vector<PageNotRestored> RestoreAllOriginals(const QString& folder) {
             [](const QString& a, const QString& b) { return NaturalCompare(a, b) < 0; });
   std::vector<PageNotRestored> left;
   for (const QString& name : names) {
-    if (const FileResult restored = RestoreOriginal(folder + name); !restored.Ok)
-      left.push_back({name, restored.Reason});
+    if (const Result restored = RestoreOriginal(folder + name); !restored.Ok())
+      left.push_back({name, restored});
   }
   return left;
 }
 
-FileResult DiscardKeptOriginals(const QString& folder) {
+Result DiscardKeptOriginals(const QString& folder) {
   errno = 0;
   if (!QDir(OriginalStoreOf(folder)).removeRecursively())
-    return FileResult::FromError(errno != 0 ? errno : EIO);
+    return Result::FromError(errno != 0 ? errno : EIO);
   return SyncFolder(folder);
 }
 

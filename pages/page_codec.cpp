@@ -84,25 +84,28 @@ float SaveDpi(float dpi) {
 // Reads the whole file (or its first limit bytes), and what it was when it
 // was read. Only regular files: a pipe or a device put in a page's place
 // could block the program forever, so nothing else is even opened for reading
-// without O_NONBLOCK.
-bool ReadWholeFile(const QString& path, QByteArray& bytes, std::optional<FileIdentity>& identity,
-                   qint64 limit = -1) {
+// without O_NONBLOCK; it is an unreadable image, as is a file too large for
+// any page.
+Result ReadWholeFile(const QString& path, QByteArray& bytes, std::optional<FileIdentity>& identity,
+                     qint64 limit = -1) {
   if (path.isEmpty())
-    return false;
+    return Result::FromError(ENOENT);
   const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
-    return false;
+    return Result::FromError(errno);
   struct Closer {
     int Fd;
-    ~Closer() { ::close(Fd); }
+    ~Closer() { (void)::close(Fd); }  // only read from: nothing to lose
   } closer{fd};
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-    return false;
+  if (::fstat(fd, &info) != 0)
+    return Result::FromError(errno);
+  if (!S_ISREG(info.st_mode))
+    return Result::Failed(Reason::UnreadableImage);
   // No page of the largest allowed size needs more: larger files are not
   // read into memory at all.
   if (limit < 0 && std::uint64_t(info.st_size) > MaxPageFileBytes)
-    return false;
+    return Result::Failed(Reason::UnreadableImage);
   identity = IdentityOfStat(info);
   const qint64 wanted = limit < 0 ? qint64(info.st_size) : std::min<qint64>(limit, info.st_size);
   bytes.resize(wanted);
@@ -116,7 +119,7 @@ bool ReadWholeFile(const QString& path, QByteArray& bytes, std::optional<FileIde
     got += n;
   }
   bytes.resize(got);
-  return true;
+  return {};
 }
 
 // Whether raster, lying at cut in its source's pixels, is made of whole blocks
@@ -129,7 +132,7 @@ bool CanCopyBlocks(const PageRaster& raster, const PageSource& source,
          cut->Top % source.Jpeg->McuHeight() == 0;
 }
 
-bool Decode(const QByteArray& bytes, PageRaster& raster, codecs::DecodeContext& context) {
+Result Decode(const QByteArray& bytes, PageRaster& raster, codecs::DecodeContext& context) {
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
   const auto size = std::size_t(bytes.size());
   // The content decides, not the extension: a PNG saved as .jpg still loads.
@@ -137,7 +140,7 @@ bool Decode(const QByteArray& bytes, PageRaster& raster, codecs::DecodeContext& 
     return codecs::DecodeJpeg(data, size, raster, context);
   if (codecs::LooksLikePng(data, size))
     return codecs::DecodePng(data, size, raster, context);
-  return false;
+  return Result::Failed(Reason::UnreadableImage);
 }
 
 // A page stored turned: its pixels, resolution and coding are turned
@@ -196,8 +199,8 @@ PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOpt
   }
   bool decoded = false;
   try {
-    decoded = !context.Cancelled() && ReadWholeFile(path, bytes, info.Identity) &&
-              Decode(bytes, raster, context);
+    decoded = !context.Cancelled() && ReadWholeFile(path, bytes, info.Identity).Ok() &&
+              Decode(bytes, raster, context).Ok();
     if (decoded && context.Orientation != 1)
       StandUpright(raster, context, options);
   } catch (const std::bad_alloc&) {
@@ -230,13 +233,13 @@ std::optional<PageSize> ReadPageSize(const QString& path) {
   for (const qint64 limit : {qint64(64) << 10, qint64(-1)}) {
     QByteArray bytes;
     std::optional<FileIdentity> identity;
-    if (!ReadWholeFile(path, bytes, identity, limit))
+    if (!ReadWholeFile(path, bytes, identity, limit).Ok())
       return std::nullopt;
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
     const auto size = std::size_t(bytes.size());
     codecs::DeclaredSize declared;
-    if ((codecs::LooksLikeJpeg(data, size) && codecs::ReadJpegSize(data, size, declared)) ||
-        (codecs::LooksLikePng(data, size) && codecs::ReadPngSize(data, size, declared))) {
+    if ((codecs::LooksLikeJpeg(data, size) && codecs::ReadJpegSize(data, size, declared).Ok()) ||
+        (codecs::LooksLikePng(data, size) && codecs::ReadPngSize(data, size, declared).Ok())) {
       return PageSize{declared.Width,       declared.Height,
                       declared.Channels,    declared.Components,
                       declared.Progressive, qint64(identity ? identity->Size : 0)};
@@ -251,31 +254,30 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
                        float resolutionY, const PageSource& source,
                        const std::optional<Rect>& cut) {
   EncodedPage page;
-  if (raster.IsEmpty()) {
-    page.FailureReason = QStringLiteral("空の画像は保存できません");
-    return page;
-  }
+  if (raster.IsEmpty())
+    return page;  // nothing to write: the page stays as it is
   const float dpiX = SaveDpi(resolutionX);
   const float dpiY = SaveDpi(resolutionY);
   const bool png = IsPngPath(path);
+  Result coded;
   try {
     if (!png && CanCopyBlocks(raster, source, cut)) {
       // Falls back to coding the page when the copy fails.
-      page.Copied = codecs::CopyJpegBlocks(
-          reinterpret_cast<const std::uint8_t*>(source.Bytes.constData()),
-          std::size_t(source.Bytes.size()), *cut, dpiX, dpiY, source.IccProfile, page.Bytes);
-      page.Ok = page.Copied;
+      page.Copied =
+          codecs::CopyJpegBlocks(reinterpret_cast<const std::uint8_t*>(source.Bytes.constData()),
+                                 std::size_t(source.Bytes.size()), *cut, dpiX, dpiY,
+                                 source.IccProfile, page.Bytes)
+              .Ok();
     }
-    if (!page.Ok) {
-      page.Ok = png ? codecs::EncodePng(raster, dpiX, dpiY, source.IccProfile, page.Bytes)
-                    : codecs::EncodeJpeg(raster, dpiX, dpiY, source.IccProfile, page.Bytes,
-                                         source.Jpeg ? &*source.Jpeg : nullptr);
+    if (!page.Copied) {
+      coded = png ? codecs::EncodePng(raster, dpiX, dpiY, source.IccProfile, page.Bytes)
+                  : codecs::EncodeJpeg(raster, dpiX, dpiY, source.IccProfile, page.Bytes,
+                                       source.Jpeg ? &*source.Jpeg : nullptr);
     }
   } catch (const std::bad_alloc&) {
-    page.Ok = false;
+    coded = Result::Failed(Reason::OutOfMemory);
   }
-  if (!page.Ok)
-    page.FailureReason = QStringLiteral("メモリが足りないため画像を変換できません");
+  static_cast<Result&>(page) = coded;
   return page;
 }
 
@@ -287,27 +289,18 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
 }
 
 SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options) {
-  SaveResult result;
-  if (!page.Ok) {
-    result.Reason = page.FailureReason;
-    return result;
-  }
+  if (!page.Ok())
+    return page;
   if (options.ReadAs) {
-    if (const FileResult unchanged = CheckUnchanged(path, *options.ReadAs); !unchanged.Ok) {
-      result.Reason = unchanged.Reason;
-      return result;
-    }
+    if (const Result unchanged = CheckUnchanged(path, *options.ReadAs); !unchanged.Ok())
+      return unchanged;
   }
-  if (const FileResult writable = CheckWritable(path); !writable.Ok) {
-    result.Reason = writable.Reason;
-    return result;
-  }
+  if (const Result writable = CheckWritable(path); !writable.Ok())
+    return writable;
   if (options.KeepOriginal) {
     // Safety comes first: a page whose original cannot be kept is not touched.
-    if (const FileResult kept = KeepOriginal(path); !kept.Ok) {
-      result.Reason = kept.Reason;
-      return result;
-    }
+    if (const Result kept = KeepOriginal(path); !kept.Ok())
+      return kept;
   }
   const char* bytes = reinterpret_cast<const char*>(page.Bytes.Data());
   const std::size_t size = page.Bytes.Size();
@@ -318,14 +311,11 @@ SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOpt
     };
   }
   FileIdentity identity;
-  const FileResult written = ReplaceFileContents(path, bytes, size, &identity, mark);
-  if (!written.Ok) {
-    result.Reason = written.Reason;
-    return result;
+  if (const Result written = ReplaceFileContents(path, bytes, size, &identity, mark);
+      !written.Ok()) {
+    return written;
   }
-  result.Outcome = SaveOutcome::Written;
-  result.Identity = identity;
-  return result;
+  return {Result{}, identity};
 }
 
 SaveResult SavePage(const QString& path, const PageRaster& raster, float resolutionX,

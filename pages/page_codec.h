@@ -21,14 +21,13 @@ struct PageResolution {
   float Y = 0;
 };
 
-// NoEncoder stays in the set callers handle, although both encoders are
-// built in here and no save produces it.
+// What callers of SavePage tell apart, read from its Result. NoEncoder stays
+// in the set, although both encoders are built in here and no save produces
+// it.
 enum class SaveOutcome { Written, NoEncoder, WriteFailed };
 
 // Pages are never written below this resolution.
 inline constexpr float MinimumSaveDpi = 144.0f;
-
-inline const QString UnreadablePageReason = QStringLiteral("読み込めない画像です");
 
 // How a JPEG page file was coded: what writing the page back needs so that
 // it keeps its quality and its size. Only gray and YCbCr files are described;
@@ -108,11 +107,12 @@ struct PageSize {
 };
 std::optional<PageSize> ReadPageSize(const QString& path);
 
-// A page encoded for its file, before the file is touched.
-struct EncodedPage {
+// A page encoded for its file, before the file is touched; Ok when Bytes
+// hold the whole file. A page never encoded holds nothing to write.
+struct [[nodiscard]] EncodedPage : Result {
+  EncodedPage() : Result{Reason::EmptyPage} {}
+  explicit EncodedPage(const Result& result) : Result(result) {}
   EncodedBytes Bytes;
-  bool Ok = false;
-  QString FailureReason;
   // The source's blocks were copied: nothing was coded anew.
   bool Copied = false;
 };
@@ -139,14 +139,20 @@ struct SaveOptions {
   QByteArray IccProfile;
 };
 
-struct SaveResult {
-  SaveOutcome Outcome = SaveOutcome::WriteFailed;
-  // Why the save failed, in the user's words; empty when written.
-  QString Reason;
+// Whether the page was written, and why not.
+struct [[nodiscard]] SaveResult : Result {
+  SaveResult(const Result& result = {}, std::optional<FileIdentity> identity = std::nullopt)
+      : Result(result), Identity(identity) {}
   // The file as written, to check the next save against.
   std::optional<FileIdentity> Identity;
+
+  SaveOutcome Outcome() const {
+    if (Ok())
+      return SaveOutcome::Written;
+    return Why == Reason::NoEncoder ? SaveOutcome::NoEncoder : SaveOutcome::WriteFailed;
+  }
   friend bool operator==(const SaveResult& result, SaveOutcome outcome) {
-    return result.Outcome == outcome;
+    return result.Outcome() == outcome;
   }
 };
 

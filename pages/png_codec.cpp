@@ -433,19 +433,19 @@ bool LooksLikePng(const std::uint8_t* data, std::size_t size) {
   return size >= sizeof(Signature) && std::memcmp(data, Signature, sizeof(Signature)) == 0;
 }
 
-bool DecodePng(const std::uint8_t* data, std::size_t size, PageRaster& raster,
-               DecodeContext& context) {
+Result DecodePng(const std::uint8_t* data, std::size_t size, PageRaster& raster,
+                 DecodeContext& context) {
   PngReader reader;
-  return StartReader(reader, data, size) && RunDecode(reader, raster, context);
+  return DecodeResult(StartReader(reader, data, size) && RunDecode(reader, raster, context));
 }
 
-bool ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
+Result ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
   PngReader reader;
-  return StartReader(reader, data, size) && RunReadSize(reader, declared);
+  return DecodeResult(StartReader(reader, data, size) && RunReadSize(reader, declared));
 }
 
-bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
-               EncodedBytes& out) {
+Result EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
+                 EncodedBytes& out) {
   // An RGB profile keeps the file in colour; a gray file takes only a gray one.
   const ProfileSpace space = CheckIccProfile(iccProfile);
   const PngLayout layout = space == ProfileSpace::Rgb && raster.Format() == PixelFormat::Bgr24
@@ -455,7 +455,8 @@ bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArra
       layout == PngLayout::Colour ? space == ProfileSpace::Rgb : space == ProfileSpace::Gray;
   const Compression compression =
       layout == PngLayout::Bitonal ? BitonalCompression : ChooseCompression(raster, layout);
-  return EncodeAs(raster, layout, dpiX, dpiY, fits ? iccProfile : QByteArray(), compression, out);
+  return EncodeResult(
+      EncodeAs(raster, layout, dpiX, dpiY, fits ? iccProfile : QByteArray(), compression, out));
 }
 
 }  // namespace pagetrim::codecs

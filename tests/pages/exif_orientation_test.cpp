@@ -198,7 +198,7 @@ TEST_F(ExifOrientationTest, RowsAreHandedOnUprightAndTheUprightPageIsWrittenWith
   // Written from the upright pixels: no EXIF, so read back as it is.
   const EncodedPage written = EncodePage(path, page, info.Resolution.X, info.Resolution.Y,
                                          info.Source, Rect{0, 0, page.Width(), page.Height()});
-  ASSERT_TRUE(written.Ok);
+  ASSERT_TRUE(written.Ok());
   EXPECT_FALSE(written.Copied);
   const Bytes bytes(written.Bytes.Data(), written.Bytes.Data() + written.Bytes.Size());
   PageRaster again;

@@ -128,7 +128,7 @@ TEST_F(KeptQualityTest, ACodedPageHasItsSourcesTablesSamplingAndProgression) {
     page.CropLeft(3);
     const EncodedPage written =
         EncodePage("page.jpg", page, 300, 300, info.Source, Rect{3, 0, Width, Height});
-    ASSERT_TRUE(written.Ok);
+    ASSERT_TRUE(written.Ok());
     EXPECT_FALSE(written.Copied);
     EXPECT_EQ(CodingOf(written), CodingOf(file));
   }
@@ -180,7 +180,7 @@ TEST_F(KeptQualityTest, CutsOnTheBlockGridCopyTheSourcesBlocks) {
       page.CropLeft(c.Cut.Left);
       page.CropTop(c.Cut.Top);
       const EncodedPage written = EncodePage("p.jpg", page, 300, 300, info.Source, c.Cut);
-      ASSERT_TRUE(written.Ok);
+      ASSERT_TRUE(written.Ok());
       ASSERT_EQ(written.Copied, c.Copied);
       if (!c.Copied)
         continue;
@@ -207,13 +207,14 @@ TEST_F(KeptQualityTest, BlocksAreCopiedOnlyFromTheFileAsStoredAndUnderTheDecoder
   PageSource damaged = info.Source;
   damaged.Bytes.truncate(damaged.Bytes.size() / 2);
   const EncodedPage coded = EncodePage("p.jpg", page, 300, 300, damaged, whole);
-  EXPECT_TRUE(coded.Ok);
+  EXPECT_TRUE(coded.Ok());
   EXPECT_FALSE(coded.Copied);
   for (const hostile::NamedFile& file : hostile::KnownHostileFiles()) {
     SCOPED_TRACE(file.Name.toStdString());
     EncodedBytes out;
     EXPECT_FALSE(codecs::CopyJpegBlocks(file.Content.data(), file.Content.size(),
-                                        Rect{0, 0, 16, 16}, 300, 300, {}, out));
+                                        Rect{0, 0, 16, 16}, 300, 300, {}, out)
+                     .Ok());
     EXPECT_EQ(out.Size(), 0u);
   }
 }
@@ -231,7 +232,7 @@ TEST_F(KeptQualityTest, HuffmanTablesMadeFromASampleCodeEveryRowOfThePage) {
   const PageFileInfo info =
       ReadPageFile(Write("source.jpg", SourceFile(EverySampling[2])), decoded);
   EncodedPage written;
-  ASSERT_TRUE(codecs::EncodeJpeg(page, 300, 300, {}, written.Bytes, &*info.Source.Jpeg));
+  ASSERT_TRUE(codecs::EncodeJpeg(page, 300, 300, {}, written.Bytes, &*info.Source.Jpeg).Ok());
   // The same page coded by libjpeg alone, with its standard tables: the
   // Huffman tables change the bytes, never the pixels.
   fixtures::JpegFixture reference;
@@ -304,7 +305,7 @@ TEST_F(KeptQualityTest, PngPagesAreNoLargerThanTheUsualWritersMakeThem) {
   for (const auto& kind : kinds) {
     SCOPED_TRACE(kind.Name);
     const EncodedPage written = EncodePage("p.png", kind.Page, 300, 300);
-    ASSERT_TRUE(written.Ok);
+    ASSERT_TRUE(written.Ok());
     EXPECT_EQ(written.Bytes.Data()[24], kind.BitDepth);  // the bit depth in the header
     EXPECT_LE(written.Bytes.Size(), UsualPngSize(kind.Page, kind.BitDepth));
     ExpectSamePixels(Decode(written), kind.Page);
