@@ -69,7 +69,7 @@ void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
   page.Encoded = page.Loaded.File.Decoded
                      ? EncodePage(page.Loaded.Path, page.Working, page.Loaded.File.Resolution.X,
                                   page.Loaded.File.Resolution.Y, page.Loaded.File.Source, page.Cut)
-                     : EncodedPage{};
+                     : EncodedPage(Result::Failed(Reason::UnreadableImage));
 }
 
 PageBatch::PageBatch(EditState& state, BatchKind kind, BatchOptions options)
@@ -168,11 +168,11 @@ void PageBatch::ShowAndWrite(int index, BatchPage page, AnalysisChoice choice, P
   state_.WorkingCut = page.Cut;
   RefreshResultView(state_, window);
   const SaveResult saved = WriteShownPage(state_, page.Encoded);
-  if (saved == SaveOutcome::Written) {
+  if (saved.Ok()) {
     const QSize before(page.Loaded.Page.Width(), page.Loaded.Page.Height());
     if (NeedsCheck(before, page.Kept))
       pagesToCheck_.push_back({state_.CurrentPath, before, page.Kept});
-  } else if (window.ReportSaveFailure(state_.CurrentPath, saved.Reason, true)) {
+  } else if (window.ReportSaveFailure(state_.CurrentPath, saved, true)) {
     RequestCancel();
   }
 }

@@ -16,6 +16,7 @@
 #include "page_path.h"
 #include "page_prefetcher.h"
 #include "pagetrim_version.h"
+#include "reason_text.h"
 
 namespace pagetrim {
 
@@ -35,14 +36,28 @@ QString PageTitle(const QString& path, float resolutionX, float resolutionY) {
          WholePart(resolutionX) + QStringLiteral("  ResY=") + WholePart(resolutionY);
 }
 
-FileResult RemoveFile(const QString& path) {
+Result RemoveFile(const QString& path) {
   if (::unlink(QFile::encodeName(path).constData()) != 0)
-    return FileResult::FromError(errno);
+    return Result::FromError(errno);
   return {};
 }
 
-QString WithReason(const QString& text, const QString& reason) {
-  return QStringLiteral("%1（%2）").arg(text, reason);
+}  // namespace
+
+QString FailureNotice(FileCommand command, const Result& why) {
+  QString text;
+  switch (command) {
+    case FileCommand::DeletePage:
+      text = QStringLiteral("削除できませんでした");
+      break;
+    case FileCommand::RestorePage:
+      text = QStringLiteral("元に戻せませんでした");
+      break;
+    case FileCommand::DiscardOriginals:
+      text = QStringLiteral("元の画像を消去できませんでした");
+      break;
+  }
+  return QStringLiteral("%1（%2）").arg(text, ReasonText(why));
 }
 
 // One line per reason, naming the pages; a long list is cut short, since the
@@ -52,10 +67,11 @@ QString NotRestoredNotice(const std::vector<PageNotRestored>& left) {
   QStringList reasons;
   QList<QStringList> names;
   for (const PageNotRestored& page : left) {
-    qsizetype i = reasons.indexOf(page.Reason);
+    const QString reason = ReasonText(page.Result);
+    qsizetype i = reasons.indexOf(reason);
     if (i < 0) {
       i = reasons.size();
-      reasons.append(page.Reason);
+      reasons.append(reason);
       names.append(QStringList());
     }
     names[i].append(page.Name);
@@ -70,8 +86,6 @@ QString NotRestoredNotice(const std::vector<PageNotRestored>& left) {
   }
   return text;
 }
-
-}  // namespace
 
 QString BaseTitle() {
   return QStringLiteral(PAGETRIM_BASE_TITLE);
@@ -154,12 +168,12 @@ void ReloadPage(EditState& state, PageWindow& window) {
 
 SaveResult WriteShownPage(EditState& state, const EncodedPage& page) {
   if (state.PageUnreadable)
-    return {SaveOutcome::WriteFailed, UnreadablePageReason, {}};
+    return Result::Failed(Reason::UnreadableImage);
   SaveOptions options;
   options.ReadAs = state.PageIdentity;
   options.KeepOriginal = state.KeepOriginals;
   const SaveResult result = WritePage(state.CurrentPath, page, options);
-  if (result == SaveOutcome::Written)
+  if (result.Ok())
     state.PageIdentity = result.Identity;  // the next save checks against this file
   return result;
 }
@@ -170,8 +184,9 @@ void OverwritePage(EditState& state, PageWindow& window) {
   const SaveResult result =
       WriteShownPage(state, EncodePage(state.CurrentPath, state.WorkingPage, state.PageResolutionX,
                                        state.PageResolutionY, state.PageSource, state.WorkingCut));
-  if (result != SaveOutcome::Written)
-    window.ReportSaveFailure(state.CurrentPath, result.Reason, false);
+  // Outside a batch the box offers nothing to choose.
+  if (!result.Ok())
+    (void)window.ReportSaveFailure(state.CurrentPath, result, false);
 }
 
 void DeletePage(EditState& state, PageWindow& window) {
@@ -186,10 +201,9 @@ void DeletePage(EditState& state, PageWindow& window) {
   // A page that is still on disk stays in the list: dropping it would hide a
   // file the user believes is gone.
   const QString path = state.PageList.At(state.CurrentIndex);
-  const FileResult removed =
-      state.KeepOriginals ? RemovePageKeepingOriginal(path) : RemoveFile(path);
-  if (!removed.Ok) {
-    window.ShowNotice(WithReason(QStringLiteral("削除できませんでした"), removed.Reason));
+  const Result removed = state.KeepOriginals ? RemovePageKeepingOriginal(path) : RemoveFile(path);
+  if (!removed.Ok()) {
+    window.ReportFailure(FileCommand::DeletePage, removed);
     return;
   }
   state.PageList.RemoveAt(state.CurrentIndex);
@@ -211,8 +225,8 @@ bool ShownPageHasOriginal(const EditState& state) {
 void RestoreShownPage(EditState& state, PageWindow& window) {
   if (state.CurrentPath.isEmpty())
     return;
-  if (const FileResult restored = RestoreOriginal(state.CurrentPath); !restored.Ok) {
-    window.ShowNotice(WithReason(QStringLiteral("元に戻せませんでした"), restored.Reason));
+  if (const Result restored = RestoreOriginal(state.CurrentPath); !restored.Ok()) {
+    window.ReportFailure(FileCommand::RestorePage, restored);
     return;
   }
   ShowPage(state, window);
@@ -231,17 +245,15 @@ void RestoreAllPages(EditState& state, PageWindow& window) {
   if (!state.PageList.IsEmpty())
     ShowPage(state, window);
   if (!left.empty())
-    window.ShowNotice(NotRestoredNotice(left));
+    window.ReportPagesNotRestored(left);
 }
 
 void DiscardOriginals(EditState& state, PageWindow& window) {
   const QString folder = PageSetFolder(state);
   if (folder.isEmpty())
     return;
-  if (const FileResult discarded = DiscardKeptOriginals(folder); !discarded.Ok) {
-    window.ShowNotice(
-        WithReason(QStringLiteral("元の画像を消去できませんでした"), discarded.Reason));
-  }
+  if (const Result discarded = DiscardKeptOriginals(folder); !discarded.Ok())
+    window.ReportFailure(FileCommand::DiscardOriginals, discarded);
 }
 
 }  // namespace pagetrim

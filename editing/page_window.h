@@ -7,9 +7,14 @@
 #include <QString>
 #include <vector>
 
+#include "original_store.h"
 #include "page_raster.h"
+#include "result.h"
 
 namespace pagetrim {
+
+// The commands on the page set's files whose failure a notice reports.
+enum class FileCommand { DeletePage, RestorePage, DiscardOriginals };
 
 // What the commands show.
 class PageDisplay {
@@ -24,9 +29,14 @@ class PageDisplay {
   virtual void SetTitle(const QString& text) = 0;
   // A plain modal message with one OK button.
   virtual void ShowNotice(const QString& text) = 0;
-  // The box of a page file that could not be saved, with the reason. When
-  // canStop (in a batch) the box also offers to stop; true when chosen.
-  virtual bool ReportSaveFailure(const QString& path, const QString& reason, bool canStop) = 0;
+  // The box of a page file that could not be saved, and why. When canStop
+  // (in a batch) the box also offers to stop; true when chosen.
+  virtual bool ReportSaveFailure(const QString& path, const Result& why, bool canStop) = 0;
+  // The notice of a command that failed, and why.
+  virtual void ReportFailure(FileCommand command, const Result& why) = 0;
+  // Once every page that could be was restored: the pages left as they
+  // were, and why, in page order; only when there are any.
+  virtual void ReportPagesNotRestored(const std::vector<PageNotRestored>& pages) = 0;
 };
 
 // What the user chose for finding ink: read each time a page is shown.
@@ -76,7 +86,9 @@ class NoDisplay : public PageDisplay {
   void MarkUnreadable(bool) override {}
   void SetTitle(const QString&) override {}
   void ShowNotice(const QString&) override {}
-  bool ReportSaveFailure(const QString&, const QString&, bool) override { return false; }
+  bool ReportSaveFailure(const QString&, const Result&, bool) override { return false; }
+  void ReportFailure(FileCommand, const Result&) override {}
+  void ReportPagesNotRestored(const std::vector<PageNotRestored>&) override {}
 };
 
 }  // namespace pagetrim

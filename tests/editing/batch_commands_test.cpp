@@ -334,7 +334,8 @@ TEST_F(Batches, FailuresAreReportedInPageOrderWhileLaterPagesGoOn) {
   Open("p2.jpg");
   TrimAllLeftRight(state_, window_, false, {3, DefaultWorkAheadBytes});
   EXPECT_EQ(window_.SaveFailures, (QStringList{Path("p1.png"), Path("p3.png")}));
-  EXPECT_EQ(window_.SaveFailureReasons, (QStringList{UnreadablePageReason, UnreadablePageReason}));
+  const Result unreadable = Result::Failed(Reason::UnreadableImage);
+  EXPECT_EQ(window_.SaveFailureResults, (std::vector<Result>{unreadable, unreadable}));
   PageRaster saved;
   LoadPage(Path("p4.jpg"), saved);
   EXPECT_LT(saved.Width(), 310);

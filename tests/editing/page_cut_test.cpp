@@ -163,7 +163,7 @@ TEST_F(PageCutTest, APageCutOnItsBlockGridIsWrittenWithItsFilesOwnPixels) {
       BatchPage page;
       page.Loaded = ReadPage(path, ChoiceOf(window_));
       TrimForBatch(page, kind, 0);
-      ASSERT_TRUE(page.Encoded.Ok);
+      ASSERT_TRUE(page.Encoded.Ok());
       EXPECT_EQ(page.Encoded.Copied, c.Copied && kind == BatchKind::LeftRight);
     }
   }

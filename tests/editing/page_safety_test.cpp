@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <cerrno>
 
 #include "batch_commands.h"
 #include "integer_text.h"
@@ -71,7 +72,9 @@ TEST_F(PageSafety, OverwriteNeverWritesOverAFileChangedOrRemovedSinceItWasRead) 
   ASSERT_TRUE(QFile::remove(Page(0)));
   OverwritePage(state_, window_);
   EXPECT_FALSE(QFile::exists(Page(0)));  // not brought back
-  EXPECT_EQ(window_.SaveFailureReasons, (QStringList{ChangedElsewhereReason, FileMissingReason}));
+  EXPECT_EQ(
+      window_.SaveFailureResults,
+      (std::vector<Result>{Result::Failed(Reason::ChangedElsewhere), Result::FromError(ENOENT)}));
 
   // Reloading reads the file as it is now; then saving works again, twice:
   // each save checks against the file the last one wrote.
@@ -100,7 +103,8 @@ TEST_F(PageSafety, AnEditInPlaceOfTheSameSizeIsNeverOverwritten) {
   const QByteArray edited = ReadAll(Page(0));
   TrimLeftAndRight(state_, window_);
   OverwritePage(state_, window_);
-  EXPECT_EQ(window_.SaveFailureReasons, QStringList{ChangedElsewhereReason});
+  EXPECT_EQ(window_.SaveFailureResults,
+            std::vector<Result>{Result::Failed(Reason::ChangedElsewhere)});
   EXPECT_EQ(ReadAll(Page(0)), edited);
 }
 
@@ -113,7 +117,8 @@ TEST_F(PageSafety, AnUnreadablePageSaysSoAndIsNeverWritten) {
   ASSERT_TRUE(OpenPageSet(state_, window_, dir_.path() + "/p2.png"));
   EXPECT_TRUE(window_.Unreadable);
   OverwritePage(state_, window_);
-  EXPECT_EQ(window_.SaveFailureReasons, QStringList{UnreadablePageReason});
+  EXPECT_EQ(window_.SaveFailureResults,
+            std::vector<Result>{Result::Failed(Reason::UnreadableImage)});
   EXPECT_EQ(ReadAll(dir_.path() + "/p2.png"), QByteArray("\x89PNG\r\n\x1a\n cut short"));
   PreviousPage(state_, window_);
   EXPECT_FALSE(window_.Unreadable);
@@ -152,7 +157,9 @@ TEST_F(PageSafety, OverwriteDeleteAndRestoreAllGiveEveryPageBack) {
 
   // Restoring the shown page (p4, never changed) finds nothing to restore.
   RestoreShownPage(state_, window_);
-  EXPECT_EQ(window_.Notices.size(), 1);
+  ASSERT_EQ(window_.Failures.size(), 1);
+  EXPECT_EQ(window_.Failures[0].first, FileCommand::RestorePage);
+  EXPECT_EQ(window_.Failures[0].second, Result::Failed(Reason::NoKeptOriginal));
   RestoreAllPages(state_, window_);
   EXPECT_EQ(state_.PageList.Items(), (QStringList{Page(0), Page(1), Page(2), Page(3)}));
   EXPECT_EQ(state_.CurrentPath, Page(3));  // the page shown before

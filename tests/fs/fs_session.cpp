@@ -8,6 +8,7 @@
 
 #include "editing/recording_page_window.h"
 #include "page_commands.h"
+#include "reason_text.h"
 #include "trim_commands.h"
 
 using namespace pagetrim;
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < window.SaveFailures.size(); ++i) {
     std::printf("not saved: %s: %s\n",
                 QFileInfo(window.SaveFailures[i]).fileName().toUtf8().constData(),
-                window.SaveFailureReasons[i].toUtf8().constData());
+                ReasonText(window.SaveFailureResults[std::size_t(i)]).toUtf8().constData());
   }
   return window.Notices.isEmpty() && window.SaveFailures.isEmpty() ? 0 : 1;
 }
