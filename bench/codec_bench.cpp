@@ -23,6 +23,7 @@
 
 #include "batch_commands.h"
 #include "page_commands.h"
+#include "reason_text.h"
 #include "sample_pages.h"
 #include "trim_commands.h"
 
@@ -295,10 +296,12 @@ class QuietWindow : public PageWindow {
   void MarkUnreadable(bool) override {}
   void SetTitle(const QString&) override {}
   void ShowNotice(const QString&) override {}
-  bool ReportSaveFailure(const QString&, const QString& reason, bool) override {
-    std::printf("  save failed: %s\n", qPrintable(reason));
+  bool ReportSaveFailure(const QString&, const Result& why, bool) override {
+    std::printf("  save failed: %s\n", qPrintable(ReasonText(why)));
     return false;
   }
+  void ReportFailure(FileCommand, const Result&) override {}
+  void ReportPagesNotRestored(const std::vector<PageNotRestored>&) override {}
   void PumpEvents() override {}
   void LockCommands() override {}
   void UnlockCommands() override {}
