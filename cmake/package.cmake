@@ -28,12 +28,35 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 
-# Named by hand rather than found by dpkg-shlibdeps, so that the list also
-# holds what the linker cannot see: Qt's platform plugins are loaded at run
-# time, and without a Japanese font every caption is a row of boxes.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), qt6-qpa-plugins, \
-libjpeg62-turbo, libpng16-16, fonts-noto-cjk")
+# The libraries the program links, down to the C library, are found by
+# dpkg-shlibdeps with the versions whose symbols it uses. Named by hand is
+# what the linker cannot see: Qt's platform plugins are loaded at run time,
+# without a Japanese font every caption is a row of boxes, and without Qt's
+# Japanese translations its standard buttons read "Yes" and "No".
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-noto-cjk, qt6-translations-l10n")
+
+# The licence as Debian's machine-readable copyright file, made from LICENSE
+# so that the two always say the same: the text from its first paragraph
+# on, each line indented by one space, an empty line written as " .".
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE PAGETRIM_LICENSE_BODY)
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" license_copyright "${PAGETRIM_LICENSE_BODY}")
+set(PAGETRIM_COPYRIGHT "${CMAKE_MATCH_1}")
+string(FIND "${PAGETRIM_LICENSE_BODY}" "Permission is hereby granted" license_start)
+string(SUBSTRING "${PAGETRIM_LICENSE_BODY}" ${license_start} -1 PAGETRIM_LICENSE_BODY)
+string(STRIP "${PAGETRIM_LICENSE_BODY}" PAGETRIM_LICENSE_BODY)
+string(REPLACE "\n\n" "\n.\n" PAGETRIM_LICENSE_BODY "${PAGETRIM_LICENSE_BODY}")
+string(REPLACE "\n" "\n " PAGETRIM_LICENSE_BODY " ${PAGETRIM_LICENSE_BODY}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in ${CMAKE_BINARY_DIR}/generated/copyright @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/generated/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# A package whose version has no Debian revision carries its changelog as
+# changelog.gz, compressed as Debian does it: best, and without a time stamp.
+execute_process(COMMAND gzip -9nc INPUT_FILE ${CMAKE_CURRENT_LIST_DIR}/changelog
+                OUTPUT_FILE ${CMAKE_BINARY_DIR}/generated/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
+install(FILES ${CMAKE_BINARY_DIR}/generated/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_LIST_DIR}/changelog)
 
 # CPack installs the project before packing it, and with Makefiles that step
 # would first build every target, tests and benchmarks included. Packaging

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "page_commands.h"
+#include "page_cut.h"
+#include "page_path.h"
 #include "page_prefetcher.h"
 #include "trim_commands.h"
 
@@ -27,26 +29,47 @@ QStringList FilesOf(const QStringList& pages) {
 
 }  // namespace
 
+bool NeedsCheck(QSize before, QSize kept) {
+  return 2 * qint64(kept.width()) < before.width() || 2 * qint64(kept.height()) < before.height();
+}
+
+QString PagesToCheckNotice(const std::vector<PageToCheck>& pages) {
+  constexpr std::size_t Named = 20;
+  const auto size = [](QSize s) { return QStringLiteral("%1×%2").arg(s.width()).arg(s.height()); };
+  QString text =
+      QStringLiteral("確認が必要な頁があります。次の頁は幅か高さが元の半分未満になりました。\n");
+  for (std::size_t i = 0; i < std::min(pages.size(), Named); ++i) {
+    text += QStringLiteral("\n%1  %2 → %3")
+                .arg(FileNameOf(pages[i].Path), size(pages[i].Before), size(pages[i].After));
+  }
+  if (pages.size() > Named)
+    text += QStringLiteral("\n他 %1 頁").arg(pages.size() - Named);
+  return text;
+}
+
 void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
   EditState scratch;
   scratch.WorkingPage = page.Loaded.Page;
   scratch.AnalysisPage = page.Loaded.Analysis;
+  StartWorkingCut(scratch);
   scratch.SampleColumn = sampleColumn;
   NoDisplay nowhere;
   if (kind == BatchKind::TopBottom) {
     TrimTopAndBottom(scratch, nowhere);
   } else {
     TrimLeftAndRight(scratch, nowhere);
-    if (kind == BatchKind::LeftRightNormalise)
-      NormalizePage(scratch, nowhere);
   }
+  page.Kept = QSize(scratch.WorkingPage.Width(), scratch.WorkingPage.Height());
+  if (kind == BatchKind::LeftRightNormalise)
+    NormalizePage(scratch, nowhere);
   page.Working = std::move(scratch.WorkingPage);
   page.Analysis = std::move(scratch.AnalysisPage);
+  page.Cut = scratch.WorkingCut;
   // Written even when nothing was cut; an undecodable page is never written.
   page.Encoded = page.Loaded.File.Decoded
                      ? EncodePage(page.Loaded.Path, page.Working, page.Loaded.File.Resolution.X,
-                                  page.Loaded.File.Resolution.Y, page.Loaded.File.IccProfile)
-                     : EncodedPage{};
+                                  page.Loaded.File.Resolution.Y, page.Loaded.File.Source, page.Cut)
+                     : EncodedPage(Result::Failed(Reason::UnreadableImage));
 }
 
 PageBatch::PageBatch(EditState& state, BatchKind kind, BatchOptions options)
@@ -142,10 +165,14 @@ void PageBatch::ShowAndWrite(int index, BatchPage page, AnalysisChoice choice, P
   ShowLoadedPage(state_, window, page.Loaded);
   state_.WorkingPage = page.Working;
   state_.AnalysisPage = page.Analysis;
+  state_.WorkingCut = page.Cut;
   RefreshResultView(state_, window);
   const SaveResult saved = WriteShownPage(state_, page.Encoded);
-  if (saved != SaveOutcome::Written &&
-      window.ReportSaveFailure(state_.CurrentPath, saved.Reason, true)) {
+  if (saved.Ok()) {
+    const QSize before(page.Loaded.Page.Width(), page.Loaded.Page.Height());
+    if (NeedsCheck(before, page.Kept))
+      pagesToCheck_.push_back({state_.CurrentPath, before, page.Kept});
+  } else if (window.ReportSaveFailure(state_.CurrentPath, saved, true)) {
     RequestCancel();
   }
 }
@@ -173,19 +200,23 @@ bool PageBatch::Step(PageWindow& window) {
 }
 
 void RunBatch(PageBatch& batch, PageWindow& window) {
-  window.LockCommands();
-  struct Unlock {
-    PageBatch& Batch;
-    PageWindow& Window;
-    ~Unlock() {
-      Batch.End();
-      Window.UnlockCommands();
+  {
+    window.LockCommands();
+    struct Unlock {
+      PageBatch& Batch;
+      PageWindow& Window;
+      ~Unlock() {
+        Batch.End();
+        Window.UnlockCommands();
+      }
+    } unlock{batch, window};
+    while (batch.Step(window)) {
+      window.PumpEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-  } unlock{batch, window};
-  while (batch.Step(window)) {
-    window.PumpEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  if (!batch.PagesToCheck().empty())
+    window.ReportPagesToCheck(batch.PagesToCheck());
 }
 
 void TrimAllLeftRight(EditState& state, PageWindow& window, bool withNormalise,

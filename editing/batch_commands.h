@@ -4,12 +4,15 @@
 // them in order.
 #pragma once
 
+#include <QSize>
 #include <QStringList>
 #include <QThreadPool>
 #include <atomic>
 #include <cstddef>
 #include <deque>
 #include <future>
+#include <optional>
+#include <vector>
 
 #include "edit_state.h"
 #include "page_loading.h"
@@ -31,8 +34,20 @@ struct BatchPage {
   LoadedPage Loaded;
   PageRaster Working;
   PageRaster Analysis;
+  // The size the trims left, before normalising pads the page out again.
+  QSize Kept;
+  // Where Working lies in the page as read, while it is only a cut of it.
+  std::optional<Rect> Cut;
   EncodedPage Encoded;
 };
+
+// Whether a batch's result deserves a look: less than half of the page's
+// width or of its height kept. Judged the same way for every kind of batch.
+bool NeedsCheck(QSize before, QSize kept);
+
+// The window's notice of the pages to check: up to 20 named with their sizes
+// before and after, and how many more there are.
+QString PagesToCheckNotice(const std::vector<PageToCheck>& pages);
 
 // A batch's work on one loaded page, on any thread: the trim commands of the
 // menu, run on an editing state of its own, then the encoding.
@@ -63,6 +78,8 @@ class PageBatch {
   int PagesDone() const { return pagesDone_; }
   // The most that pages worked on ahead held at once; for the benchmark.
   std::size_t PeakBytesAhead() const { return peakBytesAhead_; }
+  // The pages written so far that NeedsCheck, in page order.
+  const std::vector<PageToCheck>& PagesToCheck() const { return pagesToCheck_; }
 
  private:
   enum class Phase { Working, Stopping, Ended };
@@ -92,13 +109,15 @@ class PageBatch {
   std::size_t bytesAhead_ = 0;
   std::size_t peakBytesAhead_ = 0;
   std::size_t largestPage_ = 0;
+  std::vector<PageToCheck> pagesToCheck_;
   std::atomic<bool> stop_{false};
   QThreadPool pool_;
 };
 
 // Runs a batch to its end: the commands are locked, each page is shown and
 // written, and window events run between two pages (1 ms apart). Esc, or a
-// save-failure box's stop button, cancels through the batch.
+// save-failure box's stop button, cancels through the batch. Once the
+// commands are unlocked again, the pages to check are reported.
 void RunBatch(PageBatch& batch, PageWindow& window);
 
 // For every page in turn: show it fresh from its file, trim its left and right

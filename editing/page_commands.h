@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <vector>
 
 #include "edit_state.h"
 #include "page_loading.h"
@@ -38,12 +39,20 @@ SaveResult WriteShownPage(EditState& state, const EncodedPage& page);
 QString PageSetFolder(const EditState& state);
 // Whether the shown page's file has a kept original to go back to.
 bool ShownPageHasOriginal(const EditState& state);
-// Replaces the shown page's file by its kept original and shows it again.
+// Replaces the shown page's file by its kept original and shows it again;
+// refused with a notice when another program replaced the file since.
 void RestoreShownPage(EditState& state, PageWindow& window);
 // Restores every kept original of the folder, deleted pages included, which
 // return to the page list; then shows the page that was shown, or the first.
+// Pages that cannot be restored (another program's file in their place) are
+// left as they are and reported afterwards, all at once.
 void RestoreAllPages(EditState& state, PageWindow& window);
 // Deletes the folder's kept originals.
 void DiscardOriginals(EditState& state, PageWindow& window);
+
+// The window's notices of a command that failed and of the pages that
+// restoring every page left, in the words of ReasonText.
+QString FailureNotice(FileCommand command, const Result& why);
+QString NotRestoredNotice(const std::vector<PageNotRestored>& pages);
 
 }  // namespace pagetrim

@@ -16,6 +16,10 @@ const QString& PageList::At(int index) const {
 }
 
 int PageList::IndexOf(const QString& path) const {
+  // Names that differ only by case are different files here: p1.png must
+  // never open, and be written over, as P1.png.
+  if (const qsizetype exact = items_.indexOf(path); exact >= 0)
+    return int(exact);
   for (int i = 0; i < Count(); ++i) {
     const QString& item = items_[i];
     if (item.size() == path.size() && item.compare(path, Qt::CaseInsensitive) == 0)

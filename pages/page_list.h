@@ -12,7 +12,8 @@ class PageList {
   bool IsEmpty() const { return items_.isEmpty(); }
   // The entry at index; an index outside the list raises the list error.
   const QString& At(int index) const;
-  // First entry of the same length that equals path ignoring case, or -1.
+  // The entry equal to path; when there is none, the first of the same
+  // length that equals it ignoring case; else -1.
   int IndexOf(const QString& path) const;
   void Clear() { items_.clear(); }
   void Append(const QString& path) { items_.append(path); }

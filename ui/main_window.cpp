@@ -13,19 +13,18 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "batch_commands.h"
 #include "error_box.h"
-#include "ini_file.h"
-#include "integer_text.h"
 #include "original_store.h"
 #include "page_commands.h"
+#include "reason_text.h"
 #include "settings_location.h"
 #include "shown_error.h"
+#include "stored_settings.h"
 #include "trim_commands.h"
 #include "view_geometry.h"
 
@@ -87,11 +86,7 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      settingsPath_(settingsPath.isEmpty()
-                        ? ChooseSettingsPath(
-                              QCoreApplication::applicationFilePath(),
-                              QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation))
-                        : settingsPath) {
+      settingsPath_(settingsPath.isEmpty() ? ProgramSettingsPath() : settingsPath) {
   setObjectName("Form1");
   CreateControls();
   CreateMenu();
@@ -344,54 +339,39 @@ void TForm1::LayoutPanels() {
 // Settings -----------------------------------------------------------------
 
 void TForm1::ReadIniFile() {
-  IniFile ini(settingsPath_);
-  ini.Load();
-  const auto integer = [&](const QString& key) {
-    return ParseInteger(ini.Value(SettingsSection, key, QString()));
-  };
-  const auto left = integer("Left");
-  const auto top = integer("Top");
-  const auto height = integer("Height");
-  const auto width = integer("Width");
+  const StoredSettings stored = StoredSettings::Read(settingsPath_);
   // Without a stored place the window goes where the system puts new windows.
-  if (left || top)
-    move(left.value_or(x()), top.value_or(y()));
-  if (height || width) {
+  if (stored.Left || stored.Top)
+    move(stored.Left.value_or(x()), stored.Top.value_or(y()));
+  if (stored.Height || stored.Width) {
     // Until the frame is known the outer size is the best guess for the client.
-    pendingOuterWidth_ = width;
-    pendingOuterHeight_ = height;
-    resize(width.value_or(this->width()), height.value_or(this->height()));
+    pendingOuterWidth_ = stored.Width;
+    pendingOuterHeight_ = stored.Height;
+    resize(stored.Width.value_or(width()), stored.Height.value_or(height()));
   }
-
-  const StoredChoices choices = ReadStoredChoices(ini);
-  Edit1->setText(choices.ThresholdText);
+  Edit1->setText(stored.ThresholdText);
   // Both may be unchecked, which an exclusive pair would not allow.
   RB_1->setAutoExclusive(false);
   RB_2->setAutoExclusive(false);
-  RB_1->setChecked(choices.GrayChosen());
-  RB_2->setChecked(choices.BinaryChecked);
+  RB_1->setChecked(stored.GrayChosen());
+  RB_2->setChecked(stored.BinaryChecked);
   RB_1->setAutoExclusive(true);
   RB_2->setAutoExclusive(true);
-  state_->KeepOriginals = choices.KeepOriginals;
+  state_->KeepOriginals = stored.KeepOriginals;
 }
 
 void TForm1::WriteIniFile() {
-  IniFile ini(settingsPath_);
-  ini.Load();
+  StoredSettings settings;
   const QRect outer = frameGeometry();
-  ini.SetValue(SettingsSection, "Left", QString::number(outer.x()));
-  ini.SetValue(SettingsSection, "Top", QString::number(outer.y()));
-  ini.SetValue(SettingsSection, "Height", QString::number(outer.height()));
-  ini.SetValue(SettingsSection, "Width", QString::number(outer.width()));
-  // The text is kept as typed, but a line break pasted into the box would
-  // start a line of its own in the file.
-  QString threshold = Edit1->text();
-  threshold.replace(u'\r', u' ').replace(u'\n', u' ');
-  ini.SetValue(SettingsSection, "Edit1", threshold);
-  ini.SetValue(SettingsSection, "RB_1", RB_1->isChecked() ? "1" : "0");
-  ini.SetValue(SettingsSection, "RB_2", RB_2->isChecked() ? "1" : "0");
-  ini.SetValue(SettingsSection, "KeepOriginals", state_->KeepOriginals ? "1" : "0");
-  if (!ini.Save())
+  settings.Left = outer.x();
+  settings.Top = outer.y();
+  settings.Height = outer.height();
+  settings.Width = outer.width();
+  settings.ThresholdText = Edit1->text();
+  settings.GrayChecked = RB_1->isChecked();
+  settings.BinaryChecked = RB_2->isChecked();
+  settings.KeepOriginals = state_->KeepOriginals;
+  if (!settings.Write(settingsPath_))
     throw ShownError(QStringLiteral("%1 に書き込めません").arg(settingsPath_));
 }
 
@@ -406,17 +386,23 @@ void TForm1::UpdateCommandStates() {
   const bool batch = BatchRunning();
   // The commands need a page on show, and are locked while a batch runs.
   const bool commands = pageShown && !batch;
+  // A drop that opened nothing leaves the last page on view, but no page to
+  // reload, shape, write or step on from: the page list may even be another
+  // folder's by then. Those wait until a page is shown again.
+  const bool pageOpen = commands && !state_->CurrentPath.isEmpty();
   const auto set = [&](QToolButton* button, bool enabled) {
     // A button is disabled while its own command runs.
     button->setEnabled(enabled && button != busy_);
   };
-  for (QToolButton* button : {SB_AL, SB_AN, SB_NM, SB_RD, SB_WR})
+  for (QToolButton* button : {SB_AL, SB_AN})
     set(button, commands);
+  for (QToolButton* button : {SB_NM, SB_RD, SB_WR})
+    set(button, pageOpen);
   // ⇦ and ⇨ need two pages in the folder a drop opened, except that after a
   // batch both are enabled even for one page, and each one's own command
   // enables it at its end.
-  set(SB_NP, commands && (pagesAtDrop_ >= 2 || nextUnlocked_));
-  set(SB_PP, commands && (pagesAtDrop_ >= 2 || previousUnlocked_));
+  set(SB_NP, pageOpen && (pagesAtDrop_ >= 2 || nextUnlocked_));
+  set(SB_PP, pageOpen && (pagesAtDrop_ >= 2 || previousUnlocked_));
   for (QToolButton* button : CommandButtons())
     button->setVisible(!batch);  // the progress bar takes their place
   BatchProgress->setVisible(batch);
@@ -469,18 +455,26 @@ void TForm1::ShowNotice(const QString& text) {
   box.exec();
 }
 
-bool TForm1::ReportSaveFailure(const QString& path, const QString& reason, bool canStop) {
+bool TForm1::ReportSaveFailure(const QString& path, const Result& why, bool canStop) {
   QMessageBox box(QMessageBox::Information, QStringLiteral("情報"),
                   QStringLiteral("保存できませんでした"), QMessageBox::Ok, this);
   // During a batch the next page may already be on show: name the one that
   // failed, and say why.
-  box.setInformativeText(QDir::toNativeSeparators(path) + u'\n' + reason);
+  box.setInformativeText(QDir::toNativeSeparators(path) + u'\n' + ReasonText(why));
   box.setObjectName("SaveFailureBox");
   // On a full disk every page fails alike: one answer stops them all.
   QPushButton* stop =
       canStop ? box.addButton(QStringLiteral("中止"), QMessageBox::RejectRole) : nullptr;
   box.exec();
   return stop != nullptr && box.clickedButton() == stop;
+}
+
+void TForm1::ReportFailure(FileCommand command, const Result& why) {
+  ShowNotice(FailureNotice(command, why));
+}
+
+void TForm1::ReportPagesNotRestored(const std::vector<PageNotRestored>& pages) {
+  ShowNotice(NotRestoredNotice(pages));
 }
 
 void TForm1::PumpEvents() {
@@ -502,6 +496,10 @@ void TForm1::UnlockCommands() {
 void TForm1::ShowBatchProgress(int pagesDone, int pageCount) {
   BatchProgress->setMaximum(pageCount);
   BatchProgress->setValue(pagesDone);
+}
+
+void TForm1::ReportPagesToCheck(const std::vector<PageToCheck>& pages) {
+  ShowNotice(PagesToCheckNotice(pages));
 }
 
 // Buttons and menu ---------------------------------------------------------
@@ -570,6 +568,10 @@ void TForm1::mDelPageClick() {
 bool TForm1::Confirm(const QString& question) {
   QMessageBox box(QMessageBox::Question, ApplicationTitle(), question,
                   QMessageBox::Yes | QMessageBox::No, this);
+  // Qt's Japanese words with their mnemonics, Alt+Y and Alt+N, even where
+  // its translations are not installed.
+  box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
+  box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
   box.setDefaultButton(QMessageBox::No);
   box.setObjectName("ConfirmBox");
   return box.exec() == QMessageBox::Yes;
@@ -681,6 +683,7 @@ void TForm1::OnDrop(const QStringList& paths) {
       previousUnlocked_ = false;
     });
   }
+  UpdateCommandStates();  // a drop of anything else leaves no page open
   Panel2->setFocus();
 }
 

@@ -1,7 +1,9 @@
-// The application object: the last line of defence for errors in event handlers.
+// The application object: Qt's own texts in Japanese, and the last line of
+// defence for errors in event handlers.
 #pragma once
 
 #include <QApplication>
+#include <QTranslator>
 
 namespace pagetrim {
 
@@ -11,8 +13,15 @@ namespace pagetrim {
 // the same box; the program then goes on with the next event.
 class PagetrimApplication : public QApplication {
  public:
-  using QApplication::QApplication;
+  // Loads Qt's Japanese translations: the interface is Japanese everywhere,
+  // so the standard buttons (はい, いいえ, キャンセル) and the edit box's menu
+  // are too, whatever the user's locale. Without them installed those texts
+  // stay English.
+  PagetrimApplication(int& argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
+
+ private:
+  QTranslator qtTexts_;
 };
 
 }  // namespace pagetrim

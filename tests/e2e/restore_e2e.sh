@@ -18,7 +18,7 @@ key Down     # and write it
 wait_page_info "$work/book/p04.png" "601 850 144"
 
 click_at 292 527 1   # 全頁左右削除 over the whole book
-wait_page_info "$work/book/p10.JPG" "979 1754 300"
+wait_page_info "$work/book/p10.JPG" "980 1754 300"
 wait_title "p04.png  ResX=144"
 
 # 現頁削除: the second item of the right view's menu.
@@ -29,11 +29,21 @@ for _ in $(seq 1 50); do [ ! -e "$work/book/p04.png" ] && break; sleep 0.1; done
 [ ! -e "$work/book/p04.png" ] || fail "p04.png was not deleted"
 [ -e "$work/book/.pagetrim-originals/p04.png" ] || fail "p04.png's original was not kept"
 
-# 全頁元に戻す: the last item but one (Up from no item goes to the last);
-# Alt+Y answers the question with Yes.
-click_at 500 258 3
-for _ in 1 2; do xdotool key Up; sleep 0.1; done
-xdotool key Return; sleep 0.5
+# 全頁元に戻す: the last item but one (Up from no item goes to the last).
+# The question's buttons are いいえ(N) and はい(Y): Alt+N answers No and
+# restores nothing, then Alt+Y answers Yes.
+ask_restore_all() {
+  click_at 500 258 3
+  for _ in 1 2; do xdotool key Up; sleep 0.1; done
+  xdotool key Return; sleep 0.5
+}
+windows() { xdotool search --onlyvisible --name '^pagetrim$' 2>/dev/null | wc -l; }
+ask_restore_all
+[ "$(windows)" = 1 ] || fail "no question box"
+xdotool key alt+n; sleep 1
+[ "$(windows)" = 0 ] || fail "Alt+N did not answer the question"
+[ ! -e "$work/book/p04.png" ] || fail "Alt+N restored the pages"
+ask_restore_all
 import -window root "$artifacts/restore-question.png"
 xdotool key alt+y
 for _ in $(seq 1 50); do [ -e "$work/book/p04.png" ] && break; sleep 0.1; done

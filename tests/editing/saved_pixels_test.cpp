@@ -54,13 +54,13 @@ double MeanDifference(const PageRaster& a, const PageRaster& b) {
   return sum / (3.0 * a.Width() * a.Height());
 }
 
-// The shown page's own pixels, cut as the trims cut it: the first ink line
-// on the left and top stays, the last on the right and bottom goes.
+// The shown page's own pixels, cut as the trims cut it: the outermost ink
+// lines stay on every side.
 PageRaster ExpectedCrop(const PageRaster& shown) {
   PageRaster crop = shown;
   crop.CropLeft(Left);
   crop.CropTop(Top);
-  crop.SetSize(Width - Left - Right - 1, Height - Top - Bottom - 1);
+  crop.SetSize(Width - Left - Right, Height - Top - Bottom);
   return crop;
 }
 

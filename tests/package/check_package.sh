@@ -2,15 +2,18 @@
 # Checks a built pagetrim .deb: its file name, architecture, dependencies and
 # the files a desktop needs, so that `apt install ./pagetrim_*.deb` on a fresh
 # Debian 12 gives a program that starts and shows up in menus.
-# Usage: check_package.sh DEB [VERSION]
+# Its copyright file must be Debian's machine-readable format and carry the
+# project's LICENSE word for word; lintian, where installed, finds no error.
+# Usage: check_package.sh DEB [VERSION [LICENSE]]
 set -uo pipefail
 
-if [ $# -lt 1 ] || [ $# -gt 2 ]; then
-  echo "usage: $0 DEB [VERSION]" >&2
+if [ $# -lt 1 ] || [ $# -gt 3 ]; then
+  echo "usage: $0 DEB [VERSION [LICENSE]]" >&2
   exit 2
 fi
 deb=$1
 want_version=${2:-}
+license=${3:-}
 
 failures=0
 fail() {
@@ -41,8 +44,8 @@ name=$(basename "$deb")
 # compare whole names, so that a look-alike such as libqt6gui6-dev does not
 # stand in for libqt6gui6.
 depends=$(field Depends | tr ',|' '\n\n' | sed -e 's/([^)]*)//g' -e 's/:[a-z0-9]*//' -e 's/[[:space:]]//g')
-for required in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins \
-  libjpeg62-turbo libpng16-16 fonts-noto-cjk; do
+for required in libc6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins \
+  libjpeg62-turbo libpng16-16 fonts-noto-cjk qt6-translations-l10n; do
   grep -qxF "$required" <<<"$depends" || fail "Depends does not name $required"
 done
 
@@ -51,7 +54,8 @@ contents=$(dpkg-deb --contents "$deb")
 has_file() { awk -v p="./$1" '$NF == p && $1 ~ /^-/ { found = 1 } END { exit !found }' <<<"$contents"; }
 for path in usr/share/applications/pagetrim.desktop \
   usr/share/icons/hicolor/scalable/apps/pagetrim.svg \
-  usr/share/metainfo/org.pagetrim.pagetrim.metainfo.xml; do
+  usr/share/metainfo/org.pagetrim.pagetrim.metainfo.xml \
+  usr/share/doc/pagetrim/copyright usr/share/doc/pagetrim/changelog.gz; do
   has_file "$path" || fail "the package does not hold /$path"
 done
 if ! has_file usr/bin/pagetrim; then
@@ -69,6 +73,43 @@ if ! dpkg-deb --extract "$deb" "$tree"; then
 elif ! report=$(appstreamcli validate-tree --no-net "$tree" 2>&1); then
   fail "the installed files do not validate as a whole:"
   echo "$report"
+fi
+
+doc=$tree/usr/share/doc/pagetrim
+if [ -f "$doc/copyright" ]; then
+  head -n 1 "$doc/copyright" |
+    grep -qxF "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ||
+    fail "the copyright file is not in Debian's machine-readable format"
+  grep -qx "Files: \*" "$doc/copyright" || fail "the copyright file has no 'Files: *' paragraph"
+  # The Expat (MIT) text of the stand-alone licence paragraph, turned back
+  # into plain lines: one space of indent off, " ." for an empty line.
+  held=$(awk 'on && !/^ / { exit }
+              on { sub(/^ /, ""); if ($0 == ".") $0 = ""; print }
+              previous == "" && /^License: Expat$/ { on = 1 }
+              { previous = $0 }' "$doc/copyright")
+  [ -n "$held" ] || fail "the copyright file holds no Expat licence text"
+  if [ -n "$license" ] &&
+    [ "$held" != "$(sed -n '/^Permission is hereby granted/,$p' "$license")" ]; then
+    fail "the copyright file's licence text is not that of $license"
+  fi
+  if [ -n "$license" ]; then
+    holder=$(sed -n 's/^Copyright (c) //p' "$license")
+    grep -qxF "Copyright: $holder" "$doc/copyright" || fail "the copyright file does not name '$holder'"
+  fi
+fi
+if [ -f "$doc/changelog.gz" ] && [ -n "$want_version" ]; then
+  first=$(gzip -dc "$doc/changelog.gz" | head -n 1)
+  [[ "$first" == "pagetrim ($want_version) "* ]] ||
+    fail "the changelog's latest entry is '$first', not version $want_version"
+fi
+
+if command -v lintian >/dev/null 2>&1; then
+  # Errors fail the package; warnings are shown for the record.
+  lintian_report=$(lintian "$deb" 2>&1 | grep -v 'running with root privileges')
+  [ -z "$lintian_report" ] || echo "$lintian_report"
+  grep -q '^E: ' <<<"$lintian_report" && fail "lintian finds errors in the package"
+else
+  echo "lintian is not installed: the package's Debian policy checks are skipped"
 fi
 
 if [ "$failures" -gt 0 ]; then

@@ -64,6 +64,13 @@ TEST(PageList, LooksUpIgnoringCaseAndGuardsItsIndex) {
   EXPECT_EQ(list.IndexOf("/f/B.JPG"), 1);
   EXPECT_EQ(list.IndexOf("/f/b.jp"), -1);
   EXPECT_EQ(list.IndexOf("/f/c.jpg"), -1);
+  // A name that differs only by case is another file: the exact one wins
+  // wherever it stands.
+  list.Append("/f/B.jpg");
+  EXPECT_EQ(list.IndexOf("/f/B.jpg"), 2);
+  EXPECT_EQ(list.IndexOf("/f/b.jpg"), 1);
+  EXPECT_EQ(list.IndexOf("/f/b.JPG"), 1);
+  list.RemoveAt(2);
   try {
     list.At(-1);
     FAIL() << "no error for index -1";

@@ -198,10 +198,29 @@ TEST_F(MainWindow, DropsOfAnythingButOnePageChangeOnlyThePath) {
     EXPECT_TRUE(State().CurrentPath.isEmpty());
     EXPECT_EQ(State().CurrentIndex, 0);
     EXPECT_EQ(form_->Image2->Picture().Width(), 200);  // the page stays on show
-    // Overwrite is inert until a page is shown again.
+    // Overwrite is disabled and inert until a page is shown again.
+    EXPECT_FALSE(form_->SB_WR->isEnabled());
     form_->SB_WR->click();
     EXPECT_EQ(ReadAll(Page(0)), before);
   }
+}
+
+// Names that differ only by case are two pages: each opens, shows and is
+// written as itself, whether dropped or named on the command line.
+TEST_F(MainWindow, ThePageOpenedIsThePageWritten) {
+  ASSERT_EQ(SavePage(Folder() + "p1.png", MarginPage(200), 300, 300), SaveOutcome::Written);
+  ASSERT_EQ(SavePage(Folder() + "P1.png", MarginPage(300), 300, 300), SaveOutcome::Written);
+  for (const QString name : {"p1.png", "P1.png"}) {
+    form_->OnDrop({Folder() + name});
+    EXPECT_EQ(State().CurrentPath, Folder() + name);
+    form_->mLandR->trigger();
+    form_->SB_WR->click();
+  }
+  PageRaster saved;
+  LoadPage(Folder() + "p1.png", saved);
+  EXPECT_EQ(saved.Width(), 100);
+  LoadPage(Folder() + "P1.png", saved);
+  EXPECT_EQ(saved.Width(), 200);
 }
 
 TEST_F(MainWindow, FiveKeysPressTheirButtonsFromTheThresholdBox) {
@@ -311,11 +330,11 @@ TEST_F(MainWindow, DoubleClickTrimsTheSideOfTheFirstPressOnlyWithAPage) {
   // Now 150 x 400: view x 180 maps to page x 140, in the right half. The
   // second press drifted into the left half; the first press decides.
   doubleClick({180, 257}, {20, 257});
-  EXPECT_EQ(State().WorkingPage.Width(), 99);
+  EXPECT_EQ(State().WorkingPage.Width(), 100);
   // A right-button double-click trims nothing.
   QTest::mouseClick(form_->Image2, Qt::RightButton, {}, {10, 257});
   QTest::mouseDClick(form_->Image2, Qt::RightButton, {}, {10, 257});
-  EXPECT_EQ(State().WorkingPage.Width(), 99);
+  EXPECT_EQ(State().WorkingPage.Width(), 100);
 }
 
 TEST_F(MainWindow, HandlerErrorsAreShownInTheStandardBox) {
@@ -536,7 +555,7 @@ TEST_F(BatchWindow, CommandsAreLockedWhileItRunsAndAllUnlockedAfter) {
     EXPECT_TRUE(a->isEnabled());
   EXPECT_TRUE(form_->Image2->isEnabled());
   EXPECT_FALSE(form_->BatchProgress->isVisible());
-  EXPECT_EQ(State().WorkingPage.Width(), 99);  // 200 - 50 - 50 - 1, shown fresh from the file
+  EXPECT_EQ(State().WorkingPage.Width(), 100);  // 200 - 50 - 50, shown fresh from the file
 }
 
 TEST_F(BatchWindow, KeysAndDropsAreIgnoredWhileItRuns) {
@@ -576,7 +595,7 @@ TEST_F(BatchWindow, EscapeCancelsAfterThePageInHand) {
   form_->SB_AL->click();
   PageRaster saved;
   LoadPage(Page(0), saved);
-  EXPECT_EQ(saved.Width(), 99);
+  EXPECT_EQ(saved.Width(), 100);
   EXPECT_EQ(ReadAll(Page(1)), second);
   EXPECT_EQ(ReadAll(Page(3)), last);
   EXPECT_EQ(State().CurrentIndex, 2);  // the start page, shown again
@@ -603,7 +622,7 @@ TEST_F(BatchWindow, ACloseRequestWaitsForTheEnd) {
   EXPECT_FALSE(closedDuring);
   PageRaster saved;
   LoadPage(Page(2), saved);
-  EXPECT_EQ(saved.Width(), 119);  // the last page was still done
+  EXPECT_EQ(saved.Width(), 120);  // the last page was still done
   QTest::qWait(20);
   EXPECT_FALSE(form_->isVisible());
   EXPECT_EQ(form_->State(), nullptr);
@@ -663,9 +682,17 @@ TEST_F(MainWindow, EnabledStatesFollowThePageSetAndTheBatch) {
          return States(*form_);
        },
        "1111111 11"},
+      // The page stays on view, but there is no page to step on from or
+      // to write, until one is shown again.
       {"after a failed drop",
        [&] {
          Drop({QUrl::fromLocalFile(Page(0)), QUrl::fromLocalFile(Page(1))});
+         return States(*form_);
+       },
+       "1100000 11"},
+      {"after Right shows a page",
+       [&] {
+         QTest::keyClick(form_->Panel2, Qt::Key_Right);
          return States(*form_);
        },
        "1111111 11"},
@@ -745,12 +772,13 @@ TEST_F(MainWindow, RestoreItemsFollowTheKeptOriginalsAndAskFirst) {
   EXPECT_EQ(items(), "011");  // this page has nothing kept, the folder has
 
   ModalBoxCloser boxes;
-  boxes.Answer = "No";
+  boxes.Answer = u"いいえ(N)"_qs;
   form_->mRestoreAll->trigger();
   ASSERT_EQ(boxes.Seen.size(), 1);
   EXPECT_EQ(boxes.Seen[0].Text, u"1 頁を元に戻しますか？"_qs);
+  EXPECT_EQ(boxes.Seen[0].Buttons, (QStringList{u"はい(&Y)"_qs, u"いいえ(&N)"_qs}));
   EXPECT_NE(ReadAll(Page(0)), original);
-  boxes.Answer = "Yes";
+  boxes.Answer = u"はい(Y)"_qs;
   form_->mRestoreAll->trigger();
   EXPECT_EQ(ReadAll(Page(0)), original);
   EXPECT_EQ(items(), "000");
@@ -762,6 +790,15 @@ TEST_F(MainWindow, RestoreItemsFollowTheKeptOriginalsAndAskFirst) {
   EXPECT_TRUE(boxes.Seen[2].Text.startsWith(u"元の画像 1 頁（0.0 MB）を消去しますか？"_qs))
       << boxes.Seen[2].Text.toStdString();
   EXPECT_EQ(items(), "000");
+}
+
+// Qt's own texts speak the interface's language, mnemonics included.
+TEST(Translations, StandardButtonsAreJapanese) {
+  QMessageBox box(QMessageBox::Question, "", "",
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  EXPECT_EQ(box.button(QMessageBox::Yes)->text(), u"はい(&Y)"_qs);
+  EXPECT_EQ(box.button(QMessageBox::No)->text(), u"いいえ(&N)"_qs);
+  EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), u"キャンセル"_qs);
 }
 
 TEST_F(BatchWindow, TheSaveFailureBoxGivesTheReasonAndCanStopTheBatch) {
@@ -793,6 +830,25 @@ TEST_F(BatchWindow, TheSaveFailureBoxGivesTheReasonAndCanStopTheBatch) {
   form_->SB_WR->click();
   ASSERT_EQ(boxes.Seen.size(), 2);
   EXPECT_EQ(boxes.Seen[1].Buttons.size(), 1);
+}
+
+TEST_F(BatchWindow, PagesCutHardAreNamedInOneNoticeAtTheEnd) {
+  MakePages(3);
+  // On p2 the ink is a narrow band: the trims keep 31 of its 300 columns.
+  PageRaster narrow(300, 400);
+  for (int y = 100; y < 300; ++y)
+    std::fill_n(narrow.Row(y) + 3 * 100, 3 * 31, std::uint8_t(0));
+  ASSERT_EQ(SavePage(Page(1), narrow, 300, 300), SaveOutcome::Written);
+  Drop({QUrl::fromLocalFile(Page(2))});
+  ModalBoxCloser boxes;
+  form_->SB_AL->click();
+  ASSERT_EQ(boxes.Seen.size(), 1);
+  EXPECT_EQ(boxes.Seen[0].ObjectName, u"NoticeBox"_qs);
+  EXPECT_EQ(boxes.Seen[0].Text,
+            u"確認が必要な頁があります。次の頁は幅か高さが元の半分未満になりました。\n"
+            u"\np2.png  300×400 → 31×400"_qs);
+  EXPECT_EQ(State().CurrentIndex, 2);
+  EXPECT_TRUE(form_->SB_AL->isEnabled());
 }
 
 TEST_F(Settings, KeepingOriginalsIsOnUnlessTheFileTurnsItOff) {

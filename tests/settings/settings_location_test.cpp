@@ -1,5 +1,5 @@
 // Where the settings file goes: beside the executable, or in the user's
-// configuration folder when that is not possible.
+// configuration folder when that is not possible or the program is installed.
 #include "settings_location.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +38,19 @@ TEST(SettingsLocation, BesideAWritableExecutableElseInTheUserConfigurationFolder
   IniFile again(chosen);
   again.Load();
   EXPECT_EQ(again.Value("Window", "Edit1", ""), "77");
+}
+
+// An installed program keeps no settings in its own folder, even where it
+// could write there (as root can in /usr/bin): the package manager would
+// leave the file behind.
+TEST(SettingsLocation, AnInstalledProgramKeepsItsSettingsInTheUserConfigurationFolder) {
+  const QString config = "/home/x/.config/pagetrim";
+  for (const char* executable :
+       {"/usr/bin/pagetrim", "/usr/local/bin/pagetrim", "/opt/pagetrim/bin/pagetrim"}) {
+    SCOPED_TRACE(executable);
+    ASSERT_FALSE(QFile::exists(SettingsPathFor(executable)));
+    EXPECT_EQ(ChooseSettingsPath(executable, config), config + "/pagetrim.INI");
+  }
 }
 
 }  // namespace
