@@ -53,9 +53,12 @@ void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
   scratch.AnalysisPage = page.Loaded.Analysis;
   StartWorkingCut(scratch);
   scratch.SampleColumn = sampleColumn;
+  scratch.PageResolutionX = page.Loaded.File.Resolution.X;
   NoDisplay nowhere;
   if (kind == BatchKind::TopBottom) {
     TrimTopAndBottom(scratch, nowhere);
+  } else if (kind == BatchKind::Auto) {
+    TrimToContent(scratch, nowhere);
   } else {
     TrimLeftAndRight(scratch, nowhere);
   }
@@ -228,6 +231,11 @@ void TrimAllLeftRight(EditState& state, PageWindow& window, bool withNormalise,
 
 void TrimAllTopBottom(EditState& state, PageWindow& window, BatchOptions options) {
   PageBatch batch(state, BatchKind::TopBottom, options);
+  RunBatch(batch, window);
+}
+
+void TrimAllToContent(EditState& state, PageWindow& window, BatchOptions options) {
+  PageBatch batch(state, BatchKind::Auto, options);
   RunBatch(batch, window);
 }
 

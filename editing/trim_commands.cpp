@@ -2,6 +2,7 @@
 // in margin_scan and page_normalize.
 #include "trim_commands.h"
 
+#include "content_box.h"
 #include "margin_scan.h"
 #include "page_commands.h"
 #include "page_cut.h"
@@ -129,6 +130,18 @@ void TrimLeftAndRight(EditState& state, PageDisplay& display) {
 void TrimTopAndBottom(EditState& state, PageDisplay& display) {
   TrimTopMargin(state, display, 0, state.SampleColumn);
   TrimBottomMargin(state, display, state.AnalysisPage.Height() - 1, state.SampleColumn);
+}
+
+void TrimToContent(EditState& state, PageDisplay& display) {
+  const PageRaster& page = state.WorkingPage;
+  const ContentBox found = FindContentBox(page, state.PageResolutionX);
+  if (!found.HasContent)
+    return;
+  const Rect& cut = found.Cut;
+  if (cut.Left == 0 && cut.Top == 0 && cut.Right == page.Width() && cut.Bottom == page.Height())
+    return;
+  CutWorkingPage(state, cut);
+  RefreshResultView(state, display);
 }
 
 void NormalizePage(EditState& state, PageDisplay& display) {

@@ -42,6 +42,12 @@ void TrimLeftAndRight(EditState& state, PageDisplay& display);
 // sampling in SampleColumn: what the top-and-bottom batch does to each page.
 void TrimTopAndBottom(EditState& state, PageDisplay& display);
 
+// Cuts the page to its content with a border of paper, as FindContentBox
+// finds them in WorkingPage's own pixels: the analysis image and its
+// threshold play no part. A page without content is left as it is; the right
+// view is refreshed only when something was cut.
+void TrimToContent(EditState& state, PageDisplay& display);
+
 // Centres WorkingPage on a white canvas of the normalised width and its own
 // height; a page too wide for that canvas gets a higher one instead, so that
 // no column is cut. Makes AnalysisPage a full-colour copy of the result and
