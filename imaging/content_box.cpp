@@ -23,11 +23,17 @@ constexpr double TargetCells = 400000.0;
 constexpr double NearBorder = 0.015;
 constexpr double NarrowFrame = 0.05;
 constexpr double WideFrame = 0.125;
+// Shade whose inside holds more ink than this share is a picture.
+constexpr double SmoothShade = 0.3;
 // Bits of a page edge lie within this strip along the border.
 constexpr double EdgeStrip = 0.03;
+// The usual mark of a page's text is at least this high.
+constexpr double SmallestLetterMm = 1.2;
 // A mark whose contrast with the paper is below this share of the ink's is
 // faint: dirt, or ink showing through from the back.
 constexpr double FaintMark = 0.75;
+// More tiny dots than this around one make a row of dots, not dust.
+constexpr int DottedRow = 4;
 // Below this share, a mark is a ghost: show-through, or dust in the light.
 constexpr double GhostMark = 0.5;
 // Page edges and gutter folds run across the page within this far of a side,
@@ -384,6 +390,15 @@ std::vector<std::uint8_t> RankFilter(const std::vector<std::uint8_t>& values, in
                   : RankFilterOf<false>(values, width, height, r, r);
 }
 
+// The page's resolution, to measure the border and the smallest letters by:
+// its own, unless it is missing or gives a page no scanner makes.
+double PageDpi(const PageRaster& page, float dpi) {
+  const double longSide = std::max(page.Width(), page.Height());
+  if (!(dpi > 0) || longSide / dpi > MaxPageInches || longSide / dpi < MinPageInches)
+    return AssumedDpi;
+  return dpi;
+}
+
 using Cell = ContentBoxTrace::Cell;
 
 // The analysis in progress, on the reduced grid.
@@ -394,6 +409,7 @@ struct Analysis {
   int Contrast = 0;
   int InkDelta = 0;
   int LineDelta = 0;                    // how much darker than the paper a fold or an edge is
+  int SmallestLetter = 1;               // the least height in cells a mark of text has
   std::vector<std::uint8_t> Paper;      // local paper per cell
   std::vector<std::uint8_t> NearPaper;  // the lightest paper around
   std::vector<std::uint8_t> Ink;        // cell holds a pixel clearly darker than its paper
@@ -467,15 +483,29 @@ void MarkEdgeBands(Analysis& a) {
     shade[i] = closed[i] + shadeDelta < a.PaperLevel;
   std::vector<int> labels;
   const std::vector<Blob> blobs = LabelBlobs(shade, w, h, labels);
+  // A band of shade is smooth inside; a picture running off the page is
+  // not: its inside is full of ink, the dots of a halftone or the strokes of
+  // a drawing.
   std::vector<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
+  std::vector<int> inside(blobs.size()), inkInside(blobs.size());
   const Frame narrow(w, h, NarrowFrame), wide(w, h, WideFrame);
+  constexpr int Depth = 2;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      const int l = labels[y * w + x];
+      const int i = y * w + x;
+      const int l = labels[i];
       if (l < 0)
         continue;
       outsideNarrow[l] += !narrow.Holds(x, y, w, h);
       outsideWide[l] += !wide.Holds(x, y, w, h);
+      const auto same = [&](int dx, int dy) {
+        const int nx = x + dx, ny = y + dy;
+        return nx < 0 || ny < 0 || nx >= w || ny >= h || labels[ny * w + nx] == l;
+      };
+      if (same(-Depth, 0) && same(Depth, 0) && same(0, -Depth) && same(0, Depth)) {
+        ++inside[l];
+        inkInside[l] += a.Ink[i];
+      }
     }
   }
   const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
@@ -487,7 +517,8 @@ void MarkEdgeBands(Analysis& a) {
     if (!nearSide && !nearEnd)
       continue;
     const bool longBand = (nearSide && s.Height() >= h / 4) || (nearEnd && s.Width() >= w / 4);
-    edge[b] = outsideNarrow[b] == 0 || (longBand && outsideWide[b] == 0);
+    const bool smooth = inkInside[b] <= SmoothShade * inside[b];
+    edge[b] = smooth && (outsideNarrow[b] == 0 || (longBand && outsideWide[b] == 0));
   }
   for (int i = 0; i < cells; ++i) {
     if (labels[i] >= 0 && edge[labels[i]])
@@ -667,8 +698,10 @@ Marks FindMarks(const Analysis& a) {
   }
   if (!heights.empty()) {
     std::nth_element(heights.begin(), heights.begin() + long(heights.size() / 2), heights.end());
-    marks.Typical = std::max(3, heights[heights.size() / 2]);
+    marks.Typical = heights[heights.size() / 2];
   }
+  // Text is never smaller than this, however many specks there are.
+  marks.Typical = std::max({3, marks.Typical, a.SmallestLetter});
   return marks;
 }
 
@@ -790,6 +823,16 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
   auto isLetter = [&](int l) {
     return marks.Kind[l] == Cell::Content && size(marks.Blobs[l]) > tiny;
   };
+  // Dots in a row, such as a dotted rule or leaders, keep each other: dust
+  // seldom lies so close together.
+  std::vector<std::uint8_t> dotAt(std::size_t(w) * h);
+  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+    const Blob& m = marks.Blobs[b];
+    if (marks.Kind[b] == Cell::Content && size(m) <= tiny && !ghost(int(b)))
+      dotAt[std::size_t(m.Top) * w + m.Left] = 1;
+  }
+  MaskSums dots(w, h);
+  dots.Build([&](int i) { return dotAt[i] != 0; });
   // Faint dirt first, so that it keeps no speck beside it.
   for (const bool tinyOnes : {false, true}) {
     MaskSums letters(w, h);
@@ -801,9 +844,12 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
       const bool isTiny = size(m) <= tiny;
       if (isTiny != tinyOnes || (!isTiny && !faint(int(b))))
         continue;
-      // A tiny ghost of a mark is no full stop (those are printed in the
-      // ink), though it may be the dot of a letter blurred by the scan.
-      const int reach = isTiny ? (ghost(int(b)) ? tiny : 2 * marks.Typical) : 4 * marks.Typical;
+      const int t = marks.Typical;
+      if (isTiny && !ghost(int(b)) &&
+          dots.In(m.Left - t, m.Top - t, m.Right + t, m.Bottom + t) > DottedRow)
+        continue;
+      // A tiny mark beside a letter may be its full stop or its dot.
+      const int reach = isTiny ? std::max(2, tiny) : 4 * t;
       const int own = isLetter(int(b)) ? m.Area : 0;
       if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == own)
         marks.Kind[b] = Cell::Speck;
@@ -978,19 +1024,10 @@ Rect RefineBox(const PageRaster& page, const Analysis& a, const std::vector<std:
   return r;
 }
 
-// The resolution to measure the border by: the page's own, unless it is
-// missing or gives a page no scanner makes.
-double BorderDpi(const PageRaster& page, float dpi) {
-  const double longSide = std::max(page.Width(), page.Height());
-  if (!(dpi > 0) || longSide / dpi > MaxPageInches || longSide / dpi < MinPageInches)
-    return AssumedDpi;
-  return dpi;
-}
-
 // The content box plus the border, as far as paper reaches: the border stops
 // at the first edge or strip beyond the page that it would reach into.
 Rect CutWithBorder(const PageRaster& page, const Analysis& a, const Rect& content, float dpi) {
-  const int border = int(std::lround(CutBorderMm / 25.4 * BorderDpi(page, dpi)));
+  const int border = int(std::lround(CutBorderMm / 25.4 * PageDpi(page, dpi)));
   const int f = a.G.Factor, w = a.W(), h = a.H();
   MaskSums aside(w, h);
   aside.Build([&](int i) { return a.SetAside(i); });
@@ -1024,6 +1061,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
   const int gh = grid.Height;
   const int cells = gw * gh;
   Analysis a(grid);
+  a.SmallestLetter = int(SmallestLetterMm / 25.4 * PageDpi(page, dpi) / factor);
 
   // The paper: its usual shade, and the shade around every cell.
   std::array<int, 256> meanHistogram{};
