@@ -1025,12 +1025,12 @@ Rect RefineBox(const PageRaster& page, const Analysis& a, const std::vector<std:
 }
 
 // The content box plus the border, as far as paper reaches: the border stops
-// at the first edge or strip beyond the page that it would reach into.
-Rect CutWithBorder(const PageRaster& page, const Analysis& a, const Rect& content, float dpi) {
+// at the first edge or strip beyond the page that it would reach into (aside
+// counts their cells; bits of edges and specks it may cover).
+Rect CutWithBorder(const PageRaster& page, const Analysis& a, const MaskSums& aside,
+                   const Rect& content, float dpi) {
   const int border = int(std::lround(CutBorderMm / 25.4 * PageDpi(page, dpi)));
-  const int f = a.G.Factor, w = a.W(), h = a.H();
-  MaskSums aside(w, h);
-  aside.Build([&](int i) { return a.SetAside(i); });
+  const int f = a.G.Factor;
   const int cx0 = content.Left / f, cx1 = (content.Right - 1) / f + 1;
   const int cy0 = content.Top / f, cy1 = (content.Bottom - 1) / f + 1;
   auto columnFree = [&](int x) { return aside.In(x / f, cy0, x / f + 1, cy1) == 0; };
@@ -1044,7 +1044,6 @@ Rect CutWithBorder(const PageRaster& page, const Analysis& a, const Rect& conten
     --cut.Top;
   for (int i = 0; i < border && cut.Bottom < page.Height() && rowFree(cut.Bottom); ++i)
     ++cut.Bottom;
-  (void)h;
   return cut;
 }
 
@@ -1100,6 +1099,8 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
   SetAsideBorderMarks(a, marks);
   SetAsideSpecks(a, marks);
   SetAsideFacingPage(a, marks);
+  MaskSums aside(gw, gh);
+  aside.Build([&](int i) { return a.SetAside(i); });
   for (int i = 0; i < cells; ++i) {
     if (marks.Labels[i] >= 0)
       a.Class[i] = marks.Kind[marks.Labels[i]];
@@ -1122,7 +1123,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* tr
   if (any) {
     result.HasContent = true;
     result.Content = RefineBox(page, a, around, box);
-    result.Cut = CutWithBorder(page, a, result.Content, dpi);
+    result.Cut = CutWithBorder(page, a, aside, result.Content, dpi);
   }
   if (trace != nullptr) {
     trace->Factor = factor;
