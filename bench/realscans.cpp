@@ -89,7 +89,8 @@ void Draw(const QString& path, const PageRaster& source, const ContentBoxTrace& 
   const double scale = 1200.0 / std::max(page.Width(), page.Height());
   PageRaster small(std::max(1, int(page.Width() * scale)), std::max(1, int(page.Height() * scale)));
   small.CopyRect({0, 0, small.Width(), small.Height()}, page, {0, 0, page.Width(), page.Height()});
-  SavePage(path, small, 150, 150);
+  if (!SavePage(path, small, 150, 150).Ok())
+    std::fprintf(stderr, "realscans: could not write %s\n", qPrintable(path));
 }
 
 int Main(int argc, char** argv) {

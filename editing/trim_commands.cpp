@@ -132,9 +132,11 @@ void TrimTopAndBottom(EditState& state, PageDisplay& display) {
   TrimBottomMargin(state, display, state.AnalysisPage.Height() - 1, state.SampleColumn);
 }
 
-void TrimToContent(EditState& state, PageDisplay& display) {
+void TrimToContent(EditState& state, PageDisplay& display, const PageReduction* reduction) {
   const PageRaster& page = state.WorkingPage;
-  const ContentBox found = FindContentBox(page, state.PageResolutionX);
+  const ContentBox found = reduction != nullptr
+                               ? FindContentBox(page, state.PageResolutionX, *reduction)
+                               : FindContentBox(page, state.PageResolutionX);
   if (!found.HasContent)
     return;
   const Rect& cut = found.Cut;

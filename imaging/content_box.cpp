@@ -64,89 +64,110 @@ struct Grid {
   int At(int x, int y) const { return y * Width + x; }
 };
 
-// The page reduced channel by channel: each cell's darkest value and mean per
-// channel. Stored bytes are reduced as they lie (blue, green, red side by
-// side), which keeps the one pass over the full page a plain byte loop.
-struct ChannelGrid {
-  int Channels = 1;
-  int Width = 0;
-  int Height = 0;
-  std::vector<std::uint8_t> Darkest;  // Channels bytes per cell
-  std::vector<std::uint8_t> Mean;
-};
+}  // namespace
 
-ChannelGrid ReduceChannels(const PageRaster& page, int factor) {
-  ChannelGrid grid;
-  grid.Channels = page.BytesPerPixel();
-  const int channels = grid.Channels;
-  const int width = page.Width();
-  const int height = page.Height();
-  grid.Width = (width + factor - 1) / factor;
-  grid.Height = (height + factor - 1) / factor;
-  grid.Darkest.resize(std::size_t(grid.Width) * grid.Height * channels);
-  grid.Mean.resize(grid.Darkest.size());
-  const std::size_t rowBytes = page.RowBytes();
-  std::vector<std::uint8_t> columnMin(rowBytes);
-  std::vector<std::uint16_t> columnSum(rowBytes);
-  for (int gy = 0; gy < grid.Height; ++gy) {
-    const int y0 = gy * factor;
-    const int y1 = std::min(height, y0 + factor);
-    std::uint8_t* mins = columnMin.data();
-    std::uint16_t* sums = columnSum.data();
-    std::fill(mins, mins + rowBytes, std::uint8_t(255));
-    std::fill(sums, sums + rowBytes, std::uint16_t(0));
+// The page is reduced channel by channel: each cell's darkest value and mean
+// per channel. Stored bytes are reduced as they lie (blue, green, red side by
+// side), which keeps the one pass over the full page a plain byte loop.
+int PageReduction::FactorFor(int width, int height) {
+  const double pixels = double(width) * height;
+  return std::clamp(int(std::ceil(std::sqrt(pixels / TargetCells))), 1, 256);
+}
+
+void PageReduction::Start(const PageRaster& page) {
+  pageWidth_ = page.Width();
+  pageHeight_ = page.Height();
+  format_ = page.Format();
+  factor_ = FactorFor(pageWidth_, pageHeight_);
+  channels_ = page.BytesPerPixel();
+  width_ = (pageWidth_ + factor_ - 1) / factor_;
+  height_ = (pageHeight_ + factor_ - 1) / factor_;
+  darkest_.assign(std::size_t(width_) * height_ * channels_, 0);
+  mean_.assign(darkest_.size(), 0);
+  columnMin_.assign(page.RowBytes(), 255);
+  columnSum_.assign(page.RowBytes(), 0);
+  rowsDone_ = 0;
+  summedRows_ = 0;
+}
+
+void PageReduction::AddRows(const PageRaster& page, int first, int count) {
+  if (first == 0)
+    Start(page);
+  if (first != rowsDone_ || page.Width() != pageWidth_ || page.Height() != pageHeight_ ||
+      page.Format() != format_) {
+    rowsDone_ = -1;
+    return;
+  }
+  const std::size_t rowBytes = columnMin_.size();
+  std::uint8_t* mins = columnMin_.data();
+  std::uint16_t* sums = columnSum_.data();
+  for (int y = first; y < std::min(pageHeight_, first + count); ++y) {
+    const int cellRow = y / factor_;
+    const int y0 = cellRow * factor_;
+    const int y1 = std::min(pageHeight_, y0 + factor_);
+    const std::uint8_t* row = page.Row(y);
     // Every row counts for the darkest value; two rows are enough for the
     // mean, which only has to tell paper from shade.
-    int summed = 0;
-    const int middle = y0 + (y1 - y0) / 2;
-    for (int y = y0; y < y1; ++y) {
-      const std::uint8_t* row = page.Row(y);
-      if (y == y0 || y == middle) {
-        ++summed;
-        for (std::size_t i = 0; i < rowBytes; ++i) {
-          mins[i] = std::min(mins[i], row[i]);
-          sums[i] = std::uint16_t(sums[i] + row[i]);
-        }
-      } else {
-        for (std::size_t i = 0; i < rowBytes; ++i)
-          mins[i] = std::min(mins[i], row[i]);
+    if (y == y0 || y == y0 + (y1 - y0) / 2) {
+      ++summedRows_;
+      for (std::size_t i = 0; i < rowBytes; ++i) {
+        mins[i] = std::min(mins[i], row[i]);
+        sums[i] = std::uint16_t(sums[i] + row[i]);
       }
+    } else {
+      for (std::size_t i = 0; i < rowBytes; ++i)
+        mins[i] = std::min(mins[i], row[i]);
     }
-    std::uint8_t* darkest = grid.Darkest.data() + std::size_t(gy) * grid.Width * channels;
-    std::uint8_t* mean = grid.Mean.data() + std::size_t(gy) * grid.Width * channels;
-    for (int gx = 0; gx < grid.Width; ++gx) {
-      const int x0 = gx * factor;
-      const int x1 = std::min(width, x0 + factor);
-      const int count = (x1 - x0) * summed;
-      for (int c = 0; c < channels; ++c) {
-        int m = 255;
-        int s = 0;
-        for (int x = x0; x < x1; ++x) {
-          m = std::min(m, int(mins[x * channels + c]));
-          s += sums[x * channels + c];
-        }
-        darkest[gx * channels + c] = std::uint8_t(m);
-        mean[gx * channels + c] = std::uint8_t(s / count);
+    if (y == y1 - 1)
+      FinishCellRow(cellRow);
+  }
+  rowsDone_ = std::min(pageHeight_, first + count);
+}
+
+void PageReduction::FinishCellRow(int cellRow) {
+  std::uint8_t* darkest = darkest_.data() + std::size_t(cellRow) * width_ * channels_;
+  std::uint8_t* mean = mean_.data() + std::size_t(cellRow) * width_ * channels_;
+  for (int gx = 0; gx < width_; ++gx) {
+    const int x0 = gx * factor_;
+    const int x1 = std::min(pageWidth_, x0 + factor_);
+    const int count = (x1 - x0) * summedRows_;
+    for (int c = 0; c < channels_; ++c) {
+      int m = 255;
+      int s = 0;
+      for (int x = x0; x < x1; ++x) {
+        m = std::min(m, int(columnMin_[std::size_t(x) * channels_ + c]));
+        s += columnSum_[std::size_t(x) * channels_ + c];
       }
+      darkest[gx * channels_ + c] = std::uint8_t(m);
+      mean[gx * channels_ + c] = std::uint8_t(s / count);
     }
   }
-  return grid;
+  std::fill(columnMin_.begin(), columnMin_.end(), std::uint8_t(255));
+  std::fill(columnSum_.begin(), columnSum_.end(), std::uint16_t(0));
+  summedRows_ = 0;
 }
+
+bool PageReduction::Covers(const PageRaster& page) const {
+  return rowsDone_ == pageHeight_ && pageHeight_ > 0 && page.Width() == pageWidth_ &&
+         page.Height() == pageHeight_ && page.Format() == format_;
+}
+
+namespace {
 
 // One value per cell: its darkest channel after scaling each channel so that
 // the paper's colour becomes white. Every ink, black, blue, red or yellow, is
 // then dark in some channel, while yellowed paper is as white as white paper.
-Grid WhiteBalanced(const ChannelGrid& channels, int factor) {
+Grid WhiteBalanced(const PageReduction& channels) {
   Grid grid;
-  grid.Factor = factor;
-  grid.Width = channels.Width;
-  grid.Height = channels.Height;
+  grid.Factor = channels.Factor();
+  grid.Width = channels.Width();
+  grid.Height = channels.Height();
   const std::size_t cells = std::size_t(grid.Width) * grid.Height;
   for (int v = 0; v < 256; ++v)
     grid.Luts[0][v] = grid.Luts[1][v] = grid.Luts[2][v] = std::uint8_t(v);
-  if (channels.Channels == 1) {
-    grid.Darkest = channels.Darkest;
-    grid.Mean = channels.Mean;
+  if (channels.Channels() == 1) {
+    grid.Darkest = channels.Darkest();
+    grid.Mean = channels.Mean();
     return grid;
   }
   // The paper's colour: the mean colour of the lightest cells (by their
@@ -154,7 +175,7 @@ Grid WhiteBalanced(const ChannelGrid& channels, int factor) {
   std::vector<int> sums(cells);
   std::array<int, 766> histogram{};
   for (std::size_t i = 0; i < cells; ++i) {
-    const std::uint8_t* m = &channels.Mean[3 * i];
+    const std::uint8_t* m = &channels.Mean()[3 * i];
     sums[i] = m[0] + m[1] + m[2];
     ++histogram[sums[i]];
   }
@@ -172,7 +193,7 @@ Grid WhiteBalanced(const ChannelGrid& channels, int factor) {
     if (sums[i] < low || sums[i] > high)
       continue;
     for (int c = 0; c < 3; ++c)
-      paper[c] += channels.Mean[3 * i + c];
+      paper[c] += channels.Mean()[3 * i + c];
     ++counted;
   }
   ChannelLuts& lut = grid.Luts;
@@ -184,8 +205,8 @@ Grid WhiteBalanced(const ChannelGrid& channels, int factor) {
   grid.Darkest.resize(cells);
   grid.Mean.resize(cells);
   for (std::size_t i = 0; i < cells; ++i) {
-    const std::uint8_t* d = &channels.Darkest[3 * i];
-    const std::uint8_t* m = &channels.Mean[3 * i];
+    const std::uint8_t* d = &channels.Darkest()[3 * i];
+    const std::uint8_t* m = &channels.Mean()[3 * i];
     grid.Darkest[i] = std::min({lut[0][d[0]], lut[1][d[1]], lut[2][d[2]]});
     grid.Mean[i] = std::min({lut[0][m[0]], lut[1][m[1]], lut[2][m[2]]});
   }
@@ -1050,12 +1071,21 @@ Rect CutWithBorder(const PageRaster& page, const Analysis& a, const MaskSums& as
 }  // namespace
 
 ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* trace) {
+  PageReduction reduction;
+  if (!page.IsEmpty())
+    reduction.AddRows(page, 0, page.Height());
+  return FindContentBox(page, dpi, reduction, trace);
+}
+
+ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction& reduction,
+                          ContentBoxTrace* trace) {
   ContentBox result;
   if (page.IsEmpty())
     return result;
-  const double pixels = double(page.Width()) * page.Height();
-  const int factor = std::clamp(int(std::ceil(std::sqrt(pixels / TargetCells))), 1, 256);
-  const Grid grid = WhiteBalanced(ReduceChannels(page, factor), factor);
+  if (!reduction.Covers(page))
+    return FindContentBox(page, dpi, trace);
+  const int factor = reduction.Factor();
+  const Grid grid = WhiteBalanced(reduction);
   const int gw = grid.Width;
   const int gh = grid.Height;
   const int cells = gw * gh;

@@ -73,7 +73,8 @@ inline std::vector<std::uint8_t> GrayValues(const PageRaster& page) {
   return v;
 }
 
-inline int PercentileOf(std::vector<std::uint8_t> values, double fraction) {
+// Reorders values.
+inline int PercentileOf(std::vector<std::uint8_t>& values, double fraction) {
   if (values.empty())
     return 255;
   const std::size_t k = std::min(values.size() - 1, std::size_t(fraction * values.size()));
