@@ -127,19 +127,37 @@ void PageReduction::AddRows(const PageRaster& page, int first, int count) {
 void PageReduction::FinishCellRow(int cellRow) {
   std::uint8_t* darkest = darkest_.data() + std::size_t(cellRow) * width_ * channels_;
   std::uint8_t* mean = mean_.data() + std::size_t(cellRow) * width_ * channels_;
+  const std::uint8_t* mins = columnMin_.data();
+  const std::uint16_t* sums = columnSum_.data();
   for (int gx = 0; gx < width_; ++gx) {
     const int x0 = gx * factor_;
     const int x1 = std::min(pageWidth_, x0 + factor_);
     const int count = (x1 - x0) * summedRows_;
-    for (int c = 0; c < channels_; ++c) {
-      int m = 255;
-      int s = 0;
-      for (int x = x0; x < x1; ++x) {
-        m = std::min(m, int(columnMin_[std::size_t(x) * channels_ + c]));
-        s += columnSum_[std::size_t(x) * channels_ + c];
+    // The cell's pixels lie side by side, channels interleaved.
+    const std::size_t from = std::size_t(x0) * channels_, to = std::size_t(x1) * channels_;
+    if (channels_ == 3) {
+      int m0 = 255, m1 = 255, m2 = 255, s0 = 0, s1 = 0, s2 = 0;
+      for (std::size_t i = from; i < to; i += 3) {
+        m0 = std::min(m0, int(mins[i]));
+        m1 = std::min(m1, int(mins[i + 1]));
+        m2 = std::min(m2, int(mins[i + 2]));
+        s0 += sums[i];
+        s1 += sums[i + 1];
+        s2 += sums[i + 2];
       }
-      darkest[gx * channels_ + c] = std::uint8_t(m);
-      mean[gx * channels_ + c] = std::uint8_t(s / count);
+      std::uint8_t* d = darkest + 3 * gx;
+      std::uint8_t* a = mean + 3 * gx;
+      d[0] = std::uint8_t(m0), d[1] = std::uint8_t(m1), d[2] = std::uint8_t(m2);
+      a[0] = std::uint8_t(s0 / count), a[1] = std::uint8_t(s1 / count);
+      a[2] = std::uint8_t(s2 / count);
+    } else {
+      int m = 255, sum = 0;
+      for (std::size_t i = from; i < to; ++i) {
+        m = std::min(m, int(mins[i]));
+        sum += sums[i];
+      }
+      darkest[gx] = std::uint8_t(m);
+      mean[gx] = std::uint8_t(sum / count);
     }
   }
   std::fill(columnMin_.begin(), columnMin_.end(), std::uint8_t(255));
@@ -1047,7 +1065,7 @@ Rect RefineBox(const PageRaster& page, const Analysis& a, const std::vector<std:
 
 // The content box plus the border, as far as paper reaches: the border stops
 // at the first edge or strip beyond the page that it would reach into (aside
-// counts their cells; bits of edges and specks it may cover).
+// counts their cells).
 Rect CutWithBorder(const PageRaster& page, const Analysis& a, const MaskSums& aside,
                    const Rect& content, float dpi) {
   const int border = int(std::lround(CutBorderMm / 25.4 * PageDpi(page, dpi)));
@@ -1129,8 +1147,16 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   SetAsideBorderMarks(a, marks);
   SetAsideSpecks(a, marks);
   SetAsideFacingPage(a, marks);
+  // What the border stops at: edges and strips, and bits of edges larger than
+  // a speck (specks at the border it may cover, as a cut page shows them).
   MaskSums aside(gw, gh);
-  aside.Build([&](int i) { return a.SetAside(i); });
+  aside.Build([&](int i) {
+    const int l = marks.Labels[i];
+    if (l < 0 || marks.Kind[l] != Cell::Edge)
+      return a.SetAside(i);
+    const Blob& m = marks.Blobs[l];
+    return 2 * std::max(m.Width(), m.Height()) > marks.Typical;
+  });
   for (int i = 0; i < cells; ++i) {
     if (marks.Labels[i] >= 0)
       a.Class[i] = marks.Kind[marks.Labels[i]];
