@@ -1063,6 +1063,62 @@ Rect RefineBox(const PageRaster& page, const Analysis& a, const std::vector<std:
   return r;
 }
 
+// The grid may see only part of a letter or a mark at the box's border (the
+// rest fell in a cell taken for an edge, or was too faint for the grid), and a
+// cut through it loses ink. So each side moves out a pixel line at a time
+// while the line beyond it holds ink touching ink of the side's own line, and
+// the marks the side crosses are kept whole. A mark that still goes on after
+// 1% of the page is something the side runs into, such as a dark edge or a
+// finger, not a mark the grid missed: the side then stays where it was.
+Rect KeepWholeMarks(const PageRaster& page, const Analysis& a,
+                    const std::vector<std::uint8_t>& around, Rect r) {
+  const int f = a.G.Factor, w = a.W();
+  auto inkAt = [&](int x, int y) {
+    return PixelValue(page, a.G, x, y) + a.InkDelta < around[(y / f) * w + x / f];
+  };
+  // line(i) and along(j) give the pixel of the i-th line out from the side
+  // and j-th position along it; the side's own line is i = 0.
+  auto grow = [&](int length, int reach, int beforeBorder, auto pixel) {
+    const int room = std::min(reach, beforeBorder);
+    std::vector<std::uint8_t> touching(length), next(length);
+    for (int j = 0; j < length; ++j)
+      touching[j] = pixel(0, j) ? 1 : 0;
+    int moved = 0;
+    for (int i = 1; i <= room; ++i) {
+      bool any = false;
+      for (int j = 0; j < length; ++j) {
+        next[j] =
+            (touching[j] || (j > 0 && touching[j - 1]) || (j + 1 < length && touching[j + 1])) &&
+            pixel(i, j);
+        any = any || next[j];
+      }
+      if (!any)
+        break;
+      // Ink joined along the line belongs to the same mark.
+      for (int j = 1; j < length; ++j)
+        next[j] = next[j] || (next[j - 1] && pixel(i, j));
+      for (int j = length - 2; j >= 0; --j)
+        next[j] = next[j] || (next[j + 1] && pixel(i, j));
+      touching.swap(next);
+      moved = i;
+    }
+    // Reaching the page's border is no sign of an edge: a mark may run off.
+    return moved < reach || moved == beforeBorder ? moved : 0;
+  };
+  const int reachX = std::max(1, page.Width() / 100), reachY = std::max(1, page.Height() / 100);
+  const Rect in = r;
+  const int width = in.Right - in.Left, height = in.Bottom - in.Top;
+  r.Left -=
+      grow(height, reachX, in.Left, [&](int i, int j) { return inkAt(in.Left - i, in.Top + j); });
+  r.Right += grow(height, reachX, page.Width() - in.Right,
+                  [&](int i, int j) { return inkAt(in.Right - 1 + i, in.Top + j); });
+  r.Top -=
+      grow(width, reachY, in.Top, [&](int i, int j) { return inkAt(in.Left + j, in.Top - i); });
+  r.Bottom += grow(width, reachY, page.Height() - in.Bottom,
+                   [&](int i, int j) { return inkAt(in.Left + j, in.Bottom - 1 + i); });
+  return r;
+}
+
 // The content box plus the border, as far as paper reaches: the border stops
 // at the first edge or strip beyond the page that it would reach into (aside
 // counts their cells).
@@ -1178,7 +1234,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   }
   if (any) {
     result.HasContent = true;
-    result.Content = RefineBox(page, a, around, box);
+    result.Content = KeepWholeMarks(page, a, around, RefineBox(page, a, around, box));
     result.Cut = CutWithBorder(page, a, aside, result.Content, dpi);
   }
   if (trace != nullptr) {

@@ -214,5 +214,30 @@ TEST(ContentBox, TheBorderDoesNotReachIntoAnEdge) {
   EXPECT_GT(found.Cut.Right, page.ContentBox.Right);
 }
 
+// Text just short of a dark edge: the grid's cells of the last letters also
+// hold the edge, and the letters must still be kept whole.
+TEST(ContentBox, TextRightBesideAnEdgeIsKeptWhole) {
+  for (PageKind kind : Kinds) {
+    for (PageSide side : {PageSide::Left, PageSide::Top, PageSide::Right, PageSide::Bottom}) {
+      for (int gap : {3, 5, 8}) {
+        SCOPED_TRACE(KindName(kind) + ", side " + std::to_string(int(side)) + ", gap " +
+                     std::to_string(gap));
+        RealisticPageOptions o;
+        o.Kind = kind;
+        o.DarkEdge[std::size_t(side)] = 12;
+        int& margin = side == PageSide::Left    ? o.MarginLeft
+                      : side == PageSide::Top   ? o.MarginTop
+                      : side == PageSide::Right ? o.MarginRight
+                                                : o.MarginBottom;
+        margin = 12 + gap;
+        const RealisticPage page = MakeRealisticPage(o);
+        const ContentBox found = FindContentBox(page.Page, 0);
+        ASSERT_TRUE(found.HasContent);
+        EXPECT_EQ(page.ContentOutside(found.Cut), 0);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pagetrim
