@@ -7,8 +7,7 @@
 // page's ink (the 1st percentile of the hand box), and by at least 40 levels. Local paper is the
 // 90th percentile of a tile of the page (tiles of a twelfth of the hand box's
 // shorter side). Only pixels of ink marks that lie inside the hand box count:
-// a mark (ink joined across gaps of 0.4% of the page's longer side, so that a
-// broken line is one mark) that reaches more than 0.4% of that side out of
+// a mark (ink joined across gaps of up to 2 pixels) that reaches more than 0.4% of that side out of
 // the box is an edge, shadow or neighbouring page the hand check left out,
 // and a mark of fewer than (0.1% of that side)^2 pixels, at least 4, a speck;
 // so is one of fewer than (0.3% of that side)^2 pixels with no other ink
@@ -129,9 +128,10 @@ inline InkCount CountInk(const PageRaster& page, const Rect& box, const Rect& cu
       ink[std::size_t(y) * w + x] = v[std::size_t(y) * w + x] < limit;
     }
   }
-  // Marks: ink joined across gaps of up to 2 * reach pixels, with their
-  // bounding boxes, so that a broken line is one mark.
-  const int reach = std::max(1, int(std::lround(0.002 * std::max(w, h))));
+  // Marks: ink joined across gaps of up to 2 pixels, the breaks a scanner's
+  // threshold leaves in a line; wider gaps, such as between a letter and an
+  // edge beside it, part marks.
+  const int reach = 1;
   std::vector<std::uint8_t> across(v.size()), near(v.size());
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
