@@ -124,7 +124,12 @@ int Main(int argc, char** argv) {
     }
     ContentBoxTrace trace;
     const ContentBox found = FindContentBox(page, info.Resolution.X, &trace);
-    const Rect cut = found.HasContent ? found.Cut : Rect{0, 0, page.Width(), page.Height()};
+    // As 自動削除 cuts it: on the block grid of a JPEG file.
+    const Rect cut =
+        !found.HasContent ? Rect{0, 0, page.Width(), page.Height()}
+        : info.Source.Jpeg && !info.Source.Turned
+            ? CutOnGrid(found, info.Source.Jpeg->McuWidth(), info.Source.Jpeg->McuHeight())
+            : found.Cut;
     const test::InkCount ink = test::CountInk(page, box, cut);
     const std::array<double, 4> margins = test::MarginsLeft(page, box, cut);
     for (double m : margins)

@@ -54,6 +54,7 @@ void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
   StartWorkingCut(scratch);
   scratch.SampleColumn = sampleColumn;
   scratch.PageResolutionX = page.Loaded.File.Resolution.X;
+  scratch.PageSource = page.Loaded.File.Source;  // shared, not copied
   NoDisplay nowhere;
   if (kind == BatchKind::TopBottom) {
     TrimTopAndBottom(scratch, nowhere);

@@ -1119,12 +1119,11 @@ Rect KeepWholeMarks(const PageRaster& page, const Analysis& a,
   return r;
 }
 
-// The content box plus the border, as far as paper reaches: the border stops
-// at the first edge or strip beyond the page that it would reach into (aside
-// counts their cells).
-Rect CutWithBorder(const PageRaster& page, const Analysis& a, const MaskSums& aside,
-                   const Rect& content, float dpi) {
-  const int border = int(std::lround(CutBorderMm / 25.4 * PageDpi(page, dpi)));
+// The content box plus border pixels of paper on each side, as far as paper
+// reaches: the border stops at the first edge or strip beyond the page that
+// it would reach into (aside counts their cells).
+Rect WithBorder(const PageRaster& page, const Analysis& a, const MaskSums& aside,
+                const Rect& content, int border) {
   const int f = a.G.Factor;
   const int cx0 = content.Left / f, cx1 = (content.Right - 1) / f + 1;
   const int cy0 = content.Top / f, cy1 = (content.Bottom - 1) / f + 1;
@@ -1235,7 +1234,9 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   if (any) {
     result.HasContent = true;
     result.Content = KeepWholeMarks(page, a, around, RefineBox(page, a, around, box));
-    result.Cut = CutWithBorder(page, a, aside, result.Content, dpi);
+    const int border = int(std::lround(CutBorderMm / 25.4 * PageDpi(page, dpi)));
+    result.Cut = WithBorder(page, a, aside, result.Content, border);
+    result.Room = WithBorder(page, a, aside, result.Content, 2 * border);
   }
   if (trace != nullptr) {
     trace->Factor = factor;
@@ -1244,6 +1245,26 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
     trace->Cells = a.Class;
   }
   return result;
+}
+
+Rect CutOnGrid(const ContentBox& box, int gridX, int gridY) {
+  // The grid line between from and to (from <= to) nearest to want, if any.
+  auto nearest = [](int from, int to, int want, int grid, int keep) {
+    if (grid <= 1)
+      return keep;
+    const int below = want / grid * grid, above = below + grid;
+    const bool belowFits = below >= from && below <= to;
+    const bool aboveFits = above >= from && above <= to;
+    if (belowFits && (!aboveFits || want - below < above - want))
+      return below;
+    return aboveFits ? above : keep;
+  };
+  Rect cut = box.Cut;
+  if (!box.HasContent)
+    return cut;
+  cut.Left = nearest(box.Room.Left, box.Content.Left, box.Cut.Left, gridX, cut.Left);
+  cut.Top = nearest(box.Room.Top, box.Content.Top, box.Cut.Top, gridY, cut.Top);
+  return cut;
 }
 
 }  // namespace pagetrim

@@ -17,7 +17,16 @@ struct ContentBox {
   Rect Content;
   // Content plus a border of paper, clamped to the page: what a cut keeps.
   Rect Cut;
+  // The widest cut that adds nothing but paper: the content with up to twice
+  // the border.
+  Rect Room;
 };
+
+// The cut with its left and top moved to the nearest lines of a grid of
+// gridX x gridY pixels that lie within the room: a JPEG page cut on its
+// block grid is copied, not coded again. A side whose room holds no grid
+// line keeps the cut's own.
+Rect CutOnGrid(const ContentBox& box, int gridX, int gridY);
 
 // The resolution assumed for a page whose file states none.
 inline constexpr float AssumedDpi = 300.0f;

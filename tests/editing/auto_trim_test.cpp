@@ -122,6 +122,35 @@ TEST(AutoTrim, TheBatchWritesEveryPageCutToItsContentAndKeepsTheOriginals) {
 
 // The real scans: no page may lose ink of its hand-checked content box, the
 // median side may leave at most 1% of margin and no side more than 5%.
+// A JPEG page is cut on its file's block grid where the paper around the
+// content allows, and is then written by copying the file's blocks: as good
+// and as small as it was.
+TEST(AutoTrim, AJpegPageIsCutOnItsBlockGrid) {
+  QTemporaryDir dir;
+  for (int shift = 0; shift < 16; shift += 5) {
+    SCOPED_TRACE(shift);
+    test::RealisticPageOptions o;
+    o.MarginLeft += shift;
+    o.MarginTop += 2 * shift;
+    const test::RealisticPage made = test::MakeRealisticPage(o);
+    const QString path = dir.filePath(QStringLiteral("p%1.jpg").arg(shift));
+    ASSERT_TRUE(SavePage(path, made.Page, 300, 300).Ok());
+    PageRaster page;
+    const PageFileInfo info = ReadPageFile(path, page);
+    ASSERT_TRUE(info.Source.Jpeg.has_value());
+    EditState state = StateWithPage(page, 300);
+    state.PageSource = info.Source;
+    NoDisplay nowhere;
+    TrimToContent(state, nowhere);
+    ASSERT_TRUE(state.WorkingCut.has_value());
+    EXPECT_LT(state.WorkingCut->Left, made.ContentBox.Left);
+    EXPECT_LT(state.WorkingCut->Top, made.ContentBox.Top);
+    const EncodedPage written =
+        EncodePage(path, state.WorkingPage, 300, 300, info.Source, state.WorkingCut);
+    EXPECT_TRUE(written.Copied);
+  }
+}
+
 TEST(AutoTrim, RealScansLoseNoInkAndKeepLittleMargin) {
   const QString folder = QStringLiteral(PAGETRIM_REALSCANS);
   const std::vector<test::HandChecked> scans = test::ReadHandChecked(folder);
@@ -133,12 +162,14 @@ TEST(AutoTrim, RealScansLoseNoInkAndKeepLittleMargin) {
   for (const test::HandChecked& scan : scans) {
     SCOPED_TRACE(scan.Name.toStdString());
     PageRaster page;
-    const PageResolution dpi = LoadPage(QDir(folder).filePath(scan.Name), page);
-    EditState state = StateWithPage(page, dpi.X);
+    const PageFileInfo info = ReadPageFile(QDir(folder).filePath(scan.Name), page);
+    EditState state = StateWithPage(page, info.Resolution.X);
+    state.PageSource = info.Source;
     NoDisplay nowhere;
     TrimToContent(state, nowhere);
     ASSERT_TRUE(state.WorkingCut.has_value());
     const Rect cut = *state.WorkingCut;
+
     const test::InkCount ink = test::CountInk(page, scan.Box, cut);
     const std::array<double, 4> margins = test::MarginsLeft(page, scan.Box, cut);
     EXPECT_GT(ink.Total, 0);
