@@ -127,6 +127,8 @@ std::optional<BatchKind> KindNamed(const QString& name) {
     return BatchKind::LeftRightNormalise;
   if (name == u"tb")
     return BatchKind::TopBottom;
+  if (name == u"auto")
+    return BatchKind::Auto;
   return std::nullopt;
 }
 
@@ -141,6 +143,7 @@ void DescribeCommandLine(QCommandLineParser& parser) {
       "  lr   cut left and right margins (全頁左右削除)\n"
       "  lrn  the same, then pad to the 0.707 page ratio (同左+整形)\n"
       "  tb   cut top and bottom margins (全頁上下余白削除)\n"
+      "  auto cut each page to its content, found on the page itself (全頁自動削除)\n"
       "Progress and failures go to standard error. Exit status: 0 when every page\n"
       "was saved, 1 when any page failed, 2 for bad arguments, 130 when stopped by\n"
       "Ctrl-C, which stops after the page in hand.\n\n"
@@ -150,7 +153,7 @@ void DescribeCommandLine(QCommandLineParser& parser) {
   parser.addHelpOption();
   parser.addVersionOption();
   parser.addOption({QStringLiteral("batch"),
-                    QStringLiteral("Trim every page of PAGE's folder: lr, lrn or tb."),
+                    QStringLiteral("Trim every page of PAGE's folder: lr, lrn, tb or auto."),
                     QStringLiteral("kind")});
   parser.addOption({QStringLiteral("threshold"),
                     QStringLiteral("Threshold of the black-and-white analysis image "
@@ -191,7 +194,7 @@ int RunShellBatch(const QStringList& arguments) {
     parser.showVersion();
   const std::optional<BatchKind> kind = KindNamed(parser.value(QStringLiteral("batch")));
   if (!kind) {
-    return Refuse(QStringLiteral("--batch takes lr, lrn or tb, not '%1'")
+    return Refuse(QStringLiteral("--batch takes lr, lrn, tb or auto, not '%1'")
                       .arg(parser.value(QStringLiteral("batch"))));
   }
   const QStringList pages = parser.positionalArguments();
@@ -229,6 +232,8 @@ int RunShellBatch(const QStringList& arguments) {
       return Refuse(QStringLiteral("PAGE '%1' is not among its folder's pages").arg(page));
     if (*kind == BatchKind::TopBottom) {
       TrimAllTopBottom(state, window);
+    } else if (*kind == BatchKind::Auto) {
+      TrimAllToContent(state, window);
     } else {
       TrimAllLeftRight(state, window, *kind == BatchKind::LeftRightNormalise);
     }

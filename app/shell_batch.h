@@ -1,4 +1,4 @@
-// Batches run from the shell: pagetrim --batch lr|lrn|tb PAGE, with no
+// Batches run from the shell: pagetrim --batch lr|lrn|tb|auto PAGE, with no
 // window and no display.
 #pragma once
 

@@ -1,8 +1,9 @@
 // Batch and paging benchmark: the window's batches next to the one-thread
-// codec floor and ImageMagick's mogrify, for colour A4 pages at 300 and
-// 600 dpi and 1-bit A4 pages at 600 dpi; page turns to both views painted,
-// cold and read ahead, next to decoding the page; the time to open an A3
-// page at 600 dpi; and the memory all of this takes, in bytes per pixel.
+// codec floor and ImageMagick's mogrify, 全頁自動削除 next to 全頁左右削除,
+// and finding a page's content box next to decoding it, for colour A4 pages
+// at 300 and 600 dpi and 1-bit A4 pages at 600 dpi; page turns to both views
+// painted, cold and read ahead, next to decoding the page; the time to open
+// an A3 page at 600 dpi; and the memory all of this takes, in bytes per pixel.
 //   batch_bench [FOLDER]   (FOLDER keeps the generated pages for the next run)
 // Measures that need a process of their own (peak memory) run this program
 // again with --run-batch or --open.
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "codecs.h"
+#include "content_box.h"
 #include "main_window.h"
 #include "page_codec.h"
 #include "page_commands.h"
@@ -235,7 +237,11 @@ int RunBatchHere(const QString& kind, const QString& firstPage, bool keep) {
   QElapsedTimer timer;
   const double cpu = CpuSeconds();
   timer.start();
-  (kind == "lrn" ? form.SB_AN : form.SB_AL)->click();
+  if (kind == "auto") {
+    form.mAllAuto->trigger();
+  } else {
+    (kind == "lrn" ? form.SB_AN : form.SB_AL)->click();
+  }
   std::printf("%f %f %ld\n", Seconds(timer), CpuSeconds() - cpu, PeakKiB());
   return 0;
 }
@@ -313,6 +319,32 @@ Turns PageTurns(const BookKind& kind, const QString& folder) {
   return {Median(decode), Median(cold), Median(ahead)};
 }
 
+// ---- The content box -------------------------------------------------------------
+
+struct Analysis {
+  double Decode = 0;  // reading and decoding a page, ms
+  double Find = 0;    // finding its content box, ms
+};
+
+// Medians over the first pages of the book, each page decoded and analysed
+// in turn.
+Analysis ContentBoxAnalysis(const BookKind& kind, const QString& folder) {
+  std::vector<double> decode, find;
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < std::min(kind.Pages, 5); ++i) {
+      QElapsedTimer timer;
+      timer.start();
+      PageRaster raster;
+      const PageFileInfo info = ReadPageFile(folder + "/" + PageName(kind, i), raster);
+      decode.push_back(Seconds(timer) * 1e3);
+      timer.restart();
+      FindContentBox(raster, info.Resolution.X);
+      find.push_back(Seconds(timer) * 1e3);
+    }
+  }
+  return {Median(decode), Median(find)};
+}
+
 // ---- Report --------------------------------------------------------------------
 
 void BatchRows(const BookKind& kind, const QString& root) {
@@ -324,8 +356,8 @@ void BatchRows(const BookKind& kind, const QString& root) {
   // are shared and noisy, and a slow moment should not fall on one side only.
   double floor = 1e9;
   double codingFloor = 1e9;
-  ChildRun keep, nokeep;
-  keep.Seconds = nokeep.Seconds = 1e9;
+  ChildRun keep, nokeep, autoKeep;
+  keep.Seconds = nokeep.Seconds = autoKeep.Seconds = 1e9;
   for (int round = 0; round < 2; ++round) {
     if (!kind.Bitonal) {
       CopyBook(kind, master, root + "/work");
@@ -343,10 +375,17 @@ void BatchRows(const BookKind& kind, const QString& root) {
       if (run.Ok && run.Seconds < best.Seconds)
         best = run;
     }
+    // 全頁自動削除 on the same pages, originals kept, between the others.
+    CopyBook(kind, master, root + "/work");
+    const ChildRun run =
+        RunChild({"--run-batch", "auto", root + "/work/" + PageName(kind, 0), "1"});
+    if (run.Ok && run.Seconds < autoKeep.Seconds)
+      autoKeep = run;
   }
   CopyBook(kind, master, root + "/work");
   const double mogrify = Mogrify(kind, root + "/work");
   const Turns turns = PageTurns(kind, master);
+  const Analysis analysis = ContentBoxAnalysis(kind, master);
 
   std::printf("\n%s, %d pages of %d x %d (%.1f Mpixel)\n", kind.Label, kind.Pages, kind.Width,
               kind.Height, pixels / 1e6);
@@ -361,6 +400,10 @@ void BatchRows(const BookKind& kind, const QString& root) {
   };
   row("全頁左右削除, originals kept", keep);
   row("全頁左右削除, KeepOriginals=0", nokeep);
+  row("全頁自動削除, originals kept", autoKeep);
+  std::printf("  全頁自動削除 / 全頁左右削除: %.2f\n", autoKeep.Seconds / keep.Seconds);
+  std::printf("  content box of a page: %.1f ms = %.2f x decoding it (%.1f ms)\n", analysis.Find,
+              analysis.Find / analysis.Decode, analysis.Decode);
   if (mogrify > 0)
     std::printf("  mogrify -trim +repage     %7.1f           %6.2f\n", mogrify / n * 1e3,
                 mogrify / floor);

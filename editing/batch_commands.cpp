@@ -53,9 +53,13 @@ void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
   scratch.AnalysisPage = page.Loaded.Analysis;
   StartWorkingCut(scratch);
   scratch.SampleColumn = sampleColumn;
+  scratch.PageResolutionX = page.Loaded.File.Resolution.X;
+  scratch.PageSource = page.Loaded.File.Source;  // shared, not copied
   NoDisplay nowhere;
   if (kind == BatchKind::TopBottom) {
     TrimTopAndBottom(scratch, nowhere);
+  } else if (kind == BatchKind::Auto) {
+    TrimToContent(scratch, nowhere, page.Loaded.Reduction.get());
   } else {
     TrimLeftAndRight(scratch, nowhere);
   }
@@ -135,7 +139,8 @@ void PageBatch::ReadAhead(AnalysisChoice choice) {
     auto task = std::make_shared<std::packaged_task<BatchPage()>>(
         [path = pages_[index], choice, kind = kind_, column = sampleColumn_, stop = &stop_] {
           BatchPage page;
-          page.Loaded = ReadPage(path, choice, stop);
+          page.Loaded = kind == BatchKind::Auto ? ReadPageForContent(path, choice, stop)
+                                                : ReadPage(path, choice, stop);
           TrimForBatch(page, kind, column);
           return page;
         });
@@ -156,9 +161,10 @@ void PageBatch::ReadAhead(AnalysisChoice choice) {
 void PageBatch::ShowAndWrite(int index, BatchPage page, AnalysisChoice choice, PageWindow& window) {
   state_.CurrentIndex = index;
   state_.CurrentPath = pages_[index];  // the file this page's work was read from
-  if (page.Loaded.Choice != choice) {
+  if (page.Loaded.Choice != choice && kind_ != BatchKind::Auto) {
     // The threshold or the analysis choice changed after this page was read
     // ahead: each page is trimmed with the choice in force when it is shown.
+    // Finding the content depends on neither.
     Reanalyse(page.Loaded, choice);
     TrimForBatch(page, kind_, sampleColumn_);
   }
@@ -228,6 +234,11 @@ void TrimAllLeftRight(EditState& state, PageWindow& window, bool withNormalise,
 
 void TrimAllTopBottom(EditState& state, PageWindow& window, BatchOptions options) {
   PageBatch batch(state, BatchKind::TopBottom, options);
+  RunBatch(batch, window);
+}
+
+void TrimAllToContent(EditState& state, PageWindow& window, BatchOptions options) {
+  PageBatch batch(state, BatchKind::Auto, options);
   RunBatch(batch, window);
 }
 

@@ -20,7 +20,8 @@
 
 namespace pagetrim {
 
-enum class BatchKind { LeftRight, LeftRightNormalise, TopBottom };
+// Auto cuts each page to its content (TrimToContent).
+enum class BatchKind { LeftRight, LeftRightNormalise, TopBottom, Auto };
 
 struct BatchOptions {
   // Threads that work on pages ahead; 0 for one per core.
@@ -129,5 +130,8 @@ void TrimAllLeftRight(EditState& state, PageWindow& window, bool withNormalise,
 
 // The same with the top and bottom margins, sampled in SampleColumn.
 void TrimAllTopBottom(EditState& state, PageWindow& window, BatchOptions options = {});
+
+// The same, cutting each page to its content.
+void TrimAllToContent(EditState& state, PageWindow& window, BatchOptions options = {});
 
 }  // namespace pagetrim

@@ -49,6 +49,24 @@ LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomi
   return page;
 }
 
+LoadedPage ReadPageForContent(const QString& path, AnalysisChoice choice,
+                              const std::atomic<bool>* cancel) {
+  LoadedPage page;
+  page.Path = path;
+  page.Choice = choice;
+  auto reduction = std::make_shared<PageReduction>();
+  ReadOptions options;
+  options.Cancel = cancel;
+  options.RowsDecoded = [&](const PageRaster& raster, int first, int count, bool) {
+    reduction->AddRows(raster, first, count);
+  };
+  page.File = ReadPageFile(path, page.Page, options);
+  page.Analysis = page.Page;
+  if (page.File.Decoded)
+    page.Reduction = std::move(reduction);
+  return page;
+}
+
 void Reanalyse(LoadedPage& page, AnalysisChoice choice) {
   page.Choice = choice;
   if (page.Page.IsEmpty()) {

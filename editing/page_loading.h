@@ -5,7 +5,9 @@
 #include <QString>
 #include <atomic>
 #include <cstddef>
+#include <memory>
 
+#include "content_box.h"
 #include "page_codec.h"
 #include "page_raster.h"
 #include "page_window.h"
@@ -30,12 +32,20 @@ struct LoadedPage {
   PageRaster Analysis;  // the gray or black-and-white image of Page, by Choice
   AnalysisChoice Choice;
   PageFileInfo File;
+  // The page reduced for finding its content, when it was read for that.
+  std::shared_ptr<const PageReduction> Reduction;
 };
 
 // Reads and analyses the page file. Safe on any thread; cancel (set from
 // another thread) makes it give up early with an unreadable page.
 LoadedPage ReadPage(const QString& path, AnalysisChoice choice,
                     const std::atomic<bool>* cancel = nullptr);
+
+// Reads the page for finding its content: the pass over its pixels that
+// takes is made as the rows are decoded, and the page is its own analysis
+// image (the content is found in the page's own colours).
+LoadedPage ReadPageForContent(const QString& path, AnalysisChoice choice,
+                              const std::atomic<bool>* cancel = nullptr);
 
 // Rebuilds the analysis image for another choice, from the page's pixels.
 void Reanalyse(LoadedPage& page, AnalysisChoice choice);

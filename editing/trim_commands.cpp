@@ -2,6 +2,7 @@
 // in margin_scan and page_normalize.
 #include "trim_commands.h"
 
+#include "content_box.h"
 #include "margin_scan.h"
 #include "page_commands.h"
 #include "page_cut.h"
@@ -129,6 +130,45 @@ void TrimLeftAndRight(EditState& state, PageDisplay& display) {
 void TrimTopAndBottom(EditState& state, PageDisplay& display) {
   TrimTopMargin(state, display, 0, state.SampleColumn);
   TrimBottomMargin(state, display, state.AnalysisPage.Height() - 1, state.SampleColumn);
+}
+
+namespace {
+
+// The content box's cut, its left and top moved within the paper around the
+// content onto the block grid of the JPEG file the page came from: the page
+// is then written by copying the file's blocks, so it keeps its quality and
+// its size, where coding a cut page anew grows its file by half or more.
+Rect CutForSource(const EditState& state, const ContentBox& found) {
+  const PageSource& source = state.PageSource;
+  if (!source.Jpeg || source.Turned || !state.WorkingCut)
+    return found.Cut;
+  // The grid in the file's coordinates, where the working page starts at the
+  // working cut's corner.
+  const int dx = state.WorkingCut->Left, dy = state.WorkingCut->Top;
+  auto shifted = [](Rect r, int x, int y) {
+    return Rect{r.Left + x, r.Top + y, r.Right + x, r.Bottom + y};
+  };
+  ContentBox inFile = found;
+  inFile.Content = shifted(found.Content, dx, dy);
+  inFile.Cut = shifted(found.Cut, dx, dy);
+  inFile.Room = shifted(found.Room, dx, dy);
+  return shifted(CutOnGrid(inFile, source.Jpeg->McuWidth(), source.Jpeg->McuHeight()), -dx, -dy);
+}
+
+}  // namespace
+
+void TrimToContent(EditState& state, PageDisplay& display, const PageReduction* reduction) {
+  const PageRaster& page = state.WorkingPage;
+  const ContentBox found = reduction != nullptr
+                               ? FindContentBox(page, state.PageResolutionX, *reduction)
+                               : FindContentBox(page, state.PageResolutionX);
+  if (!found.HasContent)
+    return;
+  const Rect cut = CutForSource(state, found);
+  if (cut.Left == 0 && cut.Top == 0 && cut.Right == page.Width() && cut.Bottom == page.Height())
+    return;
+  CutWorkingPage(state, cut);
+  RefreshResultView(state, display);
 }
 
 void NormalizePage(EditState& state, PageDisplay& display) {

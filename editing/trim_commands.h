@@ -3,6 +3,7 @@
 // normalising the page to a fixed width-to-height ratio.
 #pragma once
 
+#include "content_box.h"
 #include "edit_state.h"
 #include "page_window.h"
 
@@ -41,6 +42,14 @@ void TrimLeftAndRight(EditState& state, PageDisplay& display);
 // The top trim from row 0, then the bottom trim from the last row, both
 // sampling in SampleColumn: what the top-and-bottom batch does to each page.
 void TrimTopAndBottom(EditState& state, PageDisplay& display);
+
+// Cuts the page to its content with a border of paper, as FindContentBox
+// finds them in WorkingPage's own pixels: the analysis image and its
+// threshold play no part. A page without content is left as it is; the right
+// view is refreshed only when something was cut. A reduction made as the
+// page was read saves a pass over its pixels.
+void TrimToContent(EditState& state, PageDisplay& display,
+                   const PageReduction* reduction = nullptr);
 
 // Centres WorkingPage on a white canvas of the normalised width and its own
 // height; a page too wide for that canvas gets a higher one instead, so that

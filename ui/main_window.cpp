@@ -180,7 +180,7 @@ QList<QToolButton*> TForm1::CommandButtons() const {
 }
 
 QList<QAction*> TForm1::LockedMenuItems() const {
-  return {mAllTandB, mDelPage, mBtoT, mLandR, mLtoR, mRtoL, mTtoB};
+  return {mAllTandB, mAutoTrim, mAllAuto, mDelPage, mBtoT, mLandR, mLtoR, mRtoL, mTtoB};
 }
 
 void TForm1::CreateMenu() {
@@ -199,6 +199,8 @@ void TForm1::CreateMenu() {
   N3 = PopupMenu1->addSeparator();
   N3->setObjectName("N3");
   mAllTandB = MakeAction("mAllTandB", QStringLiteral("全頁上下余白削除"));
+  mAutoTrim = MakeAction("mAutoTrim", QStringLiteral("自動削除"));
+  mAllAuto = MakeAction("mAllAuto", QStringLiteral("全頁自動削除"));
   N4 = PopupMenu1->addSeparator();
   N4->setObjectName("N4");
   mRestorePage = MakeAction("mRestorePage", QStringLiteral("元に戻す"));
@@ -225,6 +227,8 @@ void TForm1::ConnectHandlers() {
   on(mTtoB, &QAction::triggered, &TForm1::mTtoBClick);
   on(mBtoT, &QAction::triggered, &TForm1::mBtoTClick);
   on(mAllTandB, &QAction::triggered, &TForm1::mAllTandBClick);
+  on(mAutoTrim, &QAction::triggered, &TForm1::mAutoTrimClick);
+  on(mAllAuto, &QAction::triggered, &TForm1::mAllAutoClick);
   on(mRestorePage, &QAction::triggered, &TForm1::mRestorePageClick);
   on(mRestoreAll, &QAction::triggered, &TForm1::mRestoreAllClick);
   on(mDiscardKept, &QAction::triggered, &TForm1::mDiscardKeptClick);
@@ -555,6 +559,14 @@ void TForm1::SB_ANClick() {
 
 void TForm1::mAllTandBClick() {
   RunWindowBatch([&] { TrimAllTopBottom(*state_, *this); });
+}
+
+void TForm1::mAutoTrimClick() {
+  TrimToContent(*state_, *this);
+}
+
+void TForm1::mAllAutoClick() {
+  RunWindowBatch([&] { TrimAllToContent(*state_, *this); });
 }
 
 void TForm1::mLandRClick() {

@@ -57,6 +57,8 @@ class TForm1 : public QWidget, public PageWindow {
   QAction* mBtoT;
   QAction* N3;
   QAction* mAllTandB;
+  QAction* mAutoTrim;  // "自動削除"
+  QAction* mAllAuto;   // "全頁自動削除"
   QAction* N4;
   QAction* mRestorePage;  // "元に戻す"
   QAction* mRestoreAll;   // "全頁元に戻す"
@@ -118,6 +120,8 @@ class TForm1 : public QWidget, public PageWindow {
   void mTtoBClick();
   void mBtoTClick();
   void mAllTandBClick();
+  void mAutoTrimClick();
+  void mAllAutoClick();
   void mRestorePageClick();
   void mRestoreAllClick();
   void mDiscardKeptClick();

@@ -5,9 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDirIterator>
+#include <QFile>
 #include <QTemporaryDir>
 
+#include "batch_commands.h"
+#include "editing/recording_page_window.h"
 #include "page_codec.h"
+#include "page_commands.h"
+#include "support/realistic_page.h"
 
 namespace pagetrim {
 namespace {
@@ -34,6 +40,59 @@ TEST(ShellBatch, PagesWhoseNamesDifferByCaseAreEachTrimmedFromTheirOwnFile) {
     LoadPage(dir.filePath("P1.png"), saved);
     EXPECT_EQ(saved.Width(), 200) << named;
   }
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// --batch auto writes the very bytes the window's 全頁自動削除 writes, kept
+// originals included, on colour, gray, 1-bit and blank pages.
+TEST(ShellBatch, AutoWritesWhatTheWindowsBatchWrites) {
+  int argc = 1;
+  char name[] = "shell_batch_tests";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  QTemporaryDir window, shell;
+  const struct {
+    const char* Name;
+    test::PageKind Kind;
+    bool Blank;
+  } pages[] = {{"p1.jpg", test::PageKind::Colour, false},
+               {"p2.png", test::PageKind::Gray, false},
+               {"p3.png", test::PageKind::Bitonal, false},
+               {"p4.jpg", test::PageKind::Colour, true}};
+  for (const auto& page : pages) {
+    test::RealisticPageOptions o;
+    o.Kind = page.Kind;
+    o.Seed = unsigned(page.Kind) + 3;
+    o.DarkEdge = {12, 0, 0, 30};
+    o.Speckles = 40;
+    if (page.Blank)
+      o.MarginTop = o.Height;
+    const PageRaster raster = test::MakeRealisticPage(o).Page;
+    for (const QTemporaryDir* dir : {&window, &shell})
+      ASSERT_EQ(SavePage(dir->filePath(page.Name), raster, 300, 300), SaveOutcome::Written);
+  }
+  EditState state;
+  test::RecordingPageWindow recording;
+  ASSERT_TRUE(OpenPageSet(state, recording, window.filePath("p1.jpg")));
+  TrimAllToContent(state, recording);
+  ASSERT_EQ(RunShellBatch({"pagetrim", "--batch", "auto", shell.filePath("p1.jpg")}), 0);
+
+  int compared = 0;
+  QDirIterator files(window.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (files.hasNext()) {
+    const QString path = files.next();
+    const QString other = shell.path() + path.mid(window.path().size());
+    EXPECT_EQ(ReadAll(path), ReadAll(other)) << path.toStdString();
+    ++compared;
+  }
+  EXPECT_EQ(compared, 8);  // four pages and their four originals
+  PageRaster cut;
+  LoadPage(shell.filePath("p1.jpg"), cut);
+  EXPECT_LT(cut.Width(), 850 - 12);
 }
 
 }  // namespace

@@ -127,7 +127,8 @@ TEST_F(MainWindow, ControlsCarryTheirNamesCaptionsAndPlaces) {
   EXPECT_EQ(menu, (QStringList{u"mLandR:左右削除"_qs, "N2:-", u"mDelPage:現頁削除"_qs, "N1:-",
                                u"mRtoL:右側削除"_qs, u"mLtoR:左側削除"_qs, u"mTtoB:上側削除"_qs,
                                u"mBtoT:下側削除"_qs, "N3:-", u"mAllTandB:全頁上下余白削除"_qs,
-                               "N4:-", u"mRestorePage:元に戻す"_qs, u"mRestoreAll:全頁元に戻す"_qs,
+                               u"mAutoTrim:自動削除"_qs, u"mAllAuto:全頁自動削除"_qs, "N4:-",
+                               u"mRestorePage:元に戻す"_qs, u"mRestoreAll:全頁元に戻す"_qs,
                                u"mDiscardKept:元の画像を消去"_qs}));
 }
 
@@ -556,6 +557,41 @@ TEST_F(BatchWindow, CommandsAreLockedWhileItRunsAndAllUnlockedAfter) {
   EXPECT_TRUE(form_->Image2->isEnabled());
   EXPECT_FALSE(form_->BatchProgress->isVisible());
   EXPECT_EQ(State().WorkingPage.Width(), 100);  // 200 - 50 - 50, shown fresh from the file
+}
+
+// 自動削除 cuts the shown page to its ink and a border of 1 mm (12 pixels at
+// 300 dpi); 再読込 undoes it. 全頁自動削除 writes every page so, locked like
+// the other batches.
+TEST_F(BatchWindow, AutoTrimCutsTheShownPageAndItsBatchEveryPage) {
+  MakePages(2);
+  Drop({QUrl::fromLocalFile(Page(0))});
+  form_->mAutoTrim->trigger();
+  EXPECT_EQ(State().WorkingPage.Width(), 100 + 2 * 12);
+  EXPECT_EQ(State().WorkingPage.Height(), 360 + 2 * 12);
+  EXPECT_EQ(State().AnalysisPage.Width(), 124);
+  EXPECT_EQ(form_->Image2->Picture().Width(), 124);
+  form_->SB_RD->click();
+  EXPECT_EQ(State().WorkingPage.Width(), 200);
+
+  bool checked = false;
+  DuringBatch([&] {
+    checked = true;
+    EXPECT_FALSE(form_->mAutoTrim->isEnabled());
+    EXPECT_FALSE(form_->mAllAuto->isEnabled());
+    EXPECT_FALSE(form_->mLandR->isEnabled());
+    EXPECT_FALSE(form_->SB_AL->isEnabled());
+  });
+  form_->mAllAuto->trigger();
+  EXPECT_TRUE(checked);
+  EXPECT_TRUE(form_->mAutoTrim->isEnabled());
+  EXPECT_TRUE(form_->mAllAuto->isEnabled());
+  for (int i = 0; i < 2; ++i) {
+    PageRaster saved;
+    LoadPage(Page(i), saved);
+    EXPECT_EQ(saved.Width(), 100 + i * 10 + 2 * 12);
+    EXPECT_EQ(saved.Height(), 384);
+  }
+  EXPECT_EQ(State().WorkingPage.Width(), 124);  // the start page, fresh from its file
 }
 
 TEST_F(BatchWindow, KeysAndDropsAreIgnoredWhileItRuns) {

@@ -1,0 +1,1270 @@
+// The content box of a scanned page. The page is first reduced to a grid of
+// about half a million cells, keeping each cell's darkest pixel (so that a
+// hairline or a speck survives) and its mean (for the paper's shade). Ink is
+// what is clearly darker than the paper around it; the marks it forms are
+// sorted into content, specks and the dark edges a scanner leaves, and only
+// the box's borders are then looked at again in full resolution.
+#include "content_box.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <numeric>
+#include <vector>
+
+namespace pagetrim {
+namespace {
+
+constexpr double TargetCells = 400000.0;
+// Fractions of the page's width (for the sides) or height (for the top and
+// bottom). Edges lie within a narrow frame along the border, or within a
+// wide one when they run along a good part of a side.
+constexpr double NearBorder = 0.015;
+constexpr double NarrowFrame = 0.05;
+constexpr double WideFrame = 0.125;
+// Shade whose inside holds more ink than this share is a picture.
+constexpr double SmoothShade = 0.3;
+// Bits of a page edge lie within this strip along the border.
+constexpr double EdgeStrip = 0.03;
+// The usual mark of a page's text is at least this high.
+constexpr double SmallestLetterMm = 1.2;
+// A mark whose contrast with the paper is below this share of the ink's is
+// faint: dirt, or ink showing through from the back.
+constexpr double FaintMark = 0.75;
+// More tiny dots than this around one make a row of dots, not dust.
+constexpr int DottedRow = 4;
+// Below this share, a mark is a ghost: show-through, or dust in the light.
+constexpr double GhostMark = 0.5;
+// Page edges and gutter folds run across the page within this far of a side,
+// dark in this share of the cells they cross, and reach this near to both
+// ends.
+constexpr double LineZone = 0.1;
+constexpr double LineCovered = 0.85;
+constexpr double LineEnds = 0.03;
+// Stated resolutions that give a page outside these sizes, in inches, are
+// taken for unknown.
+constexpr double MinPageInches = 1.0;
+constexpr double MaxPageInches = 40.0;
+// A facing page lies beyond a gutter this wide, and is at most this wide.
+constexpr double FacingGutter = 0.06;
+constexpr double FacingWidth = 0.35;
+constexpr double FoldCovered = 0.4;
+
+// Per channel, the stored value that white balancing maps each value to.
+using ChannelLuts = std::array<std::array<std::uint8_t, 256>, 3>;
+
+struct Grid {
+  int Factor = 1;
+  int Width = 0;
+  int Height = 0;
+  std::vector<std::uint8_t> Darkest;
+  std::vector<std::uint8_t> Mean;
+  ChannelLuts Luts{};
+  int At(int x, int y) const { return y * Width + x; }
+};
+
+}  // namespace
+
+// The page is reduced channel by channel: each cell's darkest value and mean
+// per channel. Stored bytes are reduced as they lie (blue, green, red side by
+// side), which keeps the one pass over the full page a plain byte loop.
+int PageReduction::FactorFor(int width, int height) {
+  const double pixels = double(width) * height;
+  return std::clamp(int(std::ceil(std::sqrt(pixels / TargetCells))), 1, 256);
+}
+
+void PageReduction::Start(const PageRaster& page) {
+  pageWidth_ = page.Width();
+  pageHeight_ = page.Height();
+  format_ = page.Format();
+  factor_ = FactorFor(pageWidth_, pageHeight_);
+  channels_ = page.BytesPerPixel();
+  width_ = (pageWidth_ + factor_ - 1) / factor_;
+  height_ = (pageHeight_ + factor_ - 1) / factor_;
+  darkest_.assign(std::size_t(width_) * height_ * channels_, 0);
+  mean_.assign(darkest_.size(), 0);
+  columnMin_.assign(page.RowBytes(), 255);
+  columnSum_.assign(page.RowBytes(), 0);
+  rowsDone_ = 0;
+  summedRows_ = 0;
+}
+
+void PageReduction::AddRows(const PageRaster& page, int first, int count) {
+  if (first == 0)
+    Start(page);
+  if (first != rowsDone_ || page.Width() != pageWidth_ || page.Height() != pageHeight_ ||
+      page.Format() != format_) {
+    rowsDone_ = -1;
+    return;
+  }
+  const std::size_t rowBytes = columnMin_.size();
+  std::uint8_t* mins = columnMin_.data();
+  std::uint16_t* sums = columnSum_.data();
+  for (int y = first; y < std::min(pageHeight_, first + count); ++y) {
+    const int cellRow = y / factor_;
+    const int y0 = cellRow * factor_;
+    const int y1 = std::min(pageHeight_, y0 + factor_);
+    const std::uint8_t* row = page.Row(y);
+    // Every row counts for the darkest value; two rows are enough for the
+    // mean, which only has to tell paper from shade.
+    if (y == y0 || y == y0 + (y1 - y0) / 2) {
+      ++summedRows_;
+      for (std::size_t i = 0; i < rowBytes; ++i) {
+        mins[i] = std::min(mins[i], row[i]);
+        sums[i] = std::uint16_t(sums[i] + row[i]);
+      }
+    } else {
+      for (std::size_t i = 0; i < rowBytes; ++i)
+        mins[i] = std::min(mins[i], row[i]);
+    }
+    if (y == y1 - 1)
+      FinishCellRow(cellRow);
+  }
+  rowsDone_ = std::min(pageHeight_, first + count);
+}
+
+void PageReduction::FinishCellRow(int cellRow) {
+  std::uint8_t* darkest = darkest_.data() + std::size_t(cellRow) * width_ * channels_;
+  std::uint8_t* mean = mean_.data() + std::size_t(cellRow) * width_ * channels_;
+  const std::uint8_t* mins = columnMin_.data();
+  const std::uint16_t* sums = columnSum_.data();
+  for (int gx = 0; gx < width_; ++gx) {
+    const int x0 = gx * factor_;
+    const int x1 = std::min(pageWidth_, x0 + factor_);
+    const int count = (x1 - x0) * summedRows_;
+    // The cell's pixels lie side by side, channels interleaved.
+    const std::size_t from = std::size_t(x0) * channels_, to = std::size_t(x1) * channels_;
+    if (channels_ == 3) {
+      int m0 = 255, m1 = 255, m2 = 255, s0 = 0, s1 = 0, s2 = 0;
+      for (std::size_t i = from; i < to; i += 3) {
+        m0 = std::min(m0, int(mins[i]));
+        m1 = std::min(m1, int(mins[i + 1]));
+        m2 = std::min(m2, int(mins[i + 2]));
+        s0 += sums[i];
+        s1 += sums[i + 1];
+        s2 += sums[i + 2];
+      }
+      std::uint8_t* d = darkest + 3 * gx;
+      std::uint8_t* a = mean + 3 * gx;
+      d[0] = std::uint8_t(m0), d[1] = std::uint8_t(m1), d[2] = std::uint8_t(m2);
+      a[0] = std::uint8_t(s0 / count), a[1] = std::uint8_t(s1 / count);
+      a[2] = std::uint8_t(s2 / count);
+    } else {
+      int m = 255, sum = 0;
+      for (std::size_t i = from; i < to; ++i) {
+        m = std::min(m, int(mins[i]));
+        sum += sums[i];
+      }
+      darkest[gx] = std::uint8_t(m);
+      mean[gx] = std::uint8_t(sum / count);
+    }
+  }
+  std::fill(columnMin_.begin(), columnMin_.end(), std::uint8_t(255));
+  std::fill(columnSum_.begin(), columnSum_.end(), std::uint16_t(0));
+  summedRows_ = 0;
+}
+
+bool PageReduction::Covers(const PageRaster& page) const {
+  return rowsDone_ == pageHeight_ && pageHeight_ > 0 && page.Width() == pageWidth_ &&
+         page.Height() == pageHeight_ && page.Format() == format_;
+}
+
+namespace {
+
+// One value per cell: its darkest channel after scaling each channel so that
+// the paper's colour becomes white. Every ink, black, blue, red or yellow, is
+// then dark in some channel, while yellowed paper is as white as white paper.
+Grid WhiteBalanced(const PageReduction& channels) {
+  Grid grid;
+  grid.Factor = channels.Factor();
+  grid.Width = channels.Width();
+  grid.Height = channels.Height();
+  const std::size_t cells = std::size_t(grid.Width) * grid.Height;
+  for (int v = 0; v < 256; ++v)
+    grid.Luts[0][v] = grid.Luts[1][v] = grid.Luts[2][v] = std::uint8_t(v);
+  if (channels.Channels() == 1) {
+    grid.Darkest = channels.Darkest();
+    grid.Mean = channels.Mean();
+    return grid;
+  }
+  // The paper's colour: the mean colour of the lightest cells (by their
+  // sum of channels, between the 60th and 95th percentile).
+  std::vector<int> sums(cells);
+  std::array<int, 766> histogram{};
+  for (std::size_t i = 0; i < cells; ++i) {
+    const std::uint8_t* m = &channels.Mean()[3 * i];
+    sums[i] = m[0] + m[1] + m[2];
+    ++histogram[sums[i]];
+  }
+  int low = 0, high = 765, seen = 0;
+  for (int v = 0; v < 766; ++v) {
+    seen += histogram[v];
+    if (seen < 0.6 * double(cells))
+      low = v + 1;
+    if (seen < 0.95 * double(cells))
+      high = v + 1;
+  }
+  std::array<double, 3> paper{};
+  int counted = 0;
+  for (std::size_t i = 0; i < cells; ++i) {
+    if (sums[i] < low || sums[i] > high)
+      continue;
+    for (int c = 0; c < 3; ++c)
+      paper[c] += channels.Mean()[3 * i + c];
+    ++counted;
+  }
+  ChannelLuts& lut = grid.Luts;
+  for (int c = 0; c < 3; ++c) {
+    const double level = counted > 0 ? std::max(32.0, paper[c] / counted) : 255.0;
+    for (int v = 0; v < 256; ++v)
+      lut[c][v] = std::uint8_t(std::min(255.0, std::round(v * 255.0 / level)));
+  }
+  grid.Darkest.resize(cells);
+  grid.Mean.resize(cells);
+  for (std::size_t i = 0; i < cells; ++i) {
+    const std::uint8_t* d = &channels.Darkest()[3 * i];
+    const std::uint8_t* m = &channels.Mean()[3 * i];
+    grid.Darkest[i] = std::min({lut[0][d[0]], lut[1][d[1]], lut[2][d[2]]});
+    grid.Mean[i] = std::min({lut[0][m[0]], lut[1][m[1]], lut[2][m[2]]});
+  }
+  return grid;
+}
+
+// The value at which the share of values at or below it reaches fraction.
+int Percentile(const std::array<int, 256>& histogram, int total, double fraction) {
+  const double wanted = fraction * total;
+  int seen = 0;
+  for (int v = 0; v < 256; ++v) {
+    seen += histogram[v];
+    if (seen >= wanted && seen > 0)
+      return v;
+  }
+  return 255;
+}
+
+// The paper's shade around every cell: a light percentile of the cell means
+// in tiles, interpolated between the tiles' centres, so that gutter shading
+// and yellowing from the edges are paper too. Near is the lightest paper of
+// the tile and its neighbours: against it, a dark band that fills whole
+// tiles still reads as dark.
+struct PaperMaps {
+  std::vector<std::uint8_t> Local;
+  std::vector<std::uint8_t> Near;
+};
+
+PaperMaps LocalPaper(const Grid& grid, int tile) {
+  const int tilesX = (grid.Width + tile - 1) / tile;
+  const int tilesY = (grid.Height + tile - 1) / tile;
+  std::vector<int> tileValue(std::size_t(tilesX) * tilesY);
+  for (int ty = 0; ty < tilesY; ++ty) {
+    for (int tx = 0; tx < tilesX; ++tx) {
+      std::array<int, 256> histogram{};
+      int total = 0;
+      for (int y = ty * tile; y < std::min(grid.Height, (ty + 1) * tile); ++y) {
+        for (int x = tx * tile; x < std::min(grid.Width, (tx + 1) * tile); ++x) {
+          ++histogram[grid.Mean[grid.At(x, y)]];
+          ++total;
+        }
+      }
+      tileValue[ty * tilesX + tx] = Percentile(histogram, total, 0.9);
+    }
+  }
+  std::vector<int> tileNear(tileValue.size());
+  for (int ty = 0; ty < tilesY; ++ty) {
+    for (int tx = 0; tx < tilesX; ++tx) {
+      int v = 0;
+      for (int y = std::max(0, ty - 1); y <= std::min(tilesY - 1, ty + 1); ++y) {
+        for (int x = std::max(0, tx - 1); x <= std::min(tilesX - 1, tx + 1); ++x)
+          v = std::max(v, tileValue[y * tilesX + x]);
+      }
+      tileNear[ty * tilesX + tx] = v;
+    }
+  }
+  PaperMaps maps;
+  maps.Local.resize(grid.Darkest.size());
+  maps.Near.resize(grid.Darkest.size());
+  // Bilinear between tile centres, in fixed point (weights out of 256).
+  std::vector<int> x0s(grid.Width), x1s(grid.Width), wxs(grid.Width);
+  for (int x = 0; x < grid.Width; ++x) {
+    const double fx = std::clamp((x + 0.5) / tile - 0.5, 0.0, double(tilesX - 1));
+    x0s[x] = int(fx);
+    x1s[x] = std::min(x0s[x] + 1, tilesX - 1);
+    wxs[x] = int((fx - x0s[x]) * 256);
+  }
+  for (int y = 0; y < grid.Height; ++y) {
+    const double fy = std::clamp((y + 0.5) / tile - 0.5, 0.0, double(tilesY - 1));
+    const int ty0 = int(fy);
+    const int ty1 = std::min(ty0 + 1, tilesY - 1);
+    const int wy = int((fy - ty0) * 256);
+    auto fill = [&](const std::vector<int>& values, std::vector<std::uint8_t>& out) {
+      const int* top = values.data() + ty0 * tilesX;
+      const int* bottom = values.data() + ty1 * tilesX;
+      std::uint8_t* row = out.data() + std::size_t(y) * grid.Width;
+      for (int x = 0; x < grid.Width; ++x) {
+        const int t = top[x0s[x]] * (256 - wxs[x]) + top[x1s[x]] * wxs[x];
+        const int b = bottom[x0s[x]] * (256 - wxs[x]) + bottom[x1s[x]] * wxs[x];
+        row[x] = std::uint8_t((t * (256 - wy) + b * wy + (1 << 15)) >> 16);
+      }
+    };
+    fill(tileValue, maps.Local);
+    fill(tileNear, maps.Near);
+  }
+  return maps;
+}
+
+// Marks: 8-connected cells of a mask, with their bounds and size.
+struct Blob {
+  int Left = 0;
+  int Top = 0;
+  int Right = 0;  // exclusive
+  int Bottom = 0;
+  int Area = 0;
+  int Width() const { return Right - Left; }
+  int Height() const { return Bottom - Top; }
+};
+
+int FindRoot(std::vector<int>& parent, int i) {
+  while (parent[i] != i) {
+    parent[i] = parent[parent[i]];
+    i = parent[i];
+  }
+  return i;
+}
+
+// Labels the set cells of mask: labels[i] is the blob index, or -1. Works on
+// runs of set cells along the rows: a run joins the runs of the row above
+// that it touches, corners included.
+std::vector<Blob> LabelBlobs(const std::vector<std::uint8_t>& mask, int width, int height,
+                             std::vector<int>& labels) {
+  struct Run {
+    int Y;
+    int X0;
+    int X1;  // exclusive
+  };
+  std::vector<Run> runs;
+  std::vector<int> parent;
+  std::size_t above = 0, aboveEnd = 0;  // the runs of the row above
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* row = mask.data() + std::size_t(y) * width;
+    const std::size_t start = runs.size();
+    for (int x = 0; x < width;) {
+      if (!row[x]) {
+        ++x;
+        continue;
+      }
+      const int x0 = x;
+      while (x < width && row[x])
+        ++x;
+      const int id = int(runs.size());
+      runs.push_back({y, x0, x});
+      parent.push_back(id);
+      while (above < aboveEnd && runs[above].X1 < x0)
+        ++above;
+      for (std::size_t k = above; k < aboveEnd && runs[k].X0 <= x; ++k) {
+        const int a = FindRoot(parent, int(k)), b = FindRoot(parent, id);
+        if (a != b)
+          parent[std::max(a, b)] = std::min(a, b);
+      }
+    }
+    above = start;
+    aboveEnd = runs.size();
+    // Runs of this row may still touch runs of the next row from the first.
+  }
+  labels.assign(std::size_t(width) * height, -1);
+  std::vector<int> index(runs.size(), -1);
+  std::vector<Blob> blobs;
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    const Run& run = runs[r];
+    const int root = FindRoot(parent, int(r));
+    if (index[root] < 0) {
+      index[root] = int(blobs.size());
+      blobs.push_back({run.X0, run.Y, run.X1, run.Y + 1, 0});
+    }
+    Blob& b = blobs[index[root]];
+    b.Left = std::min(b.Left, run.X0);
+    b.Right = std::max(b.Right, run.X1);
+    b.Top = std::min(b.Top, run.Y);
+    b.Bottom = std::max(b.Bottom, run.Y + 1);
+    b.Area += run.X1 - run.X0;
+    std::fill_n(labels.data() + std::size_t(run.Y) * width + run.X0, run.X1 - run.X0, index[root]);
+  }
+  return blobs;
+}
+
+template <bool Lightest>
+void PickInto(std::uint8_t* out, const std::uint8_t* in, int count) {
+  for (int i = 0; i < count; ++i)
+    out[i] = Lightest ? std::max(out[i], in[i]) : std::min(out[i], in[i]);
+}
+
+template <bool Lightest>
+std::vector<std::uint8_t> RankFilterOf(const std::vector<std::uint8_t>& values, int width,
+                                       int height, int rx, int ry) {
+  // Across: each row picked with itself shifted by 1..r either way; then
+  // down: each row picked with the rows within r. Both are plain byte loops.
+  std::vector<std::uint8_t> across(values);
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* in = values.data() + std::size_t(y) * width;
+    std::uint8_t* out = across.data() + std::size_t(y) * width;
+    for (int d = 1; d <= rx && d < width; ++d) {
+      PickInto<Lightest>(out, in + d, width - d);
+      PickInto<Lightest>(out + d, in, width - d);
+    }
+  }
+  std::vector<std::uint8_t> result(values.size());
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* out = result.data() + std::size_t(y) * width;
+    std::copy_n(across.data() + std::size_t(y) * width, width, out);
+    for (int dy = std::max(0, y - ry); dy <= std::min(height - 1, y + ry); ++dy)
+      PickInto<Lightest>(out, across.data() + std::size_t(dy) * width, width);
+  }
+  return result;
+}
+
+// Lightest (or darkest) value in a square of radius r around every cell.
+std::vector<std::uint8_t> RankFilter(const std::vector<std::uint8_t>& values, int width, int height,
+                                     int r, bool lightest) {
+  return lightest ? RankFilterOf<true>(values, width, height, r, r)
+                  : RankFilterOf<false>(values, width, height, r, r);
+}
+
+// The page's resolution, to measure the border and the smallest letters by:
+// its own, unless it is missing or gives a page no scanner makes.
+double PageDpi(const PageRaster& page, float dpi) {
+  const double longSide = std::max(page.Width(), page.Height());
+  if (!(dpi > 0) || longSide / dpi > MaxPageInches || longSide / dpi < MinPageInches)
+    return AssumedDpi;
+  return dpi;
+}
+
+using Cell = ContentBoxTrace::Cell;
+
+// The analysis in progress, on the reduced grid.
+struct Analysis {
+  const Grid& G;
+  int PaperLevel = 255;
+  int InkLevel = 0;
+  int Contrast = 0;
+  int InkDelta = 0;
+  int LineDelta = 0;                    // how much darker than the paper a fold or an edge is
+  int SmallestLetter = 1;               // the least height in cells a mark of text has
+  std::vector<std::uint8_t> Paper;      // local paper per cell
+  std::vector<std::uint8_t> NearPaper;  // the lightest paper around
+  std::vector<std::uint8_t> Ink;        // cell holds a pixel clearly darker than its paper
+  std::vector<Cell> Class;
+
+  explicit Analysis(const Grid& grid) : G(grid), Class(grid.Darkest.size(), Cell::Paper) {}
+  int W() const { return G.Width; }
+  int H() const { return G.Height; }
+  bool SetAside(int i) const { return Class[i] == Cell::Edge || Class[i] == Cell::Beyond; }
+};
+
+// How many set cells of a mask lie in a rectangle, in constant time.
+class MaskSums {
+ public:
+  MaskSums(int width, int height) : width_(width), height_(height) {
+    sums_.assign(std::size_t(width + 1) * (height + 1), 0);
+  }
+  template <typename IsSet>
+  void Build(IsSet isSet) {
+    const int stride = width_ + 1;
+    for (int y = 0; y < height_; ++y) {
+      int row = 0;
+      for (int x = 0; x < width_; ++x) {
+        row += isSet(y * width_ + x) ? 1 : 0;
+        sums_[(y + 1) * stride + x + 1] = sums_[y * stride + x + 1] + row;
+      }
+    }
+  }
+  int In(int x0, int y0, int x1, int y1) const {
+    x0 = std::clamp(x0, 0, width_), x1 = std::clamp(x1, 0, width_);
+    y0 = std::clamp(y0, 0, height_), y1 = std::clamp(y1, 0, height_);
+    if (x1 <= x0 || y1 <= y0)
+      return 0;
+    const int stride = width_ + 1;
+    return sums_[y1 * stride + x1] - sums_[y0 * stride + x1] - sums_[y1 * stride + x0] +
+           sums_[y0 * stride + x0];
+  }
+
+ private:
+  int width_;
+  int height_;
+  std::vector<int> sums_;
+};
+
+// Which cells lie within depth of the page's border, depth being a fraction
+// of the page's width for the sides and of its height for the top and bottom.
+struct Frame {
+  int SideX;
+  int EndY;
+  Frame(int w, int h, double depth)
+      : SideX(int(std::ceil(depth * w))), EndY(int(std::ceil(depth * h))) {}
+  bool RowInside(int y, int h) const { return y < EndY || y >= h - EndY; }
+  bool Holds(int x, int y, int w, int h) const {
+    return x < SideX || x >= w - SideX || RowInside(y, h);
+  }
+};
+
+// Shade wider than a stroke that lies along the page's border: the
+// scanner's lid or bed, a dark page edge, a gutter shadow. It either stays
+// within a narrow frame along the border, or runs along a quarter of a side
+// or more within a wider one.
+void MarkEdgeBands(Analysis& a) {
+  const int w = a.W(), h = a.H(), cells = w * h;
+  // Closing the cells' means takes the strokes of ink out of the shade, and
+  // leaves what is wider.
+  const std::vector<std::uint8_t> closed =
+      RankFilter(RankFilter(a.G.Mean, w, h, 1, true), w, h, 1, false);
+  const int shadeDelta = std::max(24, int(0.2 * a.Contrast));
+  std::vector<std::uint8_t> shade(cells);
+  for (int i = 0; i < cells; ++i)
+    shade[i] = closed[i] + shadeDelta < a.PaperLevel;
+  std::vector<int> labels;
+  const std::vector<Blob> blobs = LabelBlobs(shade, w, h, labels);
+  // A band of shade is smooth inside; a picture running off the page is
+  // not: its inside is full of ink, the dots of a halftone or the strokes of
+  // a drawing.
+  std::vector<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
+  std::vector<int> inside(blobs.size()), inkInside(blobs.size());
+  const Frame narrow(w, h, NarrowFrame), wide(w, h, WideFrame);
+  constexpr int Depth = 2;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const int i = y * w + x;
+      const int l = labels[i];
+      if (l < 0)
+        continue;
+      outsideNarrow[l] += !narrow.Holds(x, y, w, h);
+      outsideWide[l] += !wide.Holds(x, y, w, h);
+      const auto same = [&](int dx, int dy) {
+        const int nx = x + dx, ny = y + dy;
+        return nx < 0 || ny < 0 || nx >= w || ny >= h || labels[ny * w + nx] == l;
+      };
+      if (same(-Depth, 0) && same(Depth, 0) && same(0, -Depth) && same(0, Depth)) {
+        ++inside[l];
+        inkInside[l] += a.Ink[i];
+      }
+    }
+  }
+  const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
+  std::vector<std::uint8_t> edge(blobs.size());
+  for (std::size_t b = 0; b < blobs.size(); ++b) {
+    const Blob& s = blobs[b];
+    const bool nearSide = s.Left < nearX || s.Right > w - nearX;
+    const bool nearEnd = s.Top < nearY || s.Bottom > h - nearY;
+    if (!nearSide && !nearEnd)
+      continue;
+    const bool longBand = (nearSide && s.Height() >= h / 4) || (nearEnd && s.Width() >= w / 4);
+    const bool smooth = inkInside[b] <= SmoothShade * inside[b];
+    edge[b] = smooth && (outsideNarrow[b] == 0 || (longBand && outsideWide[b] == 0));
+  }
+  for (int i = 0; i < cells; ++i) {
+    if (labels[i] >= 0 && edge[labels[i]])
+      a.Class[i] = Cell::Edge;
+  }
+}
+
+// Lines that run across the whole page near one of its sides, such as the
+// edge of the page or the fold of the gutter: everything between such a line
+// and the border lies beyond the page. A line may wander a few cells, and
+// counts when it is dark in nearly every row (column) it crosses.
+void MarkEdgeLines(Analysis& a) {
+  const int w = a.W(), h = a.H();
+  // Dark cells that could belong to a line: ones with paper a few cells away
+  // on one side across the line (the middle of a broad dark area is no line),
+  // and edges already found. Only the zones along the sides are looked at.
+  constexpr int Across = 3;
+  constexpr int Wander = 2;
+  auto dark = [&](int i) { return a.G.Darkest[i] + a.LineDelta < a.NearPaper[i]; };
+  auto inVertical = [&](int x, int y) {
+    const int i = y * w + x;
+    if (a.Class[i] == Cell::Edge)
+      return true;
+    return dark(i) && (x < Across || x >= w - Across || !dark(i - Across) || !dark(i + Across));
+  };
+  auto inHorizontal = [&](int x, int y) {
+    const int i = y * w + x;
+    if (a.Class[i] == Cell::Edge)
+      return true;
+    return dark(i) &&
+           (y < Across || y >= h - Across || !dark(i - Across * w) || !dark(i + Across * w));
+  };
+  const int zoneX = int(LineZone * w), zoneY = int(LineZone * h);
+  // Per column (row) of the zones: the rows (columns) with such a cell within
+  // Wander, and the first and last of them.
+  struct Span {
+    int Count = 0;
+    int First = -1;
+    int Last = -1;
+    void Add(int at) {
+      ++Count;
+      First = First < 0 ? at : First;
+      Last = at;
+    }
+  };
+  std::vector<Span> columns(w), rows(h);
+  std::vector<int> zoneColumns;
+  for (int x = 0; x < w; ++x) {
+    if (x < zoneX + Wander || x >= w - zoneX - Wander)
+      zoneColumns.push_back(x);
+  }
+  std::vector<std::uint8_t> flags(w);
+  for (int y = 0; y < h; ++y) {
+    for (int x : zoneColumns)
+      flags[x] = inVertical(x, y);
+    for (int x : zoneColumns) {
+      if (x >= zoneX && x < w - zoneX)
+        continue;
+      for (int dx = std::max(0, x - Wander); dx <= std::min(w - 1, x + Wander); ++dx) {
+        if (flags[dx]) {
+          columns[x].Add(y);
+          break;
+        }
+      }
+    }
+  }
+  std::vector<std::uint8_t> rowFlags(std::size_t(w) * h);
+  for (int y = 0; y < h; ++y) {
+    if (y >= zoneY + Wander && y < h - zoneY - Wander)
+      continue;
+    for (int x = 0; x < w; ++x)
+      rowFlags[std::size_t(y) * w + x] = inHorizontal(x, y);
+  }
+  for (int y = 0; y < h; ++y) {
+    if (y >= zoneY && y < h - zoneY)
+      continue;
+    for (int x = 0; x < w; ++x) {
+      for (int dy = std::max(0, y - Wander); dy <= std::min(h - 1, y + Wander); ++dy) {
+        if (rowFlags[std::size_t(dy) * w + x]) {
+          rows[y].Add(x);
+          break;
+        }
+      }
+    }
+  }
+  // A line runs from border to border, though it may fade on the way.
+  auto isLine = [](const Span& s, int length) {
+    const double ends = LineEnds * length;
+    return s.Count >= LineCovered * length && s.First <= ends && s.Last >= length - 1 - ends;
+  };
+  int beyondLeft = -1, beyondRight = w, beyondTop = -1, beyondBottom = h;
+  for (int x = 0; x < zoneX; ++x) {
+    if (isLine(columns[x], h))
+      beyondLeft = x;
+  }
+  for (int x = w - 1; x >= w - zoneX; --x) {
+    if (isLine(columns[x], h))
+      beyondRight = x;
+  }
+  for (int y = 0; y < zoneY; ++y) {
+    if (isLine(rows[y], w))
+      beyondTop = y;
+  }
+  for (int y = h - 1; y >= h - zoneY; --y) {
+    if (isLine(rows[y], w))
+      beyondBottom = y;
+  }
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      if (x <= beyondLeft || x >= beyondRight || y <= beyondTop || y >= beyondBottom)
+        a.Class[y * w + x] = Cell::Beyond;
+    }
+  }
+}
+
+// Paper that edges cut off from the page's own paper lies beyond the page:
+// the facing page behind a gutter shadow, the bed beyond a page edge.
+void MarkCutOff(Analysis& a) {
+  const int w = a.W(), h = a.H(), cells = w * h;
+  std::vector<std::uint8_t> open(cells);
+  bool anyAside = false;
+  for (int i = 0; i < cells; ++i) {
+    open[i] = !a.SetAside(i);
+    anyAside = anyAside || !open[i];
+  }
+  if (!anyAside)
+    return;
+  std::vector<int> labels;
+  const std::vector<Blob> regions = LabelBlobs(open, w, h, labels);
+  if (regions.size() < 2)
+    return;
+  std::vector<int> inkIn(regions.size());
+  for (int i = 0; i < cells; ++i) {
+    if (labels[i] >= 0 && a.Ink[i])
+      ++inkIn[labels[i]];
+  }
+  const int main = int(std::max_element(inkIn.begin(), inkIn.end()) - inkIn.begin());
+  for (int i = 0; i < cells; ++i) {
+    if (labels[i] >= 0 && labels[i] != main)
+      a.Class[i] = Cell::Beyond;
+  }
+}
+
+// The marks of ink on the page's own paper.
+struct Marks {
+  std::vector<std::uint8_t> Mask;
+  std::vector<int> Labels;
+  std::vector<Blob> Blobs;
+  std::vector<Cell> Kind;    // per blob: Content, Speck or Edge
+  std::vector<int> Darkest;  // per blob, its darkest value
+  int Typical = 3;           // the usual height of a mark, in cells
+};
+
+Marks FindMarks(const Analysis& a) {
+  const int w = a.W(), h = a.H(), cells = w * h;
+  // Ink right beside an edge is the edge's own outline.
+  std::vector<std::uint8_t> aside(cells);
+  for (int i = 0; i < cells; ++i)
+    aside[i] = a.SetAside(i) ? 255 : 0;
+  aside = RankFilter(aside, w, h, 1, true);
+  Marks marks;
+  marks.Mask.resize(cells);
+  for (int i = 0; i < cells; ++i)
+    marks.Mask[i] = a.Ink[i] && !aside[i];
+  marks.Blobs = LabelBlobs(marks.Mask, w, h, marks.Labels);
+  marks.Kind.assign(marks.Blobs.size(), Cell::Content);
+  marks.Darkest.assign(marks.Blobs.size(), 255);
+  for (int i = 0; i < cells; ++i) {
+    if (marks.Labels[i] >= 0)
+      marks.Darkest[marks.Labels[i]] =
+          std::min<int>(marks.Darkest[marks.Labels[i]], a.G.Darkest[i]);
+  }
+  std::vector<int> heights;
+  for (const Blob& b : marks.Blobs) {
+    if (b.Height() >= 2 && b.Height() <= h / 10)
+      heights.push_back(b.Height());
+  }
+  if (!heights.empty()) {
+    std::nth_element(heights.begin(), heights.begin() + long(heights.size() / 2), heights.end());
+    marks.Typical = heights[heights.size() / 2];
+  }
+  // Text is never smaller than this, however many specks there are.
+  marks.Typical = std::max({3, marks.Typical, a.SmallestLetter});
+  return marks;
+}
+
+// Marks at the border that stand apart from the page's content are what the
+// scanner left there: a clip, a finger, the corner of the lid, bits of a
+// page edge too faint to be seen as one line.
+void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
+  const int w = a.W(), h = a.H();
+  const int stripX = std::max(1, int(EdgeStrip * w)), stripY = std::max(1, int(EdgeStrip * h));
+  const std::size_t count = marks.Blobs.size();
+  // What lies within reach of an edge: set-aside cells, and marks already
+  // taken for bits of an edge.
+  const int reach = std::max(2, int(std::lround(0.008 * std::min(w, h))));
+  auto besideEdge = [&](const Blob& m) {
+    for (int y = std::max(0, m.Top - reach); y < std::min(h, m.Bottom + reach); ++y) {
+      for (int x = std::max(0, m.Left - reach); x < std::min(w, m.Right + reach); ++x) {
+        const int i = y * w + x;
+        const int l = marks.Labels[i];
+        if (a.SetAside(i) || (l >= 0 && marks.Kind[l] == Cell::Edge))
+          return true;
+      }
+    }
+    return false;
+  };
+
+  struct Shape {
+    bool Touching = false;  // reaches the border
+    bool Corner = false;    // touches it within a corner of the narrow frame
+    bool Lone = false;      // at the border, and to be set aside if it stands alone
+    bool Fragment = false;  // thinner than letters (or faint), along a side, in the outer strip
+    bool Along = false;     // a line beside an edge, within the narrow frame
+    bool Trail = false;     // a faint bit or a crumb, that may continue an edge
+  };
+  std::vector<Shape> shapes(count);
+  for (std::size_t b = 0; b < count; ++b) {
+    const Blob& m = marks.Blobs[b];
+    Shape& s = shapes[b];
+    const bool atSide = m.Left <= 1 || m.Right >= w - 1;
+    s.Touching = atSide || m.Top <= 1 || m.Bottom >= h - 1;
+    const bool leftFrame = m.Right <= NarrowFrame * w, rightFrame = m.Left >= w - NarrowFrame * w;
+    const bool topFrame = m.Bottom <= NarrowFrame * h, bottomFrame = m.Top >= h - NarrowFrame * h;
+    const bool sideFrame = leftFrame || rightFrame, endFrame = topFrame || bottomFrame;
+    s.Corner = s.Touching && sideFrame && endFrame;
+    const bool tallShape = m.Height() >= 4 * m.Width(), wideShape = m.Width() >= 4 * m.Height();
+    const bool small = m.Width() <= WideFrame * w && m.Height() <= WideFrame * h;
+    const bool streak = atSide ? tallShape && sideFrame : wideShape && endFrame;
+    const bool crumb = 2 * std::max(m.Width(), m.Height()) <= marks.Typical;
+    s.Lone = s.Touching && (small || streak || crumb);
+    const bool faint = a.PaperLevel - marks.Darkest[b] < FaintMark * a.Contrast;
+    const int thin = faint ? std::max(2, stripX / 3) : std::max(1, marks.Typical / 3);
+    const bool tall = m.Width() <= thin && m.Height() >= 2 * m.Width();
+    const bool wide = m.Height() <= thin && m.Width() >= 2 * m.Height();
+    s.Fragment = (tall && (m.Right <= stripX || m.Left >= w - stripX)) ||
+                 (wide && (m.Bottom <= stripY || m.Top >= h - stripY));
+    const bool sideZone = m.Right <= WideFrame * w || m.Left >= w - WideFrame * w;
+    const bool endZone = m.Bottom <= WideFrame * h || m.Top >= h - WideFrame * h;
+    s.Along = (tallShape && sideFrame) || (wideShape && endFrame);
+    const bool letterSized = std::max(m.Width(), m.Height()) <= marks.Typical;
+    s.Trail = crumb || (faint && (letterSized || (tallShape && sideZone && tall) ||
+                                  (wideShape && endZone && wide)));
+  }
+
+  // Corners, crumbs on the border itself, and marks at the border or bits in
+  // the outer strip that stand apart: no mark of the page within the gap,
+  // not counting specks, other such marks and whatever lies beside an edge.
+  std::vector<std::uint8_t> inPage(count);
+  const int tiny = std::max(1, marks.Typical / 2);
+  for (std::size_t b = 0; b < count; ++b) {
+    const Blob& m = marks.Blobs[b];
+    const Shape& s = shapes[b];
+    const bool inStrip =
+        m.Right <= stripX || m.Left >= w - stripX || m.Bottom <= stripY || m.Top >= h - stripY;
+    const bool beside = (s.Along || s.Trail) && besideEdge(m);
+    inPage[b] =
+        !s.Lone && !s.Fragment && !beside && !inStrip && std::max(m.Width(), m.Height()) > tiny;
+  }
+  MaskSums page(w, h);
+  page.Build([&](int i) { return marks.Labels[i] >= 0 && inPage[marks.Labels[i]]; });
+  const int gap = std::max(2 * marks.Typical, int(0.015 * std::min(w, h)));
+  for (std::size_t b = 0; b < count; ++b) {
+    const Blob& m = marks.Blobs[b];
+    const Shape& s = shapes[b];
+    const bool alone = page.In(m.Left - gap, m.Top - gap, m.Right + gap, m.Bottom + gap) == 0;
+    const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
+    const bool nearBorder =
+        m.Left < nearX || m.Right > w - nearX || m.Top < nearY || m.Bottom > h - nearY;
+    const bool crumb = nearBorder && 2 * std::max(m.Width(), m.Height()) <= marks.Typical;
+    if (s.Corner || crumb || (alone && (s.Lone || s.Fragment)))
+      marks.Kind[b] = Cell::Edge;
+  }
+
+  // Lines beside an edge, and faint bits and crumbs beside an edge or beside
+  // those, a few steps out.
+  for (int round = 0; round < 4; ++round) {
+    bool changed = false;
+    for (std::size_t b = 0; b < count; ++b) {
+      const Blob& m = marks.Blobs[b];
+      const bool follows = shapes[b].Trail || (round == 0 && shapes[b].Along);
+      if (marks.Kind[b] == Cell::Content && follows && besideEdge(m)) {
+        marks.Kind[b] = Cell::Edge;
+        changed = true;
+      }
+    }
+    if (!changed)
+      break;
+  }
+}
+
+// A speck is much smaller than the page's usual mark and lies away from every
+// larger one. Dirt may be as large as a small letter when it lies far away
+// from any other mark and is fainter than the page's ink; faint words of a
+// caption keep each other.
+void SetAsideSpecks(const Analysis& a, Marks& marks) {
+  const int w = a.W(), h = a.H();
+  const int tiny = std::max(1, marks.Typical / 2);
+  auto size = [&](const Blob& b) { return std::max(b.Width(), b.Height()); };
+  auto faint = [&](int b) { return a.PaperLevel - marks.Darkest[b] < FaintMark * a.Contrast; };
+  auto ghost = [&](int b) { return a.PaperLevel - marks.Darkest[b] < GhostMark * a.Contrast; };
+  auto isLetter = [&](int l) {
+    return marks.Kind[l] == Cell::Content && size(marks.Blobs[l]) > tiny;
+  };
+  // Dots in a row, such as a dotted rule or leaders, keep each other: dust
+  // seldom lies so close together.
+  std::vector<std::uint8_t> dotAt(std::size_t(w) * h);
+  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+    const Blob& m = marks.Blobs[b];
+    if (marks.Kind[b] == Cell::Content && size(m) <= tiny && !ghost(int(b)))
+      dotAt[std::size_t(m.Top) * w + m.Left] = 1;
+  }
+  MaskSums dots(w, h);
+  dots.Build([&](int i) { return dotAt[i] != 0; });
+  // Faint dirt first, so that it keeps no speck beside it.
+  for (const bool tinyOnes : {false, true}) {
+    MaskSums letters(w, h);
+    letters.Build([&](int i) { return marks.Labels[i] >= 0 && isLetter(marks.Labels[i]); });
+    for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+      const Blob& m = marks.Blobs[b];
+      if (marks.Kind[b] != Cell::Content || size(m) > marks.Typical)
+        continue;
+      const bool isTiny = size(m) <= tiny;
+      if (isTiny != tinyOnes || (!isTiny && !faint(int(b))))
+        continue;
+      const int t = marks.Typical;
+      if (isTiny && !ghost(int(b)) &&
+          dots.In(m.Left - t, m.Top - t, m.Right + t, m.Bottom + t) > DottedRow)
+        continue;
+      // A tiny mark beside a letter may be its full stop or its dot.
+      const int reach = isTiny ? std::max(2, tiny) : 4 * t;
+      const int own = isLetter(int(b)) ? m.Area : 0;
+      if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == own)
+        marks.Kind[b] = Cell::Speck;
+    }
+  }
+}
+
+// A block of content cut by the left or right border and parted from the
+// rest by a gutter is the facing page: the gutter is wider than any gap
+// between columns, and the fold or shadow of the binding runs down it.
+void SetAsideFacingPage(const Analysis& a, Marks& marks) {
+  const int w = a.W(), h = a.H();
+  // The gap is looked for in the middle of the page's height, and may hold a
+  // thin fold running down it; rules and edges across the top or bottom do
+  // not bridge it.
+  const int thin = std::max(2, int(0.01 * w));
+  const int middleTop = int(0.1 * h), middleBottom = h - int(0.1 * h);
+  std::vector<int> columnMarks(w);
+  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+    const Blob& m = marks.Blobs[b];
+    if (marks.Kind[b] != Cell::Content || m.Bottom <= middleTop || m.Top >= middleBottom)
+      continue;
+    if ((m.Width() <= thin && m.Height() >= 6 * m.Width()) ||
+        2 * std::max(m.Width(), m.Height()) <= marks.Typical)
+      continue;
+    for (int x = m.Left; x < m.Right; ++x)
+      ++columnMarks[x];
+  }
+  // Whether something dark runs down most of the page within columns x0..x1.
+  auto foldIn = [&](int x0, int x1) {
+    int best = 0;
+    for (int x = x0; x < x1; ++x) {
+      int rows = 0;
+      for (int y = 0; y < h; ++y) {
+        for (int dx = std::max(x0, x - thin); dx <= std::min(x1 - 1, x + thin); ++dx) {
+          const int i = y * w + dx;
+          if (a.G.Darkest[i] + a.LineDelta < a.NearPaper[i] || a.SetAside(i)) {
+            ++rows;
+            break;
+          }
+        }
+      }
+      best = std::max(best, rows);
+    }
+    return best >= FoldCovered * h;
+  };
+  const int nearX = std::max(1, int(NearBorder * w));
+  const int gutter = int(FacingGutter * w);
+  const int widest = int(FacingWidth * w);
+  auto setAsideColumns = [&](int x0, int x1) {
+    for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+      if (marks.Kind[b] == Cell::Content && marks.Blobs[b].Left >= x0 && marks.Blobs[b].Right <= x1)
+        marks.Kind[b] = Cell::Beyond;
+    }
+  };
+  // From the right: a block that reaches the border, then the gutter.
+  int x = w - 1;
+  while (x >= w - nearX && columnMarks[x] == 0)
+    --x;
+  if (x >= w - nearX) {
+    int blockStart = x;
+    while (blockStart > 0 && columnMarks[blockStart - 1] > 0)
+      --blockStart;
+    int gapStart = blockStart;
+    while (gapStart > 0 && columnMarks[gapStart - 1] == 0)
+      --gapStart;
+    if (gapStart > 0 && blockStart - gapStart >= gutter && w - blockStart <= widest &&
+        foldIn(gapStart, blockStart))
+      setAsideColumns(gapStart, w);
+  }
+  x = 0;
+  while (x < nearX && columnMarks[x] == 0)
+    ++x;
+  if (x < nearX) {
+    int blockEnd = x;
+    while (blockEnd + 1 < w && columnMarks[blockEnd + 1] > 0)
+      ++blockEnd;
+    int gapEnd = blockEnd;
+    while (gapEnd + 1 < w && columnMarks[gapEnd + 1] == 0)
+      ++gapEnd;
+    if (gapEnd + 1 < w && gapEnd - blockEnd >= gutter && blockEnd + 1 <= widest &&
+        foldIn(blockEnd + 1, gapEnd + 1))
+      setAsideColumns(0, gapEnd + 1);
+  }
+}
+
+// The page's pixel values as the grid sees them, white balanced.
+int PixelValue(const PageRaster& page, const Grid& grid, int x, int y) {
+  const std::uint8_t* row = page.Row(y);
+  if (page.Format() == PixelFormat::Gray8)
+    return row[x];
+  const std::uint8_t* p = row + 3 * x;
+  return std::min({grid.Luts[0][p[0]], grid.Luts[1][p[1]], grid.Luts[2][p[2]]});
+}
+
+// The box of content cells, narrowed to the outermost ink pixels of its
+// border cells.
+Rect RefineBox(const PageRaster& page, const Analysis& a, const std::vector<std::uint8_t>& around,
+               const Blob& box) {
+  const int f = a.G.Factor, w = a.W();
+  const int pageW = page.Width(), pageH = page.Height();
+  auto inkAt = [&](int x, int y) {
+    const int cell = (y / f) * w + x / f;
+    return PixelValue(page, a.G, x, y) + a.InkDelta < around[cell];
+  };
+  auto contentCell = [&](int cx, int cy) { return a.Class[cy * w + cx] == Cell::Content; };
+  Rect r{box.Left * f, box.Top * f, std::min(pageW, box.Right * f),
+         std::min(pageH, box.Bottom * f)};
+  // Each side: the first pixel line, from outside in, that holds ink within
+  // the content cells of the box's border row or column.
+  auto firstColumn = [&](int cx, bool fromLeft) {
+    const int x0 = cx * f, x1 = std::min(pageW, x0 + f);
+    int best = fromLeft ? x1 - 1 : x0;
+    for (int cy = box.Top; cy < box.Bottom; ++cy) {
+      if (!contentCell(cx, cy))
+        continue;
+      for (int y = cy * f; y < std::min(pageH, cy * f + f); ++y) {
+        if (fromLeft) {
+          for (int x = x0; x < best; ++x) {
+            if (inkAt(x, y)) {
+              best = x;
+              break;
+            }
+          }
+        } else {
+          for (int x = x1 - 1; x > best; --x) {
+            if (inkAt(x, y)) {
+              best = x;
+              break;
+            }
+          }
+        }
+      }
+    }
+    return best;
+  };
+  auto firstRow = [&](int cy, bool fromTop) {
+    const int y0 = cy * f, y1 = std::min(pageH, y0 + f);
+    int best = fromTop ? y1 - 1 : y0;
+    for (int cx = box.Left; cx < box.Right; ++cx) {
+      if (!contentCell(cx, cy))
+        continue;
+      const int x0 = cx * f, x1 = std::min(pageW, cx * f + f);
+      if (fromTop) {
+        for (int y = y0; y < best; ++y) {
+          for (int x = x0; x < x1; ++x) {
+            if (inkAt(x, y)) {
+              best = y;
+              break;
+            }
+          }
+        }
+      } else {
+        for (int y = y1 - 1; y > best; --y) {
+          for (int x = x0; x < x1; ++x) {
+            if (inkAt(x, y)) {
+              best = y;
+              break;
+            }
+          }
+        }
+      }
+    }
+    return best;
+  };
+  if (f > 1) {
+    r.Left = firstColumn(box.Left, true);
+    r.Right = firstColumn(box.Right - 1, false) + 1;
+    r.Top = firstRow(box.Top, true);
+    r.Bottom = firstRow(box.Bottom - 1, false) + 1;
+  }
+  return r;
+}
+
+// The grid may see only part of a letter or a mark at the box's border (the
+// rest fell in a cell taken for an edge, or was too faint for the grid), and a
+// cut through it loses ink. So each side moves out a pixel line at a time
+// while the line beyond it holds ink touching ink of the side's own line, and
+// the marks the side crosses are kept whole. A mark that still goes on after
+// 1% of the page is something the side runs into, such as a dark edge or a
+// finger, not a mark the grid missed: the side then stays where it was.
+Rect KeepWholeMarks(const PageRaster& page, const Analysis& a,
+                    const std::vector<std::uint8_t>& around, Rect r) {
+  const int f = a.G.Factor, w = a.W();
+  auto inkAt = [&](int x, int y) {
+    return PixelValue(page, a.G, x, y) + a.InkDelta < around[(y / f) * w + x / f];
+  };
+  // line(i) and along(j) give the pixel of the i-th line out from the side
+  // and j-th position along it; the side's own line is i = 0.
+  auto grow = [&](int length, int reach, int beforeBorder, auto pixel) {
+    const int room = std::min(reach, beforeBorder);
+    std::vector<std::uint8_t> touching(length), next(length);
+    for (int j = 0; j < length; ++j)
+      touching[j] = pixel(0, j) ? 1 : 0;
+    int moved = 0;
+    for (int i = 1; i <= room; ++i) {
+      bool any = false;
+      for (int j = 0; j < length; ++j) {
+        next[j] =
+            (touching[j] || (j > 0 && touching[j - 1]) || (j + 1 < length && touching[j + 1])) &&
+            pixel(i, j);
+        any = any || next[j];
+      }
+      if (!any)
+        break;
+      // Ink joined along the line belongs to the same mark.
+      for (int j = 1; j < length; ++j)
+        next[j] = next[j] || (next[j - 1] && pixel(i, j));
+      for (int j = length - 2; j >= 0; --j)
+        next[j] = next[j] || (next[j + 1] && pixel(i, j));
+      touching.swap(next);
+      moved = i;
+    }
+    // Reaching the page's border is no sign of an edge: a mark may run off.
+    return moved < reach || moved == beforeBorder ? moved : 0;
+  };
+  const int reachX = std::max(1, page.Width() / 100), reachY = std::max(1, page.Height() / 100);
+  const Rect in = r;
+  const int width = in.Right - in.Left, height = in.Bottom - in.Top;
+  r.Left -=
+      grow(height, reachX, in.Left, [&](int i, int j) { return inkAt(in.Left - i, in.Top + j); });
+  r.Right += grow(height, reachX, page.Width() - in.Right,
+                  [&](int i, int j) { return inkAt(in.Right - 1 + i, in.Top + j); });
+  r.Top -=
+      grow(width, reachY, in.Top, [&](int i, int j) { return inkAt(in.Left + j, in.Top - i); });
+  r.Bottom += grow(width, reachY, page.Height() - in.Bottom,
+                   [&](int i, int j) { return inkAt(in.Left + j, in.Bottom - 1 + i); });
+  return r;
+}
+
+// The content box plus border pixels of paper on each side, as far as paper
+// reaches: the border stops at the first edge or strip beyond the page that
+// it would reach into (aside counts their cells).
+Rect WithBorder(const PageRaster& page, const Analysis& a, const MaskSums& aside,
+                const Rect& content, int border) {
+  const int f = a.G.Factor;
+  const int cx0 = content.Left / f, cx1 = (content.Right - 1) / f + 1;
+  const int cy0 = content.Top / f, cy1 = (content.Bottom - 1) / f + 1;
+  auto columnFree = [&](int x) { return aside.In(x / f, cy0, x / f + 1, cy1) == 0; };
+  auto rowFree = [&](int y) { return aside.In(cx0, y / f, cx1, y / f + 1) == 0; };
+  Rect cut = content;
+  for (int i = 0; i < border && cut.Left > 0 && columnFree(cut.Left - 1); ++i)
+    --cut.Left;
+  for (int i = 0; i < border && cut.Right < page.Width() && columnFree(cut.Right); ++i)
+    ++cut.Right;
+  for (int i = 0; i < border && cut.Top > 0 && rowFree(cut.Top - 1); ++i)
+    --cut.Top;
+  for (int i = 0; i < border && cut.Bottom < page.Height() && rowFree(cut.Bottom); ++i)
+    ++cut.Bottom;
+  return cut;
+}
+
+}  // namespace
+
+ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* trace) {
+  PageReduction reduction;
+  if (!page.IsEmpty())
+    reduction.AddRows(page, 0, page.Height());
+  return FindContentBox(page, dpi, reduction, trace);
+}
+
+ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction& reduction,
+                          ContentBoxTrace* trace) {
+  ContentBox result;
+  if (page.IsEmpty())
+    return result;
+  if (!reduction.Covers(page))
+    return FindContentBox(page, dpi, trace);
+  const int factor = reduction.Factor();
+  const Grid grid = WhiteBalanced(reduction);
+  const int gw = grid.Width;
+  const int gh = grid.Height;
+  const int cells = gw * gh;
+  Analysis a(grid);
+  a.SmallestLetter = int(SmallestLetterMm / 25.4 * PageDpi(page, dpi) / factor);
+
+  // The paper: its usual shade, and the shade around every cell.
+  std::array<int, 256> meanHistogram{};
+  for (std::uint8_t v : grid.Mean)
+    ++meanHistogram[v];
+  a.PaperLevel = Percentile(meanHistogram, cells, 0.75);
+  const int tile = std::max(4, int(std::lround(std::min(gw, gh) / 24.0)));
+  PaperMaps paper = LocalPaper(grid, tile);
+  a.Paper = std::move(paper.Local);
+  a.NearPaper = std::move(paper.Near);
+
+  // The ink's contrast: how far the darker marks lie below the paper.
+  std::array<int, 256> darkHistogram{};
+  int darkCount = 0;
+  for (int i = 0; i < cells; ++i) {
+    if (grid.Darkest[i] + 40 < a.Paper[i]) {
+      ++darkHistogram[grid.Darkest[i]];
+      ++darkCount;
+    }
+  }
+  a.InkLevel = darkCount > 0 ? Percentile(darkHistogram, darkCount, 0.1) : a.PaperLevel;
+  a.Contrast = std::max(0, a.PaperLevel - a.InkLevel);
+  a.InkDelta = std::max(24, int(0.35 * a.Contrast));
+  a.LineDelta = std::max(24, int(0.25 * a.Contrast));
+  // Ink is clearly darker than the lightest cell around it: a stroke always
+  // has paper within a few cells, while shading changes too slowly for that.
+  const std::vector<std::uint8_t> around = RankFilter(grid.Mean, gw, gh, 2, true);
+  a.Ink.resize(cells);
+  for (int i = 0; i < cells; ++i)
+    a.Ink[i] = grid.Darkest[i] + a.InkDelta < around[i];
+
+  MarkEdgeBands(a);
+  MarkEdgeLines(a);
+  MarkCutOff(a);
+  Marks marks = FindMarks(a);
+  SetAsideBorderMarks(a, marks);
+  SetAsideSpecks(a, marks);
+  SetAsideFacingPage(a, marks);
+  // What the border stops at: edges and strips, and bits of edges larger than
+  // a speck (specks at the border it may cover, as a cut page shows them).
+  MaskSums aside(gw, gh);
+  aside.Build([&](int i) {
+    const int l = marks.Labels[i];
+    if (l < 0 || marks.Kind[l] != Cell::Edge)
+      return a.SetAside(i);
+    const Blob& m = marks.Blobs[l];
+    return 2 * std::max(m.Width(), m.Height()) > marks.Typical;
+  });
+  for (int i = 0; i < cells; ++i) {
+    if (marks.Labels[i] >= 0)
+      a.Class[i] = marks.Kind[marks.Labels[i]];
+  }
+  bool any = false;
+  Blob box;
+  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+    if (marks.Kind[b] != Cell::Content)
+      continue;
+    const Blob& m = marks.Blobs[b];
+    if (!any) {
+      box = m;
+      any = true;
+    }
+    box.Left = std::min(box.Left, m.Left);
+    box.Top = std::min(box.Top, m.Top);
+    box.Right = std::max(box.Right, m.Right);
+    box.Bottom = std::max(box.Bottom, m.Bottom);
+  }
+  if (any) {
+    result.HasContent = true;
+    result.Content = KeepWholeMarks(page, a, around, RefineBox(page, a, around, box));
+    const int border = int(std::lround(CutBorderMm / 25.4 * PageDpi(page, dpi)));
+    result.Cut = WithBorder(page, a, aside, result.Content, border);
+    result.Room = WithBorder(page, a, aside, result.Content, 2 * border);
+  }
+  if (trace != nullptr) {
+    trace->Factor = factor;
+    trace->Width = gw;
+    trace->Height = gh;
+    trace->Cells = a.Class;
+  }
+  return result;
+}
+
+Rect CutOnGrid(const ContentBox& box, int gridX, int gridY) {
+  // The grid line between from and to (from <= to) nearest to want, if any.
+  auto nearest = [](int from, int to, int want, int grid, int keep) {
+    if (grid <= 1)
+      return keep;
+    const int below = want / grid * grid, above = below + grid;
+    const bool belowFits = below >= from && below <= to;
+    const bool aboveFits = above >= from && above <= to;
+    if (belowFits && (!aboveFits || want - below < above - want))
+      return below;
+    return aboveFits ? above : keep;
+  };
+  Rect cut = box.Cut;
+  if (!box.HasContent)
+    return cut;
+  cut.Left = nearest(box.Room.Left, box.Content.Left, box.Cut.Left, gridX, cut.Left);
+  cut.Top = nearest(box.Room.Top, box.Content.Top, box.Cut.Top, gridY, cut.Top);
+  return cut;
+}
+
+}  // namespace pagetrim

@@ -1,0 +1,243 @@
+// The content box on generated pages with known content: each fault of real
+// paper alone, then all of them together, on colour, gray and 1-bit pages.
+// The cut must hold every content pixel and leave no more than its border of
+// paper beside the content, and the box's edges must lie on ink.
+#include "content_box.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "support/realistic_page.h"
+
+namespace pagetrim {
+namespace {
+
+using test::MakeRealisticPage;
+using test::PageKind;
+using test::PageSide;
+using test::RealisticPage;
+using test::RealisticPageOptions;
+
+// The border at the resolution a page without one is taken to have.
+const int Border = int(std::lround(CutBorderMm / 25.4 * AssumedDpi));
+
+// Checks a cut against the page's content: all of it kept, and on each side
+// no more margin than the border and 1% of the page: a speck right beside the
+// text may stay, for it might be a full stop.
+void ExpectGoodCut(const RealisticPage& page, const ContentBox& found) {
+  if (page.ContentBox.Width() <= 0) {
+    EXPECT_FALSE(found.HasContent);  // a blank page is left as it is
+    return;
+  }
+  ASSERT_TRUE(found.HasContent);
+  EXPECT_EQ(page.ContentOutside(found.Cut), 0);
+  EXPECT_EQ(page.ContentOutside(found.Content), 0);
+  const Rect& box = page.ContentBox;
+  const int slackX = page.Page.Width() / 100, slackY = page.Page.Height() / 100;
+  EXPECT_LE(box.Left - found.Cut.Left, Border + slackX);
+  EXPECT_LE(box.Top - found.Cut.Top, Border + slackY);
+  EXPECT_LE(found.Cut.Right - box.Right, Border + slackX);
+  EXPECT_LE(found.Cut.Bottom - box.Bottom, Border + slackY);
+}
+
+const PageKind Kinds[] = {PageKind::Colour, PageKind::Gray, PageKind::Bitonal};
+
+std::string KindName(PageKind kind) {
+  return kind == PageKind::Colour ? "colour" : kind == PageKind::Gray ? "gray" : "1-bit";
+}
+
+TEST(ContentBox, OneFaultAtATime) {
+  struct Case {
+    const char* Name;
+    std::function<void(RealisticPageOptions&)> Set;
+  };
+  std::vector<Case> cases = {
+      {"clean page", [](RealisticPageOptions&) {}},
+      {"yellowed paper", [](RealisticPageOptions& o) { o.Yellowed = true; }},
+      {"faint text (none left on 1-bit pages)", [](RealisticPageOptions& o) { o.TextGray = 150; }},
+      {"a blank page", [](RealisticPageOptions& o) { o.MarginTop = o.Height; }},
+      {"a blank page with specks, a dark edge and shading",
+       [](RealisticPageOptions& o) {
+         o.MarginTop = o.Height;
+         o.Speckles = 100;
+         o.SpeckleSize = 3;
+         o.DarkEdge = {0, 0, 20, 0};
+         o.GutterShading = 60;
+       }},
+      {"two columns and a rule between",
+       [](RealisticPageOptions& o) {
+         o.Columns = 2;
+         o.VerticalRule = 1;
+       }},
+      {"a rule above the text", [](RealisticPageOptions& o) { o.HorizontalRule = 1; }},
+      {"a dotted rule below the text", [](RealisticPageOptions& o) { o.DottedRule = true; }},
+      {"a page number alone in the bottom margin",
+       [](RealisticPageOptions& o) { o.PageNumberDigits = 1; }},
+      {"a page number alone in a corner",
+       [](RealisticPageOptions& o) {
+         o.PageNumberDigits = 2;
+         o.PageNumberX = 770;
+         o.PageNumberY = 40;
+       }},
+      {"gutter shading", [](RealisticPageOptions& o) { o.GutterShading = 70; }},
+      {"JPEG noise", [](RealisticPageOptions& o) { o.JpegNoise = 12; }},
+  };
+  for (int size = 1; size <= 4; ++size) {
+    cases.push_back({"speckles", [size](RealisticPageOptions& o) {
+                       o.Speckles = 200;
+                       o.SpeckleSize = size;
+                     }});
+  }
+  for (PageSide side : {PageSide::Left, PageSide::Top, PageSide::Right, PageSide::Bottom}) {
+    for (int width : {3, 12, 40}) {
+      cases.push_back({"a dark scanner edge", [side, width](RealisticPageOptions& o) {
+                         o.DarkEdge[std::size_t(side)] = width;
+                       }});
+    }
+    cases.push_back({"a picture running off the page", [side](RealisticPageOptions& o) {
+                       o.PictureDepth = 70;
+                       o.PictureSide = side;
+                     }});
+  }
+  for (PageSide side : {PageSide::Left, PageSide::Right}) {
+    cases.push_back({"a strip of the facing page", [side](RealisticPageOptions& o) {
+                       o.FacingStrip = 40;
+                       o.FacingSide = side;
+                     }});
+  }
+  for (PageKind kind : Kinds) {
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      SCOPED_TRACE(KindName(kind) + ", " + cases[i].Name + " (case " + std::to_string(i) + ")");
+      RealisticPageOptions o;
+      o.Kind = kind;
+      o.Seed = unsigned(i + 1);
+      cases[i].Set(o);
+      const RealisticPage page = MakeRealisticPage(o);
+      ExpectGoodCut(page, FindContentBox(page.Page, 0));
+    }
+  }
+}
+
+TEST(ContentBox, AllFaultsTogether) {
+  for (PageKind kind : Kinds) {
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+      SCOPED_TRACE(KindName(kind) + ", seed " + std::to_string(seed));
+      RealisticPageOptions o;
+      o.Kind = kind;
+      o.Seed = seed;
+      o.Columns = 2;
+      o.HorizontalRule = 2;
+      o.PageNumberDigits = 3;
+      o.Yellowed = true;
+      o.Speckles = 150;
+      o.SpeckleSize = 3;
+      o.DarkEdge = {8, 15, 0, 25};
+      o.GutterShading = 50;
+      o.GutterSide = PageSide::Left;
+      o.FacingStrip = 30;
+      o.FacingSide = PageSide::Right;
+      o.JpegNoise = 8;
+      ExpectGoodCut(MakeRealisticPage(o), FindContentBox(MakeRealisticPage(o).Page, 0));
+    }
+  }
+}
+
+// Marks of ink on clean paper, placed at random: the content box is exactly
+// the box a plain search of every pixel finds, and the cut adds the border on
+// each side that does not touch the page's edge.
+TEST(ContentBox, EdgesLieOnTheOutermostInkAndTheBorderFollowsTheResolution) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const bool colour = round % 2 == 0;
+    PageRaster page(700 + round * 10, 900, colour ? PixelFormat::Bgr24 : PixelFormat::Gray8);
+    // A block of letter-sized marks somewhere on the page, some touching its
+    // edges in the later rounds.
+    const int left = round >= 8 ? 0 : 20 + int(random() % 200);
+    const int top = round >= 10 ? 0 : 20 + int(random() % 200);
+    const int right = page.Width() - (round == 9 ? 0 : 20 + int(random() % 200));
+    const int bottom = page.Height() - 20 - int(random() % 200);
+    for (int y = top; y + 20 <= bottom; y += 30) {
+      for (int x = left; x + 14 <= right; x += 24) {
+        // A letter of strokes two pixels wide: its sides and its top.
+        const int height = 14 + int(random() % 6);
+        for (int yy = y; yy < y + height; ++yy) {
+          std::uint8_t* row = page.Row(yy);
+          for (int xx = x; xx < x + 14; ++xx) {
+            if (xx < x + 2 || xx >= x + 12 || yy < y + 2)
+              std::fill_n(row + xx * page.BytesPerPixel(), page.BytesPerPixel(), std::uint8_t(0));
+          }
+        }
+      }
+    }
+    // The naive box: every pixel read.
+    Rect ink{page.Width(), page.Height(), 0, 0};
+    for (int y = 0; y < page.Height(); ++y) {
+      for (int x = 0; x < page.Width(); ++x) {
+        if (page.PixelAt(x, y) == 0) {
+          ink = {std::min(ink.Left, x), std::min(ink.Top, y), std::max(ink.Right, x + 1),
+                 std::max(ink.Bottom, y + 1)};
+        }
+      }
+    }
+    const float dpi = round % 3 == 0 ? 0 : round % 3 == 1 ? 150 : 600;
+    const int border = int(std::lround(CutBorderMm / 25.4 * (dpi > 0 ? dpi : AssumedDpi)));
+    const ContentBox found = FindContentBox(page, dpi);
+    ASSERT_TRUE(found.HasContent);
+    EXPECT_EQ(found.Content.Left, ink.Left);
+    EXPECT_EQ(found.Content.Top, ink.Top);
+    EXPECT_EQ(found.Content.Right, ink.Right);
+    EXPECT_EQ(found.Content.Bottom, ink.Bottom);
+    EXPECT_EQ(found.Cut.Left, std::max(0, ink.Left - border));
+    EXPECT_EQ(found.Cut.Top, std::max(0, ink.Top - border));
+    EXPECT_EQ(found.Cut.Right, std::min(page.Width(), ink.Right + border));
+    EXPECT_EQ(found.Cut.Bottom, std::min(page.Height(), ink.Bottom + border));
+  }
+}
+
+// The border is paper: it stops short of a dark edge beside the content.
+TEST(ContentBox, TheBorderDoesNotReachIntoAnEdge) {
+  RealisticPageOptions o;
+  o.Kind = PageKind::Gray;
+  o.MarginRight = 20;  // the text ends 8 pixels short of the edge's band
+  o.DarkEdge = {0, 0, 12, 0};
+  const RealisticPage page = MakeRealisticPage(o);
+  const ContentBox found = FindContentBox(page.Page, 0);
+  ASSERT_TRUE(found.HasContent);
+  EXPECT_EQ(page.ContentOutside(found.Cut), 0);
+  EXPECT_LE(found.Cut.Right, page.Page.Width() - 12);
+  EXPECT_GT(found.Cut.Right, page.ContentBox.Right);
+}
+
+// Text just short of a dark edge: the grid's cells of the last letters also
+// hold the edge, and the letters must still be kept whole.
+TEST(ContentBox, TextRightBesideAnEdgeIsKeptWhole) {
+  for (PageKind kind : Kinds) {
+    for (PageSide side : {PageSide::Left, PageSide::Top, PageSide::Right, PageSide::Bottom}) {
+      for (int gap : {3, 5, 8}) {
+        SCOPED_TRACE(KindName(kind) + ", side " + std::to_string(int(side)) + ", gap " +
+                     std::to_string(gap));
+        RealisticPageOptions o;
+        o.Kind = kind;
+        o.DarkEdge[std::size_t(side)] = 12;
+        int& margin = side == PageSide::Left    ? o.MarginLeft
+                      : side == PageSide::Top   ? o.MarginTop
+                      : side == PageSide::Right ? o.MarginRight
+                                                : o.MarginBottom;
+        margin = 12 + gap;
+        const RealisticPage page = MakeRealisticPage(o);
+        const ContentBox found = FindContentBox(page.Page, 0);
+        ASSERT_TRUE(found.HasContent);
+        EXPECT_EQ(page.ContentOutside(found.Cut), 0);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pagetrim
