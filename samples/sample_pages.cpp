@@ -7,6 +7,7 @@
 
 #include "codecs.h"
 #include "page_path.h"
+#include "realistic_page.h"
 
 namespace pagetrim {
 
@@ -111,6 +112,78 @@ QStringList WriteSampleBook(const QString& folder) {
     const QString path = folder + "/" + s.Name;
     const PageRaster page = MakeSamplePage(s.Width, s.Height, s.Margins, seed++, s.Colour);
     if (WriteSamplePage(path, page, s.Dpi))
+      paths.append(path);
+  }
+  return paths;
+}
+
+QStringList WriteRealPaperBook(const QString& folder) {
+  using samples::PageKind;
+  using samples::PageSide;
+  std::vector<std::pair<const char*, samples::RealisticPageOptions>> pages(6);
+  auto at = [&](int i, const char* name, PageKind kind) -> samples::RealisticPageOptions& {
+    pages[i].first = name;
+    pages[i].second.Kind = kind;
+    pages[i].second.Seed = unsigned(i + 1);
+    pages[i].second.Width = 1240;
+    pages[i].second.Height = 1754;
+    pages[i].second.MarginLeft = pages[i].second.MarginRight = 150;
+    pages[i].second.MarginTop = pages[i].second.MarginBottom = 170;
+    return pages[i].second;
+  };
+  {  // a left-hand page: the gutter's shadow at right, then the facing page
+    auto& o = at(0, "r01.jpg", PageKind::Colour);
+    o.Yellowed = true;
+    o.GutterShading = 90;
+    o.GutterSide = PageSide::Right;
+    o.FacingStrip = 60;
+    o.FacingSide = PageSide::Right;
+    o.PageNumberDigits = 2;
+    o.JpegNoise = 8;
+  }
+  {  // a scanner's dark edges on two sides, and dust
+    auto& o = at(1, "r02.jpg", PageKind::Gray);
+    o.DarkEdge = {30, 0, 0, 45};
+    o.Speckles = 150;
+    o.SpeckleSize = 3;
+    o.HorizontalRule = 2;
+  }
+  {  // two columns with a rule between, on a 1-bit scan with specks
+    auto& o = at(2, "r03.png", PageKind::Bitonal);
+    o.Columns = 2;
+    o.VerticalRule = 1;
+    o.Speckles = 300;
+    o.SpeckleSize = 2;
+    o.DarkEdge = {0, 20, 0, 0};
+  }
+  {  // a picture running off the page's foot, and a page number in a corner
+    auto& o = at(3, "r04.jpg", PageKind::Colour);
+    o.PictureDepth = 300;
+    o.PictureSide = PageSide::Bottom;
+    o.PageNumberDigits = 3;
+    o.PageNumberX = 1060;
+    o.PageNumberY = 60;
+    o.Speckles = 80;
+  }
+  {  // faint print on yellowed paper, the gutter's shadow at left
+    auto& o = at(4, "r05.jpg", PageKind::Colour);
+    o.Yellowed = true;
+    o.TextGray = 120;
+    o.GutterShading = 70;
+    o.GutterSide = PageSide::Left;
+    o.DottedRule = true;
+  }
+  {  // a blank page with dust and an edge: left as it is
+    auto& o = at(5, "r06.png", PageKind::Gray);
+    o.MarginTop = o.Height;
+    o.Speckles = 100;
+    o.SpeckleSize = 2;
+    o.DarkEdge = {0, 0, 25, 0};
+  }
+  QStringList paths;
+  for (const auto& [name, options] : pages) {
+    const QString path = folder + "/" + name;
+    if (WriteSamplePage(path, samples::MakeRealisticPage(options).Page, 300))
       paths.append(path);
   }
   return paths;

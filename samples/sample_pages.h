@@ -31,4 +31,10 @@ bool WriteSamplePage(const QString& path, const PageRaster& page, float dpi);
 // the page paths in page order: JPEG and PNG pages at 300 and 72 dpi.
 QStringList WriteSampleBook(const QString& folder);
 
+// Writes a book of pages with the faults of real paper into folder (which
+// must exist): dark scanner edges, a gutter's shadow, a strip of the facing
+// page, specks, yellowed paper and a picture running off the page, in
+// colour, gray and 1-bit. Returns the page paths in page order.
+QStringList WriteRealPaperBook(const QString& folder);
+
 }  // namespace pagetrim

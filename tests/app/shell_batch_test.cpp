@@ -13,7 +13,7 @@
 #include "editing/recording_page_window.h"
 #include "page_codec.h"
 #include "page_commands.h"
-#include "support/realistic_page.h"
+#include "realistic_page.h"
 
 namespace pagetrim {
 namespace {
@@ -57,21 +57,21 @@ TEST(ShellBatch, AutoWritesWhatTheWindowsBatchWrites) {
   QTemporaryDir window, shell;
   const struct {
     const char* Name;
-    test::PageKind Kind;
+    samples::PageKind Kind;
     bool Blank;
-  } pages[] = {{"p1.jpg", test::PageKind::Colour, false},
-               {"p2.png", test::PageKind::Gray, false},
-               {"p3.png", test::PageKind::Bitonal, false},
-               {"p4.jpg", test::PageKind::Colour, true}};
+  } pages[] = {{"p1.jpg", samples::PageKind::Colour, false},
+               {"p2.png", samples::PageKind::Gray, false},
+               {"p3.png", samples::PageKind::Bitonal, false},
+               {"p4.jpg", samples::PageKind::Colour, true}};
   for (const auto& page : pages) {
-    test::RealisticPageOptions o;
+    samples::RealisticPageOptions o;
     o.Kind = page.Kind;
     o.Seed = unsigned(page.Kind) + 3;
     o.DarkEdge = {12, 0, 0, 30};
     o.Speckles = 40;
     if (page.Blank)
       o.MarginTop = o.Height;
-    const PageRaster raster = test::MakeRealisticPage(o).Page;
+    const PageRaster raster = samples::MakeRealisticPage(o).Page;
     for (const QTemporaryDir* dir : {&window, &shell})
       ASSERT_EQ(SavePage(dir->filePath(page.Name), raster, 300, 300), SaveOutcome::Written);
   }

@@ -14,7 +14,7 @@
 #include "page_commands.h"
 #include "page_cut.h"
 #include "recording_page_window.h"
-#include "support/realistic_page.h"
+#include "realistic_page.h"
 #include "support/scan_score.h"
 #include "trim_commands.h"
 
@@ -33,21 +33,21 @@ EditState StateWithPage(const PageRaster& page, float dpi) {
   return state;
 }
 
-test::RealisticPage DirtyPage(test::PageKind kind, bool blank = false) {
-  test::RealisticPageOptions o;
+samples::RealisticPage DirtyPage(samples::PageKind kind, bool blank = false) {
+  samples::RealisticPageOptions o;
   o.Kind = kind;
   o.DarkEdge = {0, 0, 25, 0};
   o.Speckles = 60;
   o.SpeckleSize = 2;
   if (blank)
     o.MarginTop = o.Height;  // no text at all
-  return test::MakeRealisticPage(o);
+  return samples::MakeRealisticPage(o);
 }
 
 TEST(AutoTrim, CutsWorkingAndAnalysisPageToTheContentFoundInTheWorkingPage) {
-  for (test::PageKind kind : {test::PageKind::Colour, test::PageKind::Bitonal}) {
+  for (samples::PageKind kind : {samples::PageKind::Colour, samples::PageKind::Bitonal}) {
     SCOPED_TRACE(int(kind));
-    const test::RealisticPage page = DirtyPage(kind);
+    const samples::RealisticPage page = DirtyPage(kind);
     EditState state = StateWithPage(page.Page, 600);
     // The analysis image plays no part: an all-black one changes nothing.
     state.AnalysisPage = PageRaster(page.Page.Width(), page.Page.Height(), PixelFormat::Gray8);
@@ -79,7 +79,7 @@ TEST(AutoTrim, CutsWorkingAndAnalysisPageToTheContentFoundInTheWorkingPage) {
 }
 
 TEST(AutoTrim, ABlankPageIsLeftAsItIs) {
-  const test::RealisticPage page = DirtyPage(test::PageKind::Gray, true);
+  const samples::RealisticPage page = DirtyPage(samples::PageKind::Gray, true);
   EditState state = StateWithPage(page.Page, 300);
   RecordingPageWindow window;
   TrimToContent(state, window);
@@ -93,8 +93,8 @@ TEST(AutoTrim, TheBatchWritesEveryPageCutToItsContentAndKeepsTheOriginals) {
   const QStringList names = {"a.png", "b.jpg", "c.png"};
   std::vector<Rect> cuts;
   for (int i = 0; i < names.size(); ++i) {
-    const test::RealisticPage page =
-        DirtyPage(i == 2 ? test::PageKind::Bitonal : test::PageKind::Colour, i == 1);
+    const samples::RealisticPage page =
+        DirtyPage(i == 2 ? samples::PageKind::Bitonal : samples::PageKind::Colour, i == 1);
     ASSERT_EQ(SavePage(dir.filePath(names[i]), page.Page, 300, 300), SaveOutcome::Written);
     PageRaster saved;  // the JPEG page as its file holds it
     LoadPage(dir.filePath(names[i]), saved);
@@ -129,10 +129,10 @@ TEST(AutoTrim, AJpegPageIsCutOnItsBlockGrid) {
   QTemporaryDir dir;
   for (int shift = 0; shift < 16; shift += 5) {
     SCOPED_TRACE(shift);
-    test::RealisticPageOptions o;
+    samples::RealisticPageOptions o;
     o.MarginLeft += shift;
     o.MarginTop += 2 * shift;
-    const test::RealisticPage made = test::MakeRealisticPage(o);
+    const samples::RealisticPage made = samples::MakeRealisticPage(o);
     const QString path = dir.filePath(QStringLiteral("p%1.jpg").arg(shift));
     ASSERT_TRUE(SavePage(path, made.Page, 300, 300).Ok());
     PageRaster page;

@@ -12,13 +12,13 @@
 
 #include "batch_commands.h"
 #include "margin_scan.h"
-#include "support/realistic_page.h"
+#include "realistic_page.h"
 #include "trim_commands.h"
 
 namespace pagetrim {
 namespace {
 
-using namespace test;
+using namespace samples;
 
 constexpr int Width = 400, Height = 520, Margin = 100;
 

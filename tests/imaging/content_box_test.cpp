@@ -12,16 +12,16 @@
 #include <random>
 #include <string>
 
-#include "support/realistic_page.h"
+#include "realistic_page.h"
 
 namespace pagetrim {
 namespace {
 
-using test::MakeRealisticPage;
-using test::PageKind;
-using test::PageSide;
-using test::RealisticPage;
-using test::RealisticPageOptions;
+using samples::MakeRealisticPage;
+using samples::PageKind;
+using samples::PageSide;
+using samples::RealisticPage;
+using samples::RealisticPageOptions;
 
 // The border at the resolution a page without one is taken to have.
 const int Border = int(std::lround(CutBorderMm / 25.4 * AssumedDpi));

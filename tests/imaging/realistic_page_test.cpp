@@ -1,10 +1,10 @@
 // The page generator the trim tests rely on: what it marks as content is
 // exactly what it drew as content, whatever else the paper shows.
-#include "support/realistic_page.h"
+#include "realistic_page.h"
 
 #include <gtest/gtest.h>
 
-namespace pagetrim::test {
+namespace pagetrim::samples {
 namespace {
 
 RealisticPageOptions Marked(PageKind kind) {
@@ -58,4 +58,4 @@ TEST(RealisticPage, ContentIsTheInkDrawnAsContentAndNothingElse) {
 }
 
 }  // namespace
-}  // namespace pagetrim::test
+}  // namespace pagetrim::samples

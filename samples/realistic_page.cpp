@@ -1,13 +1,13 @@
 // Drawing realistic pages: the paper and the facing page's strip, then the
 // content (recorded pixel by pixel), then what the scanner and the paper add
 // over it, and last the page's pixel format.
-#include "support/realistic_page.h"
+#include "realistic_page.h"
 
 #include <algorithm>
 #include <cmath>
 #include <random>
 
-namespace pagetrim::test {
+namespace pagetrim::samples {
 
 namespace {
 
@@ -443,4 +443,4 @@ RealisticPage MakeRealisticPage(const RealisticPageOptions& o) {
   return result;
 }
 
-}  // namespace pagetrim::test
+}  // namespace pagetrim::samples

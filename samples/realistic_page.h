@@ -1,7 +1,8 @@
 // Generated scanned pages with the faults of real paper (specks, dark scanner
 // edges, gutter shadows, a strip of the facing page, yellowed paper, faint
-// text, JPEG noise), together with where their content lies, so that tests can
-// check that a trim keeps every pixel of content.
+// text, JPEG noise), together with where their content lies: pages to try
+// 自動削除 on, and for tests that check that a trim keeps every pixel of
+// content.
 #pragma once
 
 #include <array>
@@ -10,7 +11,7 @@
 
 #include "page_raster.h"
 
-namespace pagetrim::test {
+namespace pagetrim::samples {
 
 // Colour is Bgr24; Gray and Bitonal are Gray8, Bitonal holding only 0 and 255.
 enum class PageKind { Colour, Gray, Bitonal };
@@ -78,4 +79,4 @@ struct RealisticPage {
 
 RealisticPage MakeRealisticPage(const RealisticPageOptions& options);
 
-}  // namespace pagetrim::test
+}  // namespace pagetrim::samples
