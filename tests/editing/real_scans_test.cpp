@@ -6,10 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <map>
@@ -20,6 +16,7 @@
 #include "page_normalize.h"
 #include "page_path.h"
 #include "recording_page_window.h"
+#include "support/scan_score.h"
 #include "trim_commands.h"
 
 namespace pagetrim {
@@ -34,17 +31,9 @@ struct Scan {
 };
 
 std::vector<Scan> ReadScans(const QString& folder) {
-  QFile file(folder + "/content_boxes.json");
-  if (!file.open(QIODevice::ReadOnly))
-    return {};
   std::vector<Scan> scans;
-  const QJsonObject pages = QJsonDocument::fromJson(file.readAll()).object();
-  for (auto it = pages.begin(); it != pages.end(); ++it) {
-    const QJsonArray box = it.value().toObject()["content_box"].toArray();
-    scans.push_back({it.key(),
-                     QString(it.key()).replace(u'/', u'-'),
-                     {box[0].toInt(), box[1].toInt(), box[2].toInt(), box[3].toInt()}});
-  }
+  for (const test::HandChecked& page : test::ReadHandChecked(folder))
+    scans.push_back({page.Name, QString(page.Name).replace(u'/', u'-'), page.Box});
   return scans;
 }
 
