@@ -370,3 +370,37 @@ TEST(PageRasterTest, AnalysisOfGrayPages) {
 
 }  // namespace
 }  // namespace pagetrim
+
+// ---- The black-and-white image of colour -------------------------------------
+
+#include <random>
+
+namespace pagetrim {
+namespace {
+
+// The black-and-white image of colour pixels against the plain rule: black
+// where (b + g + r) div 3 is below the threshold.
+TEST(PageRasterTest, BlackAndWhiteOfColourFollowsTheGrayLevel) {
+  std::mt19937 rng(5);
+  PageRaster page(67, 9);
+  for (int y = 0; y < page.Height(); ++y) {
+    std::uint8_t* row = page.Row(y);
+    for (std::size_t i = 0; i < page.RowBytes(); ++i)
+      row[i] = std::uint8_t(rng());
+  }
+  for (const int threshold : {-5, 0, 1, 85, 127, 128, 129, 254, 255, 256, 300}) {
+    SCOPED_TRACE(threshold);
+    PageRaster binary;
+    MakeBinaryImage(page, binary, threshold);
+    for (int y = 0; y < page.Height(); ++y) {
+      for (int x = 0; x < page.Width(); ++x) {
+        const std::uint8_t* p = page.Row(y) + 3 * x;
+        const int gray = (p[0] + p[1] + p[2]) / 3;
+        ASSERT_EQ(binary.PixelAt(x, y), gray < threshold ? 0 : White) << x << "," << y;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pagetrim
