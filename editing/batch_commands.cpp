@@ -49,6 +49,26 @@ void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
                      : EncodedPage{};
 }
 
+void KeepOnlyWhatIsShown(BatchPage& page, QSize viewSize) {
+  page.Left = std::move(page.Loaded.Reduced);
+  if (!page.Left.IsEmpty()) {
+    // A page that was only cut is drawn from the samples of the page as
+    // loaded; one put on a new canvas is sampled anew.
+    if (const std::optional<Rect> region = page.Working.RegionIn(page.Loaded.Page)) {
+      page.Right = page.Left;
+      page.Right.Region = *region;
+    } else {
+      page.Right =
+          ReducePage(page.Working, ReductionStep(page.Working.Width(), page.Working.Height(),
+                                                 viewSize.width(), viewSize.height()));
+    }
+  }
+  page.Loaded.Page = PageRaster();
+  page.Loaded.Analysis = PageRaster();
+  page.Working = PageRaster();
+  page.Analysis = PageRaster();
+}
+
 PageBatch::PageBatch(EditState& state, BatchKind kind, BatchOptions options)
     : state_(state),
       kind_(kind),
@@ -59,8 +79,13 @@ PageBatch::PageBatch(EditState& state, BatchKind kind, BatchOptions options)
       sampleColumn_(state.SampleColumn) {
   workers_ = options.Workers > 0 ? options.Workers : std::max(1, QThread::idealThreadCount());
   pool_.setMaxThreadCount(workers_);
+  writer_.setMaxThreadCount(1);
   // Pages read ahead for paging are about to be rewritten; their memory is
-  // the batch's now.
+  // the batch's now, kept for its first pages rather than given back.
+  if (!pages_.isEmpty()) {
+    largestPage_ = EstimatePageBytes(pages_.front());
+    ReservePooledBytes(std::min(2 * largestPage_, options_.WorkAheadBytes));
+  }
   if (state.Prefetch != nullptr)
     state.Prefetch->Clear();
   state.RunningBatch = this;
@@ -69,6 +94,7 @@ PageBatch::PageBatch(EditState& state, BatchKind kind, BatchOptions options)
 PageBatch::~PageBatch() {
   StopWorkers();
   pool_.waitForDone();
+  writer_.waitForDone();
   if (state_.RunningBatch == this)
     state_.RunningBatch = nullptr;
 }
@@ -90,30 +116,46 @@ void PageBatch::StopWorkers() {
 
 void PageBatch::End() {
   StopWorkers();
-  if (phase_ != Phase::Ended)
-    ReservePooledBytes(0);
+  if (writing_) {
+    writing_->Result.wait();
+    writing_.reset();
+  }
+  if (phase_ == Phase::Ended)
+    return;
   phase_ = Phase::Ended;
+  ReservePooledBytes(0);
+  // Ended between two pages: the page on show was passing through and its
+  // pixels are held by nothing, so there is nothing to reload or write.
+  if (pagesDone_ > 0)
+    state_.CurrentPath.clear();
 }
 
-void PageBatch::ReadAhead(AnalysisChoice choice) {
-  // Two pages per worker: while the window's thread shows and writes one
-  // page, the workers go on with the next ones instead of waiting for it.
+bool PageBatch::FileInHand(const QString& file) const {
+  if (writing_ && files_[writing_->Index] == file)
+    return true;
+  return std::any_of(inFlight_.begin(), inFlight_.end(),
+                     [&](const PageInFlight& p) { return files_[p.Index] == file; });
+}
+
+void PageBatch::ReadAhead(QSize viewSize) {
+  // Two pages per worker: while the window's thread shows one page, the
+  // workers go on with the next ones instead of waiting for it.
   const std::size_t most = 2 * std::size_t(workers_);
   while (nextToRead_ < PageCount() && inFlight_.size() < most) {
     const int index = nextToRead_;
-    const QString& file = files_[index];
-    if (std::any_of(inFlight_.begin(), inFlight_.end(),
-                    [&](const PageInFlight& p) { return files_[p.Index] == file; })) {
-      break;  // read it once the earlier listing is written
-    }
+    // A page listed twice is read once its earlier listing is written.
+    if (FileInHand(files_[index]))
+      break;
     const std::size_t bytes = EstimatePageBytes(pages_[index]);
     if (!inFlight_.empty() && bytesAhead_ + bytes > options_.WorkAheadBytes)
       break;
     auto task = std::make_shared<std::packaged_task<BatchPage()>>(
-        [path = pages_[index], choice, kind = kind_, column = sampleColumn_, stop = &stop_] {
+        [path = pages_[index], choice = readChoice_, kind = kind_, column = sampleColumn_,
+         stop = &stop_, viewSize] {
           BatchPage page;
-          page.Loaded = ReadPage(path, choice, stop);
+          page.Loaded = ReadPage(path, choice, stop, viewSize);
           TrimForBatch(page, kind, column);
+          KeepOnlyWhatIsShown(page, viewSize);
           return page;
         });
     inFlight_.push_back({index, bytes, task->get_future()});
@@ -130,22 +172,29 @@ void PageBatch::ReadAhead(AnalysisChoice choice) {
   }
 }
 
-void PageBatch::ShowAndWrite(int index, BatchPage page, AnalysisChoice choice, PageWindow& window) {
+void PageBatch::ShowAndStartWrite(int index, BatchPage page, PageWindow& window) {
   state_.CurrentIndex = index;
   state_.CurrentPath = pages_[index];  // the file this page's work was read from
-  if (page.Loaded.Choice != choice) {
-    // The threshold or the analysis choice changed after this page was read
-    // ahead: each page is trimmed with the choice in force when it is shown.
-    Reanalyse(page.Loaded, choice);
-    TrimForBatch(page, kind_, sampleColumn_);
-  }
-  ShowLoadedPage(state_, window, page.Loaded);
-  state_.WorkingPage = page.Working;
-  state_.AnalysisPage = page.Analysis;
-  RefreshResultView(state_, window);
-  const SaveResult saved = WriteShownPage(state_, page.Encoded);
-  if (saved != SaveOutcome::Written &&
-      window.ReportSaveFailure(state_.CurrentPath, saved.Reason, true)) {
+  ShowPassingPage(state_, window, page.Loaded, page.Left, page.Right);
+  // The page is written while the window goes on: the next page is shown
+  // only once this write has been reported.
+  auto task = std::make_shared<std::packaged_task<SaveResult()>>(
+      [target = ShownPageToWrite(state_), encoded = std::move(page.Encoded)] {
+        return WritePageFile(target, encoded);
+      });
+  writing_ = PageBeingWritten{index, state_.CurrentPath, task->get_future()};
+  writer_.start([task] { (*task)(); });
+}
+
+void PageBatch::FinishWrite(PageWindow& window) {
+  if (!writing_)
+    return;
+  const SaveResult saved = writing_->Result.get();
+  const QString path = writing_->Path;
+  writing_.reset();
+  if (saved == SaveOutcome::Written) {
+    NoteShownPageWritten(state_, saved);
+  } else if (window.ReportSaveFailure(path, saved.Reason, true)) {
     RequestCancel();
   }
 }
@@ -156,17 +205,43 @@ bool PageBatch::Step(PageWindow& window) {
   if (phase_ == Phase::Working && pagesDone_ < PageCount()) {
     if (pagesDone_ == 0)
       window.ShowBatchProgress(0, PageCount());
-    const AnalysisChoice choice = ChoiceOf(window);
-    ReadAhead(choice);
+    // Each page is trimmed with the threshold and analysis choice in force
+    // when it is shown: pages read ahead with others are read again.
+    if (const AnalysisChoice choice = ChoiceOf(window); choice != readChoice_) {
+      StopWorkers();
+      stop_.store(false);
+      nextToRead_ = pagesDone_;
+      readChoice_ = choice;
+    }
+    const QSize viewSize = window.ViewSize();
+    ReadAhead(viewSize);
+    if (inFlight_.empty()) {
+      // The next page's file is the one being written, under another name.
+      FinishWrite(window);
+      ReadAhead(viewSize);
+    }
     PageInFlight next = std::move(inFlight_.front());
     inFlight_.pop_front();
     bytesAhead_ -= next.Bytes;
-    ShowAndWrite(next.Index, next.Result.get(), choice, window);
-    ++pagesDone_;
-    window.ShowBatchProgress(pagesDone_, PageCount());
-    return true;
+    BatchPage page = next.Result.get();
+    // The page before is still on show while its failure is reported, and
+    // stopping there leaves this one unwritten.
+    FinishWrite(window);
+    if (phase_ == Phase::Working) {
+      ShowAndStartWrite(next.Index, std::move(page), window);
+      ++pagesDone_;
+      window.ShowBatchProgress(pagesDone_, PageCount());
+      return true;
+    }
   }
-  End();
+  FinishWrite(window);
+  StopWorkers();
+  phase_ = Phase::Ended;
+  // The start page is shown whole again in buffers the batch's pages used;
+  // only then are they given back.
+  struct Release {
+    ~Release() { ReservePooledBytes(0); }
+  } release;
   state_.CurrentIndex = startIndex_;
   ShowPage(state_, window);
   return false;
@@ -182,9 +257,15 @@ void RunBatch(PageBatch& batch, PageWindow& window) {
       Window.UnlockCommands();
     }
   } unlock{batch, window};
-  while (batch.Step(window)) {
-    window.PumpEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  try {
+    while (batch.Step(window)) {
+      window.PumpEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  } catch (...) {
+    // The page in hand was shown as done: how its save went is still told.
+    batch.FinishWrite(window);
+    throw;
   }
 }
 

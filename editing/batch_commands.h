@@ -1,17 +1,20 @@
 // The batches: trim every page of the folder and write it back. A PageBatch
-// holds one batch's whole life; worker threads read, trim and encode the
-// pages ahead of the one on show, and the window's thread shows and writes
-// them in order.
+// holds one batch's whole life: worker threads read, trim and encode the
+// pages ahead of the one on show, the window's thread shows them in order,
+// and a writer thread writes each page shown while the next one is awaited.
 #pragma once
 
+#include <QSize>
 #include <QStringList>
 #include <QThreadPool>
 #include <atomic>
 #include <cstddef>
 #include <deque>
 #include <future>
+#include <optional>
 
 #include "edit_state.h"
+#include "page_commands.h"
 #include "page_loading.h"
 #include "page_window.h"
 
@@ -32,11 +35,19 @@ struct BatchPage {
   PageRaster Working;
   PageRaster Analysis;
   EncodedPage Encoded;
+  // What the views draw of the page as loaded and as trimmed.
+  ReducedPicture Left;
+  ReducedPicture Right;
 };
 
 // A batch's work on one loaded page, on any thread: the trim commands of the
 // menu, run on an editing state of its own, then the encoding.
 void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn);
+
+// Once a page is encoded, all the window needs of it is its file's details
+// and pictures for views of viewSize (none when empty): the page-sized
+// buffers go back for the next page.
+void KeepOnlyWhatIsShown(BatchPage& page, QSize viewSize);
 
 class PageBatch {
  public:
@@ -52,11 +63,16 @@ class PageBatch {
   // Stops after the page in hand: pages worked on ahead are not written.
   void RequestCancel();
 
-  // Shows and writes the next page; once every page is done or the batch
-  // was cancelled, shows the start page again, fresh from its file, and
-  // returns false.
+  // Reports how the last page shown was written, then shows the next page
+  // and starts writing it; once every page is done or the batch was
+  // cancelled, shows the start page again, fresh from its file, and returns
+  // false.
   bool Step(PageWindow& window);
-  // Ends the batch where it is: work ahead is stopped and no page is shown.
+  // Waits for the page being written and reports a failure to save it.
+  void FinishWrite(PageWindow& window);
+  // Ends the batch where it is: work ahead is stopped, the write in hand
+  // finishes, and no page is shown. A batch ended before its last step
+  // leaves no page open: the page named on show is held by nothing.
   void End();
 
   int PageCount() const { return int(pages_.size()); }
@@ -71,8 +87,14 @@ class PageBatch {
     std::size_t Bytes = 0;
     std::future<BatchPage> Result;
   };
-  void ReadAhead(AnalysisChoice choice);
-  void ShowAndWrite(int index, BatchPage page, AnalysisChoice choice, PageWindow& window);
+  struct PageBeingWritten {
+    int Index = 0;
+    QString Path;
+    std::future<SaveResult> Result;
+  };
+  void ReadAhead(QSize viewSize);
+  bool FileInHand(const QString& file) const;
+  void ShowAndStartWrite(int index, BatchPage page, PageWindow& window);
   void StopWorkers();
 
   EditState& state_;
@@ -88,17 +110,23 @@ class PageBatch {
   Phase phase_ = Phase::Working;
   int nextToRead_ = 0;
   int pagesDone_ = 0;
+  // The choice the pages in flight are read with.
+  AnalysisChoice readChoice_;
   std::deque<PageInFlight> inFlight_;
+  std::optional<PageBeingWritten> writing_;
   std::size_t bytesAhead_ = 0;
   std::size_t peakBytesAhead_ = 0;
   std::size_t largestPage_ = 0;
   std::atomic<bool> stop_{false};
   QThreadPool pool_;
+  // One thread, so that pages are written in their order.
+  QThreadPool writer_;
 };
 
 // Runs a batch to its end: the commands are locked, each page is shown and
 // written, and window events run between two pages (1 ms apart). Esc, or a
-// save-failure box's stop button, cancels through the batch.
+// save-failure box's stop button, cancels through the batch. An error that
+// ends the batch still has the save in hand reported first.
 void RunBatch(PageBatch& batch, PageWindow& window);
 
 // For every page in turn: show it fresh from its file, trim its left and right

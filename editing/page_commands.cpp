@@ -80,7 +80,10 @@ void ShowPage(EditState& state, PageWindow& window) {
     state.Prefetch->Ahead(state.PageList, state.CurrentIndex, choice);
 }
 
-void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& page) {
+namespace {
+
+// Everything a shown page sets but its pixels.
+void NameShownPage(EditState& state, PageDisplay& display, const LoadedPage& page) {
   state.PageResolutionX = page.File.Resolution.X;
   state.PageResolutionY = page.File.Resolution.Y;
   state.PageIdentity = page.File.Identity;
@@ -88,6 +91,12 @@ void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& pa
   state.PageUnreadable = !page.File.Decoded;
   state.PageShown = true;
   display.SetTitle(PageTitle(state.CurrentPath, state.PageResolutionX, state.PageResolutionY));
+}
+
+}  // namespace
+
+void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& page) {
+  NameShownPage(state, display, page);
 
   // Copies share the pixels: nothing here copies a page.
   state.OriginalPage = page.Page;
@@ -99,6 +108,19 @@ void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& pa
   display.MarkUnreadable(state.PageUnreadable);
   display.ShowLeft(state.OriginalPage);
   display.ShowRight(state.WorkingPage);
+}
+
+void ShowPassingPage(EditState& state, PageDisplay& display, const LoadedPage& page,
+                     const ReducedPicture& left, const ReducedPicture& right) {
+  NameShownPage(state, display, page);
+  // Holding the page here would keep one more page-sized buffer alive than
+  // the batch's work needs; at the end of the batch a page is shown whole.
+  for (PageRaster* raster : {&state.OriginalPage, &state.WorkingPage, &state.GrayPage,
+                             &state.BinaryPage, &state.AnalysisPage}) {
+    *raster = PageRaster();
+  }
+  display.MarkUnreadable(state.PageUnreadable);
+  display.ShowReduced(left, right);
 }
 
 void RefreshResultView(EditState& state, PageDisplay& display) {
@@ -123,15 +145,27 @@ void ReloadPage(EditState& state, PageWindow& window) {
   ShowPage(state, window);
 }
 
-SaveResult WriteShownPage(EditState& state, const EncodedPage& page) {
-  if (state.PageUnreadable)
+PageToWrite ShownPageToWrite(const EditState& state) {
+  return {state.CurrentPath, state.PageUnreadable, state.PageIdentity, state.KeepOriginals};
+}
+
+SaveResult WritePageFile(const PageToWrite& page, const EncodedPage& encoded) {
+  if (page.Unreadable)
     return {SaveOutcome::WriteFailed, UnreadablePageReason, {}};
   SaveOptions options;
-  options.ReadAs = state.PageIdentity;
-  options.KeepOriginal = state.KeepOriginals;
-  const SaveResult result = WritePage(state.CurrentPath, page, options);
+  options.ReadAs = page.ReadAs;
+  options.KeepOriginal = page.KeepOriginal;
+  return WritePage(page.Path, encoded, options);
+}
+
+void NoteShownPageWritten(EditState& state, const SaveResult& result) {
   if (result == SaveOutcome::Written)
-    state.PageIdentity = result.Identity;  // the next save checks against this file
+    state.PageIdentity = result.Identity;
+}
+
+SaveResult WriteShownPage(EditState& state, const EncodedPage& page) {
+  const SaveResult result = WritePageFile(ShownPageToWrite(state), page);
+  NoteShownPageWritten(state, result);
   return result;
 }
 

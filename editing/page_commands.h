@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 #include "edit_state.h"
 #include "page_loading.h"
@@ -22,6 +23,11 @@ void ShowPage(EditState& state, PageWindow& window);
 // Puts a page already read into the rasters and both views; CurrentIndex and
 // CurrentPath already name it.
 void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& page);
+// Puts a page passing through a batch on show: the state names it, as for
+// ShowLoadedPage, but holds none of its pixels (the batch has written or is
+// writing them), and the views draw the reduced pictures.
+void ShowPassingPage(EditState& state, PageDisplay& display, const LoadedPage& page,
+                     const ReducedPicture& left, const ReducedPicture& right);
 void RefreshResultView(EditState& state, PageDisplay& display);
 void NextPage(EditState& state, PageWindow& window);
 void PreviousPage(EditState& state, PageWindow& window);
@@ -33,6 +39,20 @@ void DeletePage(EditState& state, PageWindow& window);
 // page could not be read or its file changed since; keeps the original first
 // when keeping is on.
 SaveResult WriteShownPage(EditState& state, const EncodedPage& page);
+
+// What writing the shown page needs to know of it, taken on the window's
+// thread, so that the write itself can run on another.
+struct PageToWrite {
+  QString Path;
+  bool Unreadable = false;
+  std::optional<FileIdentity> ReadAs;
+  bool KeepOriginal = false;
+};
+PageToWrite ShownPageToWrite(const EditState& state);
+// WriteShownPage's write, on any thread.
+SaveResult WritePageFile(const PageToWrite& page, const EncodedPage& encoded);
+// After a write of the shown page: the next save checks against that file.
+void NoteShownPageWritten(EditState& state, const SaveResult& result);
 
 // The folder of the open page set; empty when none is open.
 QString PageSetFolder(const EditState& state);

@@ -24,15 +24,23 @@ bool IsOwnAnalysis(const PageRaster& page, bool bitonal, AnalysisChoice choice) 
 
 }  // namespace
 
-LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomic<bool>* cancel) {
+LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomic<bool>* cancel,
+                    QSize reducedFor) {
   LoadedPage page;
   page.Path = path;
   page.Choice = choice;
-  // Every other analysis image is built row by row as the decoder delivers
-  // the rows.
+  // The analysis image and the reduced picture are made row by row as the
+  // decoder delivers the rows, while they are still cached.
   ReadOptions options;
   options.Cancel = cancel;
   options.RowsDecoded = [&](const PageRaster& raster, int first, int count, bool bitonal) {
+    if (first == 0) {
+      page.Reduced.Step =
+          ReductionStep(raster.Width(), raster.Height(), reducedFor.width(), reducedFor.height());
+      page.Reduced.Region = {0, 0, raster.Width(), raster.Height()};
+    }
+    if (page.Reduced.Step > 0)
+      ReduceRows(raster, page.Reduced.Pixels, page.Reduced.Step, first, count);
     if (IsOwnAnalysis(raster, bitonal, choice))
       return;
     if (first == 0)
@@ -43,6 +51,7 @@ LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomi
   page.File = ReadPageFile(path, page.Page, options);
   if (!page.File.Decoded) {
     page.Analysis = PageRaster();
+    page.Reduced = ReducedPicture();
   } else if (IsOwnAnalysis(page.Page, page.File.Bitonal, choice)) {
     page.Analysis = page.Page;
   }

@@ -2,6 +2,7 @@
 // scans read, made in one pass while the decoded rows are still cached.
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <atomic>
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include "page_codec.h"
 #include "page_raster.h"
 #include "page_window.h"
+#include "reduced_picture.h"
 
 namespace pagetrim {
 
@@ -30,12 +32,16 @@ struct LoadedPage {
   PageRaster Analysis;  // the gray or black-and-white image of Page, by Choice
   AnalysisChoice Choice;
   PageFileInfo File;
+  // Page made small for views of reducedFor's size; empty unless asked for.
+  ReducedPicture Reduced;
 };
 
 // Reads and analyses the page file. Safe on any thread; cancel (set from
-// another thread) makes it give up early with an unreadable page.
+// another thread) makes it give up early with an unreadable page. With a
+// view size, a reduced picture for such views is sampled from the rows as
+// they are decoded.
 LoadedPage ReadPage(const QString& path, AnalysisChoice choice,
-                    const std::atomic<bool>* cancel = nullptr);
+                    const std::atomic<bool>* cancel = nullptr, QSize reducedFor = {});
 
 // Rebuilds the analysis image for another choice, from the page's pixels.
 void Reanalyse(LoadedPage& page, AnalysisChoice choice);

@@ -3,9 +3,11 @@
 // shell has a window that only reports.
 #pragma once
 
+#include <QSize>
 #include <QString>
 
 #include "page_raster.h"
+#include "reduced_picture.h"
 
 namespace pagetrim {
 
@@ -25,6 +27,14 @@ class PageDisplay {
   // The box of a page file that could not be saved, with the reason. When
   // canStop (in a batch) the box also offers to stop; true when chosen.
   virtual bool ReportSaveFailure(const QString& path, const QString& reason, bool canStop) = 0;
+
+  // The size a view draws pages in, so that a batch can make each page's
+  // pictures for the views while it reads the page; empty where pages are
+  // not drawn.
+  virtual QSize ViewSize() const { return {}; }
+  // A page passing through a batch, drawn from reduced pictures of the page
+  // as loaded (left) and as trimmed (right): the views keep only those.
+  virtual void ShowReduced(const ReducedPicture& /*left*/, const ReducedPicture& /*right*/) {}
 };
 
 // What the user chose for finding ink: read each time a page is shown.

@@ -92,6 +92,8 @@ class TForm1 : public QWidget, public PageWindow {
   void SetTitle(const QString& text) override;
   void ShowNotice(const QString& text) override;
   bool ReportSaveFailure(const QString& path, const QString& reason, bool canStop) override;
+  QSize ViewSize() const override;
+  void ShowReduced(const ReducedPicture& left, const ReducedPicture& right) override;
   void PumpEvents() override;
   void LockCommands() override;
   void UnlockCommands() override;

@@ -158,6 +158,10 @@ TEST_F(Batches, AnErrorEndingTheBatchStillReportsTheSaveInHand) {
   EXPECT_THROW(TrimAllLeftRight(state_, window_, false), std::runtime_error);
   EXPECT_EQ(window_.SaveFailures, QStringList{Path("p0.png")});
   EXPECT_FALSE(window_.Locked);
+  // The page on show was passing through and nothing holds it: nothing can
+  // be reloaded or written until a page is shown again.
+  EXPECT_TRUE(state_.CurrentPath.isEmpty());
+  EXPECT_TRUE(state_.WorkingPage.IsEmpty());
 }
 
 TEST_F(Batches, APageListedTwiceIsReadAfterItsFirstSave) {
@@ -442,6 +446,107 @@ TEST_F(Batches, ColourProfilesSurviveDownAndTheBatch) {
   EXPECT_EQ(profileOf("a.jpg"), profile);
   EXPECT_EQ(profileOf("b.png"), profile);
   EXPECT_EQ(window_.SaveFailureReports, 0);
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+// ---- What the window is given while pages pass through ----------------------
+
+namespace pagetrim {
+namespace {
+
+// Pages are written on another thread, yet each page's failure is reported
+// while that page is still on show, before the next page is shown.
+TEST_F(Batches, EachFailureIsReportedBeforeTheNextPageIsShown) {
+  Write(Book);
+  for (const char* name : {"p1.png", "p3.png"}) {
+    QFile damaged(Path(name));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("\x89PNG\r\n\x1a\n cut");
+  }
+  Open("p2.jpg");
+  window_.Events.clear();
+  TrimAllLeftRight(state_, window_, false, {2, DefaultWorkAheadBytes});
+  QStringList events;
+  for (const QString& event : window_.Events) {
+    for (const PageSpec& p : Book) {
+      if (event.contains(p.Name))
+        events.append(event.section(' ', 0, 0) + " " + p.Name);
+    }
+  }
+  EXPECT_EQ(events, (QStringList{"title p1.png", "failed p1.png", "title p2.jpg", "title p3.png",
+                                 "failed p3.png", "title p4.jpg", "title p2.jpg"}));
+}
+
+// With views to draw in, each page passing through is given as samples of
+// the page as read, and of the part the trims kept; the state holds none of
+// its pixels; the files written are the same as without views.
+TEST_F(Batches, PassingPagesAreShownAsSamplesAndWrittenAsWithoutThem) {
+  Write(Book);
+  QTemporaryDir plain;
+  for (const PageSpec& p : Book)
+    ASSERT_TRUE(QFile::copy(Path(p.Name), plain.path() + "/" + p.Name));
+  std::vector<PageRaster> originals;
+  for (const PageSpec& p : Book) {
+    originals.emplace_back();
+    LoadPage(Path(p.Name), originals.back());
+  }
+  window_.Views = QSize(60, 90);
+  window_.OnPump = [&] {
+    EXPECT_TRUE(state_.OriginalPage.IsEmpty());
+    EXPECT_TRUE(state_.WorkingPage.IsEmpty());
+    EXPECT_TRUE(state_.AnalysisPage.IsEmpty());
+  };
+  Open("p1.png");
+  TrimAllLeftRight(state_, window_, false);
+  ASSERT_EQ(window_.ReducedShows.size(), Book.size());
+  for (std::size_t i = 0; i < Book.size(); ++i) {
+    SCOPED_TRACE(Book[i].Name);
+    const auto& [left, right] = window_.ReducedShows[i];
+    const PageRaster& page = originals[i];
+    EXPECT_EQ(left.Step, ReductionStep(page.Width(), page.Height(), 60, 90));
+    EXPECT_GT(left.Step, 1);
+    EXPECT_EQ(left.Region, (Rect{0, 0, page.Width(), page.Height()}));
+    for (int y = 0; y < left.Pixels.Height(); ++y) {
+      for (int x = 0; x < left.Pixels.Width(); ++x)
+        ASSERT_EQ(left.Pixels.PixelAt(x, y), page.PixelAt(x * left.Step, y * left.Step));
+    }
+    PageRaster saved;
+    LoadPage(Path(Book[i].Name), saved);
+    EXPECT_TRUE(right.Pixels.SharesPixelsWith(left.Pixels));
+    EXPECT_EQ(right.Region.Width(), saved.Width());
+    EXPECT_EQ(right.Region.Height(), saved.Height());
+  }
+
+  EditState alone;
+  RecordingPageWindow blind;
+  ASSERT_TRUE(OpenPageSet(alone, blind, plain.path() + "/p1.png"));
+  TrimAllLeftRight(alone, blind, false);
+  EXPECT_TRUE(blind.ReducedShows.empty() ||
+              std::all_of(blind.ReducedShows.begin(), blind.ReducedShows.end(),
+                          [](const auto& shown) { return shown.first.IsEmpty(); }));
+  for (const PageSpec& p : Book)
+    EXPECT_EQ(ReadAll(Path(p.Name)), ReadAll(plain.path() + "/" + p.Name)) << p.Name;
+}
+
+// A normalised page is a new canvas, not a part of the page as read: its
+// samples are taken from the canvas itself.
+TEST_F(Batches, ANormalisedPageIsSampledFromItsCanvas) {
+  Write({Book[0]});
+  window_.Views = QSize(60, 90);
+  Open("p1.png");
+  TrimAllLeftRight(state_, window_, true);
+  ASSERT_EQ(window_.ReducedShows.size(), 1u);
+  const auto& [left, right] = window_.ReducedShows[0];
+  PageRaster saved;
+  LoadPage(Path("p1.png"), saved);
+  EXPECT_FALSE(right.Pixels.SharesPixelsWith(left.Pixels));
+  EXPECT_EQ(right.Region, (Rect{0, 0, saved.Width(), saved.Height()}));
+  for (int y = 0; y < right.Pixels.Height(); ++y) {
+    for (int x = 0; x < right.Pixels.Width(); ++x)
+      ASSERT_EQ(right.Pixels.PixelAt(x, y), saved.PixelAt(x * right.Step, y * right.Step));
+  }
 }
 
 }  // namespace

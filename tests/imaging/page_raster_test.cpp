@@ -371,12 +371,82 @@ TEST(PageRasterTest, AnalysisOfGrayPages) {
 }  // namespace
 }  // namespace pagetrim
 
-// ---- The black-and-white image of colour -------------------------------------
+// ---- Pictures for the views, and the black-and-white image of colour -------
 
 #include <random>
 
+#include "reduced_picture.h"
+
 namespace pagetrim {
 namespace {
+
+// Every cut the trims make keeps pointing into the page's own pixels, and the
+// region found is where the cut part lies; anything written is no longer part.
+TEST(PageRasterTest, ACropKnowsWhereItLiesInThePage) {
+  const PageRaster page = Numbered(40, 30);
+  PageRaster crop = page;
+  crop.CropLeft(7);
+  crop.CropTop(5);
+  crop.SetWidth(20);
+  crop.SetHeight(11);
+  const std::optional<Rect> region = crop.RegionIn(page);
+  ASSERT_TRUE(region.has_value());
+  EXPECT_EQ(*region, (Rect{7, 5, 27, 16}));
+  for (int y = 0; y < crop.Height(); ++y) {
+    for (int x = 0; x < crop.Width(); ++x)
+      ASSERT_EQ(crop.PixelAt(x, y), page.PixelAt(region->Left + x, region->Top + y));
+  }
+  EXPECT_EQ(page.RegionIn(page), (Rect{0, 0, 40, 30}));
+  EXPECT_FALSE(page.RegionIn(crop).has_value());  // the page is not inside its crop
+  PageRaster narrow = page;
+  narrow.SetWidth(10);
+  EXPECT_FALSE(page.RegionIn(narrow).has_value());  // nor inside a crop from the right
+
+  PageRaster written = crop;
+  written.Row(0)[0] = 1;
+  EXPECT_FALSE(written.RegionIn(page).has_value());
+  PageRaster grown = crop;
+  grown.SetWidth(30);
+  EXPECT_FALSE(grown.RegionIn(page).has_value());
+  EXPECT_FALSE(Numbered(40, 30).RegionIn(page).has_value());  // equal, but other pixels
+}
+
+TEST(PageRasterTest, AReducedPictureSamplesEveryStepthPixel) {
+  for (const PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
+    const PageRaster page =
+        format == PixelFormat::Gray8 ? GrayNumbered(23, 17, format) : Numbered(23, 17);
+    for (const int step : {1, 3, 5}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "step " << step << ", gray " << (format == PixelFormat::Gray8));
+      const ReducedPicture whole = ReducePage(page, step);
+      ASSERT_EQ(whole.Pixels.Width(), (23 + step - 1) / step);
+      ASSERT_EQ(whole.Pixels.Height(), (17 + step - 1) / step);
+      EXPECT_EQ(whole.Pixels.Format(), format);
+      EXPECT_EQ(whole.Region, (Rect{0, 0, 23, 17}));
+      for (int y = 0; y < whole.Pixels.Height(); ++y) {
+        for (int x = 0; x < whole.Pixels.Width(); ++x)
+          ASSERT_EQ(whole.Pixels.PixelAt(x, y), page.PixelAt(x * step, y * step)) << x << "," << y;
+      }
+      // Rows arriving in pieces, as a decoder delivers them, give the same.
+      PageRaster pieces;
+      for (auto [first, count] : {std::pair{0, 4}, {4, 1}, {5, 7}, {12, 5}})
+        ReduceRows(page, pieces, step, first, count);
+      for (int y = 0; y < pieces.Height(); ++y) {
+        for (int x = 0; x < pieces.Width(); ++x)
+          ASSERT_EQ(pieces.PixelAt(x, y), whole.Pixels.PixelAt(x, y)) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(PageRasterTest, TheReductionStepLeavesASampleForEveryPixelAViewDraws) {
+  EXPECT_EQ(ReductionStep(2480, 3508, 332, 514), 6);
+  EXPECT_EQ(ReductionStep(4960, 7016, 332, 514), 13);
+  EXPECT_EQ(ReductionStep(2480, 3508, 498, 676), 4);
+  EXPECT_EQ(ReductionStep(300, 400, 332, 514), 1);  // smaller than the view: every pixel
+  EXPECT_EQ(ReductionStep(2480, 3508, 0, 0), 0);    // nowhere to draw
+  EXPECT_EQ(ReductionStep(0, 0, 332, 514), 0);
+}
 
 // The black-and-white image of colour pixels against the plain rule: black
 // where (b + g + r) div 3 is below the threshold.
