@@ -205,12 +205,15 @@ int RunShellBatch(const QStringList& arguments) {
 
   CatchInterrupts();
   try {
-    if (!OpenPageSet(state, window, page))
+    // Nothing is shown here: no page is read but to be trimmed.
+    if (!OpenPageSetUnshown(state, window, page))
       return Refuse(QStringLiteral("PAGE '%1' is not among its folder's pages").arg(page));
+    BatchOptions options;
+    options.ShowStartPageAtEnd = false;
     if (*kind == BatchKind::TopBottom) {
-      TrimAllTopBottom(state, window);
+      TrimAllTopBottom(state, window, options);
     } else {
-      TrimAllLeftRight(state, window, *kind == BatchKind::LeftRightNormalise);
+      TrimAllLeftRight(state, window, *kind == BatchKind::LeftRightNormalise, options);
     }
   } catch (const ShownError& error) {
     PrintLine(QStringLiteral("pagetrim: %1").arg(error.Text()));

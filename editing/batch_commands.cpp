@@ -243,7 +243,11 @@ bool PageBatch::Step(PageWindow& window) {
     ~Release() { ReservePooledBytes(0); }
   } release;
   state_.CurrentIndex = startIndex_;
-  ShowPage(state_, window);
+  if (options_.ShowStartPageAtEnd) {
+    ShowPage(state_, window);
+  } else {
+    state_.CurrentPath.clear();
+  }
   return false;
 }
 

@@ -27,6 +27,8 @@ struct BatchOptions {
   int Workers = 0;
   // Memory that pages worked on ahead of the one on show may take together.
   std::size_t WorkAheadBytes = DefaultWorkAheadBytes;
+  // Where nothing is shown, the start page need not be read again at the end.
+  bool ShowStartPageAtEnd = true;
 };
 
 // One page of a batch: read, analysed, trimmed and encoded.

@@ -49,23 +49,45 @@ QString BaseTitle() {
   return QStringLiteral(PAGETRIM_BASE_TITLE);
 }
 
-bool OpenPageSet(EditState& state, PageWindow& window, const QString& path) {
+namespace {
+
+// Lists the folder of path and finds path in it; the count of names that
+// could not be read goes to unreadable.
+bool FindPageSet(EditState& state, const QString& path, int& unreadable) {
   state.CurrentPath.clear();
   if (!IsPageFile(path))
     return false;
   state.CurrentIndex = -1;
-  int unreadable = 0;
   ListPages(FolderOf(path), state.PageList, &unreadable);
   state.CurrentIndex = state.PageList.IndexOf(path);
-  if (state.CurrentIndex < 0)
-    return false;
-  ShowPage(state, window);
-  // Pages that no command will ever reach must not go unnoticed: the user
-  // would believe a batch trimmed the whole book.
+  return state.CurrentIndex >= 0;
+}
+
+// Pages that no command will ever reach must not go unnoticed: the user
+// would believe a batch trimmed the whole book.
+void NoticeUnreadableNames(PageDisplay& display, int unreadable) {
   if (unreadable > 0) {
-    window.ShowNotice(
+    display.ShowNotice(
         QStringLiteral("名前を読めないファイルが %1 個あり、対象外です").arg(unreadable));
   }
+}
+
+}  // namespace
+
+bool OpenPageSet(EditState& state, PageWindow& window, const QString& path) {
+  int unreadable = 0;
+  if (!FindPageSet(state, path, unreadable))
+    return false;
+  ShowPage(state, window);
+  NoticeUnreadableNames(window, unreadable);
+  return true;
+}
+
+bool OpenPageSetUnshown(EditState& state, PageDisplay& display, const QString& path) {
+  int unreadable = 0;
+  if (!FindPageSet(state, path, unreadable))
+    return false;
+  NoticeUnreadableNames(display, unreadable);
   return true;
 }
 

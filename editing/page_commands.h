@@ -17,6 +17,9 @@ QString BaseTitle();
 // Opens the folder of path as the page set and shows path. True when a page
 // was shown.
 bool OpenPageSet(EditState& state, PageWindow& window, const QString& path);
+// OpenPageSet without showing the page, for batches where nothing is shown:
+// true when path is one of the folder's pages, which CurrentIndex then names.
+bool OpenPageSetUnshown(EditState& state, PageDisplay& display, const QString& path);
 // Loads PageList[CurrentIndex] into every raster and both views, with the
 // threshold and analysis choice of the moment.
 void ShowPage(EditState& state, PageWindow& window);
