@@ -191,12 +191,27 @@ void PageBatch::FinishWrite(PageWindow& window) {
     return;
   const SaveResult saved = writing_->Result.get();
   const QString path = writing_->Path;
+  if (writing_->Index == startIndex_)
+    startPageDone_ = true;
   writing_.reset();
   if (saved == SaveOutcome::Written) {
     NoteShownPageWritten(state_, saved);
   } else if (window.ReportSaveFailure(path, saved.Reason, true)) {
     RequestCancel();
   }
+}
+
+void PageBatch::ReadStartPageAhead() {
+  // Once the last pages are being worked on, a core comes free before the
+  // batch ends: the start page is read there for the end, instead of after
+  // it. Shown pages are checked against their files, so a later write under
+  // another name only means reading it once more.
+  if (startPageReadAhead_ || !startPageDone_ || nextToRead_ < PageCount() ||
+      state_.Prefetch == nullptr || !options_.ShowStartPageAtEnd) {
+    return;
+  }
+  startPageReadAhead_ = true;
+  state_.Prefetch->ReadAhead(pages_[startIndex_], readChoice_);
 }
 
 bool PageBatch::Step(PageWindow& window) {
@@ -227,6 +242,7 @@ bool PageBatch::Step(PageWindow& window) {
     // The page before is still on show while its failure is reported, and
     // stopping there leaves this one unwritten.
     FinishWrite(window);
+    ReadStartPageAhead();
     if (phase_ == Phase::Working) {
       ShowAndStartWrite(next.Index, std::move(page), window);
       ++pagesDone_;

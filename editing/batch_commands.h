@@ -95,6 +95,7 @@ class PageBatch {
     std::future<SaveResult> Result;
   };
   void ReadAhead(QSize viewSize);
+  void ReadStartPageAhead();
   bool FileInHand(const QString& file) const;
   void ShowAndStartWrite(int index, BatchPage page, PageWindow& window);
   void StopWorkers();
@@ -116,6 +117,10 @@ class PageBatch {
   AnalysisChoice readChoice_;
   std::deque<PageInFlight> inFlight_;
   std::optional<PageBeingWritten> writing_;
+  // The start page has been written, or failed to be: it can be read again
+  // for the end of the batch.
+  bool startPageDone_ = false;
+  bool startPageReadAhead_ = false;
   std::size_t bytesAhead_ = 0;
   std::size_t peakBytesAhead_ = 0;
   std::size_t largestPage_ = 0;
