@@ -16,6 +16,16 @@ namespace pagetrim {
 
 namespace {
 
+// What reading another page like the one shown takes from the pool of page
+// buffers, with room for the rounding of its buffers.
+std::size_t PooledBytesOfShownPage(const EditState& state) {
+  const auto bytes = [](const PageRaster& r) {
+    return r.IsEmpty() ? 0 : r.RowBytes() * std::size_t(r.Height()) + (std::size_t(4) << 20);
+  };
+  return bytes(state.OriginalPage) +
+         (state.AnalysisPage.SharesPixelsWith(state.OriginalPage) ? 0 : bytes(state.AnalysisPage));
+}
+
 QStringList FilesOf(const QStringList& pages) {
   QStringList files;
   for (const QString& page : pages) {
@@ -202,12 +212,13 @@ void PageBatch::FinishWrite(PageWindow& window) {
 }
 
 void PageBatch::ReadStartPageAhead() {
-  // Once the last pages are being worked on, a core comes free before the
-  // batch ends: the start page is read there for the end, instead of after
-  // it. Shown pages are checked against their files, so a later write under
+  // Once a worker has no page left, its core and its buffers are free before
+  // the batch ends: the start page is read there for the end, instead of
+  // after it. Shown pages are checked against their files, so a later write under
   // another name only means reading it once more.
   if (startPageReadAhead_ || !startPageDone_ || nextToRead_ < PageCount() ||
-      state_.Prefetch == nullptr || !options_.ShowStartPageAtEnd) {
+      inFlight_.size() >= std::size_t(workers_) || state_.Prefetch == nullptr ||
+      !options_.ShowStartPageAtEnd) {
     return;
   }
   startPageReadAhead_ = true;
@@ -253,11 +264,13 @@ bool PageBatch::Step(PageWindow& window) {
   FinishWrite(window);
   StopWorkers();
   phase_ = Phase::Ended;
-  // The start page is shown whole again in buffers the batch's pages used;
-  // only then are they given back.
+  // The start page is shown whole again in buffers the batch's pages used,
+  // and so are the pages beside it, which are read ahead next; the rest is
+  // given back.
   struct Release {
-    ~Release() { ReservePooledBytes(0); }
-  } release;
+    const EditState& State;
+    ~Release() { ReservePooledBytes(2 * PooledBytesOfShownPage(State)); }
+  } release{state_};
   state_.CurrentIndex = startIndex_;
   if (options_.ShowStartPageAtEnd) {
     ShowPage(state_, window);

@@ -105,7 +105,9 @@ class BufferPool {
       std::lock_guard<std::mutex> lock(mutex_);
       recent_[next_++ % recent_.size()] = size;
       auto best = buffers_.end();
-      for (auto it = buffers_.begin(); it != buffers_.end(); ++it) {
+      // A small picture (a view's sample of a page, say) would take the
+      // smallest pooled buffer, one that a page needs next.
+      for (auto it = buffers_.begin(); it != buffers_.end() && size >= MinimumPooled; ++it) {
         if (it->Capacity() >= size && (best == buffers_.end() || it->Capacity() < best->Capacity()))
           best = it;
       }

@@ -411,6 +411,18 @@ TEST(PageRasterTest, ACropKnowsWhereItLiesInThePage) {
   EXPECT_FALSE(Numbered(40, 30).RegionIn(page).has_value());  // equal, but other pixels
 }
 
+// Buffers of pages that went wait for the next pages; a small picture,
+// such as a view's sample of a page, does not take one from them.
+TEST(PageRasterTest, ASmallPictureTakesNoBufferAPageLeft) {
+  { const PageRaster page(2000, 1500); }
+  const std::size_t pooled = PooledBytes();
+  ASSERT_GE(pooled, std::size_t(2000) * 1500 * 3);
+  const PageRaster small(400, 500);
+  EXPECT_EQ(PooledBytes(), pooled);
+  const PageRaster next(2000, 1500);
+  EXPECT_LT(PooledBytes(), pooled);
+}
+
 TEST(PageRasterTest, AReducedPictureSamplesEveryStepthPixel) {
   for (const PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
     const PageRaster page =
