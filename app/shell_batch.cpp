@@ -204,6 +204,10 @@ int RunShellBatch(const QStringList& arguments) {
   ShellWindow window(state, threshold, parser.isSet(QStringLiteral("gray")) || stored.GrayChosen());
 
   CatchInterrupts();
+  // This process lives for one batch: every page buffer it uses is fresh.
+  // Measured on 20 to 40 pages, a first touch in 4 KiB pages costs less
+  // than huge pages save afterwards.
+  SetHugePageBuffers(false);
   try {
     // Nothing is shown here: no page is read but to be trimmed.
     if (!OpenPageSetUnshown(state, window, page))

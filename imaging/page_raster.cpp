@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -31,11 +32,12 @@ std::vector<int> ScaleMap(int destLength, int srcStart, int srcLength) {
 
 constexpr std::size_t HugePage = std::size_t(2) << 20;
 
+std::atomic<bool> hugePagesWanted{true};
+
 // Page-sized memory straight from the system, in transparent huge pages
-// where the system allows them: the first touch of fresh memory costs a page
-// fault every 4 KiB otherwise, which on a virtual machine costs as much as
-// decoding the page. Small buffers come from the heap. Either way the bytes
-// are not zeroed first: a decoder overwrites every one of them.
+// where the system allows them and they are wanted (SetHugePageBuffers).
+// Small buffers come from the heap. Either way the bytes are not zeroed
+// first: a decoder overwrites every one of them.
 class Buffer {
  public:
   Buffer() = default;
@@ -60,7 +62,7 @@ class Buffer {
       ::munmap(start, std::size_t(aligned - start));
     if (const std::size_t tail = HugePage - std::size_t(aligned - start); tail > 0)
       ::munmap(aligned + length, tail);
-    ::madvise(aligned, length, MADV_HUGEPAGE);
+    ::madvise(aligned, length, hugePagesWanted.load() ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
     bytes_ = aligned;
     capacity_ = length;
   }
@@ -195,6 +197,10 @@ std::size_t PooledBytes() {
 
 void ReservePooledBytes(std::size_t bytes) {
   Pool().Reserve(bytes);
+}
+
+void SetHugePageBuffers(bool wanted) {
+  hugePagesWanted.store(wanted);
 }
 
 PageRaster::PageRaster(int width, int height, PixelFormat format) : format_(format) {

@@ -132,6 +132,14 @@ std::size_t PooledBytes();
 // pages in flight do not each take fresh memory. 0 ends the reserve.
 void ReservePooledBytes(std::size_t bytes);
 
+// Whether page buffers ask for transparent huge pages (the default). Huge
+// pages save the processor's page-table walks on every pass over a page once
+// its buffer is in use; a fresh one costs more to touch first than its 4 KiB
+// pages do, several times more on virtual machines that return free memory
+// to their host. A process that lives for one batch touches its buffers
+// fresh and keeps them only for that batch.
+void SetHugePageBuffers(bool wanted);
+
 // Builds the gray copy ((b + g + r) div 3) and the black-and-white copy
 // (black where that gray is below threshold) of source, as one-byte gray
 // rasters of source's size. The threshold is not clamped: 0 or less gives
