@@ -52,11 +52,16 @@ void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
   }
   page.Working = std::move(scratch.WorkingPage);
   page.Analysis = std::move(scratch.AnalysisPage);
+  // A part cut out of a 1-bit page is 1-bit too: the encoder need not read
+  // it all to find that out.
+  const bool bitonal =
+      page.Loaded.File.Bitonal && page.Working.RegionIn(page.Loaded.Page).has_value();
   // Written even when nothing was cut; an undecodable page is never written.
-  page.Encoded = page.Loaded.File.Decoded
-                     ? EncodePage(page.Loaded.Path, page.Working, page.Loaded.File.Resolution.X,
-                                  page.Loaded.File.Resolution.Y, page.Loaded.File.IccProfile)
-                     : EncodedPage{};
+  page.Encoded =
+      page.Loaded.File.Decoded
+          ? EncodePage(page.Loaded.Path, page.Working, page.Loaded.File.Resolution.X,
+                       page.Loaded.File.Resolution.Y, page.Loaded.File.IccProfile, bitonal)
+          : EncodedPage{};
 }
 
 void KeepOnlyWhatIsShown(BatchPage& page, QSize viewSize) {

@@ -72,8 +72,10 @@ bool ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& decla
 // colour, so that the profile stays true to the file.
 bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
                 EncodedBytes& out);
+// bitonal: every pixel is known to be 0 or 255, as in a crop of a 1-bit
+// page, so the page need not be read to choose 1-bit gray.
 bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
-               EncodedBytes& out);
+               EncodedBytes& out, bool bitonal = false);
 
 // The colour space an ICC profile describes, or nothing for a profile whose
 // structure is damaged (length, signature or tag table out of place).

@@ -191,7 +191,7 @@ std::optional<PageSize> ReadPageSize(const QString& path) {
 }
 
 EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
-                       float resolutionY, const QByteArray& iccProfile) {
+                       float resolutionY, const QByteArray& iccProfile, bool bitonal) {
   EncodedPage page;
   if (raster.IsEmpty()) {
     page.FailureReason = QStringLiteral("空の画像は保存できません");
@@ -200,8 +200,9 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
   const float dpiX = SaveDpi(resolutionX);
   const float dpiY = SaveDpi(resolutionY);
   try {
-    page.Ok = IsPngPath(path) ? codecs::EncodePng(raster, dpiX, dpiY, iccProfile, page.Bytes)
-                              : codecs::EncodeJpeg(raster, dpiX, dpiY, iccProfile, page.Bytes);
+    page.Ok = IsPngPath(path)
+                  ? codecs::EncodePng(raster, dpiX, dpiY, iccProfile, page.Bytes, bitonal)
+                  : codecs::EncodeJpeg(raster, dpiX, dpiY, iccProfile, page.Bytes);
   } catch (const std::bad_alloc&) {
     page.Ok = false;
   }

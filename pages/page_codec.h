@@ -75,8 +75,9 @@ struct EncodedPage {
 
 // Encodes raster for path: PNG when the extension is ".PNG" in any case,
 // JPEG otherwise, at no less than MinimumSaveDpi, with the colour profile.
+// bitonal: every pixel is known to be 0 or 255 (see codecs::EncodePng).
 EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
-                       float resolutionY, const QByteArray& iccProfile = {});
+                       float resolutionY, const QByteArray& iccProfile = {}, bool bitonal = false);
 
 struct SaveOptions {
   // The file as it was read: nothing is written over a file that another

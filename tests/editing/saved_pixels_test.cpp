@@ -136,5 +136,31 @@ TEST(SavedPixels, TrimmedPagesAreWrittenAsTheCropOfThePageShown) {
   }
 }
 
+// A batch knows a part cut out of a 1-bit page is 1-bit without reading it
+// all; the file it writes is the very file Down writes after the same trims.
+TEST(SavedPixels, ABatchWritesA1BitPageAsDownDoes) {
+  QTemporaryDir down, batch;
+  for (const QTemporaryDir* dir : {&down, &batch}) {
+    ASSERT_EQ(SavePage(dir->path() + "/p.png", MakePage(Body::Bitonal), 300, 300),
+              SaveOutcome::Written);
+  }
+  EditState state;
+  RecordingPageWindow window;
+  ASSERT_TRUE(OpenPageSet(state, window, down.path() + "/p.png"));
+  TrimLeftAndRight(state, window);
+  OverwritePage(state, window);
+  ASSERT_TRUE(OpenPageSet(state, window, batch.path() + "/p.png"));
+  TrimAllLeftRight(state, window, false);
+  ASSERT_EQ(window.SaveFailureReports, 0);
+  const auto bytes = [](const QTemporaryDir& dir) {
+    QFile f(dir.path() + "/p.png");
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  };
+  const QByteArray written = bytes(batch);
+  EXPECT_EQ(written, bytes(down));
+  ASSERT_GT(written.size(), 24);
+  EXPECT_EQ(written[24], 1);  // the header's bit depth
+}
+
 }  // namespace
 }  // namespace pagetrim
