@@ -15,6 +15,7 @@
 #include "page_commands.h"
 #include "page_files.h"
 #include "page_path.h"
+#include "reason_text.h"
 #include "settings_location.h"
 #include "shown_error.h"
 #include "stored_settings.h"
@@ -67,10 +68,18 @@ class ShellWindow : public PageWindow {
     anyPageFailed_ = true;
     PrintLine(text);
   }
-  bool ReportSaveFailure(const QString& path, const QString& reason, bool) override {
+  bool ReportSaveFailure(const QString& path, const Result& why, bool) override {
     anyPageFailed_ = true;
-    PrintLine(QStringLiteral("%1: 保存できませんでした: %2").arg(path, reason));
+    PrintLine(QStringLiteral("%1: 保存できませんでした: %2").arg(path, ReasonText(why)));
     return false;
+  }
+  // A batch deletes and restores nothing; were it to fail at that, it would
+  // say so as the window does.
+  void ReportFailure(FileCommand command, const Result& why) override {
+    ShowNotice(FailureNotice(command, why));
+  }
+  void ReportPagesNotRestored(const std::vector<PageNotRestored>& pages) override {
+    ShowNotice(NotRestoredNotice(pages));
   }
   void ShowBatchProgress(int pagesDone, int pageCount) override {
     if (pagesDone > 0)
@@ -78,6 +87,17 @@ class ShellWindow : public PageWindow {
                     .arg(pagesDone)
                     .arg(pageCount)
                     .arg(FileNameOf(state_.CurrentPath)));
+  }
+  // After the progress lines, one line per page to check; they are written
+  // like every other page, so the exit status does not change.
+  void ReportPagesToCheck(const std::vector<PageToCheck>& pages) override {
+    const auto size = [](QSize s) {
+      return QStringLiteral("%1x%2").arg(s.width()).arg(s.height());
+    };
+    for (const PageToCheck& page : pages) {
+      PrintLine(QStringLiteral("check: %1 %2 -> %3")
+                    .arg(FileNameOf(page.Path), size(page.Before), size(page.After)));
+    }
   }
   void PumpEvents() override {
     if (interrupted.load() && state_.RunningBatch != nullptr)

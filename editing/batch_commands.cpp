@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "page_commands.h"
+#include "page_cut.h"
+#include "page_path.h"
 #include "page_prefetcher.h"
 #include "trim_commands.h"
 
@@ -37,31 +39,48 @@ QStringList FilesOf(const QStringList& pages) {
 
 }  // namespace
 
+bool NeedsCheck(QSize before, QSize kept) {
+  return 2 * qint64(kept.width()) < before.width() || 2 * qint64(kept.height()) < before.height();
+}
+
+QString PagesToCheckNotice(const std::vector<PageToCheck>& pages) {
+  constexpr std::size_t Named = 20;
+  const auto size = [](QSize s) { return QStringLiteral("%1×%2").arg(s.width()).arg(s.height()); };
+  QString text =
+      QStringLiteral("確認が必要な頁があります。次の頁は幅か高さが元の半分未満になりました。\n");
+  for (std::size_t i = 0; i < std::min(pages.size(), Named); ++i) {
+    text += QStringLiteral("\n%1  %2 → %3")
+                .arg(FileNameOf(pages[i].Path), size(pages[i].Before), size(pages[i].After));
+  }
+  if (pages.size() > Named)
+    text += QStringLiteral("\n他 %1 頁").arg(pages.size() - Named);
+  return text;
+}
+
 void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
   EditState scratch;
   scratch.WorkingPage = page.Loaded.Page;
   scratch.AnalysisPage = page.Loaded.Analysis;
+  StartWorkingCut(scratch);
   scratch.SampleColumn = sampleColumn;
   NoDisplay nowhere;
   if (kind == BatchKind::TopBottom) {
     TrimTopAndBottom(scratch, nowhere);
   } else {
     TrimLeftAndRight(scratch, nowhere);
-    if (kind == BatchKind::LeftRightNormalise)
-      NormalizePage(scratch, nowhere);
   }
+  page.Kept = QSize(scratch.WorkingPage.Width(), scratch.WorkingPage.Height());
+  if (kind == BatchKind::LeftRightNormalise)
+    NormalizePage(scratch, nowhere);
   page.Working = std::move(scratch.WorkingPage);
   page.Analysis = std::move(scratch.AnalysisPage);
-  // A part cut out of a 1-bit page is 1-bit too: the encoder need not read
-  // it all to find that out.
-  const bool bitonal =
-      page.Loaded.File.Bitonal && page.Working.RegionIn(page.Loaded.Page).has_value();
+  page.Cut = scratch.WorkingCut;
+  page.Before = QSize(page.Loaded.Page.Width(), page.Loaded.Page.Height());
   // Written even when nothing was cut; an undecodable page is never written.
-  page.Encoded =
-      page.Loaded.File.Decoded
-          ? EncodePage(page.Loaded.Path, page.Working, page.Loaded.File.Resolution.X,
-                       page.Loaded.File.Resolution.Y, page.Loaded.File.IccProfile, bitonal)
-          : EncodedPage{};
+  page.Encoded = page.Loaded.File.Decoded
+                     ? EncodePage(page.Loaded.Path, page.Working, page.Loaded.File.Resolution.X,
+                                  page.Loaded.File.Resolution.Y, page.Loaded.File.Source, page.Cut)
+                     : EncodedPage(Result::Failed(Reason::UnreadableImage));
 }
 
 void KeepOnlyWhatIsShown(BatchPage& page, QSize viewSize) {
@@ -69,9 +88,9 @@ void KeepOnlyWhatIsShown(BatchPage& page, QSize viewSize) {
   if (!page.Left.IsEmpty()) {
     // A page that was only cut is drawn from the samples of the page as
     // loaded; one put on a new canvas is sampled anew.
-    if (const std::optional<Rect> region = page.Working.RegionIn(page.Loaded.Page)) {
+    if (page.Cut) {
       page.Right = page.Left;
-      page.Right.Region = *region;
+      page.Right.Region = *page.Cut;
     } else {
       page.Right =
           ReducePage(page.Working, ReductionStep(page.Working.Width(), page.Working.Height(),
@@ -197,7 +216,9 @@ void PageBatch::ShowAndStartWrite(int index, BatchPage page, PageWindow& window)
       [target = ShownPageToWrite(state_), encoded = std::move(page.Encoded)] {
         return WritePageFile(target, encoded);
       });
-  writing_ = PageBeingWritten{index, state_.CurrentPath, task->get_future()};
+  writing_ = PageBeingWritten{index, state_.CurrentPath, task->get_future(), std::nullopt};
+  if (NeedsCheck(page.Before, page.Kept))
+    writing_->Check = PageToCheck{state_.CurrentPath, page.Before, page.Kept};
   writer_.start([task] { (*task)(); });
 }
 
@@ -205,13 +226,15 @@ void PageBatch::FinishWrite(PageWindow& window) {
   if (!writing_)
     return;
   const SaveResult saved = writing_->Result.get();
-  const QString path = writing_->Path;
-  if (writing_->Index == startIndex_)
+  const PageBeingWritten written = std::move(*writing_);
+  if (written.Index == startIndex_)
     startPageDone_ = true;
   writing_.reset();
-  if (saved == SaveOutcome::Written) {
+  if (saved.Ok()) {
     NoteShownPageWritten(state_, saved);
-  } else if (window.ReportSaveFailure(path, saved.Reason, true)) {
+    if (written.Check)
+      pagesToCheck_.push_back(*written.Check);
+  } else if (window.ReportSaveFailure(written.Path, saved, true)) {
     RequestCancel();
   }
 }
@@ -286,25 +309,29 @@ bool PageBatch::Step(PageWindow& window) {
 }
 
 void RunBatch(PageBatch& batch, PageWindow& window) {
-  window.LockCommands();
-  struct Unlock {
-    PageBatch& Batch;
-    PageWindow& Window;
-    ~Unlock() {
-      Batch.End();
-      Window.UnlockCommands();
+  {
+    window.LockCommands();
+    struct Unlock {
+      PageBatch& Batch;
+      PageWindow& Window;
+      ~Unlock() {
+        Batch.End();
+        Window.UnlockCommands();
+      }
+    } unlock{batch, window};
+    try {
+      while (batch.Step(window)) {
+        window.PumpEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    } catch (...) {
+      // The page in hand was shown as done: how its save went is still told.
+      batch.FinishWrite(window);
+      throw;
     }
-  } unlock{batch, window};
-  try {
-    while (batch.Step(window)) {
-      window.PumpEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  } catch (...) {
-    // The page in hand was shown as done: how its save went is still told.
-    batch.FinishWrite(window);
-    throw;
   }
+  if (!batch.PagesToCheck().empty())
+    window.ReportPagesToCheck(batch.PagesToCheck());
 }
 
 void TrimAllLeftRight(EditState& state, PageWindow& window, bool withNormalise,

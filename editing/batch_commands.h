@@ -12,6 +12,7 @@
 #include <deque>
 #include <future>
 #include <optional>
+#include <vector>
 
 #include "edit_state.h"
 #include "page_commands.h"
@@ -36,11 +37,25 @@ struct BatchPage {
   LoadedPage Loaded;
   PageRaster Working;
   PageRaster Analysis;
+  // The page's size as read, and the size the trims left, before
+  // normalising pads the page out again.
+  QSize Before;
+  QSize Kept;
+  // Where Working lies in the page as read, while it is only a cut of it.
+  std::optional<Rect> Cut;
   EncodedPage Encoded;
   // What the views draw of the page as loaded and as trimmed.
   ReducedPicture Left;
   ReducedPicture Right;
 };
+
+// Whether a batch's result deserves a look: less than half of the page's
+// width or of its height kept. Judged the same way for every kind of batch.
+bool NeedsCheck(QSize before, QSize kept);
+
+// The window's notice of the pages to check: up to 20 named with their sizes
+// before and after, and how many more there are.
+QString PagesToCheckNotice(const std::vector<PageToCheck>& pages);
 
 // A batch's work on one loaded page, on any thread: the trim commands of the
 // menu, run on an editing state of its own, then the encoding.
@@ -81,6 +96,8 @@ class PageBatch {
   int PagesDone() const { return pagesDone_; }
   // The most that pages worked on ahead held at once; for the benchmark.
   std::size_t PeakBytesAhead() const { return peakBytesAhead_; }
+  // The pages written so far that NeedsCheck, in page order.
+  const std::vector<PageToCheck>& PagesToCheck() const { return pagesToCheck_; }
 
  private:
   enum class Phase { Working, Stopping, Ended };
@@ -93,6 +110,8 @@ class PageBatch {
     int Index = 0;
     QString Path;
     std::future<SaveResult> Result;
+    // Reported among the pages to check once written.
+    std::optional<PageToCheck> Check;
   };
   void ReadAhead(QSize viewSize);
   void ReadStartPageAhead();
@@ -124,6 +143,7 @@ class PageBatch {
   std::size_t bytesAhead_ = 0;
   std::size_t peakBytesAhead_ = 0;
   std::size_t largestPage_ = 0;
+  std::vector<PageToCheck> pagesToCheck_;
   std::atomic<bool> stop_{false};
   QThreadPool pool_;
   // One thread, so that pages are written in their order.
@@ -133,7 +153,8 @@ class PageBatch {
 // Runs a batch to its end: the commands are locked, each page is shown and
 // written, and window events run between two pages (1 ms apart). Esc, or a
 // save-failure box's stop button, cancels through the batch. An error that
-// ends the batch still has the save in hand reported first.
+// ends the batch still has the save in hand reported first. Once the
+// commands are unlocked again, the pages to check are reported.
 void RunBatch(PageBatch& batch, PageWindow& window);
 
 // For every page in turn: show it fresh from its file, trim its left and right

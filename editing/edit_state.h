@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "file_safety.h"
+#include "page_codec.h"
 #include "page_list.h"
 #include "page_raster.h"
 
@@ -37,8 +38,12 @@ struct EditState {
   // The shown page's file as it was read, or as last saved: nothing is
   // written over a file that has changed since.
   std::optional<FileIdentity> PageIdentity;
-  // The colour profile of the shown page's file, carried into the saved file.
-  QByteArray PageIccProfile;
+  // What writing the page back keeps of the shown page's file: its colour
+  // profile, and for a JPEG file its coding and its bytes.
+  pagetrim::PageSource PageSource;
+  // Where WorkingPage lies in OriginalPage while it is nothing but a cut of
+  // it (see CutWorkingPage); none once its pixels were changed otherwise.
+  std::optional<Rect> WorkingCut;
   // The shown page's file could not be decoded.
   bool PageUnreadable = false;
   // Keep each page file's first version before it is replaced or removed.

@@ -8,12 +8,15 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "original_store.h"
+#include "page_cut.h"
 #include "page_files.h"
 #include "page_path.h"
 #include "page_prefetcher.h"
 #include "pagetrim_version.h"
+#include "reason_text.h"
 
 namespace pagetrim {
 
@@ -33,17 +36,56 @@ QString PageTitle(const QString& path, float resolutionX, float resolutionY) {
          WholePart(resolutionX) + QStringLiteral("  ResY=") + WholePart(resolutionY);
 }
 
-FileResult RemoveFile(const QString& path) {
+Result RemoveFile(const QString& path) {
   if (::unlink(QFile::encodeName(path).constData()) != 0)
-    return FileResult::FromError(errno);
+    return Result::FromError(errno);
   return {};
 }
 
-QString WithReason(const QString& text, const QString& reason) {
-  return QStringLiteral("%1（%2）").arg(text, reason);
+}  // namespace
+
+QString FailureNotice(FileCommand command, const Result& why) {
+  QString text;
+  switch (command) {
+    case FileCommand::DeletePage:
+      text = QStringLiteral("削除できませんでした");
+      break;
+    case FileCommand::RestorePage:
+      text = QStringLiteral("元に戻せませんでした");
+      break;
+    case FileCommand::DiscardOriginals:
+      text = QStringLiteral("元の画像を消去できませんでした");
+      break;
+  }
+  return QStringLiteral("%1（%2）").arg(text, ReasonText(why));
 }
 
-}  // namespace
+// One line per reason, naming the pages; a long list is cut short, since the
+// box must fit on the screen.
+QString NotRestoredNotice(const std::vector<PageNotRestored>& left) {
+  constexpr int NamesShown = 10;
+  QStringList reasons;
+  QList<QStringList> names;
+  for (const PageNotRestored& page : left) {
+    const QString reason = ReasonText(page.Result);
+    qsizetype i = reasons.indexOf(reason);
+    if (i < 0) {
+      i = reasons.size();
+      reasons.append(reason);
+      names.append(QStringList());
+    }
+    names[i].append(page.Name);
+  }
+  QString text = QStringLiteral("次の頁は元に戻していません");
+  for (qsizetype i = 0; i < reasons.size(); ++i) {
+    const QStringList& pages = names[i];
+    QString list = QStringList(pages.mid(0, NamesShown)).join(QStringLiteral("、"));
+    if (pages.size() > NamesShown)
+      list += QStringLiteral(" ほか %1 頁").arg(pages.size() - NamesShown);
+    text += QStringLiteral("\n%1: %2").arg(reasons[i], list);
+  }
+  return text;
+}
 
 QString BaseTitle() {
   return QStringLiteral(PAGETRIM_BASE_TITLE);
@@ -109,7 +151,7 @@ void NameShownPage(EditState& state, PageDisplay& display, const LoadedPage& pag
   state.PageResolutionX = page.File.Resolution.X;
   state.PageResolutionY = page.File.Resolution.Y;
   state.PageIdentity = page.File.Identity;
-  state.PageIccProfile = page.File.IccProfile;
+  state.PageSource = page.File.Source;
   state.PageUnreadable = !page.File.Decoded;
   state.PageShown = true;
   display.SetTitle(PageTitle(state.CurrentPath, state.PageResolutionX, state.PageResolutionY));
@@ -126,6 +168,7 @@ void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& pa
   state.GrayPage = page.Choice.Gray ? page.Analysis : PageRaster();
   state.BinaryPage = page.Choice.Gray ? PageRaster() : page.Analysis;
   state.AnalysisPage = page.Analysis;
+  StartWorkingCut(state);
 
   display.MarkUnreadable(state.PageUnreadable);
   display.ShowLeft(state.OriginalPage);
@@ -141,6 +184,7 @@ void ShowPassingPage(EditState& state, PageDisplay& display, const LoadedPage& p
                              &state.BinaryPage, &state.AnalysisPage}) {
     *raster = PageRaster();
   }
+  StartWorkingCut(state);
   display.MarkUnreadable(state.PageUnreadable);
   display.ShowReduced(left, right);
 }
@@ -173,7 +217,7 @@ PageToWrite ShownPageToWrite(const EditState& state) {
 
 SaveResult WritePageFile(const PageToWrite& page, const EncodedPage& encoded) {
   if (page.Unreadable)
-    return {SaveOutcome::WriteFailed, UnreadablePageReason, {}};
+    return Result::Failed(Reason::UnreadableImage);
   SaveOptions options;
   options.ReadAs = page.ReadAs;
   options.KeepOriginal = page.KeepOriginal;
@@ -181,8 +225,8 @@ SaveResult WritePageFile(const PageToWrite& page, const EncodedPage& encoded) {
 }
 
 void NoteShownPageWritten(EditState& state, const SaveResult& result) {
-  if (result == SaveOutcome::Written)
-    state.PageIdentity = result.Identity;
+  if (result.Ok())
+    state.PageIdentity = result.Identity;  // the next save checks against this file
 }
 
 SaveResult WriteShownPage(EditState& state, const EncodedPage& page) {
@@ -196,9 +240,10 @@ void OverwritePage(EditState& state, PageWindow& window) {
     return;
   const SaveResult result =
       WriteShownPage(state, EncodePage(state.CurrentPath, state.WorkingPage, state.PageResolutionX,
-                                       state.PageResolutionY, state.PageIccProfile));
-  if (result != SaveOutcome::Written)
-    window.ReportSaveFailure(state.CurrentPath, result.Reason, false);
+                                       state.PageResolutionY, state.PageSource, state.WorkingCut));
+  // Outside a batch the box offers nothing to choose.
+  if (!result.Ok())
+    (void)window.ReportSaveFailure(state.CurrentPath, result, false);
 }
 
 void DeletePage(EditState& state, PageWindow& window) {
@@ -213,10 +258,9 @@ void DeletePage(EditState& state, PageWindow& window) {
   // A page that is still on disk stays in the list: dropping it would hide a
   // file the user believes is gone.
   const QString path = state.PageList.At(state.CurrentIndex);
-  const FileResult removed =
-      state.KeepOriginals ? RemovePageKeepingOriginal(path) : RemoveFile(path);
-  if (!removed.Ok) {
-    window.ShowNotice(WithReason(QStringLiteral("削除できませんでした"), removed.Reason));
+  const Result removed = state.KeepOriginals ? RemovePageKeepingOriginal(path) : RemoveFile(path);
+  if (!removed.Ok()) {
+    window.ReportFailure(FileCommand::DeletePage, removed);
     return;
   }
   state.PageList.RemoveAt(state.CurrentIndex);
@@ -238,8 +282,8 @@ bool ShownPageHasOriginal(const EditState& state) {
 void RestoreShownPage(EditState& state, PageWindow& window) {
   if (state.CurrentPath.isEmpty())
     return;
-  if (const FileResult restored = RestoreOriginal(state.CurrentPath); !restored.Ok) {
-    window.ShowNotice(WithReason(QStringLiteral("元に戻せませんでした"), restored.Reason));
+  if (const Result restored = RestoreOriginal(state.CurrentPath); !restored.Ok()) {
+    window.ReportFailure(FileCommand::RestorePage, restored);
     return;
   }
   ShowPage(state, window);
@@ -249,9 +293,7 @@ void RestoreAllPages(EditState& state, PageWindow& window) {
   const QString folder = PageSetFolder(state);
   if (folder.isEmpty())
     return;
-  const FileResult restored = RestoreAllOriginals(folder);
-  // Pages restored before a failure stay restored, so the list is read anew
-  // either way.
+  const std::vector<PageNotRestored> left = RestoreAllOriginals(folder);
   const QString shown = state.CurrentIndex >= 0 && state.CurrentIndex < state.PageList.Count()
                             ? state.PageList.At(state.CurrentIndex)
                             : QString();
@@ -259,18 +301,16 @@ void RestoreAllPages(EditState& state, PageWindow& window) {
   state.CurrentIndex = std::max(state.PageList.IndexOf(shown), 0);
   if (!state.PageList.IsEmpty())
     ShowPage(state, window);
-  if (!restored.Ok)
-    window.ShowNotice(WithReason(QStringLiteral("元に戻せませんでした"), restored.Reason));
+  if (!left.empty())
+    window.ReportPagesNotRestored(left);
 }
 
 void DiscardOriginals(EditState& state, PageWindow& window) {
   const QString folder = PageSetFolder(state);
   if (folder.isEmpty())
     return;
-  if (const FileResult discarded = DiscardKeptOriginals(folder); !discarded.Ok) {
-    window.ShowNotice(
-        WithReason(QStringLiteral("元の画像を消去できませんでした"), discarded.Reason));
-  }
+  if (const Result discarded = DiscardKeptOriginals(folder); !discarded.Ok())
+    window.ReportFailure(FileCommand::DiscardOriginals, discarded);
 }
 
 }  // namespace pagetrim

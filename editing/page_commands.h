@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <optional>
+#include <vector>
 
 #include "edit_state.h"
 #include "page_loading.h"
@@ -61,12 +62,20 @@ void NoteShownPageWritten(EditState& state, const SaveResult& result);
 QString PageSetFolder(const EditState& state);
 // Whether the shown page's file has a kept original to go back to.
 bool ShownPageHasOriginal(const EditState& state);
-// Replaces the shown page's file by its kept original and shows it again.
+// Replaces the shown page's file by its kept original and shows it again;
+// refused with a notice when another program replaced the file since.
 void RestoreShownPage(EditState& state, PageWindow& window);
 // Restores every kept original of the folder, deleted pages included, which
 // return to the page list; then shows the page that was shown, or the first.
+// Pages that cannot be restored (another program's file in their place) are
+// left as they are and reported afterwards, all at once.
 void RestoreAllPages(EditState& state, PageWindow& window);
 // Deletes the folder's kept originals.
 void DiscardOriginals(EditState& state, PageWindow& window);
+
+// The window's notices of a command that failed and of the pages that
+// restoring every page left, in the words of ReasonText.
+QString FailureNotice(FileCommand command, const Result& why);
+QString NotRestoredNotice(const std::vector<PageNotRestored>& pages);
 
 }  // namespace pagetrim

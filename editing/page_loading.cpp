@@ -91,7 +91,8 @@ std::size_t EstimatePageBytes(const QString& path) {
 
 std::size_t PageBytes(const LoadedPage& page) {
   const auto bytes = [](const PageRaster& r) { return r.RowBytes() * std::size_t(r.Height()); };
-  return bytes(page.Page) + (page.Analysis.SharesPixelsWith(page.Page) ? 0 : bytes(page.Analysis));
+  return bytes(page.Page) + (page.Analysis.SharesPixelsWith(page.Page) ? 0 : bytes(page.Analysis)) +
+         std::size_t(page.File.Source.Bytes.size());
 }
 
 }  // namespace pagetrim

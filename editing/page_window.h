@@ -5,11 +5,17 @@
 
 #include <QSize>
 #include <QString>
+#include <vector>
 
+#include "original_store.h"
 #include "page_raster.h"
 #include "reduced_picture.h"
+#include "result.h"
 
 namespace pagetrim {
+
+// The commands on the page set's files whose failure a notice reports.
+enum class FileCommand { DeletePage, RestorePage, DiscardOriginals };
 
 // What the commands show.
 class PageDisplay {
@@ -24,9 +30,14 @@ class PageDisplay {
   virtual void SetTitle(const QString& text) = 0;
   // A plain modal message with one OK button.
   virtual void ShowNotice(const QString& text) = 0;
-  // The box of a page file that could not be saved, with the reason. When
-  // canStop (in a batch) the box also offers to stop; true when chosen.
-  virtual bool ReportSaveFailure(const QString& path, const QString& reason, bool canStop) = 0;
+  // The box of a page file that could not be saved, and why. When canStop
+  // (in a batch) the box also offers to stop; true when chosen.
+  virtual bool ReportSaveFailure(const QString& path, const Result& why, bool canStop) = 0;
+  // The notice of a command that failed, and why.
+  virtual void ReportFailure(FileCommand command, const Result& why) = 0;
+  // Once every page that could be was restored: the pages left as they
+  // were, and why, in page order; only when there are any.
+  virtual void ReportPagesNotRestored(const std::vector<PageNotRestored>& pages) = 0;
 
   // The size a view draws pages in, so that a batch can make each page's
   // pictures for the views while it reads the page; empty where pages are
@@ -47,6 +58,16 @@ class AnalysisChoices {
   virtual bool GrayChosen() const = 0;
 };
 
+// A page that a batch cut hard: its trims kept less than half of its width
+// or of its height. Usually a page whose ink the analysis image did not show
+// (text lighter than the threshold), or whose margin was not blank where the
+// background was sampled; its file is written like any other.
+struct PageToCheck {
+  QString Path;
+  QSize Before;  // the page as read
+  QSize After;   // what its trims kept, before any padding
+};
+
 // What a batch reports as it goes.
 class BatchReport {
  public:
@@ -56,6 +77,9 @@ class BatchReport {
   virtual void LockCommands() = 0;
   virtual void UnlockCommands() = 0;
   virtual void ShowBatchProgress(int pagesDone, int pageCount) = 0;
+  // Once the batch has ended and the start page is shown again, the pages
+  // written that need a look, in page order; only when there are any.
+  virtual void ReportPagesToCheck(const std::vector<PageToCheck>& pages) = 0;
   // Runs every pending window event, input included: the window repaints
   // between two pages, and Esc can ask the batch to stop.
   virtual void PumpEvents() = 0;
@@ -71,7 +95,9 @@ class NoDisplay : public PageDisplay {
   void MarkUnreadable(bool) override {}
   void SetTitle(const QString&) override {}
   void ShowNotice(const QString&) override {}
-  bool ReportSaveFailure(const QString&, const QString&, bool) override { return false; }
+  bool ReportSaveFailure(const QString&, const Result&, bool) override { return false; }
+  void ReportFailure(FileCommand, const Result&) override {}
+  void ReportPagesNotRestored(const std::vector<PageNotRestored>&) override {}
 };
 
 }  // namespace pagetrim

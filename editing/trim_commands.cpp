@@ -4,6 +4,7 @@
 
 #include "margin_scan.h"
 #include "page_commands.h"
+#include "page_cut.h"
 #include "page_normalize.h"
 
 namespace pagetrim {
@@ -34,28 +35,31 @@ void TrimEdge(EditState& state, PageDisplay& display, Edge edge, int start, int 
                           : edge == Edge::Top   ? ScanFromTop(page, start, background)
                                                 : ScanFromBottom(page, start, background);
   cursor = scan.Position;
-  // The left and top trims keep the first ink line, so ink in line 0 leaves
-  // nothing to cut; the right and bottom trims cut the line they stop on.
-  const int first = edge == Edge::Left || edge == Edge::Top ? 1 : 0;
+  // The ink line the walk stops on stays: on the right and bottom the lines
+  // after it go, so ink in the last line leaves nothing to cut.
+  const bool leading = edge == Edge::Left || edge == Edge::Top;
   const int length = columns ? page.Width() : page.Height();
-  if (!scan.InkFound || scan.Position < first || scan.Position >= length)
+  if (!scan.InkFound || scan.Position < 0 || scan.Position >= length)
     return;
-  for (PageRaster* raster : {&state.AnalysisPage, &state.WorkingPage}) {
-    switch (edge) {
-      case Edge::Left:
-        raster->CropLeft(scan.Position);
-        break;
-      case Edge::Right:
-        raster->SetWidth(scan.Position);
-        break;
-      case Edge::Top:
-        raster->CropTop(scan.Position);
-        break;
-      case Edge::Bottom:
-        raster->SetHeight(scan.Position);
-        break;
-    }
+  const int kept = leading ? length - scan.Position : scan.Position + 1;
+  if (kept == length)
+    return;
+  Rect keep{0, 0, page.Width(), page.Height()};
+  switch (edge) {
+    case Edge::Left:
+      keep.Left = scan.Position;
+      break;
+    case Edge::Right:
+      keep.Right = kept;
+      break;
+    case Edge::Top:
+      keep.Top = scan.Position;
+      break;
+    case Edge::Bottom:
+      keep.Bottom = kept;
+      break;
   }
+  CutWorkingPage(state, keep);
   RefreshResultView(state, display);
 }
 
@@ -128,10 +132,12 @@ void TrimTopAndBottom(EditState& state, PageDisplay& display) {
 }
 
 void NormalizePage(EditState& state, PageDisplay& display) {
+  ForgetWorkingCut(state);
   // Portrait or not is judged on the analysis image; it has the working
   // page's size.
   const bool portrait = state.AnalysisPage.Width() < state.AnalysisPage.Height();
-  CentreOnCanvas(state.WorkingPage, NormalizedWidth(state.WorkingPage.Height(), portrait));
+  CentreOnCanvas(state.WorkingPage,
+                 NormalizedCanvas(state.WorkingPage.Width(), state.WorkingPage.Height(), portrait));
   // Later trims on this page compare colours of the working page itself.
   state.AnalysisPage.AssignFrom(state.WorkingPage);
   RefreshResultView(state, display);

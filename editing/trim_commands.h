@@ -14,9 +14,9 @@ inline constexpr int SideTrimSampleRow = 10;
 
 // Each trim samples the background in AnalysisPage once, at the start line,
 // walks towards the page body and cuts AnalysisPage and WorkingPage alike.
-// The left and top trims keep the first ink line; the right and bottom trims
-// cut the last ink line too (the new width or height is its index). The right
-// view is refreshed only when something was cut.
+// Every trim keeps the ink line it stops on: the right and bottom trims leave
+// a width or height of that line's index + 1. The right view is refreshed
+// only when something was cut.
 void TrimLeftMargin(EditState& state, PageDisplay& display, int startColumn, int sampleRow);
 void TrimRightMargin(EditState& state, PageDisplay& display, int startColumn, int sampleRow);
 void TrimTopMargin(EditState& state, PageDisplay& display, int startRow, int sampleColumn);
@@ -42,9 +42,10 @@ void TrimLeftAndRight(EditState& state, PageDisplay& display);
 // sampling in SampleColumn: what the top-and-bottom batch does to each page.
 void TrimTopAndBottom(EditState& state, PageDisplay& display);
 
-// Centres WorkingPage on a white canvas of the normalised width (cutting equal
-// parts of a page that is wider), keeps its height, and makes AnalysisPage a
-// full-colour copy of it. Always refreshes the right view.
+// Centres WorkingPage on a white canvas of the normalised width and its own
+// height; a page too wide for that canvas gets a higher one instead, so that
+// no column is cut. Makes AnalysisPage a full-colour copy of the result and
+// always refreshes the right view.
 void NormalizePage(EditState& state, PageDisplay& display);
 
 }  // namespace pagetrim

@@ -5,238 +5,280 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
+#include <optional>
 #include <vector>
 
 namespace pagetrim {
 
 namespace {
 
-// Stride positions tested together in one pass down the page. A column test
-// touches one cache line per row, so testing several positions per row reads
-// neighbouring lines together instead of walking the whole page once per
-// position.
-constexpr int CoarseBlock = 16;
+// Columns tested together in one pass down the page: sixteen strides. Each
+// row's share of the block is one run of bytes, compared at once with a run
+// of background and narrowed to the left of the first ink it shows, so a pass
+// reads about the cache lines that testing the sixteen stride columns alone
+// would.
+constexpr int BlockColumns = 16 * StepCoarse;
 
 bool IsPixelColour(ColourValue colour) {
   return colour >= 0 && colour <= 0xFFFFFF;
 }
 
-// The background's bytes in stored order: blue, green, red, or one gray byte.
-// Matchable is false when no stored pixel of the page can have the colour
+// A row of the page as it would be stored if every pixel were background.
+// Not matchable when no stored pixel of the page can have the colour
 // (InvalidColour, or a colour that is not gray on a gray page): every pixel
 // is then ink.
-struct StoredPixel {
-  std::uint8_t Blue = 0;
-  std::uint8_t Green = 0;
-  std::uint8_t Red = 0;
-  bool Matchable = false;
-
-  StoredPixel(ColourValue colour, PixelFormat format)
-      : Blue(std::uint8_t(colour >> 16)),
-        Green(std::uint8_t(colour >> 8)),
-        Red(std::uint8_t(colour)),
-        Matchable(IsPixelColour(colour) &&
-                  (format == PixelFormat::Bgr24 || (Blue == Green && Green == Red))) {}
-
-  bool Differs(const std::uint8_t* p, std::integral_constant<int, 3>) const {
-    return ((p[0] ^ Blue) | (p[1] ^ Green) | (p[2] ^ Red)) != 0;
+class BlankRow {
+ public:
+  BlankRow(const PageRaster& page, ColourValue colour) {
+    const auto blue = std::uint8_t(colour >> 16), green = std::uint8_t(colour >> 8),
+               red = std::uint8_t(colour);
+    matchable_ = IsPixelColour(colour) &&
+                 (page.Format() == PixelFormat::Bgr24 || (blue == green && green == red));
+    if (!matchable_)
+      return;
+    bytes_.resize(page.RowBytes());
+    if (page.Format() == PixelFormat::Gray8) {
+      std::fill(bytes_.begin(), bytes_.end(), blue);
+      return;
+    }
+    for (std::size_t i = 0; i < bytes_.size(); i += 3) {
+      bytes_[i] = blue;
+      bytes_[i + 1] = green;
+      bytes_[i + 2] = red;
+    }
   }
-  bool Differs(const std::uint8_t* p, std::integral_constant<int, 1>) const { return *p != Blue; }
+
+  bool Matchable() const { return matchable_; }
+  const std::uint8_t* From(std::size_t byte) const { return bytes_.data() + byte; }
+
+ private:
+  bool matchable_ = false;
+  std::vector<std::uint8_t> bytes_;
 };
 
-// The ink tests of one direction. Positions passed to FirstInk lie inside the
-// page; the walks handle lines outside it through OutsideInk.
+// Where two runs of n bytes first (last) differ; n (-1) when they are equal.
+// Most runs in a margin are equal, and memcmp settles those fastest.
+std::size_t FirstDifference(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+  if (std::memcmp(a, b, n) == 0)
+    return n;
+  std::size_t i = 0;
+  while (a[i] == b[i])
+    ++i;
+  return i;
+}
+
+std::ptrdiff_t LastDifference(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+  if (std::memcmp(a, b, n) == 0)
+    return -1;
+  std::size_t i = n - 1;
+  while (a[i] == b[i])
+    --i;
+  return std::ptrdiff_t(i);
+}
+
+// The ink tests of one direction over a run of lines inside the page; the
+// walks handle lines outside it through OutsideInk.
 class ColumnLines {
  public:
   ColumnLines(const PageRaster& page, ColourValue background)
-      : page_(page), background_(background), pixel_(background, page.Format()) {}
+      : page_(page),
+        background_(background),
+        blank_(page, background),
+        bpp_(std::size_t(page.BytesPerPixel())) {}
 
   int Count() const { return page_.Width(); }
 
   // An outside column reads InvalidColour in every row.
   bool OutsideInk() const { return page_.Height() > 0 && background_ != InvalidColour; }
 
-  // Index of the first of the count columns position, position + step, ...
-  // that holds ink, or -1.
-  int FirstInk(int position, int step, int count) const {
-    if (count <= 0 || page_.Height() == 0)
+  // The first (last) column of first ... last that holds ink, or -1.
+  int FirstInk(int first, int last) const {
+    if (page_.Height() == 0)
       return -1;
-    if (!pixel_.Matchable)
-      return 0;
-    if (page_.Format() == PixelFormat::Gray8)
-      return FirstInkIn(position, step, count, std::integral_constant<int, 1>());
-    return FirstInkIn(position, step, count, std::integral_constant<int, 3>());
-  }
-
- private:
-  // The columns are tested side by side, row by row; only the earliest ink
-  // column matters, so each row narrows the columns still worth testing.
-  template <int Bpp>
-  int FirstInkIn(int position, int step, int count, std::integral_constant<int, Bpp> bpp) const {
-    const std::ptrdiff_t stepBytes = std::ptrdiff_t(step) * Bpp;
-    int limit = count;
-    for (int y = 0; y < page_.Height(); ++y) {
-      const std::uint8_t* p = page_.Row(y) + std::size_t(position) * Bpp;
-      for (int i = 0; i < limit; ++i, p += stepBytes) {
-        if (pixel_.Differs(p, bpp)) {
-          limit = i;
-          break;
-        }
-      }
-      if (limit == 0)
-        return 0;
+    if (!blank_.Matchable())
+      return first;
+    for (int left = first; left <= last; left = left + std::min(BlockColumns, last - left + 1)) {
+      const int hit = FirstInkInBlock(left, std::min(last, left + BlockColumns - 1));
+      if (hit >= 0)
+        return hit;
     }
-    return limit < count ? limit : -1;
+    return -1;
   }
 
-  const PageRaster& page_;
-  ColourValue background_;
-  StoredPixel pixel_;
-};
-
-class RowLines {
- public:
-  RowLines(const PageRaster& page, ColourValue background)
-      : page_(page), background_(background), pixel_(background, page.Format()) {
-    if (pixel_.Matchable && page.Width() > 0) {
-      blankRow_.resize(page.RowBytes());
-      if (page.Format() == PixelFormat::Gray8) {
-        std::memset(blankRow_.data(), pixel_.Blue, blankRow_.size());
-      } else {
-        for (std::size_t i = 0; i < blankRow_.size(); i += 3) {
-          blankRow_[i] = pixel_.Blue;
-          blankRow_[i + 1] = pixel_.Green;
-          blankRow_[i + 2] = pixel_.Red;
-        }
-      }
-    }
-  }
-
-  int Count() const { return page_.Height(); }
-
-  bool OutsideInk() const { return page_.Width() > 0 && background_ != InvalidColour; }
-
-  // A row is one contiguous run of bytes, so each test is one compare
-  // against a row of background.
-  int FirstInk(int position, int step, int count) const {
-    if (count <= 0 || page_.Width() == 0)
+  int LastInk(int first, int last) const {
+    if (page_.Height() == 0)
       return -1;
-    if (!pixel_.Matchable)
-      return 0;
-    for (int i = 0; i < count; ++i) {
-      const int row = position + i * step;
-      if (std::memcmp(page_.Row(row), blankRow_.data(), blankRow_.size()) != 0)
-        return i;
+    if (!blank_.Matchable())
+      return last;
+    for (int right = last; right >= first;
+         right = right - std::min(BlockColumns, right - first + 1)) {
+      const int hit = LastInkInBlock(std::max(first, right - BlockColumns + 1), right);
+      if (hit >= 0)
+        return hit;
     }
     return -1;
   }
 
  private:
+  // Once a row shows ink in column c, only columns left of c can still be the
+  // first ink column, so each row narrows the run the next rows compare.
+  int FirstInkInBlock(int left, int right) const {
+    int end = right + 1;
+    const std::size_t from = std::size_t(left) * bpp_;
+    for (int y = 0; y < page_.Height() && end > left; ++y) {
+      const std::size_t n = std::size_t(end - left) * bpp_;
+      const std::size_t d = FirstDifference(page_.Row(y) + from, blank_.From(from), n);
+      if (d < n)
+        end = left + int(d / bpp_);
+    }
+    return end <= right ? end : -1;
+  }
+
+  int LastInkInBlock(int left, int right) const {
+    int found = -1;
+    for (int y = 0, begin = left; y < page_.Height() && begin <= right; ++y) {
+      const std::size_t from = std::size_t(begin) * bpp_;
+      const std::size_t n = std::size_t(right - begin + 1) * bpp_;
+      const std::ptrdiff_t d = LastDifference(page_.Row(y) + from, blank_.From(from), n);
+      if (d >= 0) {
+        found = begin + int(std::size_t(d) / bpp_);
+        begin = found + 1;
+      }
+    }
+    return found;
+  }
+
   const PageRaster& page_;
   ColourValue background_;
-  StoredPixel pixel_;
-  std::vector<std::uint8_t> blankRow_;
+  BlankRow blank_;
+  std::size_t bpp_;
 };
 
+// A row is one contiguous run of bytes, so each test is one compare against
+// a row of background.
+class RowLines {
+ public:
+  RowLines(const PageRaster& page, ColourValue background)
+      : page_(page), background_(background), blank_(page, background) {}
+
+  int Count() const { return page_.Height(); }
+
+  bool OutsideInk() const { return page_.Width() > 0 && background_ != InvalidColour; }
+
+  int FirstInk(int first, int last) const {
+    for (int row = first; row <= last; ++row) {
+      if (HasInk(row))
+        return row;
+    }
+    return -1;
+  }
+
+  int LastInk(int first, int last) const {
+    for (int row = last; row >= first; --row) {
+      if (HasInk(row))
+        return row;
+    }
+    return -1;
+  }
+
+ private:
+  bool HasInk(int row) const {
+    if (page_.Width() == 0)
+      return false;
+    return !blank_.Matchable() ||
+           std::memcmp(page_.Row(row), blank_.From(0), page_.RowBytes()) != 0;
+  }
+
+  const PageRaster& page_;
+  ColourValue background_;
+  BlankRow blank_;
+};
+
+// The first (last) line of first ... last that holds ink, lines outside the
+// page included. Positions are 64-bit, so that a start far outside the page
+// cannot overflow; lines outside the page are all blank or all ink.
 template <class Lines>
-bool LineHasInk(const Lines& lines, int position) {
-  if (position < 0 || position >= lines.Count())
-    return lines.OutsideInk();
-  return lines.FirstInk(position, 1, 1) == 0;
+std::optional<std::int64_t> FirstInkIn(const Lines& lines, std::int64_t first, std::int64_t last) {
+  const std::int64_t count = lines.Count();
+  if (first > last)
+    return std::nullopt;
+  if (first < 0 && lines.OutsideInk())
+    return first;
+  const std::int64_t lo = std::max<std::int64_t>(first, 0), hi = std::min(last, count - 1);
+  if (lo <= hi) {
+    const int hit = lines.FirstInk(int(lo), int(hi));
+    if (hit >= 0)
+      return hit;
+  }
+  if (last >= count && lines.OutsideInk())
+    return std::max(first, count);
+  return std::nullopt;
 }
 
-// Cursor arithmetic is done in 64 bits so that a start far outside the page
-// cannot overflow; stretches outside the page are all blank or all ink, so
-// they are stepped over in one move rather than stride by stride.
+template <class Lines>
+std::optional<std::int64_t> LastInkIn(const Lines& lines, std::int64_t first, std::int64_t last) {
+  const std::int64_t count = lines.Count();
+  if (first > last)
+    return std::nullopt;
+  if (last >= count && lines.OutsideInk())
+    return last;
+  const std::int64_t lo = std::max<std::int64_t>(first, 0), hi = std::min(last, count - 1);
+  if (lo <= hi) {
+    const int hit = lines.LastInk(int(lo), int(hi));
+    if (hit >= 0)
+      return hit;
+  }
+  if (first < 0 && lines.OutsideInk())
+    return std::min<std::int64_t>(last, -1);
+  return std::nullopt;
+}
+
+// A stride that meets ink steps back to the line the walk last tested, which
+// held none, and the fine walk from there ends on the first ink line the
+// stride passed over. So once the start line holds no ink, the walk ends on
+// the first ink line after it, and all its strides together read each line
+// once: that is what is computed, block by block.
 template <class Lines>
 MarginScan WalkForward(const Lines& lines, int start) {
   const std::int64_t count = lines.Count();
-  std::int64_t cursor = start;
-  std::int64_t inkAt = 0;
-  bool coarseHit = false;
-  while (cursor < count) {
-    if (cursor < 0) {
-      if (lines.OutsideInk()) {
-        inkAt = cursor;  // stepping back would leave the page
-        coarseHit = true;
-        break;
-      }
-      cursor += StepCoarse * ((-cursor + StepCoarse - 1) / StepCoarse);
-      continue;
-    }
-    const std::int64_t n =
-        std::min<std::int64_t>(CoarseBlock, (count - 1 - cursor) / StepCoarse + 1);
-    const int hit = lines.FirstInk(int(cursor), StepCoarse, int(n));
-    if (hit < 0) {
-      cursor += StepCoarse * n;
-      continue;
-    }
-    cursor += std::int64_t(StepCoarse) * hit;
-    inkAt = cursor;
-    coarseHit = true;
-    if (cursor - StepCoarse >= 0)
-      cursor -= StepCoarse;
-    break;
+  const std::int64_t s = start;
+  if (s >= count)
+    return {start, false};
+  if (FirstInkIn(lines, s, s)) {
+    // Ink on the start line: one stride back when that stays in the page,
+    // then line by line; the start line ends the fine walk at the latest.
+    const std::int64_t from = s - StepCoarse >= 0 ? s - StepCoarse : s;
+    return {int(*FirstInkIn(lines, from, s)), true};
   }
-  if (!coarseHit)
-    return {int(cursor), false};
-  // The fine walk ends at the stride position that held ink at the latest.
-  if (cursor < inkAt) {
-    const int hit = lines.FirstInk(int(cursor), 1, int(inkAt - cursor));
-    if (hit >= 0)
-      return {int(cursor + hit), true};
-  }
-  return {int(inkAt), true};
+  if (const auto hit = FirstInkIn(lines, s + 1, count - 1))
+    return {int(*hit), true};
+  // No ink: the cursor stops at the first stride position past the page.
+  return {int(s + StepCoarse * ((count - s + StepCoarse - 1) / StepCoarse)), false};
 }
 
 template <class Lines>
 MarginScan WalkBackward(const Lines& lines, int start) {
   const std::int64_t count = lines.Count();
-  std::int64_t cursor = start;
-  std::int64_t inkAt = 0;
-  bool coarseHit = false;
-  while (cursor >= 0) {
-    if (cursor >= count) {
-      if (lines.OutsideInk()) {
-        inkAt = cursor;
-        coarseHit = true;
-        break;
-      }
-      cursor -= StepCoarse * ((cursor - count) / StepCoarse + 1);
-      continue;
-    }
-    const std::int64_t n = std::min<std::int64_t>(CoarseBlock, cursor / StepCoarse + 1);
-    const int hit = lines.FirstInk(int(cursor), -StepCoarse, int(n));
-    if (hit < 0) {
-      cursor -= StepCoarse * n;
-      continue;
-    }
-    cursor -= std::int64_t(StepCoarse) * hit;
-    inkAt = cursor;
-    coarseHit = true;
-    if (cursor + StepCoarse < count)
-      cursor += StepCoarse;
-    break;
+  const std::int64_t s = start;
+  if (s < 0)
+    return {start, false};
+  if (LastInkIn(lines, s, s)) {
+    const std::int64_t to = s + StepCoarse < count ? s + StepCoarse : s;
+    return {int(*LastInkIn(lines, s, to)), true};
   }
-  if (!coarseHit)
-    return {int(cursor), false};
-  if (cursor > inkAt) {
-    const int hit = lines.FirstInk(int(cursor), -1, int(cursor - inkAt));
-    if (hit >= 0)
-      return {int(cursor - hit), true};
-  }
-  return {int(inkAt), true};
+  if (const auto hit = LastInkIn(lines, 0, s - 1))
+    return {int(*hit), true};
+  return {int(s - StepCoarse * (s / StepCoarse + 1)), false};
 }
 
 }  // namespace
 
 bool ColumnHasInk(const PageRaster& page, int column, ColourValue background) {
-  return LineHasInk(ColumnLines(page, background), column);
+  return FirstInkIn(ColumnLines(page, background), column, column).has_value();
 }
 
 bool RowHasInk(const PageRaster& page, int row, ColourValue background) {
-  return LineHasInk(RowLines(page, background), row);
+  return FirstInkIn(RowLines(page, background), row, row).has_value();
 }
 
 MarginScan ScanFromLeft(const PageRaster& page, int startColumn, ColourValue background) {

@@ -25,10 +25,12 @@ struct MarginScan {
 };
 
 // Walks from the start line towards the page body: strides of StepCoarse
-// until a stride position holds ink, one stride back when that stays inside
-// the page, then line by line to the first ink line. A thin line of ink
-// between two stride positions is stepped over. The start line may itself
-// hold ink; the walk then stops there.
+// until a stride meets ink, one stride back, then line by line to the first
+// ink line. A stride meets ink when any line it passes over holds ink, up to
+// the page's edge when it runs past it, so no thin line of ink is stepped
+// over: the walk ends on the first ink line after the start. The start line
+// may itself hold ink; the walk then steps back one stride when that stays
+// inside the page and ends on the first ink line from there.
 MarginScan ScanFromLeft(const PageRaster& page, int startColumn, ColourValue background);
 MarginScan ScanFromRight(const PageRaster& page, int startColumn, ColourValue background);
 MarginScan ScanFromTop(const PageRaster& page, int startRow, ColourValue background);

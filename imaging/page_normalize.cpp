@@ -3,6 +3,7 @@
 #include "page_normalize.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -14,12 +15,29 @@ int NormalizedWidth(int height, bool portrait) {
   return portrait ? single : 2 * single;
 }
 
-void CentreOnCanvas(PageRaster& page, int targetWidth) {
+CanvasSize NormalizedCanvas(int width, int height, bool portrait) {
+  CanvasSize canvas{NormalizedWidth(height, portrait), height};
+  if (width <= 0 || height <= 0 || canvas.Width > width)
+    return canvas;
+  // Start from a height whose width is surely too small (the product is
+  // truncated), and go up one row at a time: a few rows at most. A page is
+  // never near 2^31 pixels wide, but the canvas must not overflow if it is.
+  const double perRow = NormalPageRatio * (portrait ? 1 : 2);
+  const double estimate = std::min((double(width) + 1) / perRow - 2, double(INT_MAX - 16));
+  int rows = std::max(height, int(estimate));
+  while (rows < INT_MAX && NormalizedWidth(rows, portrait) <= width)
+    ++rows;
+  return {NormalizedWidth(rows, portrait), rows};
+}
+
+void CentreOnCanvas(PageRaster& page, CanvasSize size) {
   const std::size_t Bpp = std::size_t(page.BytesPerPixel());
   const int width = page.Width();
   const int height = page.Height();
-  targetWidth = std::max(targetWidth, 0);
+  const int targetWidth = std::max(size.Width, 0);
+  const int targetHeight = std::max(size.Height, 0);
   const int left = (targetWidth - width) / 2;
+  const int top = (targetHeight - height) / 2;
 
   // The page lands on canvas columns left .. left + width: column left shows
   // page column 0, column x > left shows page column x - left - 1. This is
@@ -29,10 +47,15 @@ void CentreOnCanvas(PageRaster& page, int targetWidth) {
   const int end = width > 0 ? std::clamp(left + width + 1, first, targetWidth) : 0;
 
   PageRaster canvas;
-  canvas.ResetForOverwrite(targetWidth, height, page.Format());
-  for (int y = 0; y < height && targetWidth > 0; ++y) {
+  canvas.ResetForOverwrite(targetWidth, targetHeight, page.Format());
+  for (int y = 0; y < targetHeight && targetWidth > 0; ++y) {
     std::uint8_t* dest = canvas.Row(y);
-    const std::uint8_t* src = std::as_const(page).Row(y);
+    const int pageRow = y - top;
+    if (pageRow < 0 || pageRow >= height) {
+      std::memset(dest, 0xFF, canvas.RowBytes());
+      continue;
+    }
+    const std::uint8_t* src = std::as_const(page).Row(pageRow);
     std::memset(dest, 0xFF, std::size_t(first) * Bpp);
     int x = first;
     if (x < end && x == left) {

@@ -14,10 +14,23 @@ inline constexpr double NormalPageRatio = 0.707;
 // or square one (a spread of two pages).
 int NormalizedWidth(int height, bool portrait);
 
-// Replaces page by a white canvas targetWidth wide and as high as page, with
-// the page centred on it ((targetWidth - width) div 2 from the left, which is
-// negative for a page wider than the canvas) and stretched by one column as it
-// is copied: column 0 appears twice. What falls outside the canvas is lost.
-void CentreOnCanvas(PageRaster& page, int targetWidth);
+struct CanvasSize {
+  int Width = 0;
+  int Height = 0;
+};
+
+// The canvas a page of width x height is centred on: as high as the page and
+// NormalizedWidth of that height wide. The page is copied stretched by one
+// column, so it needs width + 1 columns; where the canvas has fewer, it grows
+// in height instead, to the lowest height whose normalised width holds them,
+// so that no column of the page is lost. portrait stays as decided for the
+// page. An empty page needs no columns.
+CanvasSize NormalizedCanvas(int width, int height, bool portrait);
+
+// Replaces page by a white canvas of that size with the page centred on it,
+// (canvas width - width) div 2 from the left and (canvas height - height)
+// div 2 from the top, and stretched by one column as it is copied: column 0
+// appears twice. What falls outside the canvas is lost.
+void CentreOnCanvas(PageRaster& page, CanvasSize canvas);
 
 }  // namespace pagetrim

@@ -317,22 +317,6 @@ ColourValue PageRaster::PixelAt(int x, int y) const {
   return MakeColour(p[2], p[1], p[0]);
 }
 
-std::optional<Rect> PageRaster::RegionIn(const PageRaster& other) const {
-  if (storage_ == nullptr || storage_ != other.storage_ || stride_ != other.stride_ ||
-      format_ != other.format_ || offset_ < other.offset_ || IsEmpty()) {
-    return std::nullopt;
-  }
-  const std::size_t from = offset_ - other.offset_;
-  const int top = int(from / stride_);
-  const std::size_t column = from % stride_;
-  if (column % std::size_t(BytesPerPixel()) != 0)
-    return std::nullopt;
-  const int left = int(column / std::size_t(BytesPerPixel()));
-  if (left + width_ > other.width_ || top + height_ > other.height_)
-    return std::nullopt;
-  return Rect{left, top, left + width_, top + height_};
-}
-
 void PageRaster::AssignFrom(const PageRaster& src) {
   if (&src != this)
     *this = src;

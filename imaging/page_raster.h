@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace pagetrim {
@@ -95,10 +94,6 @@ class PageRaster {
   bool SharesPixelsWith(const PageRaster& other) const {
     return storage_ != nullptr && storage_ == other.storage_ && offset_ == other.offset_;
   }
-  // Where this raster's pixels lie within other's, when it is a crop of
-  // other that still shares its pixels (a crop copies nothing until one of
-  // them is written); nothing otherwise.
-  std::optional<Rect> RegionIn(const PageRaster& other) const;
 
   // Pixel storage shared between copies. Public only so that the pool of
   // page-sized buffers can be named in the .cpp.

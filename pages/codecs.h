@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "encoded_bytes.h"
 #include "page_codec.h"
 #include "page_raster.h"
+#include "result.h"
 
 namespace pagetrim::codecs {
 
@@ -37,8 +39,20 @@ struct DecodeContext {
   bool Bitonal = false;
   // The embedded colour profile, as stored; empty when none or damaged.
   QByteArray IccProfile;
+  // How a gray or YCbCr JPEG file was coded.
+  std::optional<JpegCoding> Jpeg;
+  // The EXIF orientation, 1 to 8; 1 (as stored) when absent or damaged.
+  // Known before the first rows are decoded; rows are delivered to
+  // RowsDecoded only for orientation 1, as for any other the decoded rows
+  // are not yet the page's.
+  int Orientation = 1;
 
   bool Cancelled() const { return Cancel != nullptr && Cancel->load(std::memory_order_relaxed); }
+  // Hands rows that hold their final pixels to RowsDecoded.
+  void DeliverRows(int first, int count) const {
+    if (RowsDecoded && Orientation == 1)
+      RowsDecoded(first, count);
+  }
 };
 
 // The pixel size a file declares and its channels (1 for gray), read from
@@ -55,27 +69,63 @@ struct DeclaredSize {
 bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size);
 bool LooksLikePng(const std::uint8_t* data, std::size_t size);
 
-// Decoders fill raster (gray pages as one-byte gray) and context and return
-// true, or return false with both in an unspecified state. They may throw
-// std::bad_alloc.
-bool DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster,
-                DecodeContext& context);
-bool DecodePng(const std::uint8_t* data, std::size_t size, PageRaster& raster,
-               DecodeContext& context);
-bool ReadJpegSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared);
-bool ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared);
+// The results of the codecs' own steps, which only tell whether they worked:
+// a file that cannot be read is an unreadable image, and what stops an
+// encoder is memory.
+inline Result DecodeResult(bool decoded) {
+  return decoded ? Result{} : Result::Failed(Reason::UnreadableImage);
+}
+inline Result EncodeResult(bool encoded) {
+  return encoded ? Result{} : Result::Failed(Reason::OutOfMemory);
+}
 
-// Encoders append the whole file to out and return true, or return false.
+// Decoders fill raster (gray pages as one-byte gray) and context, or fail as
+// an UnreadableImage with both in an unspecified state. They may throw
+// std::bad_alloc.
+Result DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster,
+                  DecodeContext& context);
+Result DecodePng(const std::uint8_t* data, std::size_t size, PageRaster& raster,
+                 DecodeContext& context);
+Result ReadJpegSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared);
+Result ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared);
+
+// Encoders append the whole file to out, or fail as OutOfMemory, the one
+// thing that stops them.
 // The raster is not empty and the resolutions are already at least
 // MinimumSaveDpi and finite. A colour profile is written when it suits the
 // file's colour channels; an RGB profile keeps a page of only gray pixels in
 // colour, so that the profile stays true to the file.
-bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
-                EncodedBytes& out);
-// bitonal: every pixel is known to be 0 or 255, as in a crop of a 1-bit
-// page, so the page need not be read to choose 1-bit gray.
-bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
-               EncodedBytes& out, bool bitonal = false);
+// A JPEG page is coded with coding's tables, sampling and progression when
+// given and usable for the raster (a colour page cannot take a gray file's),
+// otherwise at DefaultJpegQuality with 4:2:0 chroma.
+Result EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
+                  EncodedBytes& out, const JpegCoding* coding = nullptr);
+// Writes the part cut of the JPEG file in data by copying its DCT blocks,
+// without decoding: cut's left and top must fall on the file's MCU grid. The
+// file is read under the decoder's limits. out, empty before, is left empty
+// when the cut does not allow it or the file cannot be read, which fails as
+// an UnreadableImage.
+Result CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cut, float dpiX,
+                      float dpiY, const QByteArray& iccProfile, EncodedBytes& out);
+// bitonal: every pixel is known to be 0 or 255, as in a cut of a 1-bit page,
+// so the page need not be read through to choose 1-bit gray.
+Result EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
+                 EncodedBytes& out, bool bitonal = false);
+
+// What the first directory of an EXIF block (a TIFF structure, after the
+// "Exif\0\0" header) says about the page; every read is bounds-checked.
+struct ExifFacts {
+  PageResolution Resolution;  // 0 for an axis that is missing or unreadable
+  int Orientation = 1;        // 1 when missing or out of range
+};
+ExifFacts ReadExif(const std::uint8_t* tiff, std::size_t size);
+
+// Turns a decoded page upright as its EXIF orientation (2 to 8) says.
+void TurnUpright(PageRaster& page, int orientation);
+// Orientations 5 to 8 turn the page a quarter: its width and height swap.
+inline bool SwapsAxes(int orientation) {
+  return orientation >= 5 && orientation <= 8;
+}
 
 // The colour space an ICC profile describes, or nothing for a profile whose
 // structure is damaged (length, signature or tag table out of place).

@@ -1,4 +1,4 @@
-// File identity, atomic replacement and error reasons, on POSIX calls: Qt's
+// File identity and atomic replacement, on POSIX calls: Qt's
 // QSaveFile names its temporary file after the page, which is too long for a
 // page whose name is near the 255-byte limit, and it cannot report errno.
 #include "file_safety.h"
@@ -24,8 +24,10 @@ class UniqueFd {
  public:
   explicit UniqueFd(int fd = -1) : fd_(fd) {}
   ~UniqueFd() {
+    // Whatever was written through it was synced before: a failed close
+    // loses nothing.
     if (fd_ >= 0)
-      ::close(fd_);
+      (void)::close(fd_);
   }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
@@ -33,7 +35,7 @@ class UniqueFd {
   bool Valid() const { return fd_ >= 0; }
   void Reset(int fd) {
     if (fd_ >= 0)
-      ::close(fd_);
+      (void)::close(fd_);  // nothing was written through it yet
     fd_ = fd;
   }
 
@@ -47,24 +49,24 @@ mode_t NewFileMode() {
   // Read once; umask can only be read by setting it.
   static const mode_t mode = [] {
     const mode_t mask = ::umask(022);
-    ::umask(mask);
+    (void)::umask(mask);  // puts the mask back; umask cannot fail
     return mode_t(0666 & ~mask);
   }();
   return mode;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
+Result WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0) {
       if (errno == EINTR)
         continue;
-      return false;
+      return Result::FromError(errno);
     }
     data += n;
     size -= std::size_t(n);
   }
-  return true;
+  return {};
 }
 
 // A hidden name that is never a page name, short whatever the page is called.
@@ -76,24 +78,34 @@ QByteArray TemporaryName(const QByteArray& folder) {
   return name;
 }
 
+// Errors by which a file system says it keeps no modes (FAT and exFAT through
+// FUSE, many network file systems): a mode is copied where it can be, and a
+// page is never refused over one. ENOTSUP is EOPNOTSUPP on Linux.
+bool ModesUnsupported(int error) {
+  return error == EPERM || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL;
+}
+
 // Anonymous files are named through /proc, which a container may lack.
 bool CanNameAnonymousFiles() {
   static const bool can = ::access("/proc/self/fd", X_OK) == 0;
   return can;
 }
 
-// Gives an anonymous file (O_TMPFILE) a temporary name in its folder.
-bool NameAnonymousFile(int fd, const QByteArray& folder, QByteArray& name) {
+// Gives an anonymous file (O_TMPFILE) a temporary name in its folder; name
+// is left empty when it has none.
+Result NameAnonymousFile(int fd, const QByteArray& folder, QByteArray& name) {
   const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(fd);
   for (int attempt = 0; attempt < 16; ++attempt) {
     name = TemporaryName(folder);
     if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) ==
         0)
-      return true;
+      return {};
     if (errno != EEXIST)
-      return false;
+      break;
   }
-  return false;
+  const int error = errno;
+  name.clear();
+  return Result::FromError(error);
 }
 
 }  // namespace
@@ -111,39 +123,12 @@ std::optional<FileIdentity> IdentityOf(const QString& path) {
   return IdentityOfStat(info);
 }
 
-QString ReasonForError(int error) {
-  switch (error) {
-    case ENOSPC:
-      return QStringLiteral("ディスクの空き容量が足りません");
-    case EDQUOT:
-      return QStringLiteral("ディスクの使用量の上限に達しました");
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return QStringLiteral("書き込みが許可されていません");
-    case ENOENT:
-      return FileMissingReason;
-    case ENAMETOOLONG:
-      return QStringLiteral("ファイル名が長すぎます");
-    case EISDIR:
-      return QStringLiteral("同じ名前のフォルダーがあります");
-    default: {
-      char buffer[256];
-      return QString::fromLocal8Bit(::strerror_r(error, buffer, sizeof(buffer)));
-    }
-  }
-}
-
-FileResult FileResult::FromError(int error) {
-  return Failed(ReasonForError(error));
-}
-
-FileResult CheckUnchanged(const QString& path, const FileIdentity& read) {
+Result CheckUnchanged(const QString& path, const FileIdentity& read) {
   const std::optional<FileIdentity> now = IdentityOf(path);
   if (!now)
-    return FileResult::FromError(errno);
+    return Result::FromError(errno);
   if (*now != read)
-    return FileResult::Failed(ChangedElsewhereReason);
+    return Result::Failed(Reason::ChangedElsewhere);
   return {};
 }
 
@@ -155,12 +140,12 @@ QString ResolvedPath(const QString& path) {
   return canonical.isEmpty() ? info.symLinkTarget() : canonical;
 }
 
-FileResult SyncFolder(const QString& folder) {
+Result SyncFolder(const QString& folder) {
   const UniqueFd fd(
       ::open(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.Valid() || ::fsync(fd.Get()) != 0)
-    return FileResult::FromError(errno);
+    return Result::FromError(errno);
   return {};
 }
 
@@ -169,8 +154,9 @@ namespace {
 // Writes target through a temporary file in its folder, synced, then renamed
 // over it. mode: the new file's permissions. path, when not empty, is the
 // page reported to the step hook.
-FileResult WriteAtomically(const QString& target, const char* data, std::size_t size, mode_t mode,
-                           const struct stat* owner, const QString& path, FileIdentity* written) {
+Result WriteAtomically(const QString& target, const char* data, std::size_t size, mode_t mode,
+                       const struct stat* owner, const QString& path, FileIdentity* written,
+                       const BeforeRename& beforeRename) {
   const QByteArray targetName = QFile::encodeName(target);
   const QByteArray folder = QFile::encodeName(FolderOf(target));
   const QByteArray openFolder = folder.isEmpty() ? QByteArray(".") : folder;
@@ -183,39 +169,57 @@ FileResult WriteAtomically(const QString& target, const char* data, std::size_t 
   const bool anonymous = fd.Valid();
   if (!anonymous) {
     if (CanNameAnonymousFiles() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-      return FileResult::FromError(errno);
+      return Result::FromError(errno);
     tempName = folder + ".pagetrim-XXXXXX";
     fd.Reset(::mkostemp(tempName.data(), O_CLOEXEC));
     if (!fd.Valid())
-      return FileResult::FromError(errno);
+      return Result::FromError(errno);
   }
-  const auto fail = [&](int error) {
+  // The failure that came first is the one to report: a temporary file that
+  // cannot be removed is hidden, and never taken for a page.
+  const auto removeTemporary = [&] {
     if (!tempName.isEmpty())
-      ::unlink(tempName.constData());
-    return FileResult::FromError(error);
+      (void)::unlink(tempName.constData());
+  };
+  const auto fail = [&](int error) {
+    removeTemporary();
+    return Result::FromError(error);
   };
 
-  if (!WriteAll(fd.Get(), data, size))
+  if (const Result wrote = WriteAll(fd.Get(), data, size); !wrote.Ok()) {
+    removeTemporary();
+    return wrote;
+  }
+  // The last write set the modification time; nothing below changes it.
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0)
     return fail(errno);
-  if (::fchmod(fd.Get(), mode) != 0)
+  const FileIdentity identity = IdentityOfStat(info);
+  if (beforeRename) {
+    // Before the mode, which may take away the write permission an
+    // attribute needs.
+    if (const Result recorded = beforeRename(fd.Get(), identity); !recorded.Ok()) {
+      removeTemporary();
+      return recorded;
+    }
+  }
+  if (::fchmod(fd.Get(), mode) != 0 && !ModesUnsupported(errno))
     return fail(errno);
   if (owner != nullptr && (owner->st_uid != ::geteuid() || owner->st_gid != ::getegid())) {
     // Keeping the owner needs privileges; a page that must change owner is
     // still better saved than not.
     [[maybe_unused]] const int ignored = ::fchown(fd.Get(), owner->st_uid, owner->st_gid);
   }
-  if (::fdatasync(fd.Get()) != 0)
+  // What was recorded on the file itself must be as durable as its bytes.
+  if ((beforeRename ? ::fsync(fd.Get()) : ::fdatasync(fd.Get())) != 0)
     return fail(errno);
-  if (written != nullptr) {
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0)
-      return fail(errno);
-    *written = IdentityOfStat(info);
-  }
-  if (anonymous && !NameAnonymousFile(fd.Get(), folder, tempName)) {
-    const int error = errno;
-    tempName.clear();
-    return fail(error);
+  if (written != nullptr)
+    *written = identity;
+  if (beforeRename && !path.isEmpty())
+    ReportSaveStep(SaveStep::WrittenMarked, path);
+  if (anonymous) {
+    if (const Result named = NameAnonymousFile(fd.Get(), folder, tempName); !named.Ok())
+      return named;
   }
   if (!path.isEmpty())
     ReportSaveStep(SaveStep::BeforeReplace, path);
@@ -228,29 +232,29 @@ FileResult WriteAtomically(const QString& target, const char* data, std::size_t 
 
 }  // namespace
 
-FileResult CheckWritable(const QString& path) {
+Result CheckWritable(const QString& path) {
   const QByteArray native = QFile::encodeName(ResolvedPath(path));
   struct stat info {};
   if (::stat(native.constData(), &info) == 0 && S_ISREG(info.st_mode) &&
       ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0) {
-    return FileResult::FromError(errno);
+    return Result::FromError(errno);
   }
   return {};
 }
 
-FileResult ReplaceFileContents(const QString& path, const char* data, std::size_t size,
-                               FileIdentity* written) {
-  if (const FileResult writable = CheckWritable(path); !writable.Ok)
+Result ReplaceFileContents(const QString& path, const char* data, std::size_t size,
+                           FileIdentity* written, const BeforeRename& beforeRename) {
+  if (const Result writable = CheckWritable(path); !writable.Ok())
     return writable;
   const QString target = ResolvedPath(path);
   struct stat old {};
   const bool replacing = ::stat(QFile::encodeName(target).constData(), &old) == 0;
   return WriteAtomically(target, data, size, replacing ? (old.st_mode & 07777) : NewFileMode(),
-                         replacing ? &old : nullptr, path, written);
+                         replacing ? &old : nullptr, path, written, beforeRename);
 }
 
-FileResult WriteFileSynced(const QString& path, const char* data, std::size_t size, unsigned mode) {
-  return WriteAtomically(path, data, size, mode_t(mode & 07777), nullptr, QString(), nullptr);
+Result WriteFileSynced(const QString& path, const char* data, std::size_t size, unsigned mode) {
+  return WriteAtomically(path, data, size, mode_t(mode & 07777), nullptr, QString(), nullptr, {});
 }
 
 void SetSaveStepHook(SaveStepHook hook) {

@@ -1,11 +1,14 @@
 // The file-system side of never losing a page: what a file is (its identity),
-// replacing a file atomically, and failures told in the user's words.
+// and replacing a file atomically.
 #pragma once
 
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+
+#include "result.h"
 
 struct stat;
 
@@ -26,52 +29,42 @@ struct FileIdentity {
 std::optional<FileIdentity> IdentityOf(const QString& path);
 FileIdentity IdentityOfStat(const struct stat& info);
 
-// The outcome of a file operation: done, or why not, in the user's words.
-struct FileResult {
-  bool Ok = true;
-  QString Reason;
-  static FileResult Failed(QString reason) { return {false, std::move(reason)}; }
-  static FileResult FromError(int error);
-};
-
-// A short reason for a system error number: the common ones in the user's
-// words, the system's own text for the rest.
-QString ReasonForError(int error);
-
-inline const QString ChangedElsewhereReason =
-    QStringLiteral("読み込んだ後に他のプログラムが変更しました");
-inline const QString FileMissingReason = QStringLiteral("ファイルが見つかりません");
-
 // Checks that the file at path is still the one read. Refuses when it is gone
 // or another program changed it.
-FileResult CheckUnchanged(const QString& path, const FileIdentity& read);
+Result CheckUnchanged(const QString& path, const FileIdentity& read);
 
 // Refuses a file the user may not write, whose replacement would otherwise
 // go through as readily as any other's (a rename needs only the folder).
-FileResult CheckWritable(const QString& path);
+Result CheckWritable(const QString& path);
+
+// Called with the new file, written but not yet renamed, and its identity,
+// which the rename keeps: whatever it records is durable before the file
+// takes the page's place. A failure fails the replacement.
+using BeforeRename = std::function<Result(int fd, const FileIdentity& identity)>;
 
 // Replaces the file at path by bytes: written to a short-named temporary file
 // in the same folder, synced, then renamed over path. A symbolic link is
-// written through to its target. The old file keeps its permissions, and a
-// file the user may not write is refused. At any moment the file is either
-// the old one or the new one, never a part. written, when given, gets the
-// new file's identity, taken before it is given the page's name.
-FileResult ReplaceFileContents(const QString& path, const char* data, std::size_t size,
-                               FileIdentity* written = nullptr);
+// written through to its target. The old file keeps its permissions where the
+// file system has them, and a file the user may not write is refused. At any
+// moment the file is either the old one or the new one, never a part.
+// written, when given, gets the new file's identity, taken before it is given
+// the page's name.
+Result ReplaceFileContents(const QString& path, const char* data, std::size_t size,
+                           FileIdentity* written = nullptr, const BeforeRename& beforeRename = {});
 
 // Creates the file at path with bytes and permissions, written and synced
 // under a temporary name first, so that it exists whole or not at all.
-FileResult WriteFileSynced(const QString& path, const char* data, std::size_t size, unsigned mode);
+Result WriteFileSynced(const QString& path, const char* data, std::size_t size, unsigned mode);
 
 // The file a page path stands for: its target when it is a symbolic link.
 QString ResolvedPath(const QString& path);
 
 // Makes the folder's entries (links made, files renamed in it) durable.
-FileResult SyncFolder(const QString& folder);
+Result SyncFolder(const QString& folder);
 
-// The steps of a change to a page file, reported to a hook so that tests can
-// stop the process at each of them.
-enum class SaveStep { OriginalKept, BeforeReplace, Replaced };
+// The steps of a change to a page file, in their order, reported to a hook so
+// that tests can stop the process at each of them.
+enum class SaveStep { OlderSetAside, OriginalKept, WrittenMarked, BeforeReplace, Replaced };
 using SaveStepHook = void (*)(SaveStep step, const QString& path);
 void SetSaveStepHook(SaveStepHook hook);
 void ReportSaveStep(SaveStep step, const QString& path);

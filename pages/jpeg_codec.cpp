@@ -46,8 +46,6 @@ constexpr int MaxScans = 40;
 constexpr std::uint64_t HuffmanBlocksPerByte = 16;
 constexpr std::uint64_t ArithmeticBlocksPerByte = 4096;
 
-constexpr int JpegQuality = 92;
-
 struct JpegErrors {
   jpeg_error_mgr Base;
   std::jmp_buf Jump;
@@ -105,125 +103,29 @@ void Monitor(j_common_ptr info) {
   }
 }
 
-// ---- Resolution -----------------------------------------------------------
+// ---- Resolution and orientation ---------------------------------------------
 
-// Reads the TIFF structure inside an EXIF block; every access is
-// bounds-checked because the block comes straight from the file.
-class TiffReader {
- public:
-  TiffReader(const std::uint8_t* data, std::size_t size, bool littleEndian)
-      : data_(data), size_(size), little_(littleEndian) {}
-
-  bool Has(std::size_t offset, std::size_t count) const {
-    return offset <= size_ && size_ - offset >= count;
-  }
-  bool U16(std::size_t offset, std::uint32_t& value) const {
-    if (!Has(offset, 2))
-      return false;
-    const std::uint8_t* p = data_ + offset;
-    value = little_ ? (p[0] | (p[1] << 8)) : ((p[0] << 8) | p[1]);
-    return true;
-  }
-  bool U32(std::size_t offset, std::uint32_t& value) const {
-    if (!Has(offset, 4))
-      return false;
-    const std::uint8_t* p = data_ + offset;
-    value = little_ ? (std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-                       std::uint32_t(p[3]) << 24)
-                    : (std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 |
-                       std::uint32_t(p[2]) << 8 | std::uint32_t(p[3]));
-    return true;
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  bool little_;
-};
-
-constexpr std::uint32_t TagXResolution = 0x011A;
-constexpr std::uint32_t TagYResolution = 0x011B;
-constexpr std::uint32_t TagResolutionUnit = 0x0128;
-constexpr std::uint32_t TypeShort = 3;
-constexpr std::uint32_t TypeRational = 5;
-constexpr std::uint32_t TiffEntrySize = 12;
-
-// XResolution and YResolution of IFD0, in dots per inch; 0 for an axis that
-// is missing or unreadable.
-PageResolution ReadExifResolution(const std::uint8_t* tiff, std::size_t size) {
-  if (size < 8)
-    return {};
-  bool little;
-  if (tiff[0] == 'I' && tiff[1] == 'I') {
-    little = true;
-  } else if (tiff[0] == 'M' && tiff[1] == 'M') {
-    little = false;
-  } else {
-    return {};
-  }
-  const TiffReader reader(tiff, size, little);
-  std::uint32_t magic = 0;
-  std::uint32_t ifd = 0;
-  std::uint32_t entries = 0;
-  if (!reader.U16(2, magic) || magic != 42 || !reader.U32(4, ifd) || !reader.U16(ifd, entries)) {
-    return {};
-  }
-
-  double x = 0;
-  double y = 0;
-  std::uint32_t unit = 2;  // inches when the tag is absent
-  for (std::uint32_t i = 0; i < entries; ++i) {
-    const std::size_t entry = std::size_t(ifd) + 2 + std::size_t(i) * TiffEntrySize;
-    std::uint32_t tag = 0;
-    std::uint32_t type = 0;
-    std::uint32_t count = 0;
-    if (!reader.U16(entry, tag) || !reader.U16(entry + 2, type) || !reader.U32(entry + 4, count) ||
-        !reader.Has(entry, TiffEntrySize)) {
-      break;
-    }
-    if ((tag == TagXResolution || tag == TagYResolution) && type == TypeRational && count >= 1) {
-      std::uint32_t offset = 0;
-      std::uint32_t numerator = 0;
-      std::uint32_t denominator = 0;
-      if (reader.U32(entry + 8, offset) && reader.U32(offset, numerator) &&
-          reader.U32(std::size_t(offset) + 4, denominator) && denominator != 0) {
-        (tag == TagXResolution ? x : y) = double(numerator) / double(denominator);
-      }
-    } else if (tag == TagResolutionUnit && type == TypeShort && count >= 1) {
-      reader.U16(entry + 8, unit);
-    }
-  }
-
-  double perInch;
-  if (unit == 2) {
-    perInch = 1.0;
-  } else if (unit == 3) {
-    perInch = 2.54;
-  } else {
-    return {};  // 1 means "no absolute unit"; anything else is unknown
-  }
-  return {float(x * perInch), float(y * perInch)};
-}
-
-// JFIF density first, then EXIF, then nothing. A JFIF header whose unit is 0
-// only gives an aspect ratio, so it does not count.
-PageResolution ReadResolution(const jpeg_decompress_struct& info) {
-  if (info.saw_JFIF_marker && info.X_density > 0 && info.Y_density > 0) {
-    if (info.density_unit == 1)
-      return {float(info.X_density), float(info.Y_density)};
-    if (info.density_unit == 2) {
-      return {float(info.X_density * 2.54), float(info.Y_density * 2.54)};
-    }
-  }
+// The resolution comes from the JFIF density first, then EXIF, then nothing.
+// A JFIF header whose unit is 0 only gives an aspect ratio, so it does not
+// count. The orientation only EXIF can give.
+ExifFacts ReadFacts(const jpeg_decompress_struct& info) {
+  ExifFacts facts;
   static constexpr char ExifHeader[6] = {'E', 'x', 'i', 'f', '\0', '\0'};
   for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
     if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= sizeof(ExifHeader) &&
         std::memcmp(marker->data, ExifHeader, sizeof(ExifHeader)) == 0) {
-      return ReadExifResolution(marker->data + sizeof(ExifHeader),
-                                marker->data_length - sizeof(ExifHeader));
+      facts = ReadExif(marker->data + sizeof(ExifHeader), marker->data_length - sizeof(ExifHeader));
+      break;
     }
   }
-  return {};
+  if (info.saw_JFIF_marker && info.X_density > 0 && info.Y_density > 0) {
+    if (info.density_unit == 1) {
+      facts.Resolution = {float(info.X_density), float(info.Y_density)};
+    } else if (info.density_unit == 2) {
+      facts.Resolution = {float(info.X_density * 2.54), float(info.Y_density * 2.54)};
+    }
+  }
+  return facts;
 }
 
 // ---- Decoding ---------------------------------------------------------------
@@ -295,8 +197,7 @@ void ReadRows(j_decompress_ptr info, PageRaster& raster, DecodeContext& context)
     const JDIMENSION got = jpeg_read_scanlines(info, rows, count);
     if (got == 0)
       ERREXIT(info, JERR_INPUT_EMPTY);
-    if (context.RowsDecoded)
-      context.RowsDecoded(int(first), int(got));
+    context.DeliverRows(int(first), int(got));
   }
 }
 
@@ -328,8 +229,7 @@ void ReadCmykRows(j_decompress_ptr info, PageRaster& raster, DecodeContext& cont
         dest[2] = std::uint8_t((cyan * black + 127) / 255);
       }
     }
-    if (context.RowsDecoded)
-      context.RowsDecoded(int(first), int(got));
+    context.DeliverRows(int(first), int(got));
   }
 }
 
@@ -343,6 +243,40 @@ bool HoldsDeclaredPicture(const jpeg_decompress_struct& info, std::size_t size) 
   }
   const std::uint64_t perByte = info.arith_code ? ArithmeticBlocksPerByte : HuffmanBlocksPerByte;
   return size >= blocks / perByte;
+}
+
+// How a gray or YCbCr file was coded, from the tables its components were
+// decoded with: a table a file redefines between scans is the one in use.
+// None for a sampling the encoder could not make again (a factor that does not
+// divide the largest), which libjpeg refuses to decode anyway.
+std::optional<JpegCoding> CodingOf(const jpeg_decompress_struct& info) {
+  const bool gray = info.jpeg_color_space == JCS_GRAYSCALE && info.num_components == 1;
+  const bool ycc = info.jpeg_color_space == JCS_YCbCr && info.num_components == 3;
+  if (!gray && !ycc)
+    return std::nullopt;
+  JpegCoding coding;
+  coding.ComponentCount = info.num_components;
+  coding.Progressive = info.progressive_mode != 0;
+  for (int c = 0; c < info.num_components; ++c) {
+    const jpeg_component_info& component = info.comp_info[c];
+    const int slot = component.quant_tbl_no;
+    if (slot < 0 || slot >= NUM_QUANT_TBLS)
+      return std::nullopt;
+    const JQUANT_TBL* table =
+        component.quant_table != nullptr ? component.quant_table : info.quant_tbl_ptrs[slot];
+    if (table == nullptr || info.max_h_samp_factor % component.h_samp_factor != 0 ||
+        info.max_v_samp_factor % component.v_samp_factor != 0) {
+      return std::nullopt;
+    }
+    // A gray file's one component is its own MCU, whatever factors it states.
+    coding.Components[std::size_t(c)] = {gray ? 1 : component.h_samp_factor,
+                                         gray ? 1 : component.v_samp_factor, slot};
+    if (!coding.HasTable[std::size_t(slot)]) {
+      std::copy_n(table->quantval, DCTSIZE2, coding.Tables[std::size_t(slot)].begin());
+      coding.HasTable[std::size_t(slot)] = true;
+    }
+  }
+  return coding;
 }
 
 // Starts a reader on the file's bytes and reads its header. Call only from a
@@ -359,7 +293,7 @@ void ReadHeader(JpegReader& reader, const std::uint8_t* data, std::size_t size) 
       size,
       0};
   info->src = &reader.Source.Base;
-  jpeg_save_markers(info, JPEG_APP0 + 1, 0xFFFF);  // EXIF, for the resolution
+  jpeg_save_markers(info, JPEG_APP0 + 1, 0xFFFF);  // EXIF: resolution, orientation
   jpeg_save_markers(info, JPEG_APP0 + 2, 0xFFFF);  // ICC profile chunks
   jpeg_read_header(info, TRUE);
 }
@@ -378,7 +312,9 @@ bool RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, P
   ReadHeader(reader, data, size);
   if (!SizeAllowed(info->image_width, info->image_height) || !HoldsDeclaredPicture(*info, size))
     return false;
-  context.Resolution = ReadResolution(*info);
+  const ExifFacts facts = ReadFacts(*info);
+  context.Resolution = facts.Resolution;
+  context.Orientation = facts.Orientation;
 
   JOCTET* profile = nullptr;
   unsigned int profileSize = 0;
@@ -405,6 +341,8 @@ bool RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, P
   } else {
     ReadRows(info, raster, context);
   }
+  // Only now has every component met its tables.
+  context.Jpeg = CodingOf(*info);
   // Every row is in place; jpeg_finish_decompress would only read on to the
   // end marker, and the reader's destructor releases the state either way.
   return true;
@@ -487,8 +425,189 @@ UINT16 Density(float dpi) {
   return UINT16(std::lround(std::min(double(dpi), 65535.0)));
 }
 
+void WriteInto(JpegWriter& writer, EncodedBytes& out) {
+  writer.Dest.Base.init_destination = InitDestination;
+  writer.Dest.Base.empty_output_buffer = EmptyOutputBuffer;
+  writer.Dest.Base.term_destination = TermDestination;
+  writer.Dest.Out = &out;
+  writer.Info.dest = &writer.Dest.Base;
+}
+
+void SetDensity(j_compress_ptr info, float dpiX, float dpiY) {
+  info->write_JFIF_header = TRUE;
+  info->density_unit = 1;
+  info->X_density = Density(dpiX);
+  info->Y_density = Density(dpiY);
+}
+
+// ---- Huffman tables made for the page --------------------------------------
+//
+// Huffman tables made for a page's own symbols make its file about a
+// twentieth smaller than the standard tables do. libjpeg makes them in a
+// second pass over the whole page's coded blocks, which it keeps for that:
+// twice the coding time, and two bytes per sample. Instead, the tables are
+// made from a sample of the page's rows coded alone, and completed so that
+// every symbol the page may hold has a code.
+
+// A table's code lengths, or 0 for a symbol without a code.
+struct HuffmanTable {
+  UINT8 Bits[17];
+  UINT8 Values[256];
+};
+
+// The luminance and chrominance tables, DC then AC.
+struct HuffmanTables {
+  HuffmanTable Dc[2];
+  HuffmanTable Ac[2];
+};
+
+// Pages shorter than this are optimised whole: it costs little.
+constexpr int SampledFromRows = 1024;
+// One band of rows, a whole number of MCU rows, per this many rows.
+constexpr int SampleBandRows = 16;
+constexpr int RowsPerBand = 256;
+
+void CopyTable(const JHUFF_TBL& from, HuffmanTable& to) {
+  std::copy_n(from.bits, 17, to.Bits);
+  std::copy_n(from.huffval, 256, to.Values);
+}
+
+// Optimal code lengths of at most 16 bits for the symbols' frequencies, as
+// JPEG's Annex K.2 makes them; frequencies[256] reserves the all-ones code.
+void MakeTable(long (&frequencies)[257], HuffmanTable& table) {
+  int lengths[257] = {};
+  int next[257];
+  std::fill(std::begin(next), std::end(next), -1);
+  for (;;) {
+    // The two least frequent subtrees; merge the second into the first.
+    int first = -1;
+    int second = -1;
+    for (int i = 0; i <= 256; ++i) {
+      if (frequencies[i] == 0)
+        continue;
+      if (first < 0 || frequencies[i] <= frequencies[first]) {
+        second = first;
+        first = i;
+      } else if (second < 0 || frequencies[i] <= frequencies[second]) {
+        second = i;
+      }
+    }
+    if (second < 0)
+      break;
+    frequencies[first] += frequencies[second];
+    frequencies[second] = 0;
+    for (int i = first;; i = next[i]) {
+      ++lengths[i];
+      if (next[i] < 0) {
+        next[i] = second;
+        break;
+      }
+    }
+    for (int i = second; i >= 0; i = next[i])
+      ++lengths[i];
+  }
+  int counts[258] = {};
+  for (const int length : lengths)
+    ++counts[length];
+  counts[0] = 0;
+  // Codes longer than 16 bits move up, a pair at a time, as K.2 says.
+  for (int length = 257; length > 16; --length) {
+    while (counts[length] > 0) {
+      int shorter = length - 2;
+      while (counts[shorter] == 0)
+        --shorter;
+      counts[length] -= 2;
+      ++counts[length - 1];
+      counts[shorter + 1] += 2;
+      --counts[shorter];
+    }
+  }
+  int longest = 16;
+  while (counts[longest] == 0)
+    --longest;
+  --counts[longest];  // the reserved code
+  table.Bits[0] = 0;
+  for (int length = 1; length <= 16; ++length)
+    table.Bits[length] = UINT8(counts[length]);
+  int value = 0;
+  for (int length = 1; length <= 257; ++length) {
+    for (int symbol = 0; symbol < 256; ++symbol) {
+      if (lengths[symbol] == length)
+        table.Values[value++] = UINT8(symbol);
+    }
+  }
+}
+
+// The sample's table, with a code for every symbol a page may hold: DC sizes
+// 0 to 11; AC end of block, sixteen zeros, and runs of 0 to 15 zeros before
+// sizes 1 to 10. A symbol the sample did not use gets one of the longest.
+void Complete(HuffmanTable& table, bool dc) {
+  long frequencies[257] = {};
+  int value = 0;
+  for (int length = 1; length <= 16; ++length) {
+    for (int i = 0; i < table.Bits[length]; ++i)
+      frequencies[table.Values[value++]] = 1L << (17 - length);
+  }
+  const auto possible = [&](int symbol) {
+    if (frequencies[symbol] == 0)
+      frequencies[symbol] = 1;
+  };
+  if (dc) {
+    for (int size = 0; size <= 11; ++size)
+      possible(size);
+  } else {
+    possible(0x00);
+    possible(0xF0);
+    for (int run = 0; run < 16; ++run) {
+      for (int size = 1; size <= 10; ++size)
+        possible(run << 4 | size);
+    }
+  }
+  frequencies[256] = 1;
+  MakeTable(frequencies, table);
+}
+
+void InstallTable(JHUFF_TBL* table, const HuffmanTable& from) {
+  std::copy_n(from.Bits, 17, table->bits);
+  std::copy_n(from.Values, 256, table->huffval);
+  table->sent_table = FALSE;
+}
+
+// Codes the page as its source was coded: the same quantization tables in
+// the same slots, the same sampling, progressive or not. A gray page of a
+// colour source keeps the source's luminance table.
+void ApplyCoding(j_compress_ptr info, const JpegCoding& coding, bool gray) {
+  for (int slot = 0; slot < NUM_QUANT_TBLS; ++slot) {
+    if (!coding.HasTable[std::size_t(slot)])
+      continue;
+    unsigned int table[DCTSIZE2];
+    std::copy_n(coding.Tables[std::size_t(slot)].begin(), DCTSIZE2, table);
+    // Scale 100 keeps every value as it is; values above 255 are written as
+    // 16-bit tables, as the source had them.
+    jpeg_add_quant_table(info, slot, table, 100, FALSE);
+  }
+  for (int c = 0; c < info->num_components; ++c) {
+    const JpegCoding::Component& from = coding.Components[std::size_t(c)];
+    jpeg_component_info& to = info->comp_info[c];
+    to.h_samp_factor = gray ? 1 : from.H;
+    to.v_samp_factor = gray ? 1 : from.V;
+    to.quant_tbl_no = from.Table;
+  }
+  if (coding.Progressive)
+    jpeg_simple_progression(info);
+}
+
+// What a coding run does about Huffman tables: the standard ones, ones made
+// in a second pass (kept in Made, when given), or ones made before.
+struct HuffmanChoice {
+  bool Optimise = false;
+  HuffmanTables* Made = nullptr;
+  const HuffmanTables* Use = nullptr;
+};
+
 bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dpiX, float dpiY,
-               const QByteArray& profile, EncodedBytes& out) {
+               const QByteArray& profile, const JpegCoding* coding, HuffmanChoice huffman,
+               EncodedBytes& out) {
   j_compress_ptr info = &writer.Info;
   InstallErrors(writer.Errors);
   info->err = &writer.Errors.Base;
@@ -496,11 +615,7 @@ bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dp
     return false;
 
   jpeg_create_compress(info);
-  writer.Dest.Base.init_destination = InitDestination;
-  writer.Dest.Base.empty_output_buffer = EmptyOutputBuffer;
-  writer.Dest.Base.term_destination = TermDestination;
-  writer.Dest.Out = &out;
-  info->dest = &writer.Dest.Base;
+  WriteInto(writer, out);
 
   info->image_width = JDIMENSION(raster.Width());
   info->image_height = JDIMENSION(raster.Height());
@@ -512,12 +627,20 @@ bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dp
   // so a colour raster of gray pixels gives the same file as a gray raster.
   if (gray && !grayRaster)
     jpeg_set_colorspace(info, JCS_GRAYSCALE);
-  jpeg_set_quality(info, JpegQuality, TRUE);
+  if (coding != nullptr) {
+    ApplyCoding(info, *coding, gray);
+  } else {
+    jpeg_set_quality(info, DefaultJpegQuality, TRUE);
+  }
   info->dct_method = JDCT_ISLOW;
-  info->write_JFIF_header = TRUE;
-  info->density_unit = 1;
-  info->X_density = Density(dpiX);
-  info->Y_density = Density(dpiY);
+  SetDensity(info, dpiX, dpiY);
+  info->optimize_coding = huffman.Optimise ? TRUE : FALSE;
+  if (huffman.Use != nullptr) {
+    for (int i = 0; i < 2; ++i) {
+      InstallTable(info->dc_huff_tbl_ptrs[i], huffman.Use->Dc[i]);
+      InstallTable(info->ac_huff_tbl_ptrs[i], huffman.Use->Ac[i]);
+    }
+  }
 
   jpeg_start_compress(info, TRUE);
   if (!profile.isEmpty()) {
@@ -536,7 +659,146 @@ bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dp
       ERREXIT(info, JERR_CANT_SUSPEND);
   }
   jpeg_finish_compress(info);
+  if (huffman.Made != nullptr) {
+    for (int i = 0; i < 2; ++i) {
+      // A gray file makes no chrominance tables; the standard ones stand in.
+      CopyTable(*info->dc_huff_tbl_ptrs[i], huffman.Made->Dc[i]);
+      CopyTable(*info->ac_huff_tbl_ptrs[i], huffman.Made->Ac[i]);
+    }
+  }
   return true;
+}
+
+// Bands of SampleBandRows rows spread evenly over the page, each starting on
+// a row of MCUs, so that they hold the blocks the page holds there.
+PageRaster SampleRows(const PageRaster& raster) {
+  const int bands = (raster.Height() + RowsPerBand - 1) / RowsPerBand;
+  const int lastTop = (raster.Height() - SampleBandRows) / SampleBandRows;
+  PageRaster sample;
+  sample.ResetForOverwrite(raster.Width(), bands * SampleBandRows, raster.Format());
+  for (int band = 0; band < bands; ++band) {
+    const int top = lastTop * band / std::max(bands - 1, 1) * SampleBandRows;
+    for (int row = 0; row < SampleBandRows; ++row) {
+      std::memcpy(sample.Row(band * SampleBandRows + row), raster.Row(top + row),
+                  raster.RowBytes());
+    }
+  }
+  return sample;
+}
+
+// Codes a page as its source was coded, with Huffman tables made for it.
+bool EncodeAsCoded(const PageRaster& raster, bool gray, float dpiX, float dpiY,
+                   const QByteArray& profile, const JpegCoding& coding, EncodedBytes& out) {
+  // A progressive file is coded in passes over the whole page anyway.
+  if (coding.Progressive || raster.Height() < SampledFromRows) {
+    JpegWriter writer{};
+    return RunEncode(writer, raster, gray, dpiX, dpiY, profile, &coding, {true, nullptr, nullptr},
+                     out);
+  }
+  HuffmanTables tables;
+  {
+    JpegWriter writer{};
+    EncodedBytes sample;
+    if (!RunEncode(writer, SampleRows(raster), gray, dpiX, dpiY, {}, &coding,
+                   {true, &tables, nullptr}, sample)) {
+      return false;
+    }
+  }
+  for (int i = 0; i < 2; ++i) {
+    Complete(tables.Dc[i], true);
+    Complete(tables.Ac[i], false);
+  }
+  JpegWriter writer{};
+  return RunEncode(writer, raster, gray, dpiX, dpiY, profile, &coding, {false, nullptr, &tables},
+                   out);
+}
+
+// The size in blocks of a component of a picture width x height pixels, as
+// libjpeg reckons it.
+JDIMENSION BlocksAcross(long pixels, int factor, int maxFactor) {
+  const long unit = long(maxFactor) * DCTSIZE;
+  return JDIMENSION((pixels * factor + unit - 1) / unit);
+}
+
+bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, std::size_t size,
+             const Rect& cut, float dpiX, float dpiY, const QByteArray& profile,
+             EncodedBytes& out) {
+  j_decompress_ptr source = &reader.Info;
+  j_compress_ptr info = &writer.Info;
+  // One error manager for both: any failure comes back here.
+  info->err = &reader.Errors.Base;
+  if (setjmp(reader.Errors.Jump))
+    return false;
+  ReadHeader(reader, data, size);
+  // The decoder's own limits, word for word.
+  if (!SizeAllowed(source->image_width, source->image_height) ||
+      !HoldsDeclaredPicture(*source, size)) {
+    return false;
+  }
+  const bool gray = source->jpeg_color_space == JCS_GRAYSCALE && source->num_components == 1;
+  const bool ycc = source->jpeg_color_space == JCS_YCbCr && source->num_components == 3;
+  if (!gray && !ycc)
+    return false;
+  const int maxH = gray ? 1 : source->max_h_samp_factor;
+  const int maxV = gray ? 1 : source->max_v_samp_factor;
+  if (cut.Left < 0 || cut.Top < 0 || cut.Width() <= 0 || cut.Height() <= 0 ||
+      JDIMENSION(cut.Right) > source->image_width ||
+      JDIMENSION(cut.Bottom) > source->image_height || cut.Left % (maxH * DCTSIZE) != 0 ||
+      cut.Top % (maxV * DCTSIZE) != 0) {
+    return false;
+  }
+  jvirt_barray_ptr* sourceBlocks = jpeg_read_coefficients(source);
+
+  // The kept blocks move to the top left of the source's own block arrays,
+  // row by row from the top, so that none is overwritten before it is read;
+  // the encoder then reads as much of the arrays as the smaller page needs.
+  // A cut of the right and bottom only moves nothing.
+  for (int c = 0; c < source->num_components; ++c) {
+    const jpeg_component_info& component = source->comp_info[c];
+    const int h = gray ? 1 : component.h_samp_factor;
+    const int v = gray ? 1 : component.v_samp_factor;
+    const JDIMENSION left = JDIMENSION(cut.Left / DCTSIZE * h / maxH);
+    const JDIMENSION top = JDIMENSION(cut.Top / DCTSIZE * v / maxV);
+    if (left == 0 && top == 0)
+      continue;
+    const JDIMENSION across = BlocksAcross(cut.Width(), h, maxH);
+    const JDIMENSION down = BlocksAcross(cut.Height(), v, maxV);
+    const auto rowOf = [&](JDIMENSION row, boolean writable) {
+      return (*source->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(source),
+                                                sourceBlocks[c], row, 1, writable)[0];
+    };
+    for (JDIMENSION row = 0; row < down; ++row) {
+      // The arrays are wholly in memory (libjpeg-turbo has no backing
+      // store), so both rows stay where they are.
+      JBLOCKROW from = rowOf(top + row, FALSE) + left;
+      std::memmove(rowOf(row, TRUE), from, across * sizeof(JBLOCK));
+    }
+  }
+
+  jpeg_create_compress(info);
+  info->mem->max_memory_to_use = MaxCodecMemory;
+  WriteInto(writer, out);
+  jpeg_copy_critical_parameters(source, info);
+  info->image_width = JDIMENSION(cut.Width());
+  info->image_height = JDIMENSION(cut.Height());
+  info->optimize_coding = TRUE;
+  if (source->progressive_mode)
+    jpeg_simple_progression(info);
+  SetDensity(info, dpiX, dpiY);
+  jpeg_write_coefficients(info, sourceBlocks);
+  // An RGB profile suits a colour file, a gray one a gray file.
+  if (CheckIccProfile(profile) == (gray ? ProfileSpace::Gray : ProfileSpace::Rgb)) {
+    jpeg_write_icc_profile(info, reinterpret_cast<const JOCTET*>(profile.constData()),
+                           unsigned(profile.size()));
+  }
+  jpeg_finish_compress(info);
+  return true;
+}
+
+// An RGB profile keeps the file in colour; a gray file takes only a gray one.
+QByteArray FittingProfile(const QByteArray& profile, bool gray) {
+  const ProfileSpace space = CheckIccProfile(profile);
+  return (gray ? space == ProfileSpace::Gray : space == ProfileSpace::Rgb) ? profile : QByteArray();
 }
 
 }  // namespace
@@ -545,28 +807,45 @@ bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size) {
   return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
 
-bool DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster,
-                DecodeContext& context) {
+Result DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster,
+                  DecodeContext& context) {
   JpegReader reader{};
   InstallReaderErrors(reader, context.Cancel);
-  return RunDecode(reader, data, size, raster, context);
+  return DecodeResult(RunDecode(reader, data, size, raster, context));
 }
 
-bool ReadJpegSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
+Result ReadJpegSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
   JpegReader reader{};
   InstallReaderErrors(reader, nullptr);
-  return RunReadSize(reader, data, size, declared);
+  return DecodeResult(RunReadSize(reader, data, size, declared));
 }
 
-bool EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
-                EncodedBytes& out) {
-  // An RGB profile keeps the file in colour; a gray file takes only a gray one.
-  const ProfileSpace space = CheckIccProfile(iccProfile);
-  const bool gray =
-      raster.Format() == PixelFormat::Gray8 || (space != ProfileSpace::Rgb && IsAllGray(raster));
-  const bool fits = gray ? space == ProfileSpace::Gray : space == ProfileSpace::Rgb;
+Result EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
+                  EncodedBytes& out, const JpegCoding* coding) {
+  // An RGB profile keeps the file in colour, also for a page of gray pixels.
+  const bool gray = raster.Format() == PixelFormat::Gray8 ||
+                    (CheckIccProfile(iccProfile) != ProfileSpace::Rgb && IsAllGray(raster));
+  // A colour page cannot be coded as a gray source was.
+  if (coding != nullptr && !gray && coding->ComponentCount != 3)
+    coding = nullptr;
+  if (coding != nullptr) {
+    return EncodeResult(
+        EncodeAsCoded(raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray), *coding, out));
+  }
   JpegWriter writer{};
-  return RunEncode(writer, raster, gray, dpiX, dpiY, fits ? iccProfile : QByteArray(), out);
+  return EncodeResult(RunEncode(writer, raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray),
+                                nullptr, {}, out));
+}
+
+Result CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cut, float dpiX,
+                      float dpiY, const QByteArray& iccProfile, EncodedBytes& out) {
+  JpegReader reader{};
+  InstallReaderErrors(reader, nullptr);
+  JpegWriter writer{};
+  if (RunCopy(reader, writer, data, size, cut, dpiX, dpiY, iccProfile, out))
+    return {};
+  out = EncodedBytes();
+  return Result::Failed(Reason::UnreadableImage);
 }
 
 }  // namespace pagetrim::codecs

@@ -2,7 +2,8 @@
 // what make keeping a page free and restoring it atomic.
 //
 // Inside the store, besides the kept pages under their own names:
-//   .pagetrim-written/NAME  what pagetrim last wrote under NAME, so that a
+//   .pagetrim-written/NAME  what pagetrim wrote under NAME, where the file
+//                           system cannot mark the file itself, so that a
 //                           file another program put there is told apart;
 //   .pagetrim-older/NAME.N  originals set aside for such a file;
 //   .pagetrim-XXXXXXXX      a copy cut short by a crash.
@@ -12,14 +13,20 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <vector>
 
+#include "natural_compare.h"
 #include "page_path.h"
 
 namespace pagetrim {
@@ -27,9 +34,14 @@ namespace pagetrim {
 namespace {
 
 std::atomic<bool> hardLinksDisabled{false};
+std::atomic<bool> attributesDisabled{false};
 
 const QString WrittenFolder = QStringLiteral(".pagetrim-written/");
 const QString OlderFolder = QStringLiteral(".pagetrim-older/");
+
+// Set on each file pagetrim writes over a page that has a kept original,
+// before the file takes the page's place.
+constexpr char WrittenAttribute[] = "user.pagetrim.written";
 
 QByteArray Native(const QString& path) {
   return QFile::encodeName(path);
@@ -39,8 +51,20 @@ bool IsStoreHousekeeping(const QString& name) {
   return name.startsWith(u".pagetrim-");
 }
 
-FileResult CannotKeep(const QString& reason) {
-  return FileResult::Failed(QStringLiteral("元の画像を保存できません（%1）").arg(reason));
+// A digest that tells pagetrim's own bytes from another program's: not
+// against an adversary, so a fast one, as it is taken of every page written.
+QByteArray QuickDigestOf(QByteArrayView bytes) {
+  const auto* data = reinterpret_cast<const Bytef*>(bytes.data());
+  uLong crc = crc32(0L, Z_NULL, 0);
+  uLong adler = adler32(0L, Z_NULL, 0);
+  // zlib takes lengths as uInt: feed it pieces.
+  for (qsizetype done = 0; done < bytes.size();) {
+    const uInt n = uInt(std::min<qsizetype>(bytes.size() - done, qsizetype(1) << 30));
+    crc = crc32(crc, data + done, n);
+    adler = adler32(adler, data + done, n);
+    done += n;
+  }
+  return QByteArray::number(qulonglong(crc), 16) + '-' + QByteArray::number(qulonglong(adler), 16);
 }
 
 // Errors by which a file system says it has no hard links (FAT and exFAT
@@ -50,15 +74,15 @@ bool LinksUnsupported(int error) {
          error == ENOSYS;
 }
 
-FileResult MakeFolder(const QString& folder, const QString& parent) {
+Result MakeFolder(const QString& folder, const QString& parent) {
   if (::mkdir(Native(folder).constData(), 0777) == 0)
     return SyncFolder(parent);  // the new folder must outlive a crash
   if (errno == EEXIST)
     return {};
-  return FileResult::FromError(errno);
+  return Result::FromError(errno);
 }
 
-FileResult MakeStore(const QString& folder) {
+Result MakeStore(const QString& folder) {
   return MakeFolder(OriginalStoreOf(folder), folder);
 }
 
@@ -78,61 +102,171 @@ QString WrittenMarkOf(const QString& pagePath) {
   return OriginalStoreOf(FolderOf(pagePath)) + WrittenFolder + KeepingName(pagePath);
 }
 
-std::optional<FileIdentity> WrittenIdentity(const QString& pagePath) {
-  QFile mark(WrittenMarkOf(pagePath));
-  if (!mark.open(QIODevice::ReadOnly))
+// The attribute holds the name pagetrim wrote the file under, its inode,
+// size and modification time, and a digest of its bytes. The device is left
+// out: a disk may come back under another number. A book moved or copied to
+// another disk with its attributes (mv, cp -a, rsync -aX) comes with new
+// inodes, so there the bytes decide; a copy of a page under another page's
+// name stays another program's file.
+QByteArray AttributeValue(const QString& pagePath, const FileIdentity& identity,
+                          QByteArrayView bytes) {
+  return "2 " + QuickDigestOf(bytes) + ' ' + QByteArray::number(identity.Size) + ' ' +
+         QByteArray::number(identity.ModifiedNs) + ' ' + QByteArray::number(identity.Inode) + ' ' +
+         KeepingName(pagePath).toUtf8();
+}
+
+// What the page file's attribute says: pagetrim wrote this very file, or
+// another; none when it has no attribute or its file system none at all.
+std::optional<bool> AttributeSaysWritten(const QString& pagePath, const FileIdentity& current) {
+  char value[1024];
+  const ssize_t length =
+      ::getxattr(Native(pagePath).constData(), WrittenAttribute, value, sizeof(value));
+  if (length < 0)
     return std::nullopt;
-  const QList<QByteArray> fields = mark.readAll().trimmed().split(' ');
-  if (fields.size() != 4)
-    return std::nullopt;
-  return FileIdentity{fields[0].toULongLong(), fields[1].toULongLong(), fields[2].toLongLong(),
-                      fields[3].toLongLong()};
+  // Version, digest, size, modification time, inode, then the name, which
+  // may hold spaces.
+  const QList<QByteArray> fields = QByteArray(value, int(length)).split(' ');
+  if (fields.size() < 6 || fields[0] != "2")
+    return false;
+  const QByteArray name = fields.mid(5).join(' ');
+  if (name != KeepingName(pagePath).toUtf8() || fields[2].toLongLong() != current.Size)
+    return false;
+  if (fields[3].toLongLong() == current.ModifiedNs && fields[4].toULongLong() == current.Inode)
+    return true;
+  QFile page(pagePath);
+  return page.open(QIODevice::ReadOnly) && QuickDigestOf(page.readAll()) == fields[1];
+}
+
+// A line of the note: a file pagetrim wrote, by identity and by its bytes.
+struct WrittenFile {
+  FileIdentity Identity;
+  QByteArray Digest;  // SHA-256, in hex; empty in notes of earlier versions
+};
+
+QByteArray DigestOf(QByteArrayView bytes) {
+  return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray NoteLine(const WrittenFile& file) {
+  const FileIdentity& id = file.Identity;
+  QByteArray line = QByteArray::number(id.Device) + ' ' + QByteArray::number(id.Inode) + ' ' +
+                    QByteArray::number(id.Size) + ' ' + QByteArray::number(id.ModifiedNs);
+  if (!file.Digest.isEmpty())
+    line += ' ' + file.Digest;
+  return line + '\n';
+}
+
+std::vector<WrittenFile> ReadNote(const QString& pagePath) {
+  std::vector<WrittenFile> files;
+  QFile note(WrittenMarkOf(pagePath));
+  if (!note.open(QIODevice::ReadOnly))
+    return files;
+  for (const QByteArray& line : note.readAll().split('\n')) {
+    const QList<QByteArray> fields = line.trimmed().split(' ');
+    if (fields.size() != 4 && fields.size() != 5)
+      continue;
+    files.push_back({{fields[0].toULongLong(), fields[1].toULongLong(), fields[2].toLongLong(),
+                      fields[3].toLongLong()},
+                     fields.size() == 5 ? fields[4] : QByteArray()});
+  }
+  return files;
+}
+
+// Whether a line of the note describes the page file: by identity, or by its
+// bytes, since FAT and exFAT through FUSE number their files anew whenever
+// the file system forgets them, and at every mount. digest: the page's,
+// worked out once when needed.
+bool Describes(const WrittenFile& file, const QString& pagePath, const FileIdentity& current,
+               std::optional<QByteArray>& digest) {
+  if (file.Identity == current)
+    return true;
+  if (file.Digest.isEmpty() || file.Identity.Size != current.Size)
+    return false;
+  if (!digest) {
+    QFile page(pagePath);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    digest = page.open(QIODevice::ReadOnly) && hash.addData(&page) ? hash.result().toHex()
+                                                                   : QByteArray();
+  }
+  return *digest == file.Digest;
+}
+
+// Whether pagetrim wrote the page file as it is now: the attribute on the
+// file first, the note where the file has none.
+bool WrittenByPagetrim(const QString& pagePath, const FileIdentity& current) {
+  if (const std::optional<bool> says = AttributeSaysWritten(pagePath, current))
+    return *says;
+  std::optional<QByteArray> digest;
+  const std::vector<WrittenFile> files = ReadNote(pagePath);
+  return std::any_of(files.begin(), files.end(), [&](const WrittenFile& file) {
+    return Describes(file, pagePath, current, digest);
+  });
 }
 
 void ForgetWritten(const QString& pagePath) {
-  ::unlink(Native(WrittenMarkOf(pagePath)).constData());
+  // Most pages have no note. A note left behind describes files that are no
+  // longer the page, and a file pagetrim did not write matches none of them.
+  (void)::unlink(Native(WrittenMarkOf(pagePath)).constData());
 }
 
 // Moves a kept original out of the way of a newer one, into the store's
 // folder of older originals, under its name and the first free number.
-FileResult SetAside(const QString& kept, const QString& store) {
-  if (const FileResult made = MakeFolder(store + OlderFolder, store); !made.Ok)
+Result SetAside(const QString& kept, const QString& store) {
+  if (const Result made = MakeFolder(store + OlderFolder, store); !made.Ok())
     return made;
   for (int n = 1;; ++n) {
     const QString older = store + OlderFolder + FileNameOf(kept) + u'.' + QString::number(n);
     if (QFileInfo::exists(older))
       continue;
     if (::rename(Native(kept).constData(), Native(older).constData()) != 0)
-      return FileResult::FromError(errno);
+      return Result::FromError(errno);
     return SyncFolder(store);
   }
 }
 
 // Reads a whole file, refusing a short read: what is copied from it stands
 // in for the file itself.
-FileResult ReadWhole(const QString& path, QByteArray& bytes) {
+Result ReadWhole(const QString& path, QByteArray& bytes) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
-    return FileResult::FromError(errno);
+    return Result::FromError(errno);
   bytes = file.readAll();
   if (file.error() != QFileDevice::NoError || bytes.size() != file.size())
-    return FileResult::FromError(errno != 0 ? errno : EIO);
+    return Result::FromError(errno != 0 ? errno : EIO);
   return {};
 }
 
 // A copy for file systems without hard links: the page's bytes, synced
 // under a temporary name and then given the kept name.
-FileResult CopyIntoStore(const QString& pagePath, const QString& kept, mode_t mode) {
+Result CopyIntoStore(const QString& pagePath, const QString& kept, mode_t mode) {
   QByteArray bytes;
-  if (const FileResult read = ReadWhole(pagePath, bytes); !read.Ok)
+  if (const Result read = ReadWhole(pagePath, bytes); !read.Ok())
     return read;
   return WriteFileSynced(kept, bytes.constData(), std::size_t(bytes.size()), mode);
 }
 
+bool SameBytes(const QString& a, const QString& b) {
+  QByteArray first;
+  QByteArray second;
+  return ReadWhole(a, first).Ok() && ReadWhole(b, second).Ok() && first == second;
+}
+
+// Whether the page file as it is now needs no keeping beside the kept
+// original, and may be replaced by it: it is the kept file itself, a copy of
+// it (a save cut short after keeping), or a file pagetrim wrote since.
+bool KeptAlready(const QString& pagePath, const struct stat& page, const QString& kept,
+                 const struct stat& keptInfo) {
+  if (page.st_dev == keptInfo.st_dev && page.st_ino == keptInfo.st_ino)
+    return true;
+  if (WrittenByPagetrim(pagePath, IdentityOfStat(page)))
+    return true;
+  return page.st_size == keptInfo.st_size && SameBytes(pagePath, kept);
+}
+
 void RemoveStoreIfEmpty(const QString& folder) {
-  // Each fails while it holds anything.
-  ::rmdir(Native(OriginalStoreOf(folder) + WrittenFolder).constData());
-  ::rmdir(Native(OriginalStoreOf(folder)).constData());
+  // Each fails while it holds anything, and then stays, as it should.
+  (void)::rmdir(Native(OriginalStoreOf(folder) + WrittenFolder).constData());
+  (void)::rmdir(Native(OriginalStoreOf(folder)).constData());
 }
 
 }  // namespace
@@ -154,10 +288,14 @@ void SetHardLinksDisabled(bool disabled) {
   hardLinksDisabled.store(disabled);
 }
 
-FileResult KeepOriginal(const QString& pagePath) {
+void SetAttributesDisabled(bool disabled) {
+  attributesDisabled.store(disabled);
+}
+
+Result KeepOriginal(const QString& pagePath) {
   struct stat page {};
   if (::stat(Native(pagePath).constData(), &page) != 0)
-    return errno == ENOENT ? FileResult{} : CannotKeep(ReasonForError(errno));
+    return errno == ENOENT ? Result{} : Result::CannotKeep(Result::FromError(errno));
   if (!S_ISREG(page.st_mode))
     return {};
   const QString folder = FolderOf(pagePath);
@@ -165,109 +303,147 @@ FileResult KeepOriginal(const QString& pagePath) {
   const QString kept = KeptOriginalOf(pagePath);
   struct stat keptInfo {};
   if (::stat(Native(kept).constData(), &keptInfo) == 0) {
-    // The first version wins over pagetrim's own writes: the page is still
-    // the kept file itself, or the file pagetrim wrote last.
-    const FileIdentity current = IdentityOfStat(page);
-    if (current.Device == std::uint64_t(keptInfo.st_dev) &&
-        current.Inode == std::uint64_t(keptInfo.st_ino)) {
-      return {};
-    }
-    if (WrittenIdentity(pagePath) == current)
+    // The first version wins over pagetrim's own writes.
+    if (KeptAlready(pagePath, page, kept, keptInfo))
       return {};
     // Another program put this file here since: it is an original too.
-    if (const FileResult aside = SetAside(kept, store); !aside.Ok)
-      return CannotKeep(aside.Reason);
+    if (const Result aside = SetAside(kept, store); !aside.Ok())
+      return Result::CannotKeep(aside);
+    ReportSaveStep(SaveStep::OlderSetAside, pagePath);
     ForgetWritten(pagePath);
   }
-  if (const FileResult made = MakeStore(folder); !made.Ok)
-    return CannotKeep(made.Reason);
+  if (const Result made = MakeStore(folder); !made.Ok())
+    return Result::CannotKeep(made);
 
-  FileResult result;
+  Result result;
   if (!hardLinksDisabled.load() && ::linkat(AT_FDCWD, Native(pagePath).constData(), AT_FDCWD,
                                             Native(kept).constData(), AT_SYMLINK_FOLLOW) == 0) {
     result = SyncFolder(store);
   } else if (hardLinksDisabled.load() || LinksUnsupported(errno)) {
     result = CopyIntoStore(pagePath, kept, page.st_mode & 07777);
-    if (result.Ok)
+    if (result.Ok())
       result = SyncFolder(store);
   } else {
-    result = FileResult::FromError(errno);
+    result = Result::FromError(errno);
   }
-  if (!result.Ok)
-    return CannotKeep(result.Reason);
+  if (!result.Ok())
+    return Result::CannotKeep(result);
   ReportSaveStep(SaveStep::OriginalKept, pagePath);
   return {};
 }
 
-void RecordWrittenPage(const QString& pagePath, const FileIdentity& written) {
-  const QString store = OriginalStoreOf(FolderOf(pagePath));
-  if (!MakeFolder(store + WrittenFolder, store).Ok)
-    return;  // without the note a later save only keeps one version more
-  QFile mark(WrittenMarkOf(pagePath));
-  if (mark.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    mark.write(QByteArray::number(written.Device) + ' ' + QByteArray::number(written.Inode) + ' ' +
-               QByteArray::number(written.Size) + ' ' + QByteArray::number(written.ModifiedNs) +
-               '\n');
+Result MarkWrittenPage(const QString& pagePath, int fd, const FileIdentity& written,
+                       QByteArrayView bytes) {
+  // Without a kept original the next save keeps whatever the page is.
+  if (!HasKeptOriginal(pagePath))
+    return {};
+  if (!attributesDisabled.load()) {
+    const QByteArray value = AttributeValue(pagePath, written, bytes);
+    if (::fsetxattr(fd, WrittenAttribute, value.constData(), std::size_t(value.size()), 0) == 0)
+      return {};
+    // Whatever the refusal (FAT, exFAT and many FUSE and network file
+    // systems have no attributes; a full disk no room for one), the note
+    // does the same.
   }
+  // The note keeps the line of the page file now in place: it stays the page
+  // if the new file never takes its place.
+  QByteArray note;
+  struct stat page {};
+  if (::stat(Native(pagePath).constData(), &page) == 0) {
+    std::optional<QByteArray> digest;
+    for (const WrittenFile& file : ReadNote(pagePath)) {
+      if (Describes(file, pagePath, IdentityOfStat(page), digest))
+        note += NoteLine(file);
+    }
+  }
+  note += NoteLine({written, DigestOf(bytes)});
+  const QString store = OriginalStoreOf(FolderOf(pagePath));
+  Result result = MakeFolder(store + WrittenFolder, store);
+  if (result.Ok())
+    result =
+        WriteFileSynced(WrittenMarkOf(pagePath), note.constData(), std::size_t(note.size()), 0644);
+  if (result.Ok())
+    result = SyncFolder(store + WrittenFolder);
+  return Result::CannotKeep(result);
 }
 
-FileResult RemovePageKeepingOriginal(const QString& pagePath) {
+Result RemovePageKeepingOriginal(const QString& pagePath) {
   const QString folder = FolderOf(pagePath);
   const QByteArray page = Native(pagePath);
   struct stat info {};
   if (::lstat(page.constData(), &info) != 0)
-    return FileResult::FromError(errno);
+    return Result::FromError(errno);
   if (S_ISDIR(info.st_mode))
-    return FileResult::FromError(EISDIR);  // not a page file, whatever its name
+    return Result::FromError(EISDIR);  // not a page file, whatever its name
   if (S_ISLNK(info.st_mode) || HasKeptOriginal(pagePath)) {
     // A link is kept by its target's content; the link itself just goes.
-    if (const FileResult kept = KeepOriginal(pagePath); !kept.Ok)
+    if (const Result kept = KeepOriginal(pagePath); !kept.Ok())
       return kept;
     ReportSaveStep(SaveStep::BeforeReplace, pagePath);
     if (::unlink(page.constData()) != 0)
-      return FileResult::FromError(errno);
+      return Result::FromError(errno);
   } else {
-    if (const FileResult made = MakeStore(folder); !made.Ok)
-      return CannotKeep(made.Reason);
+    if (const Result made = MakeStore(folder); !made.Ok())
+      return Result::CannotKeep(made);
     ReportSaveStep(SaveStep::BeforeReplace, pagePath);
     if (::rename(page.constData(), Native(KeptOriginalOf(pagePath)).constData()) != 0)
-      return FileResult::FromError(errno);
-    SyncFolder(OriginalStoreOf(folder));
+      return Result::FromError(errno);
+    // Done: an unsynced rename can only be undone by a power cut, never
+    // halved, and "not removed" would be false of a page that is gone.
+    (void)SyncFolder(OriginalStoreOf(folder));
   }
   if (!S_ISLNK(info.st_mode))
     ForgetWritten(pagePath);
   ReportSaveStep(SaveStep::Replaced, pagePath);
-  SyncFolder(folder);
+  (void)SyncFolder(folder);  // as above: the page is gone, whatever the sync says
   return {};
 }
 
-FileResult RestoreOriginal(const QString& pagePath) {
+Result RestoreOriginal(const QString& pagePath) {
   const QString folder = FolderOf(pagePath);
   const QString kept = KeptOriginalOf(pagePath);
   struct stat info {};
   if (!HasKeptOriginal(pagePath))
-    return FileResult::Failed(QStringLiteral("元の画像がありません"));
+    return Result::Failed(Reason::NoKeptOriginal);
+  // Another program's file in the page's place (a rescan, an edit) would be
+  // lost: it stays, and so does the original.
+  struct stat keptInfo {};
+  if (::stat(Native(kept).constData(), &keptInfo) != 0)
+    return Result::FromError(errno);
+  if (::stat(Native(pagePath).constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+      !KeptAlready(pagePath, info, kept, keptInfo)) {
+    return Result::Failed(Reason::ChangedElsewhere);
+  }
   if (::lstat(Native(pagePath).constData(), &info) == 0 && S_ISLNK(info.st_mode)) {
     // Written through the link, as every save of that page was.
     QByteArray bytes;
-    if (const FileResult read = ReadWhole(kept, bytes); !read.Ok)
+    if (const Result read = ReadWhole(kept, bytes); !read.Ok())
       return read;
-    if (const FileResult written =
+    if (const Result written =
             ReplaceFileContents(pagePath, bytes.constData(), std::size_t(bytes.size()));
-        !written.Ok) {
+        !written.Ok()) {
       return written;
     }
-    ::unlink(Native(kept).constData());
+    // The page is back. A kept copy that stays holds the same bytes: it is
+    // restored again or discarded like any other, and loses nothing.
+    (void)::unlink(Native(kept).constData());
   } else {
     if (::rename(Native(kept).constData(), Native(pagePath).constData()) != 0)
-      return FileResult::FromError(errno);
+      return Result::FromError(errno);
     // rename does nothing when both names are links to one file, as they are
-    // when a page was kept but never replaced.
+    // when a page was kept but never replaced; a link that stays is the
+    // page's own file, as above.
     if (HasKeptOriginal(pagePath))
-      ::unlink(Native(kept).constData());
+      (void)::unlink(Native(kept).constData());
+    // An original that pagetrim once wrote (kept after its store was
+    // discarded) is a first version again. Nearly every original has no
+    // mark, so the failure that says so is ignored.
+    (void)::removexattr(Native(pagePath).constData(), WrittenAttribute);
   }
   ForgetWritten(pagePath);
-  SyncFolder(folder);
+  // Done: as in RemovePageKeepingOriginal, a failed sync cannot make this
+  // restore a failure.
+  (void)SyncFolder(folder);
   RemoveStoreIfEmpty(folder);
   return {};
 }
@@ -297,7 +473,7 @@ bool HasOriginalStore(const QString& folder) {
 bool HasKeptOriginals(const QString& folder) {
   DIR* store = ::opendir(Native(OriginalStoreOf(folder)).constData());
   if (store == nullptr)
-    return false;
+    return false;  // no store, or none that can be read: nothing to restore
   bool any = false;
   while (const dirent* entry = ::readdir(store)) {
     const QString name = QFile::decodeName(entry->d_name);
@@ -306,22 +482,26 @@ bool HasKeptOriginals(const QString& folder) {
       break;
     }
   }
-  ::closedir(store);
+  (void)::closedir(store);  // only read
   return any;
 }
 
-FileResult RestoreAllOriginals(const QString& folder) {
-  for (const QString& name : ListKeptOriginals(folder).Names) {
-    if (const FileResult restored = RestoreOriginal(folder + name); !restored.Ok)
-      return restored;
+std::vector<PageNotRestored> RestoreAllOriginals(const QString& folder) {
+  QStringList names = ListKeptOriginals(folder).Names;
+  std::sort(names.begin(), names.end(),
+            [](const QString& a, const QString& b) { return NaturalCompare(a, b) < 0; });
+  std::vector<PageNotRestored> left;
+  for (const QString& name : names) {
+    if (const Result restored = RestoreOriginal(folder + name); !restored.Ok())
+      left.push_back({name, restored});
   }
-  return {};
+  return left;
 }
 
-FileResult DiscardKeptOriginals(const QString& folder) {
+Result DiscardKeptOriginals(const QString& folder) {
   errno = 0;
   if (!QDir(OriginalStoreOf(folder)).removeRecursively())
-    return FileResult::FromError(errno != 0 ? errno : EIO);
+    return Result::FromError(errno != 0 ? errno : EIO);
   return SyncFolder(folder);
 }
 

@@ -3,8 +3,10 @@
 // change can be undone.
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 #include "file_safety.h"
 
@@ -24,25 +26,31 @@ QString KeptOriginalOf(const QString& pagePath);
 bool HasKeptOriginal(const QString& pagePath);
 
 // Keeps the page file's current version unless it is kept already: the first
-// version wins over pagetrim's own later writes. A file that another program
-// put in the page's place after its original was kept is kept too; the older
-// original is set aside in the store rather than lost. A link's target is
-// kept, and a copy takes the place of a hard link on file systems without
-// them, written and synced before anything else happens. A page file that
-// does not exist has nothing to keep.
-FileResult KeepOriginal(const QString& pagePath);
+// version wins over pagetrim's own later writes, which MarkWrittenPage tells
+// apart. A file that another program put in the page's place after its
+// original was kept is kept too; the older original is set aside in the store
+// rather than lost. A link's target is kept, and a copy takes the place of a
+// hard link on file systems without them, written and synced before anything
+// else happens. A page file that does not exist has nothing to keep.
+Result KeepOriginal(const QString& pagePath);
 
-// Notes the file pagetrim has just written as a page: a later save of that
-// file keeps nothing more.
-void RecordWrittenPage(const QString& pagePath, const FileIdentity& written);
+// Marks the file pagetrim is about to put in a page's place (fd, written, of
+// these bytes) as its own, durably, before the rename: a later save of that
+// file keeps nothing more, whenever the process or the power stopped. An
+// extended attribute on the file itself where the file system has them, a
+// synced note in the store where not.
+Result MarkWrittenPage(const QString& pagePath, int fd, const FileIdentity& written,
+                       QByteArrayView bytes);
 
 // Removes a page file so that it can be restored: moved into the store, or
 // just removed when its original is kept already.
-FileResult RemovePageKeepingOriginal(const QString& pagePath);
+Result RemovePageKeepingOriginal(const QString& pagePath);
 
 // Replaces the page file by its kept original, which then leaves the store.
-// A page that was removed comes back.
-FileResult RestoreOriginal(const QString& pagePath);
+// A page that was removed comes back. Refused, changing nothing, when there
+// is no kept original, or another program put its own file in the page's
+// place since (ChangedElsewhere).
+Result RestoreOriginal(const QString& pagePath);
 
 struct KeptOriginals {
   QStringList Names;  // page file names that can be restored, in no particular order
@@ -56,13 +64,21 @@ bool HasKeptOriginals(const QString& folder);
 // Whether the folder has a store at all, originals set aside included.
 bool HasOriginalStore(const QString& folder);
 
-// Restores every kept original of the folder; stops at the first failure.
-FileResult RestoreAllOriginals(const QString& folder);
+struct PageNotRestored {
+  QString Name;
+  pagetrim::Result Result;
+};
+// Restores every kept original of the folder that can be; returns the pages
+// left as they were and why, in natural order.
+std::vector<PageNotRestored> RestoreAllOriginals(const QString& folder);
 
 // Deletes the folder's store and everything in it.
-FileResult DiscardKeptOriginals(const QString& folder);
+Result DiscardKeptOriginals(const QString& folder);
 
 // Makes KeepOriginal copy even where hard links work, as on FAT and exFAT.
 void SetHardLinksDisabled(bool disabled);
+// Makes MarkWrittenPage write notes even where files take attributes, as on
+// FAT and exFAT.
+void SetAttributesDisabled(bool disabled);
 
 }  // namespace pagetrim

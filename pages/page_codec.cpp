@@ -84,28 +84,29 @@ float SaveDpi(float dpi) {
 // Reads the whole file (or its first limit bytes), and what it was when it
 // was read. Only regular files: a pipe or a device put in a page's place
 // could block the program forever, so nothing else is even opened for reading
-// without O_NONBLOCK.
-bool ReadWholeFile(const QString& path, QByteArray& bytes, std::optional<FileIdentity>& identity,
-                   qint64 limit = -1) {
+// without O_NONBLOCK; it is an unreadable image, as is a file too large for
+// any page.
+Result ReadWholeFile(const QString& path, QByteArray& bytes, std::optional<FileIdentity>& identity,
+                     qint64 limit = -1) {
   if (path.isEmpty())
-    return false;
+    return Result::FromError(ENOENT);
   const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
-    return false;
+    return Result::FromError(errno);
   struct Closer {
     int Fd;
-    ~Closer() { ::close(Fd); }
+    ~Closer() { (void)::close(Fd); }  // only read from: nothing to lose
   } closer{fd};
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-    return false;
+  if (::fstat(fd, &info) != 0)
+    return Result::FromError(errno);
+  if (!S_ISREG(info.st_mode))
+    return Result::Failed(Reason::UnreadableImage);
   // No page of the largest allowed size needs more: larger files are not
   // read into memory at all.
   if (limit < 0 && std::uint64_t(info.st_size) > MaxPageFileBytes)
-    return false;
-  identity = FileIdentity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino),
-                          std::int64_t(info.st_size),
-                          std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+    return Result::Failed(Reason::UnreadableImage);
+  identity = IdentityOfStat(info);
   const qint64 wanted = limit < 0 ? qint64(info.st_size) : std::min<qint64>(limit, info.st_size);
   bytes.resize(wanted);
   qint64 got = 0;
@@ -118,10 +119,20 @@ bool ReadWholeFile(const QString& path, QByteArray& bytes, std::optional<FileIde
     got += n;
   }
   bytes.resize(got);
-  return true;
+  return {};
 }
 
-bool Decode(const QByteArray& bytes, PageRaster& raster, codecs::DecodeContext& context) {
+// Whether raster, lying at cut in its source's pixels, is made of whole blocks
+// of the source's JPEG file.
+bool CanCopyBlocks(const PageRaster& raster, const PageSource& source,
+                   const std::optional<Rect>& cut) {
+  return cut && source.Jpeg && !source.Turned && !source.Bytes.isEmpty() &&
+         cut->Width() == raster.Width() && cut->Height() == raster.Height() && cut->Left >= 0 &&
+         cut->Top >= 0 && cut->Left % source.Jpeg->McuWidth() == 0 &&
+         cut->Top % source.Jpeg->McuHeight() == 0;
+}
+
+Result Decode(const QByteArray& bytes, PageRaster& raster, codecs::DecodeContext& context) {
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
   const auto size = std::size_t(bytes.size());
   // The content decides, not the extension: a PNG saved as .jpg still loads.
@@ -129,10 +140,52 @@ bool Decode(const QByteArray& bytes, PageRaster& raster, codecs::DecodeContext& 
     return codecs::DecodeJpeg(data, size, raster, context);
   if (codecs::LooksLikePng(data, size))
     return codecs::DecodePng(data, size, raster, context);
-  return false;
+  return Result::Failed(Reason::UnreadableImage);
+}
+
+// A page stored turned: its pixels, resolution and coding are turned
+// upright, and only then are its rows handed on.
+void StandUpright(PageRaster& raster, codecs::DecodeContext& context, const ReadOptions& options) {
+  const int orientation = context.Orientation;
+  codecs::TurnUpright(raster, orientation);
+  if (codecs::SwapsAxes(orientation)) {
+    std::swap(context.Resolution.X, context.Resolution.Y);
+    if (context.Jpeg) {
+      // The page is coded as its source would have been, had it been stored
+      // upright: horizontal and vertical frequencies change places.
+      for (JpegCoding::Component& component : context.Jpeg->Components)
+        std::swap(component.H, component.V);
+      for (auto& table : context.Jpeg->Tables) {
+        for (int row = 0; row < 8; ++row) {
+          for (int column = row + 1; column < 8; ++column)
+            std::swap(table[std::size_t(row * 8 + column)], table[std::size_t(column * 8 + row)]);
+        }
+      }
+    }
+  }
+  if (!options.RowsDecoded)
+    return;
+  constexpr int RowBatch = 16;
+  for (int first = 0; first < raster.Height() && !context.Cancelled(); first += RowBatch)
+    options.RowsDecoded(raster, first, std::min(RowBatch, raster.Height() - first),
+                        context.Bitonal);
 }
 
 }  // namespace
+
+int JpegCoding::McuWidth() const {
+  int most = 1;
+  for (int c = 0; c < ComponentCount; ++c)
+    most = std::max(most, Components[std::size_t(c)].H);
+  return 8 * most;
+}
+
+int JpegCoding::McuHeight() const {
+  int most = 1;
+  for (int c = 0; c < ComponentCount; ++c)
+    most = std::max(most, Components[std::size_t(c)].V);
+  return 8 * most;
+}
 
 PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOptions& options) {
   PageFileInfo info;
@@ -146,8 +199,10 @@ PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOpt
   }
   bool decoded = false;
   try {
-    decoded = !context.Cancelled() && ReadWholeFile(path, bytes, info.Identity) &&
-              Decode(bytes, raster, context);
+    decoded = !context.Cancelled() && ReadWholeFile(path, bytes, info.Identity).Ok() &&
+              Decode(bytes, raster, context).Ok();
+    if (decoded && context.Orientation != 1)
+      StandUpright(raster, context, options);
   } catch (const std::bad_alloc&) {
     decoded = false;  // a page too large for this machine is as good as damaged
   }
@@ -160,7 +215,13 @@ PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOpt
   info.Decoded = true;
   info.Bitonal = context.Bitonal;
   info.Resolution = context.Resolution;
-  info.IccProfile = context.IccProfile;
+  info.Source.IccProfile = context.IccProfile;
+  info.Source.Jpeg = context.Jpeg;
+  info.Source.Turned = context.Orientation != 1;
+  info.Source.Bitonal = context.Bitonal;
+  // Kept only where its blocks may be copied: a JPEG page as stored.
+  if (context.Jpeg && !info.Source.Turned)
+    info.Source.Bytes = bytes;
   return info;
 }
 
@@ -173,13 +234,13 @@ std::optional<PageSize> ReadPageSize(const QString& path) {
   for (const qint64 limit : {qint64(64) << 10, qint64(-1)}) {
     QByteArray bytes;
     std::optional<FileIdentity> identity;
-    if (!ReadWholeFile(path, bytes, identity, limit))
+    if (!ReadWholeFile(path, bytes, identity, limit).Ok())
       return std::nullopt;
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
     const auto size = std::size_t(bytes.size());
     codecs::DeclaredSize declared;
-    if ((codecs::LooksLikeJpeg(data, size) && codecs::ReadJpegSize(data, size, declared)) ||
-        (codecs::LooksLikePng(data, size) && codecs::ReadPngSize(data, size, declared))) {
+    if ((codecs::LooksLikeJpeg(data, size) && codecs::ReadJpegSize(data, size, declared).Ok()) ||
+        (codecs::LooksLikePng(data, size) && codecs::ReadPngSize(data, size, declared).Ok())) {
       return PageSize{declared.Width,       declared.Height,
                       declared.Channels,    declared.Components,
                       declared.Progressive, qint64(identity ? identity->Size : 0)};
@@ -191,61 +252,72 @@ std::optional<PageSize> ReadPageSize(const QString& path) {
 }
 
 EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
-                       float resolutionY, const QByteArray& iccProfile, bool bitonal) {
+                       float resolutionY, const PageSource& source,
+                       const std::optional<Rect>& cut) {
   EncodedPage page;
-  if (raster.IsEmpty()) {
-    page.FailureReason = QStringLiteral("空の画像は保存できません");
-    return page;
-  }
+  if (raster.IsEmpty())
+    return page;  // nothing to write: the page stays as it is
   const float dpiX = SaveDpi(resolutionX);
   const float dpiY = SaveDpi(resolutionY);
+  const bool png = IsPngPath(path);
+  Result coded;
   try {
-    page.Ok = IsPngPath(path)
-                  ? codecs::EncodePng(raster, dpiX, dpiY, iccProfile, page.Bytes, bitonal)
-                  : codecs::EncodeJpeg(raster, dpiX, dpiY, iccProfile, page.Bytes);
+    if (!png && CanCopyBlocks(raster, source, cut)) {
+      // Falls back to coding the page when the copy fails.
+      page.Copied =
+          codecs::CopyJpegBlocks(reinterpret_cast<const std::uint8_t*>(source.Bytes.constData()),
+                                 std::size_t(source.Bytes.size()), *cut, dpiX, dpiY,
+                                 source.IccProfile, page.Bytes)
+              .Ok();
+    }
+    if (!page.Copied) {
+      coded = png ? codecs::EncodePng(raster, dpiX, dpiY, source.IccProfile, page.Bytes,
+                                      source.Bitonal && cut.has_value())
+                  : codecs::EncodeJpeg(raster, dpiX, dpiY, source.IccProfile, page.Bytes,
+                                       source.Jpeg ? &*source.Jpeg : nullptr);
+    }
   } catch (const std::bad_alloc&) {
-    page.Ok = false;
+    coded = Result::Failed(Reason::OutOfMemory);
   }
-  if (!page.Ok)
-    page.FailureReason = QStringLiteral("メモリが足りないため画像を変換できません");
+  static_cast<Result&>(page) = coded;
   return page;
 }
 
+EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
+                       float resolutionY, const QByteArray& iccProfile) {
+  PageSource source;
+  source.IccProfile = iccProfile;
+  return EncodePage(path, raster, resolutionX, resolutionY, source);
+}
+
 SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options) {
-  SaveResult result;
-  if (!page.Ok) {
-    result.Reason = page.FailureReason;
-    return result;
-  }
+  if (!page.Ok())
+    return page;
   if (options.ReadAs) {
-    if (const FileResult unchanged = CheckUnchanged(path, *options.ReadAs); !unchanged.Ok) {
-      result.Reason = unchanged.Reason;
-      return result;
-    }
+    if (const Result unchanged = CheckUnchanged(path, *options.ReadAs); !unchanged.Ok())
+      return unchanged;
   }
-  if (const FileResult writable = CheckWritable(path); !writable.Ok) {
-    result.Reason = writable.Reason;
-    return result;
-  }
+  if (const Result writable = CheckWritable(path); !writable.Ok())
+    return writable;
   if (options.KeepOriginal) {
     // Safety comes first: a page whose original cannot be kept is not touched.
-    if (const FileResult kept = KeepOriginal(path); !kept.Ok) {
-      result.Reason = kept.Reason;
-      return result;
-    }
+    if (const Result kept = KeepOriginal(path); !kept.Ok())
+      return kept;
+  }
+  const char* bytes = reinterpret_cast<const char*>(page.Bytes.Data());
+  const std::size_t size = page.Bytes.Size();
+  BeforeRename mark;
+  if (options.KeepOriginal) {
+    mark = [&](int fd, const FileIdentity& written) {
+      return MarkWrittenPage(path, fd, written, QByteArrayView(bytes, qsizetype(size)));
+    };
   }
   FileIdentity identity;
-  const FileResult written = ReplaceFileContents(
-      path, reinterpret_cast<const char*>(page.Bytes.Data()), page.Bytes.Size(), &identity);
-  if (!written.Ok) {
-    result.Reason = written.Reason;
-    return result;
+  if (const Result written = ReplaceFileContents(path, bytes, size, &identity, mark);
+      !written.Ok()) {
+    return written;
   }
-  if (options.KeepOriginal)
-    RecordWrittenPage(path, identity);
-  result.Outcome = SaveOutcome::Written;
-  result.Identity = identity;
-  return result;
+  return {Result{}, identity};
 }
 
 SaveResult SavePage(const QString& path, const PageRaster& raster, float resolutionX,

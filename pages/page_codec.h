@@ -3,7 +3,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -19,14 +21,55 @@ struct PageResolution {
   float Y = 0;
 };
 
-// NoEncoder stays in the set callers handle, although both encoders are
-// built in here and no save produces it.
+// What callers of SavePage tell apart, read from its Result. NoEncoder stays
+// in the set, although both encoders are built in here and no save produces
+// it.
 enum class SaveOutcome { Written, NoEncoder, WriteFailed };
 
 // Pages are never written below this resolution.
 inline constexpr float MinimumSaveDpi = 144.0f;
 
-inline const QString UnreadablePageReason = QStringLiteral("読み込めない画像です");
+// How a JPEG page file was coded: what writing the page back needs so that
+// it keeps its quality and its size. Only gray and YCbCr files are described;
+// pages from other files are written at DefaultJpegQuality.
+struct JpegCoding {
+  struct Component {
+    int H = 1;  // sampling factors
+    int V = 1;
+    int Table = 0;  // quantization table slot
+  };
+  // Quantization tables by slot, in natural order; HasTable[slot] when the
+  // file defines the slot.
+  std::array<std::array<std::uint16_t, 64>, 4> Tables{};
+  std::array<bool, 4> HasTable{};
+  int ComponentCount = 0;  // 1 (gray) or 3 (YCbCr)
+  std::array<Component, 3> Components{};
+  bool Progressive = false;
+
+  // The pixel size of the file's largest block of samples (its MCU): a cut
+  // whose left and top fall on this grid keeps whole blocks of the file.
+  int McuWidth() const;
+  int McuHeight() const;
+};
+
+// The quality of JPEG pages whose file says nothing usable about its own.
+inline constexpr int DefaultJpegQuality = 92;
+
+// What writing a page back keeps of the file it was read from.
+struct PageSource {
+  // The embedded colour profile, carried into the file when it is written.
+  QByteArray IccProfile;
+  // How a JPEG file was coded; none for other files.
+  std::optional<JpegCoding> Jpeg;
+  // A JPEG file's bytes as read (shared, not copied): a page that is only a
+  // cut of them is written by copying their blocks. Empty for other files.
+  QByteArray Bytes;
+  // The pixels were turned upright at read (EXIF orientation), so the file's
+  // blocks are not the page's.
+  bool Turned = false;
+  // Every pixel is 0 or 255, as in a 1-bit gray file: so is every cut of it.
+  bool Bitonal = false;
+};
 
 // What reading a page file tells besides its pixels.
 struct PageFileInfo {
@@ -36,8 +79,7 @@ struct PageFileInfo {
   PageResolution Resolution;
   // The file as it was when it was read; none when it could not be opened.
   std::optional<FileIdentity> Identity;
-  // The embedded colour profile, carried into the file when it is written.
-  QByteArray IccProfile;
+  PageSource Source;
 };
 
 struct ReadOptions {
@@ -49,9 +91,10 @@ struct ReadOptions {
 };
 
 // Decodes the JPEG or PNG file at its stored pixel size, transparent pixels
-// blended onto white; gray pages come back as one-byte gray rasters. A file
-// that cannot be decoded, or that declares a picture far larger than its
-// bytes could hold, gives a 0 x 0 raster and a resolution of 0.
+// blended onto white; gray pages come back as one-byte gray rasters. An EXIF
+// orientation turns the page upright, and its resolution with it. A file that
+// cannot be decoded, or that declares a picture far larger than its bytes
+// could hold, gives a 0 x 0 raster and a resolution of 0.
 PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOptions& options = {});
 PageResolution LoadPage(const QString& path, PageRaster& raster);
 
@@ -66,18 +109,28 @@ struct PageSize {
 };
 std::optional<PageSize> ReadPageSize(const QString& path);
 
-// A page encoded for its file, before the file is touched.
-struct EncodedPage {
+// A page encoded for its file, before the file is touched; Ok when Bytes
+// hold the whole file. A page never encoded holds nothing to write.
+struct [[nodiscard]] EncodedPage : Result {
+  EncodedPage() : Result{Reason::EmptyPage} {}
+  explicit EncodedPage(const Result& result) : Result(result) {}
   EncodedBytes Bytes;
-  bool Ok = false;
-  QString FailureReason;
+  // The source's blocks were copied: nothing was coded anew.
+  bool Copied = false;
 };
 
 // Encodes raster for path: PNG when the extension is ".PNG" in any case,
-// JPEG otherwise, at no less than MinimumSaveDpi, with the colour profile.
-// bitonal: every pixel is known to be 0 or 255 (see codecs::EncodePng).
+// JPEG otherwise, at no less than MinimumSaveDpi, with the source's colour
+// profile. A JPEG page keeps its source's quantization tables, sampling and
+// progression. When cut says where the raster lies in its source's pixels
+// (the raster being nothing but that cut of them) and the cut keeps whole
+// blocks of the source, the blocks are copied instead of coded anew, and a
+// cut of a 1-bit source is written as 1-bit without reading it through.
 EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
-                       float resolutionY, const QByteArray& iccProfile = {}, bool bitonal = false);
+                       float resolutionY, const PageSource& source,
+                       const std::optional<Rect>& cut = std::nullopt);
+EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
+                       float resolutionY, const QByteArray& iccProfile = {});
 
 struct SaveOptions {
   // The file as it was read: nothing is written over a file that another
@@ -89,14 +142,20 @@ struct SaveOptions {
   QByteArray IccProfile;
 };
 
-struct SaveResult {
-  SaveOutcome Outcome = SaveOutcome::WriteFailed;
-  // Why the save failed, in the user's words; empty when written.
-  QString Reason;
+// Whether the page was written, and why not.
+struct [[nodiscard]] SaveResult : Result {
+  SaveResult(const Result& result = {}, std::optional<FileIdentity> identity = std::nullopt)
+      : Result(result), Identity(identity) {}
   // The file as written, to check the next save against.
   std::optional<FileIdentity> Identity;
+
+  SaveOutcome Outcome() const {
+    if (Ok())
+      return SaveOutcome::Written;
+    return Why == Reason::NoEncoder ? SaveOutcome::NoEncoder : SaveOutcome::WriteFailed;
+  }
   friend bool operator==(const SaveResult& result, SaveOutcome outcome) {
-    return result.Outcome == outcome;
+    return result.Outcome() == outcome;
   }
 };
 

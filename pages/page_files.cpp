@@ -42,7 +42,7 @@ void ListPages(const QString& folder, PageList& list, int* unreadable) {
     return;  // unreadable folder: no pages
   struct Closer {
     DIR* Dir;
-    ~Closer() { ::closedir(Dir); }
+    ~Closer() { (void)::closedir(Dir); }  // only read
   } closer{dir};
   while (const dirent* entry = ::readdir(dir)) {
     const QByteArray name(entry->d_name);

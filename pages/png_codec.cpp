@@ -6,6 +6,7 @@
 // PngWriter), whose destructor always destroys them, so a longjmp never skips
 // a C++ destructor.
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,8 +19,6 @@
 namespace pagetrim::codecs {
 
 namespace {
-
-constexpr int PngCompressionLevel = 3;
 
 constexpr double MetresPerInch = 0.0254;
 
@@ -122,6 +121,11 @@ bool RunDecode(PngReader& reader, PageRaster& raster, DecodeContext& context) {
     context.Resolution = {DpiFromPpm(ppmX), DpiFromPpm(ppmY)};
   }
   ReadProfile(png, info, context);
+  // An eXIf chunk before the picture data may say the page is stored turned.
+  png_uint_32 exifSize = 0;
+  png_bytep exif = nullptr;
+  if (png_get_eXIf_1(png, info, &exifSize, &exif) != 0 && exif != nullptr)
+    context.Orientation = ReadExif(exif, exifSize).Orientation;
 
   // Gray pages stay one byte per pixel; everything else becomes 8-bit BGR,
   // with an alpha channel when the file has transparency (alpha channel or
@@ -147,8 +151,7 @@ bool RunDecode(PngReader& reader, PageRaster& raster, DecodeContext& context) {
   const auto rowsDone = [&](png_uint_32 first, png_uint_32 count) {
     if (context.Cancelled())
       png_error(png, "cancelled");
-    if (context.RowsDecoded)
-      context.RowsDecoded(int(first), int(count));
+    context.DeliverRows(int(first), int(count));
   };
   if (channels != 4) {
     if (passes == 1) {
@@ -292,8 +295,29 @@ void PackBitonalRow(const std::uint8_t* src, std::size_t bpp, png_uint_32 width,
     row[x >> 3] |= std::uint8_t((src[std::size_t(x) * bpp] & 0x80u) >> (x & 7));
 }
 
+// How zlib and the row filters are set for one page.
+struct Compression {
+  int Level;
+  int Strategy;
+  int Filters;
+};
+
+// 1-bit pages are mostly long runs of white, which zlib's longer searches
+// shorten by a fifth against its default level; they are small, so this
+// costs tens of milliseconds. Their rows are not filtered, as libpng leaves
+// them by default: no filter helps 1-bit rows.
+constexpr Compression BitonalCompression{8, Z_DEFAULT_STRATEGY, PNG_FILTER_NONE};
+// 8-bit pages differ: on grainy scans, filtered rows hold hardly any
+// repeated strings, and run-length coding beats zlib's searches at a
+// fraction of the time; smooth pictures suit level 3, and regular patterns
+// libpng's defaults (level 6, and matches of filtered rows kept long), which
+// most programs write. The three compete on a sample of each page.
+constexpr Compression EightBitCompressions[] = {{6, Z_RLE, PNG_ALL_FILTERS},
+                                                {3, Z_DEFAULT_STRATEGY, PNG_ALL_FILTERS},
+                                                {6, Z_FILTERED, PNG_ALL_FILTERS}};
+
 bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, float dpiX,
-               float dpiY, const QByteArray& profile) {
+               float dpiY, const QByteArray& profile, Compression compression) {
   png_structp png = writer.Png;
   png_infop info = writer.Info;
   if (setjmp(png_jmpbuf(png)))
@@ -312,10 +336,10 @@ bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, fl
                  reinterpret_cast<png_const_bytep>(profile.constData()),
                  png_uint_32(profile.size()));
   }
-  // zlib's default level spends 2.5 s on a noisy colour A4 page at 300 dpi;
-  // level 3 takes 1 s for a file about a tenth larger. Bitonal pages, the
-  // usual PNG scans, are small and quick at any level.
-  png_set_compression_level(png, PngCompressionLevel);
+  png_set_compression_level(png, compression.Level);
+  png_set_compression_strategy(png, compression.Strategy);
+  png_set_compression_mem_level(png, 9);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, compression.Filters);
   png_write_info(png, info);
 
   const std::size_t bpp = std::size_t(raster.BytesPerPixel());
@@ -355,34 +379,8 @@ bool StartReader(PngReader& reader, const std::uint8_t* data, std::size_t size) 
   return reader.Info != nullptr;
 }
 
-}  // namespace
-
-bool LooksLikePng(const std::uint8_t* data, std::size_t size) {
-  static constexpr std::uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  return size >= sizeof(Signature) && std::memcmp(data, Signature, sizeof(Signature)) == 0;
-}
-
-bool DecodePng(const std::uint8_t* data, std::size_t size, PageRaster& raster,
-               DecodeContext& context) {
-  PngReader reader;
-  return StartReader(reader, data, size) && RunDecode(reader, raster, context);
-}
-
-bool ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
-  PngReader reader;
-  return StartReader(reader, data, size) && RunReadSize(reader, declared);
-}
-
-bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
-               EncodedBytes& out, bool bitonal) {
-  // An RGB profile keeps the file in colour; a gray file takes only a gray one.
-  const ProfileSpace space = CheckIccProfile(iccProfile);
-  const PngLayout layout = space == ProfileSpace::Rgb && raster.Format() == PixelFormat::Bgr24
-                               ? PngLayout::Colour
-                           : bitonal ? PngLayout::Bitonal
-                                     : Classify(raster);
-  const bool fits =
-      layout == PngLayout::Colour ? space == ProfileSpace::Rgb : space == ProfileSpace::Gray;
+bool EncodeAs(const PageRaster& raster, PngLayout layout, float dpiX, float dpiY,
+              const QByteArray& profile, Compression compression, EncodedBytes& out) {
   PngWriter writer;
   writer.Out = &out;
   if (layout != PngLayout::Colour)
@@ -395,7 +393,71 @@ bool EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArra
     return false;
   // A profile libpng finds fault with is left out, not the page.
   png_set_benign_errors(writer.Png, 1);
-  return RunEncode(writer, raster, layout, dpiX, dpiY, fits ? iccProfile : QByteArray());
+  return RunEncode(writer, raster, layout, dpiX, dpiY, profile, compression);
+}
+
+// The best of the settings for 8-bit pages, tried on eight bands of sixteen
+// rows spread over the page: a few hundredths of the page's work each.
+Compression ChooseCompression(const PageRaster& raster, PngLayout layout) {
+  constexpr int Bands = 8;
+  constexpr int BandRows = 16;
+  PageRaster sample;
+  if (raster.Height() <= Bands * BandRows) {
+    sample = raster;
+  } else {
+    sample.ResetForOverwrite(raster.Width(), Bands * BandRows, raster.Format());
+    for (int band = 0; band < Bands; ++band) {
+      const int top = int(std::int64_t(raster.Height() - BandRows) * band / (Bands - 1));
+      for (int row = 0; row < BandRows; ++row) {
+        std::memcpy(sample.Row(band * BandRows + row), raster.Row(top + row), raster.RowBytes());
+      }
+    }
+  }
+  Compression best = EightBitCompressions[1];
+  std::size_t smallest = SIZE_MAX;
+  for (const Compression& compression : EightBitCompressions) {
+    EncodedBytes trial;
+    if (EncodeAs(sample, layout, MinimumSaveDpi, MinimumSaveDpi, {}, compression, trial) &&
+        trial.Size() < smallest) {
+      smallest = trial.Size();
+      best = compression;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+bool LooksLikePng(const std::uint8_t* data, std::size_t size) {
+  static constexpr std::uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  return size >= sizeof(Signature) && std::memcmp(data, Signature, sizeof(Signature)) == 0;
+}
+
+Result DecodePng(const std::uint8_t* data, std::size_t size, PageRaster& raster,
+                 DecodeContext& context) {
+  PngReader reader;
+  return DecodeResult(StartReader(reader, data, size) && RunDecode(reader, raster, context));
+}
+
+Result ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
+  PngReader reader;
+  return DecodeResult(StartReader(reader, data, size) && RunReadSize(reader, declared));
+}
+
+Result EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
+                 EncodedBytes& out, bool bitonal) {
+  // An RGB profile keeps the file in colour; a gray file takes only a gray one.
+  const ProfileSpace space = CheckIccProfile(iccProfile);
+  const PngLayout layout = space == ProfileSpace::Rgb && raster.Format() == PixelFormat::Bgr24
+                               ? PngLayout::Colour
+                           : bitonal ? PngLayout::Bitonal
+                                     : Classify(raster);
+  const bool fits =
+      layout == PngLayout::Colour ? space == ProfileSpace::Rgb : space == ProfileSpace::Gray;
+  const Compression compression =
+      layout == PngLayout::Bitonal ? BitonalCompression : ChooseCompression(raster, layout);
+  return EncodeResult(
+      EncodeAs(raster, layout, dpiX, dpiY, fits ? iccProfile : QByteArray(), compression, out));
 }
 
 }  // namespace pagetrim::codecs

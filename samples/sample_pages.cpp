@@ -14,7 +14,8 @@ bool WriteSamplePage(const QString& path, const PageRaster& page, float dpi) {
   EncodedBytes bytes;
   const bool png = FileExtension(path).toUpper() == u".PNG";
   if (!(png ? codecs::EncodePng(page, dpi, dpi, {}, bytes)
-            : codecs::EncodeJpeg(page, dpi, dpi, {}, bytes))) {
+            : codecs::EncodeJpeg(page, dpi, dpi, {}, bytes))
+           .Ok()) {
     return false;
   }
   QFile file(path);

@@ -21,6 +21,7 @@
 #include "error_box.h"
 #include "original_store.h"
 #include "page_commands.h"
+#include "reason_text.h"
 #include "settings_location.h"
 #include "shown_error.h"
 #include "stored_settings.h"
@@ -463,18 +464,26 @@ void TForm1::ShowNotice(const QString& text) {
   box.exec();
 }
 
-bool TForm1::ReportSaveFailure(const QString& path, const QString& reason, bool canStop) {
+bool TForm1::ReportSaveFailure(const QString& path, const Result& why, bool canStop) {
   QMessageBox box(QMessageBox::Information, QStringLiteral("情報"),
                   QStringLiteral("保存できませんでした"), QMessageBox::Ok, this);
   // During a batch the next page may already be on show: name the one that
   // failed, and say why.
-  box.setInformativeText(QDir::toNativeSeparators(path) + u'\n' + reason);
+  box.setInformativeText(QDir::toNativeSeparators(path) + u'\n' + ReasonText(why));
   box.setObjectName("SaveFailureBox");
   // On a full disk every page fails alike: one answer stops them all.
   QPushButton* stop =
       canStop ? box.addButton(QStringLiteral("中止"), QMessageBox::RejectRole) : nullptr;
   box.exec();
   return stop != nullptr && box.clickedButton() == stop;
+}
+
+void TForm1::ReportFailure(FileCommand command, const Result& why) {
+  ShowNotice(FailureNotice(command, why));
+}
+
+void TForm1::ReportPagesNotRestored(const std::vector<PageNotRestored>& pages) {
+  ShowNotice(NotRestoredNotice(pages));
 }
 
 void TForm1::PumpEvents() {
@@ -496,6 +505,10 @@ void TForm1::UnlockCommands() {
 void TForm1::ShowBatchProgress(int pagesDone, int pageCount) {
   BatchProgress->setMaximum(pageCount);
   BatchProgress->setValue(pagesDone);
+}
+
+void TForm1::ReportPagesToCheck(const std::vector<PageToCheck>& pages) {
+  ShowNotice(PagesToCheckNotice(pages));
 }
 
 // Buttons and menu ---------------------------------------------------------

@@ -91,13 +91,16 @@ class TForm1 : public QWidget, public PageWindow {
   void MarkUnreadable(bool unreadable) override;
   void SetTitle(const QString& text) override;
   void ShowNotice(const QString& text) override;
-  bool ReportSaveFailure(const QString& path, const QString& reason, bool canStop) override;
+  bool ReportSaveFailure(const QString& path, const Result& why, bool canStop) override;
+  void ReportFailure(FileCommand command, const Result& why) override;
+  void ReportPagesNotRestored(const std::vector<PageNotRestored>& pages) override;
   QSize ViewSize() const override;
   void ShowReduced(const ReducedPicture& left, const ReducedPicture& right) override;
   void PumpEvents() override;
   void LockCommands() override;
   void UnlockCommands() override;
   void ShowBatchProgress(int pagesDone, int pageCount) override;
+  void ReportPagesToCheck(const std::vector<PageToCheck>& pages) override;
 
   void ReadIniFile();
   void WriteIniFile();

@@ -30,9 +30,9 @@ TEST(ShellBatch, PagesWhoseNamesDifferByCaseAreEachTrimmedFromTheirOwnFile) {
     EXPECT_EQ(RunShellBatch({"pagetrim", "--batch", "lr", dir.filePath(named)}), 0) << named;
     PageRaster saved;
     LoadPage(dir.filePath("p1.png"), saved);
-    EXPECT_EQ(saved.Width(), 99) << named;
+    EXPECT_EQ(saved.Width(), 100) << named;
     LoadPage(dir.filePath("P1.png"), saved);
-    EXPECT_EQ(saved.Width(), 199) << named;
+    EXPECT_EQ(saved.Width(), 200) << named;
   }
 }
 

@@ -14,11 +14,11 @@ sleep 0.5
 
 # SB_AL: left 248, width 88, in the tool strip along the bottom.
 click_at 292 527 1
-# Each page loses its margins and, with the right trim, its last ink column;
-# 72 dpi pages are written at 144 dpi.
+# Each page loses its left and right margins, down to its outermost ink
+# columns; 72 dpi pages are written at 144 dpi.
 declare -A expected=(
-  [p01.jpg]="959 1754 300" [p02.jpg]="949 1754 300" [p03.png]="949 1754 300"
-  [p04.png]="499 850 144" [p05.jpg]="484 850 144" [p10.JPG]="979 1754 300"
+  [p01.jpg]="960 1754 300" [p02.jpg]="950 1754 300" [p03.png]="950 1754 300"
+  [p04.png]="500 850 144" [p05.jpg]="485 850 144" [p10.JPG]="980 1754 300"
 )
 for page in "${!expected[@]}"; do
   wait_page_info "$work/book/$page" "${expected[$page]}"

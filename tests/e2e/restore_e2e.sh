@@ -18,7 +18,7 @@ key Down     # and write it
 wait_page_info "$work/book/p04.png" "601 850 144"
 
 click_at 292 527 1   # 全頁左右削除 over the whole book
-wait_page_info "$work/book/p10.JPG" "979 1754 300"
+wait_page_info "$work/book/p10.JPG" "980 1754 300"
 wait_title "p04.png  ResX=144"
 
 # 現頁削除: the second item of the right view's menu.

@@ -48,6 +48,17 @@ expect_status 1 "$pagetrim" --batch lr "$work/book/p01.jpg"
 grep -q "名前を読めないファイルが 1 個あり" "$work/err.log" || fail "no notice: $(cat "$work/err.log")"
 rm "$odd"
 
+# A page whose trims keep less than half of it is named after the progress
+# lines, with its size before and after; it is written all the same.
+mkdir -p "$work/hard"
+cp "$work/book/p04.png" "$work/hard/a.png"
+convert -size 600x800 xc:white -fill black -draw "rectangle 280,300 310,500" "$work/hard/b.png"
+expect_status 0 "$pagetrim" --batch lr "$work/hard/a.png"
+[ "$(tail -n 1 "$work/err.log")" = "check: b.png 600x800 -> 31x800" ] ||
+  fail "no check line last: $(cat "$work/err.log")"
+[ "$(grep -c '^check: ' "$work/err.log")" = 1 ] || fail "more than b.png named: $(cat "$work/err.log")"
+[ "$(page_info "$work/hard/b.png")" = "31 800 144" ] || fail "b.png is $(page_info "$work/hard/b.png")"
+
 # Ctrl-C stops after the page in hand: every page is either as it was or
 # fully written, and nothing half-written is left.
 mkdir -p "$work/long"
@@ -74,4 +85,13 @@ done
 [ "$changed" = "$done_pages" ] || fail "$changed pages changed, $done_pages reported"
 [ -z "$(ls -A "$work/long" | grep -v -e '^q[0-9]*\.jpg$' -e '^\.pagetrim-originals$')" ] ||
   fail "left behind: $(ls -A "$work/long")"
+# KeepOriginals=0 in the settings: the batch trims and keeps nothing.
+mkdir "$work/nokeep"
+"$make_samples" "$work/nokeep" >/dev/null
+printf '[Window]\nKeepOriginals=0\n' >"$work/bin/pagetrim.INI"
+expect_status 0 "$pagetrim" --batch lr "$work/nokeep/p01.jpg"
+rm "$work/bin/pagetrim.INI"
+[ ! -e "$work/nokeep/.pagetrim-originals" ] || fail "KeepOriginals=0, yet originals were kept"
+[ "$(page_info "$work/nokeep/p01.jpg" | cut -d' ' -f1)" -lt 1240 ] || fail "KeepOriginals=0: p01.jpg not trimmed"
+
 echo "shell batch end-to-end: passed ($done_pages of 40 pages before Ctrl-C)"

@@ -79,8 +79,8 @@ TEST_F(Batches, LeftRightWritesEveryPageAsTrimmedAloneAndReturnsToTheStartPage) 
       TrimRightMargin(s, w, s.AnalysisPage.Width() - 1, 10);
     }));
   }
-  // PNG pages are exact: the right trim cuts the last ink column too.
-  EXPECT_EQ(expected[0].Width(), 300 - 31 - 22 - 1);
+  // PNG pages are exact: the right trim keeps the last ink column.
+  EXPECT_EQ(expected[0].Width(), 300 - 31 - 22);
 
   Open("p3.png");
   TrimAllLeftRight(state_, window_, false);
@@ -111,10 +111,14 @@ TEST_F(Batches, WithNormaliseEveryPageGetsTheRatioOfItsOwnHeight) {
     SCOPED_TRACE(p.Name);
     PageRaster saved;
     LoadPage(Path(p.Name), saved);
-    const int tw = int(std::trunc((p.Height + 1) * 0.707));
+    const int trimmed = p.Width - p.Margins.Left - p.Margins.Right;
     // Landscape and square pages become spreads of two pages.
-    const bool portrait = p.Width - p.Margins.Left - p.Margins.Right - 1 < p.Height;
+    const bool portrait = trimmed < p.Height;
+    const int tw = int(std::trunc((saved.Height() + 1) * 0.707));
     EXPECT_EQ(saved.Width(), portrait ? tw : 2 * tw);
+    // p4 is wider than its height's target: its canvas is higher instead.
+    EXPECT_EQ(saved.Height() > p.Height, std::string(p.Name) == "p4.jpg");
+    EXPECT_GT(saved.Width(), trimmed);
   }
 }
 
@@ -124,7 +128,7 @@ TEST_F(Batches, OnePageFolderIsTrimmedSavedAndShownAgain) {
   TrimAllLeftRight(state_, window_, false);
   PageRaster saved;
   LoadPage(Path("p1.png"), saved);
-  EXPECT_EQ(saved.Width(), 300 - 31 - 22 - 1);
+  EXPECT_EQ(saved.Width(), 300 - 31 - 22);
   EXPECT_EQ(state_.WorkingPage.Width(), saved.Width());
   EXPECT_FALSE(window_.Locked);
 }
@@ -173,8 +177,8 @@ TEST_F(Batches, APageListedTwiceIsReadAfterItsFirstSave) {
   TrimAllLeftRight(state_, window_, false);
   PageRaster saved;
   LoadPage(Path("p1.png"), saved);
-  // Each right trim also cuts the last ink column.
-  EXPECT_EQ(saved.Width(), 300 - 31 - 22 - 2);
+  // The second trim finds nothing more to cut.
+  EXPECT_EQ(saved.Width(), 300 - 31 - 22);
   EXPECT_TRUE(QFileInfo(Path("p2.png")).isSymLink());
 }
 
@@ -202,9 +206,9 @@ TEST_F(Batches, TopBottomSamplesInTheRememberedColumn) {
   EXPECT_EQ(saved.Height(), first);
   EXPECT_LT(saved.Height(), 400 - 33);
   EXPECT_EQ(saved.Width(), 300);
-  // Sampled outside the page every row counts as ink: only the last row goes.
+  // Sampled outside the page every row counts as ink: nothing goes.
   LoadPage(Path("a2.png"), saved);
-  EXPECT_EQ(saved.Height(), 399);
+  EXPECT_EQ(saved.Height(), 400);
   LoadPage(Path("a3.png"), saved);
   EXPECT_EQ(saved.Height(), third);
   EXPECT_EQ(state_.SampleColumn, 200);
@@ -334,7 +338,8 @@ TEST_F(Batches, FailuresAreReportedInPageOrderWhileLaterPagesGoOn) {
   Open("p2.jpg");
   TrimAllLeftRight(state_, window_, false, {3, DefaultWorkAheadBytes});
   EXPECT_EQ(window_.SaveFailures, (QStringList{Path("p1.png"), Path("p3.png")}));
-  EXPECT_EQ(window_.SaveFailureReasons, (QStringList{UnreadablePageReason, UnreadablePageReason}));
+  const Result unreadable = Result::Failed(Reason::UnreadableImage);
+  EXPECT_EQ(window_.SaveFailureResults, (std::vector<Result>{unreadable, unreadable}));
   PageRaster saved;
   LoadPage(Path("p4.jpg"), saved);
   EXPECT_LT(saved.Width(), 310);
@@ -363,7 +368,7 @@ TEST_F(Batches, EachPageIsTrimmedWithTheThresholdInForceWhenItIsShown) {
   TrimAllLeftRight(state_, window_, false, {2, DefaultWorkAheadBytes});
   PageRaster saved;
   LoadPage(Path("g1.png"), saved);
-  EXPECT_EQ(saved.Width(), 200 - 30 - 30 - 1);
+  EXPECT_EQ(saved.Width(), 200 - 30 - 30);
   for (const char* name : {"g2.png", "g3.png", "g4.png"}) {
     LoadPage(Path(name), saved);
     EXPECT_EQ(saved.Width(), 200) << name;
@@ -377,14 +382,11 @@ namespace pagetrim {
 namespace {
 
 // Each page of the left-and-right batch is exactly what the menu's 左右削除
-// makes of that page alone. The pages' top rows are dark, so that a batch
-// sampling the background anywhere but row 10 would cut nothing.
+// makes of that page alone.
 TEST_F(Batches, LeftRightGivesEveryPageWhatTrimLeftAndRightGivesIt) {
   const std::vector<PageSpec> pages = {Book[0], Book[2]};  // PNG: exact pixels
   for (const PageSpec& p : pages) {
-    PageRaster page = MakeSamplePage(p.Width, p.Height, p.Margins, 3, true);
-    for (int y = 0; y < 6; ++y)
-      std::fill_n(page.Row(y), page.RowBytes(), std::uint8_t(40));
+    const PageRaster page = MakeSamplePage(p.Width, p.Height, p.Margins, 3, true);
     ASSERT_TRUE(WriteSamplePage(Path(p.Name), page, p.Dpi));
   }
   std::vector<PageRaster> expected;
@@ -432,7 +434,7 @@ TEST_F(Batches, ColourProfilesSurviveDownAndTheBatch) {
   ASSERT_TRUE(fixtures::WriteBytes(Path("b.png"), fixtures::EncodePngFixture(png)));
   const auto profileOf = [&](const char* name) {
     PageRaster raster;
-    return ReadPageFile(Path(name), raster).IccProfile;
+    return ReadPageFile(Path(name), raster).Source.IccProfile;
   };
   for (const char* name : {"a.jpg", "b.png"}) {
     SCOPED_TRACE(name);
@@ -446,6 +448,91 @@ TEST_F(Batches, ColourProfilesSurviveDownAndTheBatch) {
   EXPECT_EQ(profileOf("a.jpg"), profile);
   EXPECT_EQ(profileOf("b.png"), profile);
   EXPECT_EQ(window_.SaveFailureReports, 0);
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+// ---- Pages to check -----------------------------------------------------------
+
+namespace pagetrim {
+namespace {
+
+// A white page with one black box of ink: what the trims keep of it.
+PageRaster BoxPage(int width, int height, int left, int top, int right, int bottom) {
+  PageRaster page(width, height, PixelFormat::Gray8);
+  for (int y = top; y < bottom; ++y)
+    std::fill(page.Row(y) + left, page.Row(y) + right, std::uint8_t(0));
+  return page;
+}
+
+TEST_F(Batches, PagesCutToLessThanHalfAreReportedOnceAtTheEnd) {
+  const auto writeBook = [&] {
+    ASSERT_EQ(SavePage(Path("a.png"), BoxPage(300, 400, 20, 20, 280, 380), 300, 300),
+              SaveOutcome::Written);
+    // b keeps 31 columns; c exactly half of each side; d keeps 21 rows.
+    ASSERT_EQ(SavePage(Path("b.png"), BoxPage(300, 400, 100, 50, 131, 350), 300, 300),
+              SaveOutcome::Written);
+    ASSERT_EQ(SavePage(Path("c.png"), BoxPage(300, 400, 75, 100, 225, 300), 300, 300),
+              SaveOutcome::Written);
+    ASSERT_EQ(SavePage(Path("d.png"), BoxPage(300, 400, 20, 190, 280, 211), 300, 300),
+              SaveOutcome::Written);
+    QFile damaged(Path("e.png"));  // never written, so never named
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("\x89PNG\r\n\x1a\n");
+  };
+  struct Run {
+    const char* Name;
+    BatchKind Kind;
+    const char* Named;
+    QSize After;
+  };
+  const Run runs[] = {{"left and right", BatchKind::LeftRight, "b.png", {31, 400}},
+                      {"with normalising: the size the trims kept",
+                       BatchKind::LeftRightNormalise,
+                       "b.png",
+                       {31, 400}},
+                      {"top and bottom", BatchKind::TopBottom, "d.png", {300, 21}}};
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.Name);
+    writeBook();
+    EditState state;
+    RecordingPageWindow window;
+    ASSERT_TRUE(OpenPageSet(state, window, Path("c.png")));
+    PageBatch batch(state, run.Kind);
+    RunBatch(batch, window);
+    ASSERT_EQ(window.PagesToCheckReports, 1);
+    ASSERT_EQ(window.PagesToCheck.size(), 1u);
+    EXPECT_EQ(window.PagesToCheck[0].Path, Path(run.Named));
+    EXPECT_EQ(window.PagesToCheck[0].Before, QSize(300, 400));
+    EXPECT_EQ(window.PagesToCheck[0].After, run.After);
+    // After the start page is shown again and the commands are unlocked.
+    EXPECT_FALSE(window.LockedWhenReported);
+    EXPECT_EQ(state.CurrentPath, Path("c.png"));
+    EXPECT_EQ(window.SaveFailures, QStringList{Path("e.png")});
+  }
+  // Nothing to check, nothing reported.
+  QFile::remove(Path("b.png"));
+  QFile::remove(Path("d.png"));
+  Open("a.png");
+  TrimAllLeftRight(state_, window_, false);
+  TrimAllTopBottom(state_, window_);
+  EXPECT_EQ(window_.PagesToCheckReports, 0);
+}
+
+TEST(PagesToCheck, TheNoticeNamesTwentyAndCountsTheRest) {
+  std::vector<PageToCheck> pages;
+  for (int i = 1; i <= 23; ++i)
+    pages.push_back({QString("/book/p%1.jpg").arg(i), {2000 + i, 3000}, {40, 3000 - i}});
+  const QStringList lines = PagesToCheckNotice(pages).split(u'\n');
+  ASSERT_EQ(lines.size(), 2 + 20 + 1);
+  EXPECT_TRUE(lines[0].startsWith(u"確認が必要な頁があります"_qs));
+  EXPECT_EQ(lines[1], QString());
+  EXPECT_EQ(lines[2], u"p1.jpg  2001×3000 → 40×2999"_qs);
+  EXPECT_EQ(lines[21], u"p20.jpg  2020×3000 → 40×2980"_qs);
+  EXPECT_EQ(lines[22], u"他 3 頁"_qs);
+  pages.resize(20);
+  EXPECT_FALSE(PagesToCheckNotice(pages).contains(u"他"_qs));
 }
 
 }  // namespace

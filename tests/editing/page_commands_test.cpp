@@ -249,9 +249,8 @@ TEST_F(PageCommands, DeleteThatFailsChangesNothing) {
   ASSERT_TRUE(QDir().mkpath(PagePath(1) + "/inside"));
   const int shows = window_.LeftShows;
   DeletePage(state_, window_);
-  ASSERT_EQ(window_.Notices.size(), 1);
-  EXPECT_TRUE(window_.Notices[0].startsWith(u"削除できませんでした（"_qs))
-      << window_.Notices[0].toStdString();
+  EXPECT_EQ(window_.Notices,
+            QStringList{u"削除できませんでした（同じ名前のフォルダーがあります）"_qs});
   EXPECT_EQ(state_.PageList.Count(), 3);
   EXPECT_EQ(state_.CurrentIndex, 1);
   EXPECT_EQ(window_.LeftShows, shows);

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <cerrno>
 
 #include "batch_commands.h"
 #include "integer_text.h"
@@ -70,7 +72,9 @@ TEST_F(PageSafety, OverwriteNeverWritesOverAFileChangedOrRemovedSinceItWasRead) 
   ASSERT_TRUE(QFile::remove(Page(0)));
   OverwritePage(state_, window_);
   EXPECT_FALSE(QFile::exists(Page(0)));  // not brought back
-  EXPECT_EQ(window_.SaveFailureReasons, (QStringList{ChangedElsewhereReason, FileMissingReason}));
+  EXPECT_EQ(
+      window_.SaveFailureResults,
+      (std::vector<Result>{Result::Failed(Reason::ChangedElsewhere), Result::FromError(ENOENT)}));
 
   // Reloading reads the file as it is now; then saving works again, twice:
   // each save checks against the file the last one wrote.
@@ -82,7 +86,26 @@ TEST_F(PageSafety, OverwriteNeverWritesOverAFileChangedOrRemovedSinceItWasRead) 
   EXPECT_EQ(window_.SaveFailureReports, 2);
   PageRaster saved;
   LoadPage(Page(0), saved);
-  EXPECT_EQ(saved.Width(), 60 - 5 - 5 - 1);
+  EXPECT_EQ(saved.Width(), 60 - 5 - 5);
+}
+
+// An editor that writes into the file itself keeps its inode and size: only
+// the modification time tells (a second later, whatever the clock's step).
+TEST_F(PageSafety, AnEditInPlaceOfTheSameSizeIsNeverOverwritten) {
+  MakePages(1);
+  Open(0);
+  QFile file(Page(0));
+  ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.seek(60) && file.write("edited") == 6 &&
+              file.flush());
+  const QDateTime read = file.fileTime(QFileDevice::FileModificationTime);
+  ASSERT_TRUE(file.setFileTime(read.addSecs(1), QFileDevice::FileModificationTime));
+  file.close();
+  const QByteArray edited = ReadAll(Page(0));
+  TrimLeftAndRight(state_, window_);
+  OverwritePage(state_, window_);
+  EXPECT_EQ(window_.SaveFailureResults,
+            std::vector<Result>{Result::Failed(Reason::ChangedElsewhere)});
+  EXPECT_EQ(ReadAll(Page(0)), edited);
 }
 
 TEST_F(PageSafety, AnUnreadablePageSaysSoAndIsNeverWritten) {
@@ -94,7 +117,8 @@ TEST_F(PageSafety, AnUnreadablePageSaysSoAndIsNeverWritten) {
   ASSERT_TRUE(OpenPageSet(state_, window_, dir_.path() + "/p2.png"));
   EXPECT_TRUE(window_.Unreadable);
   OverwritePage(state_, window_);
-  EXPECT_EQ(window_.SaveFailureReasons, QStringList{UnreadablePageReason});
+  EXPECT_EQ(window_.SaveFailureResults,
+            std::vector<Result>{Result::Failed(Reason::UnreadableImage)});
   EXPECT_EQ(ReadAll(dir_.path() + "/p2.png"), QByteArray("\x89PNG\r\n\x1a\n cut short"));
   PreviousPage(state_, window_);
   EXPECT_FALSE(window_.Unreadable);
@@ -133,13 +157,40 @@ TEST_F(PageSafety, OverwriteDeleteAndRestoreAllGiveEveryPageBack) {
 
   // Restoring the shown page (p4, never changed) finds nothing to restore.
   RestoreShownPage(state_, window_);
-  EXPECT_EQ(window_.Notices.size(), 1);
+  ASSERT_EQ(window_.Failures.size(), 1);
+  EXPECT_EQ(window_.Failures[0].first, FileCommand::RestorePage);
+  EXPECT_EQ(window_.Failures[0].second, Result::Failed(Reason::NoKeptOriginal));
   RestoreAllPages(state_, window_);
   EXPECT_EQ(state_.PageList.Items(), (QStringList{Page(0), Page(1), Page(2), Page(3)}));
   EXPECT_EQ(state_.CurrentPath, Page(3));  // the page shown before
   for (int i = 0; i < 4; ++i)
     EXPECT_EQ(ReadAll(Page(i)), before[i]) << i;
   EXPECT_FALSE(QDir(dir_.path() + "/" + OriginalStoreName).exists());
+
+  // Another program's file in a page's place, after pagetrim wrote it or
+  // removed it, is never restored over, alone or with every page.
+  TrimAllLeftRight(state_, window_, false);
+  ReplaceElsewhere(1, 70);
+  const QByteArray theirs = ReadAll(Page(1));
+  state_.CurrentIndex = 2;
+  DeletePage(state_, window_);
+  ReplaceElsewhere(2, 71);
+  Open(1);
+  window_.Notices.clear();
+  RestoreShownPage(state_, window_);
+  EXPECT_EQ(window_.Notices,
+            QStringList{u"元に戻せませんでした（読み込んだ後に他のプログラムが変更しました）"_qs});
+  EXPECT_EQ(ReadAll(Page(1)), theirs);
+  EXPECT_TRUE(HasKeptOriginal(Page(1)));
+  RestoreAllPages(state_, window_);
+  EXPECT_EQ(
+      window_.Notices.last(),
+      u"次の頁は元に戻していません\n読み込んだ後に他のプログラムが変更しました: p2.png、p3.png"_qs);
+  EXPECT_EQ(ReadAll(Page(0)), before[0]);
+  EXPECT_EQ(ReadAll(Page(1)), theirs);
+  EXPECT_EQ(ReadAll(Page(3)), before[3]);
+  EXPECT_EQ(ListKeptOriginals(dir_.path() + "/").Count(), 2);
+  DiscardOriginals(state_, window_);
 
   // With keeping off nothing is kept.
   state_.KeepOriginals = false;
@@ -170,6 +221,25 @@ TEST_F(Prefetch, APageChangedOnDiskAfterItWasReadAheadIsReadAgain) {
   // comes back as it was.
   PreviousPage(state_, window_);
   EXPECT_EQ(state_.WorkingPage.Width(), 30);
+  ReplaceElsewhere(0, 66);
+  ReloadPage(state_, window_);
+  EXPECT_EQ(state_.WorkingPage.Width(), 66);
+}
+
+TEST_F(Prefetch, PagesReadAheadStayWithinTheBudget) {
+  MakePages(4);
+  // Room for the next page (31 wide) but not also the previous one (34).
+  PagePrefetcher small(EstimatePageBytes(Page(1)));
+  state_.Prefetch = &small;
+  Open(0);
+  EXPECT_EQ(small.PagesAhead(), 1);
+  PagePrefetcher none(0);
+  state_.Prefetch = &none;
+  for (int press = 1; press <= 4; ++press) {
+    NextPage(state_, window_);
+    EXPECT_EQ(none.PagesAhead(), 0);
+    EXPECT_EQ(state_.WorkingPage.Width(), 30 + press % 4);
+  }
 }
 
 TEST_F(Prefetch, TheThresholdInForceWhenAPageIsShownIsTheOneUsed) {
@@ -194,7 +264,7 @@ TEST_F(Prefetch, TheStartPageShownAfterABatchIsItsFileAsLastWritten) {
   Open(0);
   TrimAllLeftRight(state_, window_, false, {2, DefaultWorkAheadBytes});
   EXPECT_EQ(state_.CurrentIndex, 0);
-  EXPECT_EQ(state_.OriginalPage.Width(), 30 - 5 - 5 - 1 - 1);  // trimmed twice
+  EXPECT_EQ(state_.PageIdentity, IdentityOf(Page(0)));  // the file of the second write
   PageRaster saved;
   LoadPage(Page(0), saved);
   EXPECT_EQ(state_.OriginalPage.Width(), saved.Width());
@@ -219,7 +289,7 @@ TEST_F(Prefetch, AHeldKeyShowsEveryPageAndKeepsAtMostTwoAhead) {
   };
   TrimAllLeftRight(state_, window_, false);
   EXPECT_EQ(pumps, 6);
-  EXPECT_EQ(state_.WorkingPage.Width(), 32 - 5 - 5 - 1);  // p3, shown again
+  EXPECT_EQ(state_.WorkingPage.Width(), 32 - 5 - 5);  // p3, shown again
   EXPECT_EQ(prefetcher_.PagesAhead(), 2);
 }
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "page_commands.h"
 #include "page_window.h"
 
 namespace pagetrim::test {
@@ -28,7 +29,10 @@ class RecordingPageWindow : public PageWindow {
   QStringList Notices;
   int SaveFailureReports = 0;
   QStringList SaveFailures;
-  QStringList SaveFailureReasons;
+  std::vector<Result> SaveFailureResults;
+  // The failures of commands on files, in order; each is also a notice, as
+  // in the window.
+  std::vector<std::pair<FileCommand, Result>> Failures;
   // The answer to a save-failure box that offers to stop a batch.
   bool StopOnSaveFailure = false;
   int Pumps = 0;
@@ -36,6 +40,11 @@ class RecordingPageWindow : public PageWindow {
   int Unlocks = 0;
   bool Locked = false;
   std::vector<std::pair<int, int>> Progress;
+  // What ReportPagesToCheck was given, how often, and whether the commands
+  // were still locked then.
+  std::vector<PageToCheck> PagesToCheck;
+  int PagesToCheckReports = 0;
+  bool LockedWhenReported = false;
   // Titles set and save failures reported, in the order they came.
   QStringList Events;
   // Runs on every PumpEvents, as queued window events would.
@@ -61,12 +70,19 @@ class RecordingPageWindow : public PageWindow {
     Events.append("title " + text);
   }
   void ShowNotice(const QString& text) override { Notices.append(text); }
-  bool ReportSaveFailure(const QString& path, const QString& reason, bool canStop) override {
+  bool ReportSaveFailure(const QString& path, const Result& why, bool canStop) override {
     ++SaveFailureReports;
     Events.append("failed " + path);
     SaveFailures.append(path);
-    SaveFailureReasons.append(reason);
+    SaveFailureResults.push_back(why);
     return canStop && StopOnSaveFailure;
+  }
+  void ReportFailure(FileCommand command, const Result& why) override {
+    Failures.emplace_back(command, why);
+    ShowNotice(FailureNotice(command, why));
+  }
+  void ReportPagesNotRestored(const std::vector<PageNotRestored>& pages) override {
+    ShowNotice(NotRestoredNotice(pages));
   }
   void PumpEvents() override {
     ++Pumps;
@@ -82,6 +98,11 @@ class RecordingPageWindow : public PageWindow {
     Locked = false;
   }
   void ShowBatchProgress(int done, int count) override { Progress.emplace_back(done, count); }
+  void ReportPagesToCheck(const std::vector<PageToCheck>& pages) override {
+    PagesToCheck = pages;
+    ++PagesToCheckReports;
+    LockedWhenReported = Locked;
+  }
 };
 
 }  // namespace pagetrim::test

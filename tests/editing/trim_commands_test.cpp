@@ -11,6 +11,7 @@
 #include <string>
 
 #include "editing/recording_page_window.h"
+#include "page_normalize.h"
 #include "support/margin_reference.h"
 
 namespace pagetrim {
@@ -95,7 +96,7 @@ ExpectedTrim RefTrim(const EditState& state, Side side, int start, int sample) {
   }
   const auto [at, found] = scan;
   e.Cursor = at;
-  if (!found)
+  if (!found || at < 0 || at >= (columns ? width : height))
     return e;
   int left = 0, top = 0, newWidth = width, newHeight = height;
   switch (side) {
@@ -103,13 +104,13 @@ ExpectedTrim RefTrim(const EditState& state, Side side, int start, int sample) {
       left = at, newWidth = width - at;
       break;
     case Side::Right:
-      newWidth = at;
+      newWidth = at + 1;
       break;
     case Side::Top:
       top = at, newHeight = height - at;
       break;
     case Side::Bottom:
-      newHeight = at;
+      newHeight = at + 1;
       break;
   }
   e.Cut = newWidth != width || newHeight != height;
@@ -226,18 +227,26 @@ TEST(TrimCommandsTest, MarginEdgeCases) {
        Side::Left, 0, 5, 37, 163, 40},
       {"a start on an ink column cuts the columns left of it", 200, 40,
        [](PageRaster& p) { Block(p, 0, 30, 200, 31, Black); }, Side::Left, 5, 5, 5, 195, 40},
-      {"a thin line between strides is stepped over", 200, 40,
+      {"a thin line between strides is kept", 200, 40,
        [](PageRaster& p) {
          Block(p, 10, 0, 12, 40, Black);
          Block(p, 50, 0, 150, 40, Black);
        },
-       Side::Left, 0, 5, 50, 150, 40},
+       Side::Left, 0, 5, 10, 190, 40},
+      {"a thin line more than a stride inside the right margin is kept", 200, 40,
+       [](PageRaster& p) {
+         Block(p, 50, 0, 150, 40, Black);
+         Block(p, 173, 20, 174, 21, Black);
+       },
+       Side::Right, 199, 5, 173, 174, 40},
       {"blank to the right edge: nothing is cut", 200, 40,
        [](PageRaster& p) { Block(p, 0, 0, 3, 40, Black); }, Side::Left, 10, 5, 210, 200, 40},
-      {"ink ending at column 800 leaves the width 800", 1000, 20,
-       [](PageRaster& p) { Block(p, 100, 0, 801, 20, Black); }, Side::Right, 999, 5, 800, 800, 20},
-      {"30 blank rows at the bottom: 31 rows go", 20, 200,
-       [](PageRaster& p) { Block(p, 0, 50, 20, 170, Black); }, Side::Bottom, 199, 5, 169, 20, 169},
+      {"ink ending at column 800 leaves the width 801", 1000, 20,
+       [](PageRaster& p) { Block(p, 100, 0, 801, 20, Black); }, Side::Right, 999, 5, 800, 801, 20},
+      {"30 blank rows at the bottom: the 30 rows go", 20, 200,
+       [](PageRaster& p) { Block(p, 0, 50, 20, 170, Black); }, Side::Bottom, 199, 5, 169, 20, 170},
+      {"ink in the last row: nothing is cut", 20, 200,
+       [](PageRaster& p) { Block(p, 3, 199, 4, 200, Black); }, Side::Bottom, 199, 5, 199, 20, 200},
       {"the top trim keeps the first ink row", 20, 200,
        [](PageRaster& p) { Block(p, 5, 63, 6, 100, Black); }, Side::Top, 0, 5, 63, 20, 137},
   };
@@ -310,11 +319,11 @@ TEST(TrimCommandsTest, PointCommandsTrimFromThePoint) {
   // The framed body spans columns 30..69 and rows 30..49 of a 100 x 80 page.
   const Case cases[] = {
       {"left", TrimLeftAtPoint, 3, 5, 70, 80, -9},
-      {"right", TrimRightAtPoint, 95, 5, 69, 80, -9},
+      {"right", TrimRightAtPoint, 95, 5, 70, 80, -9},
       {"top samples in the point's column", TrimTopAtPoint, 7, 2, 100, 50, 7},
-      {"bottom samples in the point's column", TrimBottomAtPoint, 7, 79, 100, 49, 7},
+      {"bottom samples in the point's column", TrimBottomAtPoint, 7, 79, 100, 50, 7},
       {"double-click in the left half", TrimSideAtPoint, 49, 5, 70, 80, -9},
-      {"double-click at half the width trims the right", TrimSideAtPoint, 50, 5, 69, 80, -9},
+      {"double-click at half the width trims the right", TrimSideAtPoint, 50, 5, 70, 80, -9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -340,14 +349,14 @@ TEST(TrimCommandsTest, LeftAndRightSampleAtRowTen) {
     LoadFramedPage(state, 100, 80);
     state.SampleColumn = 42;
     TrimLeftAndRight(state, window);
-    EXPECT_EQ(state.WorkingPage.Width(), 39);  // columns 30..68; column 69 goes too
-    EXPECT_EQ(state.AnalysisPage.Width(), 39);
+    EXPECT_EQ(state.WorkingPage.Width(), 40);  // columns 30..69
+    EXPECT_EQ(state.AnalysisPage.Width(), 40);
     EXPECT_EQ(state.ScanColumn, 39);
     EXPECT_EQ(state.SampleColumn, 42);
     EXPECT_EQ(window.RightShows, 2);
   }
   {
-    SCOPED_TRACE("a page 8 rows high samples outside it");
+    SCOPED_TRACE("a page 8 rows high samples outside it: every column is ink, none goes");
     EditState state;
     RecordingPageWindow window;
     PageRaster page = Patterned(50, 8);
@@ -356,10 +365,10 @@ TEST(TrimCommandsTest, LeftAndRightSampleAtRowTen) {
     state.AnalysisPage.AssignFrom(page);
     TrimLeftAndRight(state, window);
     EXPECT_EQ(state.BackgroundColor, InvalidColour);
-    ExpectSamePixels(state.WorkingPage, RefPart(page, 0, 0, 49, 8));
-    ExpectSamePixels(state.AnalysisPage, RefPart(page, 0, 0, 49, 8));
+    ExpectSamePixels(state.WorkingPage, page);
+    ExpectSamePixels(state.AnalysisPage, page);
     EXPECT_EQ(state.ScanColumn, 49);
-    EXPECT_EQ(window.RightShows, 1);
+    EXPECT_EQ(window.RightShows, 0);
   }
   {
     SCOPED_TRACE("an empty page");
@@ -372,40 +381,53 @@ TEST(TrimCommandsTest, LeftAndRightSampleAtRowTen) {
 }
 
 // The canvas as the rectangle copy makes it: white, with the page copied into
-// a destination one column wider than it.
-PageRaster RefNormalized(const PageRaster& page, int targetWidth) {
-  PageRaster canvas(targetWidth, page.Height());
-  const int left = (targetWidth - page.Width()) / 2;
-  canvas.CopyRect({left, 0, left + page.Width() + 1, page.Height()}, page,
+// a destination one column wider than it, centred both ways.
+PageRaster RefNormalized(const PageRaster& page, int canvasWidth, int canvasHeight) {
+  PageRaster canvas(canvasWidth, canvasHeight);
+  const int left = (canvasWidth - page.Width()) / 2, top = (canvasHeight - page.Height()) / 2;
+  canvas.CopyRect({left, top, left + page.Width() + 1, top + page.Height()}, page,
                   {0, 0, page.Width(), page.Height()});
   return canvas;
 }
 
-int WhiteColumnsFrom(const PageRaster& page, int x, int step) {
+int WhiteLinesFrom(const PageRaster& page, int at, int step, bool columns) {
+  const int count = columns ? page.Width() : page.Height();
+  const int across = columns ? page.Height() : page.Width();
   int n = 0;
-  for (; x >= 0 && x < page.Width(); x += step, ++n) {
-    for (int y = 0; y < page.Height(); ++y) {
-      if (page.PixelAt(x, y) != White)
+  for (; at >= 0 && at < count; at += step, ++n) {
+    for (int i = 0; i < across; ++i) {
+      if ((columns ? page.PixelAt(at, i) : page.PixelAt(i, at)) != White)
         return n;
     }
   }
   return n;
 }
 
-TEST(TrimCommandsTest, NormalizeCentresOnTheTargetWidth) {
+// The stretched copy doubles column 0; every other column of the page must
+// follow it on the canvas.
+void ExpectEveryColumnKept(const PageRaster& canvas, const PageRaster& page) {
+  const int left = (canvas.Width() - page.Width()) / 2, top = (canvas.Height() - page.Height()) / 2;
+  ExpectSamePixels(RefPart(canvas, left + 1, top, page.Width(), page.Height()), page);
+}
+
+TEST(TrimCommandsTest, NormalizeCentresOnTheTargetWidthAndGrowsRatherThanCut) {
   struct Case {
     const char* Name;
     int Width, Height;
-    int TargetWidth;
-    int WhiteLeft, WhiteRight;
+    int CanvasWidth, CanvasHeight;
+    int WhiteLeft, WhiteRight, WhiteTop, WhiteBottom;
   };
   const Case cases[] = {
-      {"portrait that already fits: left 0, last column clipped", 1000, 1414, 1000, 0, 0},
-      {"narrow portrait: 100 white columns left, 99 right", 800, 1414, 1000, 100, 99},
-      {"landscape wider than the target: left -93", 1600, 1000, 1414, 0, 0},
-      {"square counts as landscape", 300, 300, 2 * 212, 62, 61},
-      {"a page without columns becomes white", 0, 10, 7, 7, 7},
-      {"an empty page stays empty", 0, 0, 0, 0, 0},
+      {"portrait one column narrower than its target fills it", 999, 1414, 1000, 1414, 0, 0, 0, 0},
+      {"portrait as wide as its target: one row more makes room for the stretch", 1000, 1414, 1001,
+       1415, 0, 0, 0, 1},
+      {"narrow portrait: 100 white columns left, 99 right", 800, 1414, 1000, 1414, 100, 99, 0, 0},
+      {"portrait wider than its target: a higher canvas", 1100, 1414, 1101, 1557, 0, 0, 71, 72},
+      {"landscape wider than its target: a higher canvas two pages wide", 1600, 1000, 1602, 1132, 1,
+       0, 66, 66},
+      {"square counts as landscape", 300, 300, 2 * 212, 300, 62, 61, 0, 0},
+      {"a page without columns becomes white", 0, 10, 7, 10, 7, 7, 10, 10},
+      {"an empty page stays empty", 0, 0, 0, 0, 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -417,40 +439,73 @@ TEST(TrimCommandsTest, NormalizeCentresOnTheTargetWidth) {
     state.WorkingPage.AssignFrom(page);
     state.AnalysisPage.SetSize(c.Width, c.Height);  // a gray image of the same size
     NormalizePage(state, window);
-    ASSERT_EQ(state.WorkingPage.Width(), c.TargetWidth);
-    ASSERT_EQ(state.WorkingPage.Height(), c.Height);
-    ExpectSamePixels(state.WorkingPage, RefNormalized(page, c.TargetWidth));
+    ASSERT_EQ(state.WorkingPage.Width(), c.CanvasWidth);
+    ASSERT_EQ(state.WorkingPage.Height(), c.CanvasHeight);
+    ExpectSamePixels(state.WorkingPage, RefNormalized(page, c.CanvasWidth, c.CanvasHeight));
     ExpectSamePixels(state.AnalysisPage, state.WorkingPage);
     ExpectSamePixels(window.Right, state.WorkingPage);
     EXPECT_EQ(window.RightShows, 1);
-    if (c.Width > 0 && c.Height > 0) {
-      EXPECT_EQ(WhiteColumnsFrom(state.WorkingPage, 0, 1), c.WhiteLeft);
-      EXPECT_EQ(WhiteColumnsFrom(state.WorkingPage, c.TargetWidth - 1, -1), c.WhiteRight);
+    const PageRaster& canvas = state.WorkingPage;
+    if (c.CanvasWidth > 0 && c.CanvasHeight > 0) {
+      EXPECT_EQ(WhiteLinesFrom(canvas, 0, 1, true), c.WhiteLeft);
+      EXPECT_EQ(WhiteLinesFrom(canvas, c.CanvasWidth - 1, -1, true), c.WhiteRight);
+      EXPECT_EQ(WhiteLinesFrom(canvas, 0, 1, false), c.WhiteTop);
+      EXPECT_EQ(WhiteLinesFrom(canvas, c.CanvasHeight - 1, -1, false), c.WhiteBottom);
+    }
+    if (!page.IsEmpty()) {
+      ExpectEveryColumnKept(canvas, page);
+      // The canvas keeps the ratio of its own height.
+      EXPECT_EQ(c.CanvasWidth, NormalizedWidth(c.CanvasHeight, c.Width < c.Height));
     }
   }
 }
 
-TEST(TrimCommandsTest, NormalizeShiftsAndClipsByTheOneColumnStretch) {
+// Around the point where a page stops fitting, for both orientations: the
+// canvas is the lowest that holds the stretched page, never lower than it.
+TEST(TrimCommandsTest, NormalizeKeepsEveryColumnAtEveryWidth) {
+  for (const bool portrait : {true, false}) {
+    const int height = portrait ? 300 : 150;
+    for (int width = NormalizedWidth(height, portrait) - 3;
+         width <= NormalizedWidth(height, portrait) + 40; ++width) {
+      SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+      EditState state;
+      RecordingPageWindow window;
+      const PageRaster page = Patterned(width, height);
+      state.WorkingPage.AssignFrom(page);
+      state.AnalysisPage.AssignFrom(page);
+      NormalizePage(state, window);
+      const PageRaster& canvas = state.WorkingPage;
+      EXPECT_EQ(canvas.Width(), NormalizedWidth(canvas.Height(), portrait));
+      EXPECT_GE(canvas.Width(), width + 1);
+      EXPECT_GE(canvas.Height(), height);
+      if (canvas.Height() > height) {
+        EXPECT_LT(NormalizedWidth(canvas.Height() - 1, portrait), width + 1);
+      }
+      ExpectEveryColumnKept(canvas, page);
+    }
+  }
+}
+
+TEST(TrimCommandsTest, NormalizingTwiceKeepsEveryColumnOfTheFirstResult) {
   EditState state;
   RecordingPageWindow window;
   const PageRaster page = Patterned(1600, 1000);
   state.WorkingPage.AssignFrom(page);
   state.AnalysisPage.AssignFrom(page);
   NormalizePage(state, window);
-  // Canvas column 0 sits at page column 93 + 1 - 1: the copy starts at -93
-  // and page column 0 takes two canvas columns.
-  for (int x : {0, 1, 700, 1413}) {
-    EXPECT_EQ(state.WorkingPage.PixelAt(x, 17), page.PixelAt(x + 92, 17)) << x;
-  }
-  // Normalising again finds the width equal to the target: left 0, and the
-  // stretch doubles column 0 and drops the last one.
+  // Page column 0 takes canvas columns 1 and 2; page column x, column x + 2.
+  for (int x : {0, 1, 700, 1599})
+    EXPECT_EQ(state.WorkingPage.PixelAt(x + 2, 66 + 17), page.PixelAt(x, 17)) << x;
+  EXPECT_EQ(state.WorkingPage.PixelAt(1, 66 + 17), page.PixelAt(0, 17));
+  // The first result is as wide as its own target: the stretch needs one
+  // column more, and the canvas grows for it again.
   PageRaster once;
   once.AssignFrom(state.WorkingPage);
   NormalizePage(state, window);
-  ExpectSamePixels(state.WorkingPage, RefNormalized(once, 1414));
-  EXPECT_EQ(state.WorkingPage.PixelAt(0, 5), once.PixelAt(0, 5));
-  EXPECT_EQ(state.WorkingPage.PixelAt(1, 5), once.PixelAt(0, 5));
-  EXPECT_EQ(state.WorkingPage.PixelAt(1413, 5), once.PixelAt(1412, 5));
+  EXPECT_EQ(state.WorkingPage.Width(), 1604);
+  EXPECT_EQ(state.WorkingPage.Height(), 1134);
+  ExpectSamePixels(state.WorkingPage, RefNormalized(once, 1604, 1134));
+  ExpectEveryColumnKept(state.WorkingPage, once);
   EXPECT_EQ(window.RightShows, 2);
 }
 

@@ -81,12 +81,18 @@ void ExpectSameScan(const MarginScan& actual, const MarginScan& expected) {
   EXPECT_EQ(actual.InkFound, expected.InkFound);
 }
 
-// The walks against the reference; a page of gray pixels also at one byte
-// per pixel, where the reference reads the colour page.
-void CheckAllScans(const PageRaster& page, int start, ColourValue background,
-                   bool alsoGray = false) {
+// The walks against the reference, and against the earlier stride-only walk
+// wherever that stepped over no ink (counted in sameAsEarlier); a page of
+// gray pixels also at one byte per pixel, where the references read the
+// colour page.
+void CheckAllScans(const PageRaster& page, int start, ColourValue background, bool alsoGray = false,
+                   int* sameAsEarlier = nullptr) {
   auto columnInk = [&](int c) { return RefColumnInk(page, c, background); };
   auto rowInk = [&](int r) { return RefRowInk(page, r, background); };
+  const StrideOnlyScan earlier[] = {StrideOnlyForward(columnInk, page.Width(), start),
+                                    StrideOnlyBackward(columnInk, page.Width(), start),
+                                    StrideOnlyForward(rowInk, page.Height(), start),
+                                    StrideOnlyBackward(rowInk, page.Height(), start)};
   const PageRaster twin = alsoGray ? GrayTwin(page) : page;
   for (const PageRaster* scanned : {&page, &twin}) {
     SCOPED_TRACE(scanned->Format() == PixelFormat::Gray8 ? "gray" : "colour");
@@ -99,6 +105,11 @@ void CheckAllScans(const PageRaster& page, int start, ColourValue background,
     for (int i = 0; i < 4; ++i) {
       SCOPED_TRACE(names[i]);
       ExpectSameScan(results[i].first, results[i].second);
+      if (!earlier[i].SteppedOverInk) {
+        ExpectSameScan(results[i].first, earlier[i].Scan);
+        if (sameAsEarlier != nullptr)
+          ++*sameAsEarlier;
+      }
     }
   }
 }
@@ -131,6 +142,7 @@ TEST(MarginScanTest, InkTestsMatchReferenceOnEveryLine) {
 // as the trims sample them, including outside the page.
 TEST(MarginScanTest, WalksMatchReferenceOnRandomPages) {
   std::mt19937 rng(2024);
+  int sameAsEarlier = 0;
   auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   for (int round = 0; round < 400; ++round) {
     const bool wide = round % 2 == 0;
@@ -148,9 +160,11 @@ TEST(MarginScanTest, WalksMatchReferenceOnRandomPages) {
       SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(width) + "x" +
                    std::to_string(height) + ", start " + std::to_string(start) + ", background " +
                    std::to_string(background));
-      CheckAllScans(page, start, background, grayOnly);
+      CheckAllScans(page, start, background, grayOnly, &sameAsEarlier);
     }
   }
+  // Most walks step over nothing, and those stand as they were.
+  EXPECT_GT(sameAsEarlier, 400 * 8 * 4);
 }
 
 // With no ink in the margin and a body at least one stride wide, the walk
@@ -210,17 +224,29 @@ TEST(MarginScanTest, HandMadePages) {
        White,
        {5, true},
        {99, true}},
-      {"a one-column line between strides is stepped over",
+      {"a one-column line between strides is met, from either side",
        100,
        30,
        [](PageRaster& p) {
          Block(p, 10, 0, 11, 30, Black);
          Block(p, 45, 0, 81, 30, Black);
+         Block(p, 87, 3, 88, 4, Black);
        },
        0,
        White,
-       {45, true},
-       {80, true}},
+       {10, true},
+       {87, true}},
+      {"a start on ink steps back one stride and keeps the ink before it",
+       100,
+       30,
+       [](PageRaster& p) {
+         Block(p, 15, 0, 16, 30, Black);
+         Block(p, 30, 0, 40, 30, Black);
+       },
+       33,
+       White,
+       {15, true},
+       {39, true}},
       {"ink only in the last row, one channel off",
        100,
        30,

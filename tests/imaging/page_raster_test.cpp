@@ -380,37 +380,6 @@ TEST(PageRasterTest, AnalysisOfGrayPages) {
 namespace pagetrim {
 namespace {
 
-// Every cut the trims make keeps pointing into the page's own pixels, and the
-// region found is where the cut part lies; anything written is no longer part.
-TEST(PageRasterTest, ACropKnowsWhereItLiesInThePage) {
-  const PageRaster page = Numbered(40, 30);
-  PageRaster crop = page;
-  crop.CropLeft(7);
-  crop.CropTop(5);
-  crop.SetWidth(20);
-  crop.SetHeight(11);
-  const std::optional<Rect> region = crop.RegionIn(page);
-  ASSERT_TRUE(region.has_value());
-  EXPECT_EQ(*region, (Rect{7, 5, 27, 16}));
-  for (int y = 0; y < crop.Height(); ++y) {
-    for (int x = 0; x < crop.Width(); ++x)
-      ASSERT_EQ(crop.PixelAt(x, y), page.PixelAt(region->Left + x, region->Top + y));
-  }
-  EXPECT_EQ(page.RegionIn(page), (Rect{0, 0, 40, 30}));
-  EXPECT_FALSE(page.RegionIn(crop).has_value());  // the page is not inside its crop
-  PageRaster narrow = page;
-  narrow.SetWidth(10);
-  EXPECT_FALSE(page.RegionIn(narrow).has_value());  // nor inside a crop from the right
-
-  PageRaster written = crop;
-  written.Row(0)[0] = 1;
-  EXPECT_FALSE(written.RegionIn(page).has_value());
-  PageRaster grown = crop;
-  grown.SetWidth(30);
-  EXPECT_FALSE(grown.RegionIn(page).has_value());
-  EXPECT_FALSE(Numbered(40, 30).RegionIn(page).has_value());  // equal, but other pixels
-}
-
 // Buffers of pages that went wait for the next pages; a small picture,
 // such as a view's sample of a page, does not take one from them.
 TEST(PageRasterTest, ASmallPictureTakesNoBufferAPageLeft) {

@@ -91,12 +91,13 @@ TEST_F(ColourProfileTest, ProfilesSurviveReadingAndSaving) {
     PageRaster raster;
     const PageFileInfo read = ReadPageFile(path, raster);
     ASSERT_TRUE(read.Decoded);
-    EXPECT_TRUE(read.IccProfile == c.Profile) << read.IccProfile.size() << " bytes read";
-    ASSERT_EQ(SavePage(path, raster, 300, 300, {read.Identity, false, read.IccProfile}),
+    EXPECT_TRUE(read.Source.IccProfile == c.Profile)
+        << read.Source.IccProfile.size() << " bytes read";
+    ASSERT_EQ(SavePage(path, raster, 300, 300, {read.Identity, false, read.Source.IccProfile}),
               SaveOutcome::Written);
     EXPECT_EQ(ChannelsOf(path), c.Channels);
     PageRaster again;
-    EXPECT_TRUE(ReadPageFile(path, again).IccProfile == c.Profile);
+    EXPECT_TRUE(ReadPageFile(path, again).Source.IccProfile == c.Profile);
   }
 }
 
@@ -114,7 +115,7 @@ TEST_F(ColourProfileTest, DamagedProfilesAreDroppedNotThePage) {
   PageRaster raster;
   const PageFileInfo read = ReadPageFile(PathOf("read.jpg"), raster);
   EXPECT_TRUE(read.Decoded);
-  EXPECT_TRUE(read.IccProfile.isEmpty());
+  EXPECT_TRUE(read.Source.IccProfile.isEmpty());
 
   for (const char* file : {"saved.jpg", "saved.png"}) {
     for (const QByteArray& profile : {longer, tagOutside}) {

@@ -54,6 +54,9 @@ struct JpegFixture {
   int YDensity = 1;
   Bytes App1;  // written as an APP1 marker when not empty
   int Quality = 95;
+  // The first component's sampling factors; 0 leaves libjpeg's (2 x 2).
+  int LumaH = 0;
+  int LumaV = 0;
 };
 
 // Fixture writing is expected to succeed; libjpeg's default error handler
@@ -77,6 +80,10 @@ inline Bytes EncodeJpegFixture(const JpegFixture& fixture) {
     info.write_Adobe_marker = fixture.AdobeMarker ? TRUE : FALSE;
   }
   jpeg_set_quality(&info, fixture.Quality, TRUE);
+  if (fixture.LumaH > 0) {
+    info.comp_info[0].h_samp_factor = fixture.LumaH;
+    info.comp_info[0].v_samp_factor = fixture.LumaV;
+  }
   if (fixture.Progressive)
     jpeg_simple_progression(&info);
   if (!fixture.Scans.empty()) {
@@ -145,7 +152,8 @@ struct PngFixture {
   png_uint_32 PpmY = 0;
   int PhysUnit = PNG_RESOLUTION_METER;
   int Compression = 1;
-  Bytes Icc;  // written as an iCCP chunk when not empty
+  Bytes Icc;   // written as an iCCP chunk when not empty
+  Bytes Exif;  // written as an eXIf chunk when not empty
 };
 
 inline void AppendPng(png_structp png, png_bytep data, std::size_t count) {
@@ -179,6 +187,10 @@ inline Bytes EncodePngFixture(const PngFixture& fixture) {
   if (!fixture.Icc.empty()) {
     png_set_iCCP(png, info, "icc", PNG_COMPRESSION_TYPE_BASE, fixture.Icc.data(),
                  png_uint_32(fixture.Icc.size()));
+  }
+  if (!fixture.Exif.empty()) {
+    png_set_eXIf_1(png, info, png_uint_32(fixture.Exif.size()),
+                   const_cast<png_bytep>(fixture.Exif.data()));
   }
   png_write_info(png, info);
   const int passes = png_set_interlace_handling(png);

@@ -6,11 +6,14 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "page_codec.h"
@@ -44,11 +47,23 @@ SaveResult SaveKeeping(const QString& path, std::uint8_t value) {
   return SavePage(path, Flat(value), 300, 300, {IdentityOf(path), true, {}});
 }
 
-class OriginalStoreTest : public ::testing::TestWithParam<bool> {
+// Hard links or copies; marks on the files pagetrim writes, or notes.
+struct StoreMode {
+  bool Copies;
+  bool Notes;
+};
+
+class OriginalStoreTest : public ::testing::TestWithParam<StoreMode> {
  protected:
-  void SetUp() override { SetHardLinksDisabled(GetParam()); }
-  void TearDown() override { SetHardLinksDisabled(false); }
-  bool Copying() const { return GetParam(); }
+  void SetUp() override {
+    SetHardLinksDisabled(GetParam().Copies);
+    SetAttributesDisabled(GetParam().Notes);
+  }
+  void TearDown() override {
+    SetHardLinksDisabled(false);
+    SetAttributesDisabled(false);
+  }
+  bool Copying() const { return GetParam().Copies; }
   QString Folder() const { return dir_.path() + "/"; }
   // A page of its own first version, value v; returns its bytes.
   Bytes MakePage(const QString& name, std::uint8_t value) {
@@ -84,27 +99,27 @@ TEST_P(OriginalStoreTest, RemovedAndChangedPagesComeBack) {
   const Bytes changed = MakePage("changed.png", 30);
   const Bytes keptOnly = MakePage("kept.jpg", 40);
 
-  ASSERT_TRUE(RemovePageKeepingOriginal(Folder() + "removed.jpg").Ok);
+  ASSERT_TRUE(RemovePageKeepingOriginal(Folder() + "removed.jpg").Ok());
   ASSERT_EQ(SaveKeeping(Folder() + "both.jpg", 21), SaveOutcome::Written);
-  ASSERT_TRUE(RemovePageKeepingOriginal(Folder() + "both.jpg").Ok);
+  ASSERT_TRUE(RemovePageKeepingOriginal(Folder() + "both.jpg").Ok());
   ASSERT_EQ(SaveKeeping(Folder() + "changed.png", 31), SaveOutcome::Written);
   // Kept but never replaced, as a save killed right after keeping leaves it.
-  ASSERT_TRUE(KeepOriginal(Folder() + "kept.jpg").Ok);
+  ASSERT_TRUE(KeepOriginal(Folder() + "kept.jpg").Ok());
   EXPECT_FALSE(Exists(Folder() + "removed.jpg"));
   EXPECT_FALSE(Exists(Folder() + "both.jpg"));
   EXPECT_EQ(ReadBytes(KeptOriginalOf(Folder() + "removed.jpg")), removed);
   EXPECT_EQ(ReadBytes(KeptOriginalOf(Folder() + "both.jpg")), changedThenRemoved);
   EXPECT_EQ(ListKeptOriginals(Folder()).Count(), 4);
 
-  ASSERT_TRUE(RestoreOriginal(Folder() + "changed.png").Ok);
+  ASSERT_TRUE(RestoreOriginal(Folder() + "changed.png").Ok());
   EXPECT_EQ(ReadBytes(Folder() + "changed.png"), changed);
   EXPECT_FALSE(HasKeptOriginal(Folder() + "changed.png"));
-  ASSERT_TRUE(RestoreOriginal(Folder() + "kept.jpg").Ok);
+  ASSERT_TRUE(RestoreOriginal(Folder() + "kept.jpg").Ok());
   EXPECT_EQ(ReadBytes(Folder() + "kept.jpg"), keptOnly);
   EXPECT_FALSE(HasKeptOriginal(Folder() + "kept.jpg"));
   EXPECT_TRUE(QDir(store).exists());
 
-  ASSERT_TRUE(RestoreAllOriginals(Folder()).Ok);
+  ASSERT_TRUE(RestoreAllOriginals(Folder()).empty());
   EXPECT_EQ(ReadBytes(Folder() + "removed.jpg"), removed);
   EXPECT_EQ(ReadBytes(Folder() + "both.jpg"), changedThenRemoved);
   EXPECT_FALSE(QDir(store).exists());
@@ -112,7 +127,7 @@ TEST_P(OriginalStoreTest, RemovedAndChangedPagesComeBack) {
 
   ASSERT_EQ(SaveKeeping(Folder() + "changed.png", 32), SaveOutcome::Written);
   const Bytes saved = ReadBytes(Folder() + "changed.png");
-  ASSERT_TRUE(DiscardKeptOriginals(Folder()).Ok);
+  ASSERT_TRUE(DiscardKeptOriginals(Folder()).Ok());
   EXPECT_FALSE(QDir(store).exists());
   EXPECT_EQ(ListKeptOriginals(Folder()).Count(), 0);
   EXPECT_EQ(ReadBytes(Folder() + "changed.png"), saved);
@@ -124,8 +139,8 @@ TEST_P(OriginalStoreTest, UnwritableStoreLeavesThePageAlone) {
   ASSERT_TRUE(fixtures::WriteBytes(Folder() + OriginalStoreName, Bytes{'x'}));
   const SaveResult saved = SaveKeeping(page, 60);
   EXPECT_EQ(saved, SaveOutcome::WriteFailed);
-  EXPECT_TRUE(saved.Reason.startsWith(u"元の画像を保存できません")) << saved.Reason.toStdString();
-  EXPECT_FALSE(RemovePageKeepingOriginal(page).Ok);
+  EXPECT_EQ(saved, Result::CannotKeep(Result::FromError(ENOTDIR)));
+  EXPECT_FALSE(RemovePageKeepingOriginal(page).Ok());
   EXPECT_EQ(ReadBytes(page), first);
 }
 
@@ -142,7 +157,7 @@ TEST_P(OriginalStoreTest, LinkedPageKeepsItsTargetsContent) {
   EXPECT_EQ(ReadBytes(KeptOriginalOf(page)), first);
   EXPECT_EQ(ListKeptOriginals(Folder()).Names, QStringList{"page.jpg"});
 
-  ASSERT_TRUE(RestoreOriginal(page).Ok);
+  ASSERT_TRUE(RestoreOriginal(page).Ok());
   EXPECT_TRUE(QFileInfo(page).isSymLink());
   EXPECT_EQ(ReadBytes(Folder() + "scans/target.jpg"), first);
   EXPECT_FALSE(HasKeptOriginals(Folder()));
@@ -188,8 +203,8 @@ TEST_P(OriginalStoreTest, KilledChangeNeverLosesTheOriginal) {
         if (child == 0) {
           killAt = step.Step;
           SetSaveStepHook(KillAtStep);
-          const bool ok = removing ? RemovePageKeepingOriginal(page).Ok
-                                   : SaveKeeping(page, 90).Outcome == SaveOutcome::Written;
+          const bool ok =
+              removing ? RemovePageKeepingOriginal(page).Ok() : SaveKeeping(page, 90).Ok();
           ::_exit(ok ? 0 : 1);
         }
         int status = 0;
@@ -230,8 +245,109 @@ TEST_P(OriginalStoreTest, KilledChangeNeverLosesTheOriginal) {
   RecordProperty("temporary_files_left", leftovers);
 }
 
-INSTANTIATE_TEST_SUITE_P(LinksAndCopies, OriginalStoreTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Copies" : "HardLinks"; });
+// Each step of a save, the process killed there, then a second save and
+// everything restored: the page comes back as it first was, whether this was
+// its first save, a later one, or the first over another program's file.
+TEST_P(OriginalStoreTest, FirstVersionWinsWhereverASaveIsKilled) {
+  int kills[int(SaveStep::Replaced) + 1] = {};
+  for (int before = 0; before < 3; ++before) {  // nothing, a save, a save and a rescan
+    for (int step = 0; step <= int(SaveStep::Replaced); ++step) {
+      SCOPED_TRACE(::testing::Message() << before << " before, killed at step " << step);
+      QTemporaryDir folder;
+      const QString page = folder.path() + "/p.jpg";
+      ASSERT_EQ(SavePage(page, Flat(10), 300, 300), SaveOutcome::Written);
+      Bytes first = ReadBytes(page);
+      if (before > 0) {
+        ASSERT_EQ(SaveKeeping(page, 20), SaveOutcome::Written);
+      }
+      if (before > 1) {
+        ASSERT_TRUE(QFile::remove(page));
+        ASSERT_EQ(SavePage(page, Flat(30), 300, 300), SaveOutcome::Written);
+        first = ReadBytes(page);
+      }
+      const pid_t child = ::fork();
+      if (child == 0) {
+        killAt = SaveStep(step);
+        SetSaveStepHook(KillAtStep);
+        (void)SaveKeeping(page, 90);  // killed at the step: the parent checks the files
+        ::_exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      kills[step] += WIFSIGNALED(status);
+      ASSERT_EQ(SaveKeeping(page, 91), SaveOutcome::Written);
+      EXPECT_TRUE(RestoreAllOriginals(folder.path() + "/").empty());
+      EXPECT_EQ(ReadBytes(page), first);
+    }
+  }
+  for (int step = 0; step <= int(SaveStep::Replaced); ++step)
+    EXPECT_GT(kills[step], 0) << "step " << step << " was never reported";
+}
+
+INSTANTIATE_TEST_SUITE_P(LinksAndCopies, OriginalStoreTest,
+                         ::testing::Values(StoreMode{false, false}, StoreMode{true, false},
+                                           StoreMode{false, true}, StoreMode{true, true}),
+                         [](const auto& info) {
+                           return std::string(info.param.Copies ? "Copies" : "HardLinks") +
+                                  (info.param.Notes ? "AndNotes" : "AndAttributes");
+                         });
+
+// Where files take attributes, what pagetrim wrote is marked on the file
+// itself: the notes may go, and the originals stay first. A copy that carries
+// the mark along is another file, and kept as one.
+TEST(WrittenMarks, TheFileItselfTellsWhatPagetrimWrote) {
+  QTemporaryDir dir;
+  const QString folder = dir.path() + "/";
+  const auto page = [&](int i) { return folder + QString("p%1.jpg").arg(i); };
+  const auto marked = [&](int i) {
+    return ::getxattr(QFile::encodeName(page(i)).constData(), "user.pagetrim.written", nullptr, 0) >
+           0;
+  };
+  std::vector<Bytes> first;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(SavePage(page(i), Flat(10 + i), 300, 300), SaveOutcome::Written);
+    first.push_back(ReadBytes(page(i)));
+  }
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(SaveKeeping(page(i), 100 + round), SaveOutcome::Written);
+    }
+    if (!marked(0))
+      GTEST_SKIP() << "the test folder's file system takes no extended attributes";
+    QDir(OriginalStoreOf(folder) + ".pagetrim-written").removeRecursively();
+  }
+  ASSERT_EQ(std::system(QFile::encodeName("cp -a " + page(0) + " " + page(2)).constData()), 0);
+  const Bytes copied = ReadBytes(page(2));
+  ASSERT_EQ(SaveKeeping(page(2), 200), SaveOutcome::Written);
+
+  EXPECT_TRUE(RestoreAllOriginals(folder).empty());
+  EXPECT_EQ(ReadBytes(page(0)), first[0]);
+  EXPECT_EQ(ReadBytes(page(1)), first[1]);
+  EXPECT_EQ(ReadBytes(page(2)), copied);
+  // A file pagetrim wrote, kept once the store was discarded, is a first
+  // version again when it is restored.
+  ASSERT_EQ(SaveKeeping(page(1), 120), SaveOutcome::Written);
+  ASSERT_TRUE(DiscardKeptOriginals(folder).Ok());
+  ASSERT_EQ(SaveKeeping(page(1), 130), SaveOutcome::Written);
+  ASSERT_TRUE(RestoreOriginal(page(1)).Ok());
+  EXPECT_FALSE(marked(1));
+
+  // A book moved with its attributes, every file with a new inode: the
+  // pages are still the ones pagetrim wrote, and their originals stay first.
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(SaveKeeping(page(i), 140 + i), SaveOutcome::Written);
+  const std::vector<Bytes> kept = {ReadBytes(KeptOriginalOf(page(0))),
+                                   ReadBytes(KeptOriginalOf(page(1))),
+                                   ReadBytes(KeptOriginalOf(page(2)))};
+  QTemporaryDir elsewhere;
+  const QString moved = elsewhere.path() + "/book/";
+  ASSERT_EQ(std::system(QFile::encodeName("cp -a " + folder + ". " + moved).constData()), 0);
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(SaveKeeping(moved + QString("p%1.jpg").arg(i), 150 + i), SaveOutcome::Written);
+  EXPECT_TRUE(RestoreAllOriginals(moved).empty());
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(ReadBytes(moved + QString("p%1.jpg").arg(i)), kept[i]) << i;
+}
 
 }  // namespace
 }  // namespace pagetrim

@@ -1,7 +1,9 @@
 // Plain references for the margin scans: every pixel read with PixelAt, one
-// line at a time, in the order the walks fix.
+// line at a time, in the order the walks fix, and the earlier walk that
+// tested only the lines its strides landed on.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 
@@ -40,9 +42,76 @@ inline bool RefRowInk(const PageRaster& page, int row, ColourValue background) {
   return false;
 }
 
-// Strides of 20 until ink, one stride back if that stays at or after line 0,
-// then one line at a time.
+// Strides of 20 until a stride meets ink: the start line holds ink, or a
+// line the stride passes over does (those before the last line, when it runs
+// past it). Then one stride back (from the start line only when that stays
+// at or after line 0) and one line at a time.
 inline MarginScan RefForward(const std::function<bool(int)>& ink, int count, int start) {
+  int cursor = start;
+  if (cursor >= count)
+    return {cursor, false};
+  if (ink(cursor)) {
+    if (cursor - 20 >= 0)
+      cursor -= 20;
+  } else {
+    bool met = false;
+    while (!met && cursor < count) {
+      const int previous = cursor;
+      cursor += 20;
+      for (int line = previous + 1; line <= cursor && line < count; ++line)
+        met = met || ink(line);
+      if (met)
+        cursor = previous;
+    }
+    if (!met)
+      return {cursor, false};
+  }
+  for (; cursor < count; ++cursor) {
+    if (ink(cursor))
+      return {cursor, true};
+  }
+  return {cursor, false};
+}
+
+// The same walk from the end: one stride back from the start line if that
+// stays before count.
+inline MarginScan RefBackward(const std::function<bool(int)>& ink, int count, int start) {
+  int cursor = start;
+  if (cursor < 0)
+    return {cursor, false};
+  if (ink(cursor)) {
+    if (cursor + 20 < count)
+      cursor += 20;
+  } else {
+    bool met = false;
+    while (!met && cursor >= 0) {
+      const int previous = cursor;
+      cursor -= 20;
+      for (int line = previous - 1; line >= cursor && line >= 0; --line)
+        met = met || ink(line);
+      if (met)
+        cursor = previous;
+    }
+    if (!met)
+      return {cursor, false};
+  }
+  for (; cursor >= 0; --cursor) {
+    if (ink(cursor))
+      return {cursor, true};
+  }
+  return {cursor, false};
+}
+
+// The earlier walk, which tested only the lines its strides landed on and so
+// could step over a thin line of ink; its results must stand wherever it
+// stepped over none. It reports whether it did: ink on a line strictly
+// between a start without ink and where the walk ended.
+struct StrideOnlyScan {
+  MarginScan Scan;
+  bool SteppedOverInk = false;
+};
+
+inline StrideOnlyScan StrideOnlyForward(const std::function<bool(int)>& ink, int count, int start) {
   int cursor = start;
   while (cursor < count) {
     if (ink(cursor)) {
@@ -52,15 +121,16 @@ inline MarginScan RefForward(const std::function<bool(int)>& ink, int count, int
     }
     cursor += 20;
   }
-  for (; cursor < count; ++cursor) {
-    if (ink(cursor))
-      return {cursor, true};
+  for (; cursor < count && !ink(cursor); ++cursor) {
   }
-  return {cursor, false};
+  StrideOnlyScan result{{cursor, cursor < count}, false};
+  for (int line = start + 1; line < std::min(cursor, count) && !ink(start); ++line)
+    result.SteppedOverInk = result.SteppedOverInk || ink(line);
+  return result;
 }
 
-// The same walk from the end: one stride back if that stays before count.
-inline MarginScan RefBackward(const std::function<bool(int)>& ink, int count, int start) {
+inline StrideOnlyScan StrideOnlyBackward(const std::function<bool(int)>& ink, int count,
+                                         int start) {
   int cursor = start;
   while (cursor >= 0) {
     if (ink(cursor)) {
@@ -70,11 +140,12 @@ inline MarginScan RefBackward(const std::function<bool(int)>& ink, int count, in
     }
     cursor -= 20;
   }
-  for (; cursor >= 0; --cursor) {
-    if (ink(cursor))
-      return {cursor, true};
+  for (; cursor >= 0 && !ink(cursor); --cursor) {
   }
-  return {cursor, false};
+  StrideOnlyScan result{{cursor, cursor >= 0}, false};
+  for (int line = start - 1; line > std::max(cursor, -1) && !ink(start); --line)
+    result.SteppedOverInk = result.SteppedOverInk || ink(line);
+  return result;
 }
 
 }  // namespace pagetrim::test

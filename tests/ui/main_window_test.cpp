@@ -219,9 +219,9 @@ TEST_F(MainWindow, ThePageOpenedIsThePageWritten) {
   }
   PageRaster saved;
   LoadPage(Folder() + "p1.png", saved);
-  EXPECT_EQ(saved.Width(), 99);
+  EXPECT_EQ(saved.Width(), 100);
   LoadPage(Folder() + "P1.png", saved);
-  EXPECT_EQ(saved.Width(), 199);
+  EXPECT_EQ(saved.Width(), 200);
 }
 
 TEST_F(MainWindow, FiveKeysPressTheirButtonsFromTheThresholdBox) {
@@ -331,11 +331,11 @@ TEST_F(MainWindow, DoubleClickTrimsTheSideOfTheFirstPressOnlyWithAPage) {
   // Now 150 x 400: view x 180 maps to page x 140, in the right half. The
   // second press drifted into the left half; the first press decides.
   doubleClick({180, 257}, {20, 257});
-  EXPECT_EQ(State().WorkingPage.Width(), 99);
+  EXPECT_EQ(State().WorkingPage.Width(), 100);
   // A right-button double-click trims nothing.
   QTest::mouseClick(form_->Image2, Qt::RightButton, {}, {10, 257});
   QTest::mouseDClick(form_->Image2, Qt::RightButton, {}, {10, 257});
-  EXPECT_EQ(State().WorkingPage.Width(), 99);
+  EXPECT_EQ(State().WorkingPage.Width(), 100);
 }
 
 TEST_F(MainWindow, HandlerErrorsAreShownInTheStandardBox) {
@@ -556,7 +556,7 @@ TEST_F(BatchWindow, CommandsAreLockedWhileItRunsAndAllUnlockedAfter) {
     EXPECT_TRUE(a->isEnabled());
   EXPECT_TRUE(form_->Image2->isEnabled());
   EXPECT_FALSE(form_->BatchProgress->isVisible());
-  EXPECT_EQ(State().WorkingPage.Width(), 99);  // 200 - 50 - 50 - 1, shown fresh from the file
+  EXPECT_EQ(State().WorkingPage.Width(), 100);  // 200 - 50 - 50, shown fresh from the file
 }
 
 TEST_F(BatchWindow, KeysAndDropsAreIgnoredWhileItRuns) {
@@ -598,7 +598,7 @@ TEST_F(BatchWindow, EscapeCancelsAfterThePageInHand) {
   form_->SB_AL->click();
   PageRaster saved;
   LoadPage(Page(0), saved);
-  EXPECT_EQ(saved.Width(), 99);
+  EXPECT_EQ(saved.Width(), 100);
   EXPECT_EQ(ReadAll(Page(1)), second);
   EXPECT_EQ(ReadAll(Page(3)), last);
   EXPECT_EQ(State().CurrentIndex, 2);  // the start page, shown again
@@ -625,7 +625,7 @@ TEST_F(BatchWindow, ACloseRequestWaitsForTheEnd) {
   EXPECT_FALSE(closedDuring);
   PageRaster saved;
   LoadPage(Page(2), saved);
-  EXPECT_EQ(saved.Width(), 119);  // the last page was still done
+  EXPECT_EQ(saved.Width(), 120);  // the last page was still done
   QTest::qWait(20);
   EXPECT_FALSE(form_->isVisible());
   EXPECT_EQ(form_->State(), nullptr);
@@ -832,16 +832,16 @@ TEST_F(BatchWindow, PassingPagesAreDrawnFromSmallPicturesAndTheLastWhole) {
   form_->SB_AL->click();
   PageRaster trimmed;
   LoadPage(Page(0), trimmed);
-  ASSERT_EQ(trimmed.Width(), 599);
+  ASSERT_EQ(trimmed.Width(), 600);
   EXPECT_EQ(sampledWidth, 350);
   EXPECT_EQ(leftRect, ViewDrawRect(700, 1100, form_->Image1->width(), form_->Image1->height()));
-  EXPECT_EQ(rightRect, ViewDrawRect(599, 1100, form_->Image2->width(), form_->Image2->height()));
+  EXPECT_EQ(rightRect, ViewDrawRect(600, 1100, form_->Image2->width(), form_->Image2->height()));
   EXPECT_EQ(left, ScaleForView(page, leftRect.width(), leftRect.height())
                       .convertToFormat(QImage::Format_RGB32));
   EXPECT_EQ(right, ScaleForView(trimmed, rightRect.width(), rightRect.height())
                        .convertToFormat(QImage::Format_RGB32));
 
-  EXPECT_EQ(form_->Image1->Picture().Width(), 599);  // the start page, whole again
+  EXPECT_EQ(form_->Image1->Picture().Width(), 600);  // the start page, whole again
   const QRect r = form_->Image2->DrawRect();
   EXPECT_EQ(ShownPicture(form_->Image2), ScaleForView(State().WorkingPage, r.width(), r.height())
                                              .convertToFormat(QImage::Format_RGB32));
@@ -876,6 +876,25 @@ TEST_F(BatchWindow, TheSaveFailureBoxGivesTheReasonAndCanStopTheBatch) {
   form_->SB_WR->click();
   ASSERT_EQ(boxes.Seen.size(), 2);
   EXPECT_EQ(boxes.Seen[1].Buttons.size(), 1);
+}
+
+TEST_F(BatchWindow, PagesCutHardAreNamedInOneNoticeAtTheEnd) {
+  MakePages(3);
+  // On p2 the ink is a narrow band: the trims keep 31 of its 300 columns.
+  PageRaster narrow(300, 400);
+  for (int y = 100; y < 300; ++y)
+    std::fill_n(narrow.Row(y) + 3 * 100, 3 * 31, std::uint8_t(0));
+  ASSERT_EQ(SavePage(Page(1), narrow, 300, 300), SaveOutcome::Written);
+  Drop({QUrl::fromLocalFile(Page(2))});
+  ModalBoxCloser boxes;
+  form_->SB_AL->click();
+  ASSERT_EQ(boxes.Seen.size(), 1);
+  EXPECT_EQ(boxes.Seen[0].ObjectName, u"NoticeBox"_qs);
+  EXPECT_EQ(boxes.Seen[0].Text,
+            u"確認が必要な頁があります。次の頁は幅か高さが元の半分未満になりました。\n"
+            u"\np2.png  300×400 → 31×400"_qs);
+  EXPECT_EQ(State().CurrentIndex, 2);
+  EXPECT_TRUE(form_->SB_AL->isEnabled());
 }
 
 TEST_F(Settings, KeepingOriginalsIsOnUnlessTheFileTurnsItOff) {

@@ -1,0 +1,316 @@
+// What a written page keeps of its source: a JPEG page its quantization
+// tables, sampling and progression, and its very blocks where the cut keeps
+// whole ones; a PNG page a size no larger than the usual writers give.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <cmath>
+#include <random>
+
+#include "codecs.h"
+#include "page_codec.h"
+#include "pages/hostile_files.h"
+#include "pages/image_fixtures.h"
+
+namespace pagetrim {
+namespace {
+
+using fixtures::Bytes;
+
+constexpr int Width = 64, Height = 48;
+
+struct Source {
+  const char* Name;
+  int Components, LumaH, LumaV;
+  bool Progressive;
+  int Quality;
+};
+
+const Source EverySampling[] = {
+    {"4:4:4", 3, 1, 1, false, 95},
+    {"4:2:2", 3, 2, 1, false, 85},
+    {"4:2:0", 3, 2, 2, false, 75},
+    {"gray", 1, 0, 0, false, 85},
+    {"4:4:4 progressive", 3, 1, 1, true, 85},
+    {"4:2:2 progressive", 3, 2, 1, true, 95},
+    {"4:2:0 progressive", 3, 2, 2, true, 85},
+    {"gray progressive", 1, 0, 0, true, 75},
+};
+
+// Soft shapes and grain, so that every coefficient of a table matters.
+Bytes SourceFile(const Source& source) {
+  fixtures::JpegFixture fixture;
+  fixture.Width = Width;
+  fixture.Height = Height;
+  fixture.Components = source.Components;
+  fixture.Input = source.Components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  std::mt19937 random(7);
+  for (int i = 0; i < Width * Height * source.Components; ++i) {
+    const int x = i / source.Components % Width, y = i / source.Components / Width;
+    const double wave = std::sin(x / (4.0 + i % 3) + i % 3) * std::cos(y / 6.0);
+    fixture.Pixels.push_back(std::uint8_t(120 + 90 * wave + double(random() % 24)));
+  }
+  fixture.LumaH = source.LumaH;
+  fixture.LumaV = source.LumaV;
+  fixture.Progressive = source.Progressive;
+  fixture.Quality = source.Quality;
+  return fixtures::EncodeJpegFixture(fixture);
+}
+
+// How a file was coded, as libjpeg reads it back.
+struct Coding {
+  int Components = 0;
+  bool Progressive = false;
+  std::vector<std::pair<int, int>> Sampling;
+  std::vector<std::vector<UINT16>> Tables;
+  friend bool operator==(const Coding&, const Coding&) = default;
+};
+
+Coding CodingOf(const std::uint8_t* data, std::size_t size) {
+  jpeg_decompress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&info, TRUE);
+  Coding coding{info.num_components, info.progressive_mode != 0, {}, {}};
+  for (int c = 0; c < info.num_components; ++c) {
+    const jpeg_component_info& component = info.comp_info[c];
+    coding.Sampling.emplace_back(component.h_samp_factor, component.v_samp_factor);
+    const UINT16* table = info.quant_tbl_ptrs[component.quant_tbl_no]->quantval;
+    coding.Tables.emplace_back(table, table + DCTSIZE2);
+  }
+  jpeg_destroy_decompress(&info);
+  return coding;
+}
+
+Coding CodingOf(const Bytes& jpeg) {
+  return CodingOf(jpeg.data(), jpeg.size());
+}
+
+Coding CodingOf(const EncodedPage& page) {
+  return CodingOf(page.Bytes.Data(), page.Bytes.Size());
+}
+
+// Equal pixels, but for a band of border pixels along each edge.
+void ExpectSamePixels(const PageRaster& actual, const PageRaster& expected, int border = 0) {
+  ASSERT_EQ(actual.Width(), expected.Width());
+  ASSERT_EQ(actual.Height(), expected.Height());
+  for (int y = border; y < expected.Height() - border; ++y) {
+    for (int x = border; x < expected.Width() - border; ++x)
+      ASSERT_EQ(actual.PixelAt(x, y), expected.PixelAt(x, y)) << x << ", " << y;
+  }
+}
+
+class KeptQualityTest : public ::testing::Test {
+ protected:
+  QString Write(const char* name, const Bytes& bytes) {
+    EXPECT_TRUE(fixtures::WriteBytes(dir_.filePath(name), bytes));
+    return dir_.filePath(name);
+  }
+  PageRaster Decode(const EncodedPage& page) {
+    PageRaster raster;
+    ReadPageFile(Write("decoded", Bytes(page.Bytes.Data(), page.Bytes.Data() + page.Bytes.Size())),
+                 raster);
+    return raster;
+  }
+
+  QTemporaryDir dir_;
+};
+
+TEST_F(KeptQualityTest, ACodedPageHasItsSourcesTablesSamplingAndProgression) {
+  for (const Source& source : EverySampling) {
+    SCOPED_TRACE(source.Name);
+    const Bytes file = SourceFile(source);
+    PageRaster page;
+    const PageFileInfo info = ReadPageFile(Write("source.jpg", file), page);
+    // Three columns off the left: off the block grid, so coded anew.
+    page.CropLeft(3);
+    const EncodedPage written =
+        EncodePage("page.jpg", page, 300, 300, info.Source, Rect{3, 0, Width, Height});
+    ASSERT_TRUE(written.Ok());
+    EXPECT_FALSE(written.Copied);
+    EXPECT_EQ(CodingOf(written), CodingOf(file));
+  }
+}
+
+TEST_F(KeptQualityTest, PagesNotFromAJpegAreAtQuality92AndGrayOnesKeepTheLuminanceTable) {
+  fixtures::JpegFixture quality92;
+  quality92.Pixels.assign(32 * 32 * 3, 100);
+  quality92.Quality = 92;
+  PageRaster page;
+  const PageFileInfo png = ReadPageFile(Write("page.png", hostile::WhitePng(40, 30, 8)), page);
+  EXPECT_FALSE(png.Source.Jpeg.has_value());
+  EXPECT_EQ(CodingOf(EncodePage("p.jpg", page, 300, 300, png.Source)).Tables[0],
+            CodingOf(fixtures::EncodeJpegFixture(quality92)).Tables[0]);
+
+  // A colour file of gray pixels is written gray, with its own luminance table.
+  fixtures::JpegFixture gray = quality92;
+  gray.Quality = 70;
+  gray.Pixels.clear();
+  for (int i = 0; i < 32 * 32; ++i)
+    gray.Pixels.insert(gray.Pixels.end(), 3, std::uint8_t(i * 7));
+  const Bytes file = fixtures::EncodeJpegFixture(gray);
+  const PageFileInfo info = ReadPageFile(Write("gray-in-colour.jpg", file), page);
+  ASSERT_EQ(page.Format(), PixelFormat::Bgr24);
+  page.CropTop(5);
+  const Coding written =
+      CodingOf(EncodePage("p.jpg", page, 300, 300, info.Source, Rect{0, 5, 32, 32}));
+  EXPECT_EQ(written.Components, 1);
+  EXPECT_EQ(written.Tables[0], CodingOf(file).Tables[0]);
+}
+
+TEST_F(KeptQualityTest, CutsOnTheBlockGridCopyTheSourcesBlocks) {
+  const struct {
+    const char* Name;
+    Rect Cut;  // on the grid of the largest MCU, 16 x 16, or off it
+    bool Copied;
+  } cuts[] = {{"left and top on the grid", {16, 16, Width - 5, Height - 3}, true},
+              {"right and bottom only", {0, 0, Width - 7, Height - 1}, true},
+              {"left off the grid", {3, 0, Width, Height}, false},
+              {"top off the grid", {0, 5, Width, Height}, false}};
+  for (const Source& source : EverySampling) {
+    const Bytes file = SourceFile(source);
+    PageRaster whole;
+    const PageFileInfo info = ReadPageFile(Write("source.jpg", file), whole);
+    for (const auto& c : cuts) {
+      SCOPED_TRACE(std::string(source.Name) + ", " + c.Name);
+      PageRaster page = whole;
+      page.SetSize(c.Cut.Right, c.Cut.Bottom);
+      page.CropLeft(c.Cut.Left);
+      page.CropTop(c.Cut.Top);
+      const EncodedPage written = EncodePage("p.jpg", page, 300, 300, info.Source, c.Cut);
+      ASSERT_TRUE(written.Ok());
+      ASSERT_EQ(written.Copied, c.Copied);
+      if (!c.Copied)
+        continue;
+      EXPECT_EQ(CodingOf(written), CodingOf(file));
+      // The blocks are the source's: gray and 4:4:4 pages decode to exactly
+      // the source's pixels; subsampled chroma may differ only next to an
+      // edge, where the decoder has no neighbour to smooth it with.
+      ExpectSamePixels(Decode(written), page, source.LumaH == 2 ? 2 : 0);
+    }
+  }
+}
+
+TEST_F(KeptQualityTest, BlocksAreCopiedOnlyFromTheFileAsStoredAndUnderTheDecodersLimits) {
+  PageRaster page;
+  PageFileInfo info = ReadPageFile(Write("source.jpg", SourceFile(EverySampling[0])), page);
+  const Rect whole{0, 0, Width, Height};
+  ASSERT_TRUE(EncodePage("p.jpg", page, 300, 300, info.Source, whole).Copied);
+  // A page turned upright at read is not its file's blocks; a PNG is coded.
+  PageSource turned = info.Source;
+  turned.Turned = true;
+  EXPECT_FALSE(EncodePage("p.jpg", page, 300, 300, turned, whole).Copied);
+  EXPECT_FALSE(EncodePage("p.png", page, 300, 300, info.Source, whole).Copied);
+  // Damaged bytes: the page is coded anew instead.
+  PageSource damaged = info.Source;
+  damaged.Bytes.truncate(damaged.Bytes.size() / 2);
+  const EncodedPage coded = EncodePage("p.jpg", page, 300, 300, damaged, whole);
+  EXPECT_TRUE(coded.Ok());
+  EXPECT_FALSE(coded.Copied);
+  for (const hostile::NamedFile& file : hostile::KnownHostileFiles()) {
+    SCOPED_TRACE(file.Name.toStdString());
+    EncodedBytes out;
+    EXPECT_FALSE(codecs::CopyJpegBlocks(file.Content.data(), file.Content.size(),
+                                        Rect{0, 0, 16, 16}, 300, 300, {}, out)
+                     .Ok());
+    EXPECT_EQ(out.Size(), 0u);
+  }
+}
+
+TEST_F(KeptQualityTest, HuffmanTablesMadeFromASampleCodeEveryRowOfThePage) {
+  // Noise in a few rows the sample may well miss, on a blank page tall enough
+  // to be sampled: every symbol of the noise must still have a code.
+  PageRaster page(300, 1100);
+  std::mt19937 random(5);
+  for (int y = 20; y < 60; ++y) {
+    for (std::size_t i = 0; i < page.RowBytes(); ++i)
+      page.Row(y)[i] = std::uint8_t(random());
+  }
+  PageRaster decoded;
+  const PageFileInfo info =
+      ReadPageFile(Write("source.jpg", SourceFile(EverySampling[2])), decoded);
+  EncodedPage written;
+  ASSERT_TRUE(codecs::EncodeJpeg(page, 300, 300, {}, written.Bytes, &*info.Source.Jpeg).Ok());
+  // The same page coded by libjpeg alone, with its standard tables: the
+  // Huffman tables change the bytes, never the pixels.
+  fixtures::JpegFixture reference;
+  reference.Width = page.Width();
+  reference.Height = page.Height();
+  reference.Input = JCS_EXT_BGR;
+  for (int y = 0; y < page.Height(); ++y)
+    reference.Pixels.insert(reference.Pixels.end(), page.Row(y), page.Row(y) + page.RowBytes());
+  reference.Quality = EverySampling[2].Quality;
+  PageRaster expected;
+  ReadPageFile(Write("reference.jpg", fixtures::EncodeJpegFixture(reference)), expected);
+  ExpectSamePixels(Decode(written), expected);
+}
+
+// ---- PNG ----------------------------------------------------------------------
+
+// A scanned page 1-bit, gray or in colour: paper with grain and words of
+// letter-sized strokes; or a picture of smooth, regular shading.
+PageRaster ScannedPage(PixelFormat format, bool bitonal, bool picture) {
+  PageRaster page(400, 300, format);
+  std::mt19937 random(3);
+  for (int y = 0; y < page.Height(); ++y) {
+    for (int x = 0; x < page.Width(); ++x) {
+      const bool ink = y % 20 < 12 && (x / 30) % 4 != 3 &&
+                       (unsigned(x / 2) * 2654435761u ^ unsigned(y / 3) * 40503u) >> 31;
+      for (int c = 0; c < page.BytesPerPixel(); ++c) {
+        const int grain = int(random() % 9) - 4;
+        const int value = picture ? 60 + (x + 2 * y + 40 * c) % 180 : (ink ? 30 : 235) + grain;
+        page.Row(y)[x * page.BytesPerPixel() + c] = std::uint8_t(bitonal ? (ink ? 0 : 255) : value);
+      }
+    }
+  }
+  return page;
+}
+
+// What most programs write: libpng's defaults at zlib's default level.
+std::size_t UsualPngSize(const PageRaster& page, int bitDepth) {
+  fixtures::PngFixture fixture;
+  fixture.Width = png_uint_32(page.Width());
+  fixture.Height = png_uint_32(page.Height());
+  fixture.BitDepth = bitDepth;
+  const int channels = page.BytesPerPixel();
+  fixture.ColourType = channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY;
+  fixture.Compression = 6;
+  fixture.Phys = true;  // as the page's own file has
+  for (int y = 0; y < page.Height(); ++y) {
+    Bytes stored((std::size_t(page.Width()) * std::size_t(bitDepth * channels) + 7) / 8);
+    for (int x = 0; x < page.Width() * channels; ++x) {
+      const std::uint8_t value = page.Row(y)[channels == 3 ? x - x % 3 + 2 - x % 3 : x];
+      if (bitDepth == 1) {
+        stored[std::size_t(x) / 8] |= std::uint8_t((value & 0x80) >> (x % 8));
+      } else {
+        stored[std::size_t(x)] = value;
+      }
+    }
+    fixture.Rows.push_back(stored);
+  }
+  return fixtures::EncodePngFixture(fixture).size();
+}
+
+TEST_F(KeptQualityTest, PngPagesAreNoLargerThanTheUsualWritersMakeThem) {
+  const struct {
+    const char* Name;
+    PageRaster Page;
+    int BitDepth;
+  } kinds[] = {{"1-bit", ScannedPage(PixelFormat::Gray8, true, false), 1},
+               {"gray scan", ScannedPage(PixelFormat::Gray8, false, false), 8},
+               {"colour scan", ScannedPage(PixelFormat::Bgr24, false, false), 8},
+               {"colour picture", ScannedPage(PixelFormat::Bgr24, false, true), 8}};
+  for (const auto& kind : kinds) {
+    SCOPED_TRACE(kind.Name);
+    const EncodedPage written = EncodePage("p.png", kind.Page, 300, 300);
+    ASSERT_TRUE(written.Ok());
+    EXPECT_EQ(written.Bytes.Data()[24], kind.BitDepth);  // the bit depth in the header
+    EXPECT_LE(written.Bytes.Size(), UsualPngSize(kind.Page, kind.BitDepth));
+    ExpectSamePixels(Decode(written), kind.Page);
+  }
+}
+
+}  // namespace
+}  // namespace pagetrim
