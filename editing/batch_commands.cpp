@@ -18,6 +18,9 @@ namespace pagetrim {
 
 namespace {
 
+// Pages whose originals are kept under one sync of the store.
+constexpr int KeepTogether = 8;
+
 // What reading another page like the one shown takes from the pool of page
 // buffers, with room for the rounding of its buffers.
 std::size_t PooledBytesOfShownPage(const EditState& state) {
@@ -212,8 +215,14 @@ void PageBatch::ShowAndStartWrite(int index, BatchPage page, PageWindow& window)
   ShowPassingPage(state_, window, page.Loaded, page.Left, page.Right);
   // The page is written while the window goes on: the next page is shown
   // only once this write has been reported.
+  PageToWrite target = ShownPageToWrite(state_);
+  // The originals of the next few pages are kept with this one's, under one
+  // sync of the store: a sync can take a tenth of a second on a USB stick.
+  // Stopping before those pages leaves them kept but as they were.
+  if (target.KeepOriginal && !target.Unreadable)
+    target.KeepNext = pages_.mid(index + 1, KeepTogether - 1);
   auto task = std::make_shared<std::packaged_task<SaveResult()>>(
-      [target = ShownPageToWrite(state_), encoded = std::move(page.Encoded)] {
+      [target = std::move(target), encoded = std::move(page.Encoded)] {
         return WritePageFile(target, encoded);
       });
   writing_ = PageBeingWritten{index, state_.CurrentPath, task->get_future(), std::nullopt};

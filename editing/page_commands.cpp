@@ -212,7 +212,7 @@ void ReloadPage(EditState& state, PageWindow& window) {
 }
 
 PageToWrite ShownPageToWrite(const EditState& state) {
-  return {state.CurrentPath, state.PageUnreadable, state.PageIdentity, state.KeepOriginals};
+  return {state.CurrentPath, state.PageUnreadable, state.PageIdentity, state.KeepOriginals, {}};
 }
 
 SaveResult WritePageFile(const PageToWrite& page, const EncodedPage& encoded) {
@@ -221,7 +221,7 @@ SaveResult WritePageFile(const PageToWrite& page, const EncodedPage& encoded) {
   SaveOptions options;
   options.ReadAs = page.ReadAs;
   options.KeepOriginal = page.KeepOriginal;
-  return WritePage(page.Path, encoded, options);
+  return WritePage(page.Path, encoded, options, page.KeepNext);
 }
 
 void NoteShownPageWritten(EditState& state, const SaveResult& result) {

@@ -51,6 +51,8 @@ struct PageToWrite {
   bool Unreadable = false;
   std::optional<FileIdentity> ReadAs;
   bool KeepOriginal = false;
+  // The pages a batch writes next, whose originals are kept with this one's.
+  QStringList KeepNext;
 };
 PageToWrite ShownPageToWrite(const EditState& state);
 // WriteShownPage's write, on any thread.

@@ -290,7 +290,8 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
   return EncodePage(path, raster, resolutionX, resolutionY, source);
 }
 
-SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options) {
+SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options,
+                     const QStringList& keepNext) {
   if (!page.Ok())
     return page;
   if (options.ReadAs) {
@@ -301,7 +302,7 @@ SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOpt
     return writable;
   if (options.KeepOriginal) {
     // Safety comes first: a page whose original cannot be kept is not touched.
-    if (const Result kept = KeepOriginal(path); !kept.Ok())
+    if (const Result kept = KeepOriginals(path, keepNext); !kept.Ok())
       return kept;
   }
   const char* bytes = reinterpret_cast<const char*>(page.Bytes.Data());

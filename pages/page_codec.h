@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -160,8 +161,10 @@ struct [[nodiscard]] SaveResult : Result {
 };
 
 // Writes an encoded page over path, atomically: on any failure the file stays
-// exactly as it was.
-SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options);
+// exactly as it was. keepNext: the pages to be written next, whose originals
+// may be kept along with this one's (see KeepOriginals).
+SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options,
+                     const QStringList& keepNext = {});
 
 // EncodePage, then WritePage. An empty raster is never written.
 SaveResult SavePage(const QString& path, const PageRaster& raster, float resolutionX,
