@@ -5,6 +5,7 @@
 #include <QThread>
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -60,10 +61,62 @@ QString PagesToCheckNotice(const std::vector<PageToCheck>& pages) {
   return text;
 }
 
-void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
-  EditState scratch;
+namespace {
+
+// The trims of a batch read the analysis image from the page's edges in, up
+// to the first line of ink. Each edge band is this part of the page across
+// (or down), and at least MinimumBand lines: narrower pages are analysed
+// whole.
+constexpr int BandPart = 6;
+constexpr int MinimumBand = 64;
+
+// The analysis image of a page with only a band along each of the two edges
+// the trims walk from analysed, and everything between them one level that
+// neither edge's background has: the walks take it for ink and stop there at
+// the latest. Returns the band's width, or 0 when the page is analysed whole.
+int AnalyseEdges(const LoadedPage& page, bool columns, int sampleColumn, PageRaster& analysis) {
+  const PageRaster& source = page.Page;
+  const int length = columns ? source.Width() : source.Height();
+  const int band = length / BandPart;
+  if (!page.File.Decoded || band < MinimumBand)
+    return 0;
+  const AnalysisChoice choice = page.Choice;
+  analysis.ResetForOverwrite(source.Width(), source.Height(), PixelFormat::Gray8);
+  PageRaster* gray = choice.Gray ? &analysis : nullptr;
+  PageRaster* binary = choice.Gray ? nullptr : &analysis;
+  for (const int first : {0, length - band}) {
+    if (columns)
+      AnalyseColumns(source, gray, binary, choice.Threshold, first, band);
+    else
+      AnalyseRows(source, gray, binary, choice.Threshold, first, band);
+  }
+  // The walks sample their backgrounds in the bands: the left and right
+  // trims at row 10 of the first and last column, the top and bottom ones in
+  // the sample column of the first and last row.
+  const ColourValue one =
+      columns ? analysis.PixelAt(0, SideTrimSampleRow) : analysis.PixelAt(sampleColumn, 0);
+  const ColourValue other = columns ? analysis.PixelAt(source.Width() - 1, SideTrimSampleRow)
+                                    : analysis.PixelAt(sampleColumn, source.Height() - 1);
+  std::uint8_t level = 0;
+  while (MakeColour(level, level, level) == one || MakeColour(level, level, level) == other)
+    ++level;
+  for (int y = 0; y < source.Height(); ++y) {
+    std::uint8_t* row = analysis.Row(y);
+    if (columns) {
+      std::memset(row + band, level, std::size_t(length - 2 * band));
+    } else if (y >= band && y < length - band) {
+      std::memset(row, level, std::size_t(source.Width()));
+    }
+  }
+  return band;
+}
+
+// The trims of the batch's kind, without normalising, on a state of their own.
+void TrimCopy(EditState& scratch, const BatchPage& page, const PageRaster& analysis, BatchKind kind,
+              int sampleColumn) {
+  scratch = EditState();
   scratch.WorkingPage = page.Loaded.Page;
-  scratch.AnalysisPage = page.Loaded.Analysis;
+  scratch.AnalysisPage = analysis;
   StartWorkingCut(scratch);
   scratch.SampleColumn = sampleColumn;
   NoDisplay nowhere;
@@ -72,9 +125,39 @@ void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
   } else {
     TrimLeftAndRight(scratch, nowhere);
   }
+}
+
+}  // namespace
+
+void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
+  EditState scratch;
+  const bool columns = kind != BatchKind::TopBottom;
+  PageRaster edges;
+  const int band =
+      page.Loaded.Analysis.IsEmpty() ? AnalyseEdges(page.Loaded, columns, sampleColumn, edges) : 0;
+  bool trimmed = false;
+  if (band > 0) {
+    TrimCopy(scratch, page, edges, kind, sampleColumn);
+    // Both walks ended inside their bands, on ink of the page: the result of
+    // walking the whole analysis image. A walk that met the level between
+    // the bands needs the image analysed whole.
+    const int length = columns ? page.Loaded.Page.Width() : page.Loaded.Page.Height();
+    if (const std::optional<Rect>& cut = scratch.WorkingCut) {
+      const int near = columns ? cut->Left : cut->Top;
+      const int far = columns ? cut->Right : cut->Bottom;
+      trimmed = near < band && far > length - band;
+    }
+  }
+  if (!trimmed) {
+    if (page.Loaded.Analysis.IsEmpty())
+      Reanalyse(page.Loaded, page.Loaded.Choice);
+    TrimCopy(scratch, page, page.Loaded.Analysis, kind, sampleColumn);
+  }
   page.Kept = QSize(scratch.WorkingPage.Width(), scratch.WorkingPage.Height());
-  if (kind == BatchKind::LeftRightNormalise)
+  if (kind == BatchKind::LeftRightNormalise) {
+    NoDisplay nowhere;
     NormalizePage(scratch, nowhere);
+  }
   page.Working = std::move(scratch.WorkingPage);
   page.Analysis = std::move(scratch.AnalysisPage);
   page.Cut = scratch.WorkingCut;
@@ -190,7 +273,8 @@ void PageBatch::ReadAhead(QSize viewSize) {
         [path = pages_[index], choice = readChoice_, kind = kind_, column = sampleColumn_,
          stop = &stop_, viewSize] {
           BatchPage page;
-          page.Loaded = ReadPage(path, choice, stop, viewSize);
+          // The trims analyse only what they read of the page.
+          page.Loaded = ReadPage(path, choice, stop, viewSize, false);
           TrimForBatch(page, kind, column);
           KeepOnlyWhatIsShown(page, viewSize);
           return page;

@@ -25,7 +25,7 @@ bool IsOwnAnalysis(const PageRaster& page, bool bitonal, AnalysisChoice choice) 
 }  // namespace
 
 LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomic<bool>* cancel,
-                    QSize reducedFor) {
+                    QSize reducedFor, bool analyse) {
   LoadedPage page;
   page.Path = path;
   page.Choice = choice;
@@ -41,7 +41,7 @@ LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomi
     }
     if (page.Reduced.Step > 0)
       ReduceRows(raster, page.Reduced.Pixels, page.Reduced.Step, first, count);
-    if (IsOwnAnalysis(raster, bitonal, choice))
+    if (!analyse || IsOwnAnalysis(raster, bitonal, choice))
       return;
     if (first == 0)
       page.Analysis.ResetForOverwrite(raster.Width(), raster.Height(), PixelFormat::Gray8);

@@ -39,9 +39,11 @@ struct LoadedPage {
 // Reads and analyses the page file. Safe on any thread; cancel (set from
 // another thread) makes it give up early with an unreadable page. With a
 // view size, a reduced picture for such views is sampled from the rows as
-// they are decoded.
+// they are decoded. Without analyse, only a page that is its own analysis
+// image gets one: the caller analyses what it needs.
 LoadedPage ReadPage(const QString& path, AnalysisChoice choice,
-                    const std::atomic<bool>* cancel = nullptr, QSize reducedFor = {});
+                    const std::atomic<bool>* cancel = nullptr, QSize reducedFor = {},
+                    bool analyse = true);
 
 // Rebuilds the analysis image for another choice, from the page's pixels.
 void Reanalyse(LoadedPage& page, AnalysisChoice choice);

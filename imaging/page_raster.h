@@ -151,5 +151,8 @@ void MakeBinaryImage(const PageRaster& source, PageRaster& binary, int threshold
 // whichever of gray and binary is given, both already of source's size.
 void AnalyseRows(const PageRaster& source, PageRaster* gray, PageRaster* binary, int threshold,
                  int first, int count);
+// The same for columns [first, first + count) of every row.
+void AnalyseColumns(const PageRaster& source, PageRaster* gray, PageRaster* binary, int threshold,
+                    int first, int count);
 
 }  // namespace pagetrim

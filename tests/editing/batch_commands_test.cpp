@@ -638,3 +638,136 @@ TEST_F(Batches, ANormalisedPageIsSampledFromItsCanvas) {
 
 }  // namespace
 }  // namespace pagetrim
+
+// ---- What the batch analyses of a page --------------------------------------
+
+#include <cstring>
+
+#include "page_cut.h"
+
+namespace pagetrim {
+namespace {
+
+struct Ink {
+  Rect Area;
+  std::uint8_t Level;
+};
+
+PageRaster PageWith(int width, int height, std::uint8_t paper, const std::vector<Ink>& inks) {
+  PageRaster page(width, height);
+  for (int y = 0; y < height; ++y)
+    std::memset(page.Row(y), paper, page.RowBytes());
+  for (const Ink& ink : inks) {
+    for (int y = ink.Area.Top; y < ink.Area.Bottom; ++y) {
+      std::uint8_t* row = page.Row(y);
+      for (int x = ink.Area.Left; x < ink.Area.Right; ++x) {
+        row[3 * x] = ink.Level;
+        row[3 * x + 1] = std::uint8_t(ink.Level / 2);
+        row[3 * x + 2] = ink.Level;
+      }
+    }
+  }
+  return page;
+}
+
+// The batch analyses only a band along each edge its walks start from, and
+// the whole page only when a walk leaves its band. Wherever the ink lies,
+// its cuts are those of the menu's commands on the whole analysis image.
+TEST(BatchTrims, CutAsTheMenuDoesWhereverTheInkLies) {
+  const struct {
+    const char* Name;
+    BatchKind Kind;
+    PageRaster Page;
+    AnalysisChoice Choice;
+    int SampleColumn;
+  } rows[] = {
+      {"ink inside both bands",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{30, 40, 570, 460}, 20}}),
+       {false, 128},
+       0},
+      {"ink only beyond the left band",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{250, 40, 590, 460}, 20}}),
+       {false, 128},
+       0},
+      {"ink on each band's inner line",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{99, 40, 101, 460}, 20}, {{500, 40, 501, 460}, 20}}),
+       {false, 128},
+       0},
+      {"ink just past each band",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{100, 40, 101, 460}, 20}, {{499, 40, 500, 460}, 20}}),
+       {false, 128},
+       0},
+      {"a blank page", BatchKind::LeftRight, PageWith(600, 500, 250, {}), {false, 128}, 0},
+      {"a thin line in the margin",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{15, 200, 16, 201}, 0}, {{200, 40, 400, 460}, 20}}),
+       {false, 128},
+       0},
+      {"a dark left edge and a light right one",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{0, 0, 6, 500}, 0}, {{60, 40, 540, 460}, 20}}),
+       {false, 128},
+       0},
+      {"the gray image",
+       BatchKind::LeftRightNormalise,
+       PageWith(600, 500, 250, {{{70, 40, 530, 460}, 200}}),
+       {true, 128},
+       0},
+      {"too narrow for bands",
+       BatchKind::LeftRight,
+       PageWith(380, 500, 250, {{{30, 40, 350, 460}, 20}}),
+       {false, 128},
+       0},
+      {"top and bottom",
+       BatchKind::TopBottom,
+       PageWith(500, 600, 250, {{{40, 35, 460, 560}, 20}}),
+       {false, 128},
+       300},
+      {"top and bottom, ink past the bands",
+       BatchKind::TopBottom,
+       PageWith(500, 600, 250, {{{40, 300, 460, 310}, 20}}),
+       {false, 128},
+       300},
+      {"top and bottom, sampled beside the page",
+       BatchKind::TopBottom,
+       PageWith(500, 600, 250, {{{40, 35, 460, 560}, 20}}),
+       {false, 128},
+       900},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    BatchPage batch;
+    batch.Loaded.Page = row.Page;
+    batch.Loaded.Choice = row.Choice;
+    batch.Loaded.File.Decoded = true;
+    TrimForBatch(batch, row.Kind, row.SampleColumn);
+
+    EditState menu;
+    menu.WorkingPage = row.Page;
+    if (row.Choice.Gray)
+      MakeGrayImage(row.Page, menu.AnalysisPage);
+    else
+      MakeBinaryImage(row.Page, menu.AnalysisPage, row.Choice.Threshold);
+    StartWorkingCut(menu);
+    menu.SampleColumn = row.SampleColumn;
+    NoDisplay nowhere;
+    if (row.Kind == BatchKind::TopBottom)
+      TrimTopAndBottom(menu, nowhere);
+    else
+      TrimLeftAndRight(menu, nowhere);
+    ASSERT_TRUE(menu.WorkingCut.has_value());
+    if (row.Kind == BatchKind::LeftRightNormalise) {
+      EXPECT_EQ(batch.Kept, QSize(menu.WorkingPage.Width(), menu.WorkingPage.Height()));
+      continue;
+    }
+    ASSERT_TRUE(batch.Cut.has_value());
+    EXPECT_EQ(*batch.Cut, *menu.WorkingCut);
+  }
+}
+
+}  // namespace
+}  // namespace pagetrim

@@ -450,6 +450,14 @@ TEST(PageRasterTest, BlackAndWhiteOfColourFollowsTheGrayLevel) {
         ASSERT_EQ(binary.PixelAt(x, y), gray < threshold ? 0 : White) << x << "," << y;
       }
     }
+    // Built in bands of columns, as a batch builds what its walks read.
+    PageRaster bands(page.Width(), page.Height(), PixelFormat::Gray8);
+    for (auto [first, count] : {std::pair{0, 10}, {10, 1}, {11, 50}, {61, 99}})
+      AnalyseColumns(page, nullptr, &bands, threshold, first, count);
+    for (int y = 0; y < page.Height(); ++y) {
+      for (int x = 0; x < page.Width(); ++x)
+        ASSERT_EQ(bands.PixelAt(x, y), binary.PixelAt(x, y)) << x << "," << y;
+    }
   }
 }
 
