@@ -191,6 +191,18 @@ struct PageRaster::Storage {
   Buffer Memory;
 };
 
+PageBuffer::PageBuffer(std::size_t size)
+    : storage_(size > 0 ? std::make_unique<PageRaster::Storage>(size) : nullptr), size_(size) {}
+
+PageBuffer::PageBuffer() noexcept = default;
+PageBuffer::PageBuffer(PageBuffer&&) noexcept = default;
+PageBuffer& PageBuffer::operator=(PageBuffer&&) noexcept = default;
+PageBuffer::~PageBuffer() = default;
+
+std::uint8_t* PageBuffer::Bytes() const {
+  return storage_ ? storage_->Memory.Bytes() : nullptr;
+}
+
 std::size_t PooledBytes() {
   return Pool().Total();
 }

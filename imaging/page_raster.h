@@ -116,6 +116,26 @@ class PageRaster {
   std::size_t stride_ = 0;  // bytes from one row to the next
 };
 
+// Page-sized working memory from the pool that rasters take theirs from, for
+// a codec that needs as much again as a page (a JPEG file's coefficients):
+// a batch then reuses the same memory page after page. The bytes are
+// unspecified when taken.
+class PageBuffer {
+ public:
+  PageBuffer() noexcept;
+  explicit PageBuffer(std::size_t size);
+  PageBuffer(PageBuffer&&) noexcept;
+  PageBuffer& operator=(PageBuffer&&) noexcept;
+  ~PageBuffer();
+
+  std::uint8_t* Bytes() const;
+  std::size_t Size() const { return size_; }
+
+ private:
+  std::unique_ptr<PageRaster::Storage> storage_;
+  std::size_t size_ = 0;
+};
+
 // The bytes that page-sized buffers freed by earlier pages may hold for the
 // next ones: two buffers of the largest size recently asked for (a page's
 // pixels and its analysis image fit in that), never more than this.

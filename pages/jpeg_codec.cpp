@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 // jpeglib.h uses size_t and FILE without including <cstdio> itself.
 #include <jpeglib.h>
@@ -177,12 +179,34 @@ void SkipInput(j_decompress_ptr info, long count) {
   source.bytes_in_buffer -= std::size_t(count);
 }
 
+// One whole-page array of coefficient blocks, in place of libjpeg's own
+// virtual array, whose type it stands for. Made in libjpeg's image pool.
+struct BlockArray {
+  JBLOCKARRAY Rows;
+  JDIMENSION RowCount;
+  JDIMENSION BlocksPerRow;
+  JDIMENSION MaxAccess;
+  // Rows from here on were never written; with PreZero they read as zeros.
+  JDIMENSION FirstUndefinedRow;
+  boolean PreZero;
+  BlockArray* Next;
+};
+
+// The block arrays a reader asked for, and the page buffer that holds them.
+struct PooledBlocks {
+  BlockArray* Arrays;
+  void (*RealizeOthers)(j_common_ptr);
+  PageBuffer Memory;
+};
+
 struct JpegReader {
   jpeg_decompress_struct Info;
   JpegErrors Errors;
   jpeg_progress_mgr Progress;
   PiecewiseSource Source;
-  // Destroying a zeroed, never-created object is a no-op in libjpeg.
+  PooledBlocks Blocks;
+  // Destroying a zeroed, never-created object is a no-op in libjpeg; it
+  // releases the pool before Blocks gives back its memory.
   ~JpegReader() { jpeg_destroy_decompress(&Info); }
 };
 
@@ -720,6 +744,108 @@ JDIMENSION BlocksAcross(long pixels, int factor, int maxFactor) {
   return JDIMENSION((pixels * factor + unit - 1) / unit);
 }
 
+// ---- Coefficient arrays in page buffers ----------------------------------------
+//
+// Copying a page's blocks holds all its coefficients at once: two bytes per
+// sample, as much as a colour page's pixels. libjpeg takes that memory fresh
+// from the system for every page, and the system maps and zeroes it at first
+// touch, which costs as much again as reading the coefficients. The arrays
+// live in a page buffer instead, so that a batch reuses the same memory. They
+// behave as libjpeg's own arrays held wholly in memory.
+
+BlockArray& ArrayOf(jvirt_barray_ptr array) {
+  return *reinterpret_cast<BlockArray*>(array);
+}
+
+PooledBlocks& BlocksOf(j_common_ptr info) {
+  return *static_cast<PooledBlocks*>(info->client_data);
+}
+
+jvirt_barray_ptr RequestBlocks(j_common_ptr info, int pool, boolean preZero,
+                               JDIMENSION blocksPerRow, JDIMENSION rowCount, JDIMENSION maxAccess) {
+  if (pool != JPOOL_IMAGE)
+    ERREXIT1(info, JERR_BAD_POOL_ID, pool);
+  auto* array =
+      static_cast<BlockArray*>((*info->mem->alloc_small)(info, JPOOL_IMAGE, sizeof(BlockArray)));
+  PooledBlocks& blocks = BlocksOf(info);
+  *array = {nullptr, rowCount, blocksPerRow, maxAccess, 0, preZero, blocks.Arrays};
+  blocks.Arrays = array;
+  return reinterpret_cast<jvirt_barray_ptr>(array);
+}
+
+bool TakeMemory(PooledBlocks& blocks, std::size_t size) {
+  try {
+    blocks.Memory = PageBuffer(size);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void RealizeBlocks(j_common_ptr info) {
+  PooledBlocks& blocks = BlocksOf(info);
+  blocks.RealizeOthers(info);
+  // Rows start on whole blocks, and blocks on the boundaries libjpeg's SIMD
+  // code assumes of its own arrays.
+  constexpr std::size_t Alignment = 64;
+  std::size_t size = Alignment;
+  for (const BlockArray* array = blocks.Arrays; array != nullptr; array = array->Next) {
+    const std::size_t bytes = std::size_t(array->RowCount) * array->BlocksPerRow * sizeof(JBLOCK);
+    if (bytes > std::size_t(info->mem->max_memory_to_use) - size)
+      ERREXIT(info, JERR_NO_BACKING_STORE);
+    size += bytes;
+  }
+  if (!TakeMemory(blocks, size))
+    ERREXIT(info, JERR_OUT_OF_MEMORY);
+  const auto base = reinterpret_cast<std::uintptr_t>(blocks.Memory.Bytes());
+  auto* next = reinterpret_cast<std::uint8_t*>((base + Alignment - 1) & ~(Alignment - 1));
+  for (BlockArray* array = blocks.Arrays; array != nullptr; array = array->Next) {
+    array->Rows = static_cast<JBLOCKARRAY>(
+        (*info->mem->alloc_small)(info, JPOOL_IMAGE, array->RowCount * sizeof(JBLOCKROW)));
+    for (JDIMENSION row = 0; row < array->RowCount; ++row) {
+      array->Rows[row] = reinterpret_cast<JBLOCKROW>(next);
+      next += std::size_t(array->BlocksPerRow) * sizeof(JBLOCK);
+    }
+  }
+}
+
+// As libjpeg's own access: a writer goes on where it left off, and rows not
+// yet written read as zeros where the array asked for that.
+JBLOCKARRAY AccessBlocks(j_common_ptr info, jvirt_barray_ptr pointer, JDIMENSION first,
+                         JDIMENSION count, boolean writable) {
+  BlockArray& array = ArrayOf(pointer);
+  const JDIMENSION end = first + count;
+  if (end > array.RowCount || end < first || count > array.MaxAccess || array.Rows == nullptr)
+    ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
+  if (array.FirstUndefinedRow < end) {
+    JDIMENSION undefined = array.FirstUndefinedRow;
+    if (undefined < first) {
+      if (writable)
+        ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
+      undefined = first;
+    }
+    if (writable)
+      array.FirstUndefinedRow = end;
+    if (array.PreZero) {
+      for (JDIMENSION row = undefined; row < end; ++row)
+        std::memset(array.Rows[row], 0, std::size_t(array.BlocksPerRow) * sizeof(JBLOCK));
+    } else if (!writable) {
+      ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
+    }
+  }
+  return array.Rows + first;
+}
+
+// Makes the reader keep the block arrays it asks for in a page buffer.
+void PoolBlocks(JpegReader& reader) {
+  jpeg_memory_mgr& memory = *reader.Info.mem;
+  reader.Info.client_data = &reader.Blocks;
+  reader.Blocks.RealizeOthers = memory.realize_virt_arrays;
+  memory.request_virt_barray = RequestBlocks;
+  memory.realize_virt_arrays = RealizeBlocks;
+  memory.access_virt_barray = AccessBlocks;
+}
+
 bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, std::size_t size,
              const Rect& cut, float dpiX, float dpiY, const QByteArray& profile,
              EncodedBytes& out) {
@@ -747,6 +873,7 @@ bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, s
       cut.Top % (maxV * DCTSIZE) != 0) {
     return false;
   }
+  PoolBlocks(reader);
   jvirt_barray_ptr* sourceBlocks = jpeg_read_coefficients(source);
 
   // The kept blocks move to the top left of the source's own block arrays,
@@ -777,6 +904,8 @@ bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, s
 
   jpeg_create_compress(info);
   info->mem->max_memory_to_use = MaxCodecMemory;
+  // The encoder reads the reader's arrays as they were made.
+  info->mem->access_virt_barray = AccessBlocks;
   WriteInto(writer, out);
   jpeg_copy_critical_parameters(source, info);
   info->image_width = JDIMENSION(cut.Width());

@@ -219,6 +219,41 @@ TEST_F(KeptQualityTest, BlocksAreCopiedOnlyFromTheFileAsStoredAndUnderTheDecoder
   }
 }
 
+TEST_F(KeptQualityTest, CopiesInMemoryAnEarlierCopyLeftBehindKeepOnlyTheirOwnBlocks) {
+  // Pages large enough for their coefficients to be held in pooled page
+  // buffers. A progressive file leaves blocks it never codes as zeros, so
+  // whatever an earlier page's copy left in the memory must not show.
+  const auto file = [](bool progressive, unsigned seed) {
+    fixtures::JpegFixture fixture;
+    fixture.Width = 640;
+    fixture.Height = 480;
+    fixture.Components = 3;
+    fixture.Input = JCS_RGB;
+    std::mt19937 random(seed);
+    for (int i = 0; i < fixture.Width * fixture.Height * 3; ++i) {
+      const int x = i / 3 % fixture.Width;
+      fixture.Pixels.push_back(progressive ? std::uint8_t(x < 320 ? 240 : 40 + x % 7)
+                                           : std::uint8_t(random()));
+    }
+    fixture.LumaH = fixture.LumaV = 1;
+    fixture.Progressive = progressive;
+    fixture.Quality = 90;
+    return fixtures::EncodeJpegFixture(fixture);
+  };
+  const Rect cut{16, 16, 600, 440};
+  for (const bool progressive : {false, true, false, true}) {
+    SCOPED_TRACE(progressive ? "smooth progressive page" : "noisy page");
+    PageRaster page;
+    const PageFileInfo info = ReadPageFile(Write("source.jpg", file(progressive, 9)), page);
+    page.SetSize(cut.Right, cut.Bottom);
+    page.CropLeft(cut.Left);
+    page.CropTop(cut.Top);
+    const EncodedPage written = EncodePage("p.jpg", page, 300, 300, info.Source, cut);
+    ASSERT_TRUE(written.Copied);
+    ExpectSamePixels(Decode(written), page);
+  }
+}
+
 TEST_F(KeptQualityTest, HuffmanTablesMadeFromASampleCodeEveryRowOfThePage) {
   // Noise in a few rows the sample may well miss, on a blank page tall enough
   // to be sampled: every symbol of the noise must still have a code.
