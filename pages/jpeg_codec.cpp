@@ -7,6 +7,8 @@
 // JpegWriter), whose destructor always destroys the libjpeg object, so a
 // longjmp never skips a C++ destructor.
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <csetjmp>
 #include <cstdint>
@@ -14,6 +16,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // jpeglib.h uses size_t and FILE without including <cstdio> itself.
 #include <jpeglib.h>
@@ -846,6 +852,204 @@ void PoolBlocks(JpegReader& reader) {
   memory.access_virt_barray = AccessBlocks;
 }
 
+// ---- Huffman tables for copied blocks ------------------------------------------
+//
+// A copied page gets Huffman tables made for its own blocks. libjpeg makes
+// them in a first pass over every block that tests coefficients one by one,
+// which takes as long as reading the blocks did. The same counts come here
+// from a mask of each block's nonzero coefficients, and libjpeg makes the
+// tables from them as it would from its own: the file is the same, byte for
+// byte.
+
+// libjpeg's maker of optimal tables, exported by the library (and listed in
+// Debian's symbols file) but declared only in a header it does not install.
+extern "C" void jpeg_gen_optimal_table(j_compress_ptr info, JHUFF_TBL* table, long frequencies[]);
+
+// Where the coefficient at each zigzag position is stored in a block.
+constexpr std::array<std::uint8_t, DCTSIZE2> NaturalOf = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// The zigzag position of each coefficient of a block.
+constexpr std::array<std::uint8_t, DCTSIZE2> ZigzagOf = [] {
+  std::array<std::uint8_t, DCTSIZE2> zigzag{};
+  for (int k = 0; k < DCTSIZE2; ++k)
+    zigzag[NaturalOf[std::size_t(k)]] = std::uint8_t(k);
+  return zigzag;
+}();
+
+// For each byte of a block's mask in natural order, its bits in zigzag order.
+struct ZigzagMasks {
+  std::uint64_t Bits[8][256];
+};
+
+const ZigzagMasks& MasksInZigzag() {
+  static const ZigzagMasks masks = [] {
+    ZigzagMasks m{};
+    for (int byte = 0; byte < 8; ++byte) {
+      for (int value = 0; value < 256; ++value) {
+        for (int bit = 0; bit < 8; ++bit) {
+          if (value & (1 << bit))
+            m.Bits[byte][value] |= std::uint64_t(1) << ZigzagOf[std::size_t(byte * 8 + bit)];
+        }
+      }
+    }
+    return m;
+  }();
+  return masks;
+}
+
+// The nonzero coefficients of a block, bit k for zigzag position k.
+std::uint64_t NonzeroInZigzag(const JCOEF* block, const ZigzagMasks& masks) {
+  std::uint64_t natural = 0;
+#if defined(__SSE2__)
+  // Sixteen coefficients at a time: zero or not, as one bit each.
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < DCTSIZE2; i += 16) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i + 8));
+    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(low, zero), _mm_cmpeq_epi16(high, zero));
+    natural |= std::uint64_t(~unsigned(_mm_movemask_epi8(zeros)) & 0xFFFF) << i;
+  }
+#else
+  for (int i = 0; i < DCTSIZE2; ++i)
+    natural |= std::uint64_t(block[i] != 0) << i;
+#endif
+  std::uint64_t zigzag = 0;
+  for (int byte = 0; byte < 8; ++byte)
+    zigzag |= masks.Bits[byte][(natural >> (8 * byte)) & 0xFF];
+  return zigzag;
+}
+
+int BitsOf(int value) {
+  return int(std::bit_width(unsigned(value < 0 ? -value : value)));
+}
+
+// Symbol counts of the tables in use, DC then AC, by table slot.
+struct SymbolCounts {
+  long Dc[NUM_HUFF_TBLS][257];
+  long Ac[NUM_HUFF_TBLS][257];
+};
+
+// Counts one block's symbols as libjpeg's sequential Huffman coder makes
+// them; false for a coefficient too large for it, which libjpeg refuses.
+bool CountBlock(const JCOEF* block, int& lastDc, long* dc, long* ac, const ZigzagMasks& masks) {
+  const int dcBits = BitsOf(block[0] - lastDc);
+  if (dcBits > 11)
+    return false;
+  ++dc[dcBits];
+  lastDc = block[0];
+  std::uint64_t nonzero = NonzeroInZigzag(block, masks) & ~std::uint64_t(1);
+  int last = 0;
+  while (nonzero != 0) {
+    const int k = std::countr_zero(nonzero);
+    nonzero &= nonzero - 1;
+    int run = k - last - 1;
+    for (; run > 15; run -= 16)
+      ++ac[0xF0];
+    const int bits = BitsOf(block[NaturalOf[std::size_t(k)]]);
+    if (bits > 10)
+      return false;
+    ++ac[run << 4 | bits];
+    last = k;
+  }
+  if (last < DCTSIZE2 - 1)
+    ++ac[0];  // end of block
+  return true;
+}
+
+// Counts the symbols of every block the encoder will code, in its order:
+// MCU by MCU, with the blocks that pad the right and bottom MCUs coded as a
+// copy of the block before's DC and no AC. One component is coded block by
+// block, without padding.
+bool CountSymbols(j_compress_ptr info, jvirt_barray_ptr* arrays, SymbolCounts& counts) {
+  const ZigzagMasks& masks = MasksInZigzag();
+  const int components = info->num_components;
+  int maxH = 1, maxV = 1;
+  for (int c = 0; c < components; ++c) {
+    maxH = std::max(maxH, info->comp_info[c].h_samp_factor);
+    maxV = std::max(maxV, info->comp_info[c].v_samp_factor);
+  }
+  const long width = long(info->image_width);
+  const long height = long(info->image_height);
+  int lastDc[MAX_COMPONENTS] = {};
+  if (components == 1) {
+    const jpeg_component_info& component = info->comp_info[0];
+    const JDIMENSION across = BlocksAcross(width, 1, 1);
+    const JDIMENSION down = BlocksAcross(height, 1, 1);
+    const BlockArray& array = ArrayOf(arrays[0]);
+    for (JDIMENSION row = 0; row < down; ++row) {
+      for (JDIMENSION column = 0; column < across; ++column) {
+        if (!CountBlock(array.Rows[row][column], lastDc[0], counts.Dc[component.dc_tbl_no],
+                        counts.Ac[component.ac_tbl_no], masks)) {
+          return false;
+        }
+      }
+    }
+    return true;
+  }
+  const JDIMENSION mcuAcross = BlocksAcross(width, 1, maxH);
+  const JDIMENSION mcuDown = BlocksAcross(height, 1, maxV);
+  for (JDIMENSION mcuRow = 0; mcuRow < mcuDown; ++mcuRow) {
+    for (JDIMENSION mcu = 0; mcu < mcuAcross; ++mcu) {
+      for (int c = 0; c < components; ++c) {
+        const jpeg_component_info& component = info->comp_info[c];
+        const int h = component.h_samp_factor;
+        const int v = component.v_samp_factor;
+        const JDIMENSION across = BlocksAcross(width, h, maxH);
+        const JDIMENSION down = BlocksAcross(height, v, maxV);
+        long* dc = counts.Dc[component.dc_tbl_no];
+        long* ac = counts.Ac[component.ac_tbl_no];
+        const BlockArray& array = ArrayOf(arrays[c]);
+        for (int y = 0; y < v; ++y) {
+          const JDIMENSION row = mcuRow * JDIMENSION(v) + JDIMENSION(y);
+          int x = 0;
+          if (row < down) {
+            for (; x < h && mcu * JDIMENSION(h) + JDIMENSION(x) < across; ++x) {
+              if (!CountBlock(array.Rows[row][mcu * JDIMENSION(h) + JDIMENSION(x)], lastDc[c], dc,
+                              ac, masks)) {
+                return false;
+              }
+            }
+          }
+          // Padding: the DC of the block before, so no difference, and no AC.
+          dc[0] += h - x;
+          ac[0] += h - x;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+// Installs tables made for the page's blocks, for a sequential file, in
+// place of a first pass of the encoder; false leaves it to that pass.
+bool InstallTablesForBlocks(j_compress_ptr info, jvirt_barray_ptr* arrays) {
+  SymbolCounts counts{};
+  if (!CountSymbols(info, arrays, counts))
+    return false;
+  bool dcDone[NUM_HUFF_TBLS] = {};
+  bool acDone[NUM_HUFF_TBLS] = {};
+  for (int c = 0; c < info->num_components; ++c) {
+    const int dc = info->comp_info[c].dc_tbl_no;
+    const int ac = info->comp_info[c].ac_tbl_no;
+    if (!dcDone[dc]) {
+      if (info->dc_huff_tbl_ptrs[dc] == nullptr)
+        info->dc_huff_tbl_ptrs[dc] = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(info));
+      jpeg_gen_optimal_table(info, info->dc_huff_tbl_ptrs[dc], counts.Dc[dc]);
+      dcDone[dc] = true;
+    }
+    if (!acDone[ac]) {
+      if (info->ac_huff_tbl_ptrs[ac] == nullptr)
+        info->ac_huff_tbl_ptrs[ac] = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(info));
+      jpeg_gen_optimal_table(info, info->ac_huff_tbl_ptrs[ac], counts.Ac[ac]);
+      acDone[ac] = true;
+    }
+  }
+  return true;
+}
+
 bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, std::size_t size,
              const Rect& cut, float dpiX, float dpiY, const QByteArray& profile,
              EncodedBytes& out) {
@@ -910,9 +1114,14 @@ bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, s
   jpeg_copy_critical_parameters(source, info);
   info->image_width = JDIMENSION(cut.Width());
   info->image_height = JDIMENSION(cut.Height());
-  info->optimize_coding = TRUE;
-  if (source->progressive_mode)
+  // A progressive file's tables are made by libjpeg's own pass, which
+  // knows its scans.
+  if (source->progressive_mode) {
+    info->optimize_coding = TRUE;
     jpeg_simple_progression(info);
+  } else {
+    info->optimize_coding = InstallTablesForBlocks(info, sourceBlocks) ? FALSE : TRUE;
+  }
   SetDensity(info, dpiX, dpiY);
   jpeg_write_coefficients(info, sourceBlocks);
   // An RGB profile suits a colour file, a gray one a gray file.
