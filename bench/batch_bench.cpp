@@ -361,13 +361,20 @@ ChildRun RunChild(const QStringList& arguments) {
 
 // The real program's batch from the shell, "pagetrim --batch KIND PAGE", as a
 // user runs it: timed from outside, process start included. The program is
-// copied into folder with a settings file beside it, which it then reads.
+// copied into folder with a settings file beside it, which it then reads;
+// copied anew by each run of this benchmark, as a folder kept from an
+// earlier run holds an earlier build.
 ChildRun RunShellBatch(const QString& kind, const QString& firstPage, const QString& folder,
                        bool keep) {
   ChildRun run;
   const QString program = folder + "/pagetrim";
-  if (!QFile::exists(program) && !QFile::copy(QStringLiteral(PAGETRIM_BINARY), program))
-    return run;
+  static bool copied = false;
+  if (!copied) {
+    QFile::remove(program);
+    if (!QFile::copy(QStringLiteral(PAGETRIM_BINARY), program))
+      return run;
+    copied = true;
+  }
   QFile settings(folder + "/pagetrim.INI");
   settings.open(QIODevice::WriteOnly);
   settings.write(keep ? "[Window]\nKeepOriginals=1\n" : "[Window]\nKeepOriginals=0\n");
