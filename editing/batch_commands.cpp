@@ -70,52 +70,67 @@ namespace {
 constexpr int BandPart = 6;
 constexpr int MinimumBand = 64;
 
-// The analysis image of a page with only a band along each of the two edges
-// the trims walk from analysed, and everything between them one level that
-// neither edge's background has: the walks take it for ink and stop there at
-// the latest. Returns the band's width, or 0 when the page is analysed whole.
+// The analysis image of the two bands along the edges the trims walk from,
+// side by side (or one above the other) with one line between them of a
+// level that neither edge's background has: the walks take that line for ink
+// and stop there at the latest. A walk from either edge meets in it what it
+// would meet in the page's whole analysis image, as far as the bands reach,
+// and the page's middle is neither analysed nor stored. Returns the band's
+// width, or 0 when the page is to be analysed whole.
 int AnalyseEdges(const LoadedPage& page, bool columns, int sampleColumn, PageRaster& analysis) {
   const PageRaster& source = page.Page;
   const int length = columns ? source.Width() : source.Height();
   const int band = length / BandPart;
   if (!page.File.Decoded || band < MinimumBand)
     return 0;
+  const int lines = 2 * band + 1;
+  // The page's first and last lines, seen as pages of the image's size: the
+  // analysis fills lines of an image the size of its source.
+  PageRaster first = source;
+  PageRaster last = source;
+  if (columns) {
+    first.SetWidth(lines);
+    last.CropLeft(length - lines);
+    analysis.ResetForOverwrite(lines, source.Height(), PixelFormat::Gray8);
+  } else {
+    first.SetHeight(lines);
+    last.CropTop(length - lines);
+    analysis.ResetForOverwrite(source.Width(), lines, PixelFormat::Gray8);
+  }
   const AnalysisChoice choice = page.Choice;
-  analysis.ResetForOverwrite(source.Width(), source.Height(), PixelFormat::Gray8);
   PageRaster* gray = choice.Gray ? &analysis : nullptr;
   PageRaster* binary = choice.Gray ? nullptr : &analysis;
-  for (const int first : {0, length - band}) {
-    if (columns)
-      AnalyseColumns(source, gray, binary, choice.Threshold, first, band);
-    else
-      AnalyseRows(source, gray, binary, choice.Threshold, first, band);
+  if (columns) {
+    AnalyseColumns(first, gray, binary, choice.Threshold, 0, band);
+    AnalyseColumns(last, gray, binary, choice.Threshold, band + 1, band);
+  } else {
+    AnalyseRows(first, gray, binary, choice.Threshold, 0, band);
+    AnalyseRows(last, gray, binary, choice.Threshold, band + 1, band);
   }
   // The walks sample their backgrounds in the bands: the left and right
   // trims at row 10 of the first and last column, the top and bottom ones in
   // the sample column of the first and last row.
   const ColourValue one =
       columns ? analysis.PixelAt(0, SideTrimSampleRow) : analysis.PixelAt(sampleColumn, 0);
-  const ColourValue other = columns ? analysis.PixelAt(source.Width() - 1, SideTrimSampleRow)
-                                    : analysis.PixelAt(sampleColumn, source.Height() - 1);
+  const ColourValue other = columns ? analysis.PixelAt(lines - 1, SideTrimSampleRow)
+                                    : analysis.PixelAt(sampleColumn, lines - 1);
   std::uint8_t level = 0;
   while (MakeColour(level, level, level) == one || MakeColour(level, level, level) == other)
     ++level;
-  for (int y = 0; y < source.Height(); ++y) {
-    std::uint8_t* row = analysis.Row(y);
-    if (columns) {
-      std::memset(row + band, level, std::size_t(length - 2 * band));
-    } else if (y >= band && y < length - band) {
-      std::memset(row, level, std::size_t(source.Width()));
-    }
+  if (columns) {
+    for (int y = 0; y < source.Height(); ++y)
+      analysis.Row(y)[band] = level;
+  } else {
+    std::memset(analysis.Row(band), level, std::size_t(source.Width()));
   }
   return band;
 }
 
 // The trims of the batch's kind, without normalising, on a state of their own.
-void TrimCopy(EditState& scratch, const BatchPage& page, const PageRaster& analysis, BatchKind kind,
-              int sampleColumn) {
+void TrimCopy(EditState& scratch, const PageRaster& working, const PageRaster& analysis,
+              BatchKind kind, int sampleColumn) {
   scratch = EditState();
-  scratch.WorkingPage = page.Loaded.Page;
+  scratch.WorkingPage = working;
   scratch.AnalysisPage = analysis;
   StartWorkingCut(scratch);
   scratch.SampleColumn = sampleColumn;
@@ -137,21 +152,33 @@ void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
       page.Loaded.Analysis.IsEmpty() ? AnalyseEdges(page.Loaded, columns, sampleColumn, edges) : 0;
   bool trimmed = false;
   if (band > 0) {
-    TrimCopy(scratch, page, edges, kind, sampleColumn);
+    TrimCopy(scratch, edges, edges, kind, sampleColumn);
     // Both walks ended inside their bands, on ink of the page: the result of
-    // walking the whole analysis image. A walk that met the level between
-    // the bands needs the image analysed whole.
-    const int length = columns ? page.Loaded.Page.Width() : page.Loaded.Page.Height();
-    if (const std::optional<Rect>& cut = scratch.WorkingCut) {
+    // walking the whole analysis image, the far cut moved by the page's
+    // middle. A walk that met the line between the bands needs the image
+    // analysed whole.
+    const int lines = columns ? edges.Width() : edges.Height();
+    if (const std::optional<Rect> cut = scratch.WorkingCut) {
       const int near = columns ? cut->Left : cut->Top;
       const int far = columns ? cut->Right : cut->Bottom;
-      trimmed = near < band && far > length - band;
+      trimmed = near < band && far > lines - band;
+      if (trimmed) {
+        const PageRaster& whole = page.Loaded.Page;
+        const int middle = (columns ? whole.Width() : whole.Height()) - lines;
+        scratch = EditState();
+        scratch.WorkingPage = whole;
+        // Only its size is read from here on, by normalising.
+        scratch.AnalysisPage = whole;
+        StartWorkingCut(scratch);
+        CutWorkingPage(scratch, columns ? Rect{near, 0, far + middle, whole.Height()}
+                                        : Rect{0, near, whole.Width(), far + middle});
+      }
     }
   }
   if (!trimmed) {
     if (page.Loaded.Analysis.IsEmpty())
       Reanalyse(page.Loaded, page.Loaded.Choice);
-    TrimCopy(scratch, page, page.Loaded.Analysis, kind, sampleColumn);
+    TrimCopy(scratch, page.Loaded.Page, page.Loaded.Analysis, kind, sampleColumn);
   }
   page.Kept = QSize(scratch.WorkingPage.Width(), scratch.WorkingPage.Height());
   if (kind == BatchKind::LeftRightNormalise) {
