@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #if defined(__SSE2__)
@@ -216,6 +217,115 @@ struct JpegReader {
   ~JpegReader() { jpeg_destroy_decompress(&Info); }
 };
 
+// ---- Coefficient arrays in page buffers ----------------------------------------
+//
+// Copying a page's blocks holds all its coefficients at once: two bytes per
+// sample, as much as a colour page's pixels; so does coding a page in
+// several passes (progressive, or with Huffman tables made for it). libjpeg takes that memory fresh
+// from the system for every page, and the system maps and zeroes it at first
+// touch, which costs as much again as reading the coefficients. The arrays
+// live in a page buffer instead, so that a batch reuses the same memory. They
+// behave as libjpeg's own arrays held wholly in memory.
+
+BlockArray& ArrayOf(jvirt_barray_ptr array) {
+  return *reinterpret_cast<BlockArray*>(array);
+}
+
+PooledBlocks& BlocksOf(j_common_ptr info) {
+  return *static_cast<PooledBlocks*>(info->client_data);
+}
+
+jvirt_barray_ptr RequestBlocks(j_common_ptr info, int pool, boolean preZero,
+                               JDIMENSION blocksPerRow, JDIMENSION rowCount, JDIMENSION maxAccess) {
+  if (pool != JPOOL_IMAGE)
+    ERREXIT1(info, JERR_BAD_POOL_ID, pool);
+  auto* array =
+      static_cast<BlockArray*>((*info->mem->alloc_small)(info, JPOOL_IMAGE, sizeof(BlockArray)));
+  PooledBlocks& blocks = BlocksOf(info);
+  *array = {nullptr, rowCount, blocksPerRow, maxAccess, 0, preZero, blocks.Arrays};
+  blocks.Arrays = array;
+  return reinterpret_cast<jvirt_barray_ptr>(array);
+}
+
+bool TakeMemory(PooledBlocks& blocks, std::size_t size) {
+  try {
+    blocks.Memory = PageBuffer(size);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void RealizeBlocks(j_common_ptr info) {
+  PooledBlocks& blocks = BlocksOf(info);
+  blocks.RealizeOthers(info);
+  if (blocks.Arrays == nullptr)
+    return;
+  // 0 sets no limit, as for libjpeg's own arrays.
+  const auto limit = info->mem->max_memory_to_use > 0 ? std::size_t(info->mem->max_memory_to_use)
+                                                      : std::numeric_limits<std::size_t>::max();
+  // Rows start on whole blocks, and blocks on the boundaries libjpeg's SIMD
+  // code assumes of its own arrays.
+  constexpr std::size_t Alignment = 64;
+  std::size_t size = Alignment;
+  for (const BlockArray* array = blocks.Arrays; array != nullptr; array = array->Next) {
+    const std::size_t bytes = std::size_t(array->RowCount) * array->BlocksPerRow * sizeof(JBLOCK);
+    if (bytes > limit - size)
+      ERREXIT(info, JERR_NO_BACKING_STORE);
+    size += bytes;
+  }
+  if (!TakeMemory(blocks, size))
+    ERREXIT(info, JERR_OUT_OF_MEMORY);
+  const auto base = reinterpret_cast<std::uintptr_t>(blocks.Memory.Bytes());
+  auto* next = reinterpret_cast<std::uint8_t*>((base + Alignment - 1) & ~(Alignment - 1));
+  for (BlockArray* array = blocks.Arrays; array != nullptr; array = array->Next) {
+    array->Rows = static_cast<JBLOCKARRAY>(
+        (*info->mem->alloc_small)(info, JPOOL_IMAGE, array->RowCount * sizeof(JBLOCKROW)));
+    for (JDIMENSION row = 0; row < array->RowCount; ++row) {
+      array->Rows[row] = reinterpret_cast<JBLOCKROW>(next);
+      next += std::size_t(array->BlocksPerRow) * sizeof(JBLOCK);
+    }
+  }
+}
+
+// As libjpeg's own access: a writer goes on where it left off, and rows not
+// yet written read as zeros where the array asked for that.
+JBLOCKARRAY AccessBlocks(j_common_ptr info, jvirt_barray_ptr pointer, JDIMENSION first,
+                         JDIMENSION count, boolean writable) {
+  BlockArray& array = ArrayOf(pointer);
+  const JDIMENSION end = first + count;
+  if (end > array.RowCount || end < first || count > array.MaxAccess || array.Rows == nullptr)
+    ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
+  if (array.FirstUndefinedRow < end) {
+    JDIMENSION undefined = array.FirstUndefinedRow;
+    if (undefined < first) {
+      if (writable)
+        ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
+      undefined = first;
+    }
+    if (writable)
+      array.FirstUndefinedRow = end;
+    if (array.PreZero) {
+      for (JDIMENSION row = undefined; row < end; ++row)
+        std::memset(array.Rows[row], 0, std::size_t(array.BlocksPerRow) * sizeof(JBLOCK));
+    } else if (!writable) {
+      ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
+    }
+  }
+  return array.Rows + first;
+}
+
+// Makes a reader or writer keep the block arrays it asks for in a page
+// buffer.
+void PoolBlocks(j_common_ptr info, PooledBlocks& blocks) {
+  jpeg_memory_mgr& memory = *info->mem;
+  info->client_data = &blocks;
+  blocks.RealizeOthers = memory.realize_virt_arrays;
+  memory.request_virt_barray = RequestBlocks;
+  memory.realize_virt_arrays = RealizeBlocks;
+  memory.access_virt_barray = AccessBlocks;
+}
+
 // Gray and blue-green-red rows are decoded straight into the raster.
 void ReadRows(j_decompress_ptr info, PageRaster& raster, DecodeContext& context) {
   JSAMPROW rows[RowBatch];
@@ -359,6 +469,8 @@ bool RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, P
   const bool gray = info->jpeg_color_space == JCS_GRAYSCALE;
   info->out_color_space = cmyk ? JCS_CMYK : gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
   info->dct_method = JDCT_ISLOW;
+  // A progressive file is decoded from all its coefficients at once.
+  PoolBlocks(reinterpret_cast<j_common_ptr>(info), reader.Blocks);
   jpeg_start_decompress(info);
   if (info->output_width != info->image_width || info->output_height != info->image_height) {
     return false;
@@ -433,6 +545,7 @@ struct JpegWriter {
   jpeg_compress_struct Info;
   JpegErrors Errors;
   Destination Dest;
+  PooledBlocks Blocks;
   ~JpegWriter() { jpeg_destroy_compress(&Info); }
 };
 
@@ -645,6 +758,7 @@ bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dp
     return false;
 
   jpeg_create_compress(info);
+  PoolBlocks(reinterpret_cast<j_common_ptr>(info), writer.Blocks);
   WriteInto(writer, out);
 
   info->image_width = JDIMENSION(raster.Width());
@@ -748,108 +862,6 @@ bool EncodeAsCoded(const PageRaster& raster, bool gray, float dpiX, float dpiY,
 JDIMENSION BlocksAcross(long pixels, int factor, int maxFactor) {
   const long unit = long(maxFactor) * DCTSIZE;
   return JDIMENSION((pixels * factor + unit - 1) / unit);
-}
-
-// ---- Coefficient arrays in page buffers ----------------------------------------
-//
-// Copying a page's blocks holds all its coefficients at once: two bytes per
-// sample, as much as a colour page's pixels. libjpeg takes that memory fresh
-// from the system for every page, and the system maps and zeroes it at first
-// touch, which costs as much again as reading the coefficients. The arrays
-// live in a page buffer instead, so that a batch reuses the same memory. They
-// behave as libjpeg's own arrays held wholly in memory.
-
-BlockArray& ArrayOf(jvirt_barray_ptr array) {
-  return *reinterpret_cast<BlockArray*>(array);
-}
-
-PooledBlocks& BlocksOf(j_common_ptr info) {
-  return *static_cast<PooledBlocks*>(info->client_data);
-}
-
-jvirt_barray_ptr RequestBlocks(j_common_ptr info, int pool, boolean preZero,
-                               JDIMENSION blocksPerRow, JDIMENSION rowCount, JDIMENSION maxAccess) {
-  if (pool != JPOOL_IMAGE)
-    ERREXIT1(info, JERR_BAD_POOL_ID, pool);
-  auto* array =
-      static_cast<BlockArray*>((*info->mem->alloc_small)(info, JPOOL_IMAGE, sizeof(BlockArray)));
-  PooledBlocks& blocks = BlocksOf(info);
-  *array = {nullptr, rowCount, blocksPerRow, maxAccess, 0, preZero, blocks.Arrays};
-  blocks.Arrays = array;
-  return reinterpret_cast<jvirt_barray_ptr>(array);
-}
-
-bool TakeMemory(PooledBlocks& blocks, std::size_t size) {
-  try {
-    blocks.Memory = PageBuffer(size);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-}
-
-void RealizeBlocks(j_common_ptr info) {
-  PooledBlocks& blocks = BlocksOf(info);
-  blocks.RealizeOthers(info);
-  // Rows start on whole blocks, and blocks on the boundaries libjpeg's SIMD
-  // code assumes of its own arrays.
-  constexpr std::size_t Alignment = 64;
-  std::size_t size = Alignment;
-  for (const BlockArray* array = blocks.Arrays; array != nullptr; array = array->Next) {
-    const std::size_t bytes = std::size_t(array->RowCount) * array->BlocksPerRow * sizeof(JBLOCK);
-    if (bytes > std::size_t(info->mem->max_memory_to_use) - size)
-      ERREXIT(info, JERR_NO_BACKING_STORE);
-    size += bytes;
-  }
-  if (!TakeMemory(blocks, size))
-    ERREXIT(info, JERR_OUT_OF_MEMORY);
-  const auto base = reinterpret_cast<std::uintptr_t>(blocks.Memory.Bytes());
-  auto* next = reinterpret_cast<std::uint8_t*>((base + Alignment - 1) & ~(Alignment - 1));
-  for (BlockArray* array = blocks.Arrays; array != nullptr; array = array->Next) {
-    array->Rows = static_cast<JBLOCKARRAY>(
-        (*info->mem->alloc_small)(info, JPOOL_IMAGE, array->RowCount * sizeof(JBLOCKROW)));
-    for (JDIMENSION row = 0; row < array->RowCount; ++row) {
-      array->Rows[row] = reinterpret_cast<JBLOCKROW>(next);
-      next += std::size_t(array->BlocksPerRow) * sizeof(JBLOCK);
-    }
-  }
-}
-
-// As libjpeg's own access: a writer goes on where it left off, and rows not
-// yet written read as zeros where the array asked for that.
-JBLOCKARRAY AccessBlocks(j_common_ptr info, jvirt_barray_ptr pointer, JDIMENSION first,
-                         JDIMENSION count, boolean writable) {
-  BlockArray& array = ArrayOf(pointer);
-  const JDIMENSION end = first + count;
-  if (end > array.RowCount || end < first || count > array.MaxAccess || array.Rows == nullptr)
-    ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
-  if (array.FirstUndefinedRow < end) {
-    JDIMENSION undefined = array.FirstUndefinedRow;
-    if (undefined < first) {
-      if (writable)
-        ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
-      undefined = first;
-    }
-    if (writable)
-      array.FirstUndefinedRow = end;
-    if (array.PreZero) {
-      for (JDIMENSION row = undefined; row < end; ++row)
-        std::memset(array.Rows[row], 0, std::size_t(array.BlocksPerRow) * sizeof(JBLOCK));
-    } else if (!writable) {
-      ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
-    }
-  }
-  return array.Rows + first;
-}
-
-// Makes the reader keep the block arrays it asks for in a page buffer.
-void PoolBlocks(JpegReader& reader) {
-  jpeg_memory_mgr& memory = *reader.Info.mem;
-  reader.Info.client_data = &reader.Blocks;
-  reader.Blocks.RealizeOthers = memory.realize_virt_arrays;
-  memory.request_virt_barray = RequestBlocks;
-  memory.realize_virt_arrays = RealizeBlocks;
-  memory.access_virt_barray = AccessBlocks;
 }
 
 // ---- Huffman tables for copied blocks ------------------------------------------
@@ -1077,7 +1089,7 @@ bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, s
       cut.Top % (maxV * DCTSIZE) != 0) {
     return false;
   }
-  PoolBlocks(reader);
+  PoolBlocks(reinterpret_cast<j_common_ptr>(source), reader.Blocks);
   jvirt_barray_ptr* sourceBlocks = jpeg_read_coefficients(source);
 
   // The kept blocks move to the top left of the source's own block arrays,
