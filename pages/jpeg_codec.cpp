@@ -199,7 +199,8 @@ struct BlockArray {
   BlockArray* Next;
 };
 
-// The block arrays a reader asked for, and the page buffer that holds them.
+// The block arrays a reader or writer asked for, and the page buffer that
+// holds them.
 struct PooledBlocks {
   BlockArray* Arrays;
   void (*RealizeOthers)(j_common_ptr);
@@ -220,12 +221,13 @@ struct JpegReader {
 // ---- Coefficient arrays in page buffers ----------------------------------------
 //
 // Copying a page's blocks holds all its coefficients at once: two bytes per
-// sample, as much as a colour page's pixels; so does coding a page in
-// several passes (progressive, or with Huffman tables made for it). libjpeg takes that memory fresh
-// from the system for every page, and the system maps and zeroes it at first
-// touch, which costs as much again as reading the coefficients. The arrays
-// live in a page buffer instead, so that a batch reuses the same memory. They
-// behave as libjpeg's own arrays held wholly in memory.
+// sample, as much as a colour page's pixels. So do decoding a progressive
+// page and coding a page in passes (progressive, or with Huffman tables made
+// for it). libjpeg takes that memory fresh from the system for every page,
+// and the system maps and zeroes it at first touch, which costs as much again
+// as reading the coefficients. The arrays live in a page buffer instead, so
+// that a batch reuses the same memory. They behave as libjpeg's own arrays
+// held wholly in memory.
 
 BlockArray& ArrayOf(jvirt_barray_ptr array) {
   return *reinterpret_cast<BlockArray*>(array);
