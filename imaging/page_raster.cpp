@@ -41,7 +41,8 @@ std::atomic<bool> hugePagesWanted{true};
 class Buffer {
  public:
   Buffer() = default;
-  explicit Buffer(std::size_t size) {
+  // huge: in transparent huge pages, where they are wanted at all.
+  Buffer(std::size_t size, bool huge) {
     if (size < HugePage) {
       heap_.reset(new std::uint8_t[size]);
       bytes_ = heap_.get();
@@ -62,7 +63,7 @@ class Buffer {
       ::munmap(start, std::size_t(aligned - start));
     if (const std::size_t tail = HugePage - std::size_t(aligned - start); tail > 0)
       ::munmap(aligned + length, tail);
-    ::madvise(aligned, length, hugePagesWanted.load() ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+    ::madvise(aligned, length, huge && hugePagesWanted.load() ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
     bytes_ = aligned;
     capacity_ = length;
   }
@@ -102,7 +103,7 @@ class BufferPool {
  public:
   static constexpr std::size_t MinimumPooled = std::size_t(1) << 20;
 
-  Buffer Take(std::size_t size) {
+  Buffer Take(std::size_t size, bool huge) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       recent_[next_++ % recent_.size()] = size;
@@ -122,7 +123,7 @@ class BufferPool {
       }
       TrimLocked();
     }
-    return Buffer(size);
+    return Buffer(size, huge);
   }
 
   void Give(Buffer&& buffer) {
@@ -183,7 +184,7 @@ void ExpandRow(const std::uint8_t* gray, std::uint8_t* bgr, int width) {
 }  // namespace
 
 struct PageRaster::Storage {
-  explicit Storage(std::size_t size) : Memory(Pool().Take(size)) {}
+  explicit Storage(std::size_t size, bool huge = true) : Memory(Pool().Take(size, huge)) {}
   ~Storage() { Pool().Give(std::move(Memory)); }
   Storage(const Storage&) = delete;
   Storage& operator=(const Storage&) = delete;
@@ -192,7 +193,8 @@ struct PageRaster::Storage {
 };
 
 PageBuffer::PageBuffer(std::size_t size)
-    : storage_(size > 0 ? std::make_unique<PageRaster::Storage>(size) : nullptr), size_(size) {}
+    : storage_(size > 0 ? std::make_unique<PageRaster::Storage>(size, false) : nullptr),
+      size_(size) {}
 
 PageBuffer::PageBuffer() noexcept = default;
 PageBuffer::PageBuffer(PageBuffer&&) noexcept = default;

@@ -119,7 +119,10 @@ class PageRaster {
 // Page-sized working memory from the pool that rasters take theirs from, for
 // a codec that needs as much again as a page (a JPEG file's coefficients):
 // a batch then reuses the same memory page after page. The bytes are
-// unspecified when taken.
+// unspecified when taken. Taken fresh, it is mapped in 4 KiB pages: it is
+// touched once before it goes back to the pool, and a fresh huge page costs
+// several times more to touch first on virtual machines whose host has taken
+// back the memory.
 class PageBuffer {
  public:
   PageBuffer() noexcept;
