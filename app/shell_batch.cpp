@@ -227,15 +227,22 @@ int RunShellBatch(const QStringList& arguments) {
   ShellWindow window(state, threshold, parser.isSet(QStringLiteral("gray")) || stored.GrayChosen());
 
   CatchInterrupts();
+  // This process lives for one batch: every page buffer it uses is fresh.
+  // Measured on 20 to 40 pages, a first touch in 4 KiB pages costs less
+  // than huge pages save afterwards.
+  SetHugePageBuffers(false);
   try {
-    if (!OpenPageSet(state, window, page))
+    // Nothing is shown here: no page is read but to be trimmed.
+    if (!OpenPageSetUnshown(state, window, page))
       return Refuse(QStringLiteral("PAGE '%1' is not among its folder's pages").arg(page));
+    BatchOptions options;
+    options.ShowStartPageAtEnd = false;
     if (*kind == BatchKind::TopBottom) {
-      TrimAllTopBottom(state, window);
+      TrimAllTopBottom(state, window, options);
     } else if (*kind == BatchKind::Auto) {
-      TrimAllToContent(state, window);
+      TrimAllToContent(state, window, options);
     } else {
-      TrimAllLeftRight(state, window, *kind == BatchKind::LeftRightNormalise);
+      TrimAllLeftRight(state, window, *kind == BatchKind::LeftRightNormalise, options);
     }
   } catch (const ShownError& error) {
     PrintLine(QStringLiteral("pagetrim: %1").arg(error.Text()));

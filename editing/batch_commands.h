@@ -1,7 +1,7 @@
 // The batches: trim every page of the folder and write it back. A PageBatch
-// holds one batch's whole life; worker threads read, trim and encode the
-// pages ahead of the one on show, and the window's thread shows and writes
-// them in order.
+// holds one batch's whole life: worker threads read, trim and encode the
+// pages ahead of the one on show, the window's thread shows them in order,
+// and a writer thread writes each page shown while the next one is awaited.
 #pragma once
 
 #include <QSize>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "edit_state.h"
+#include "page_commands.h"
 #include "page_loading.h"
 #include "page_window.h"
 
@@ -28,6 +29,8 @@ struct BatchOptions {
   int Workers = 0;
   // Memory that pages worked on ahead of the one on show may take together.
   std::size_t WorkAheadBytes = DefaultWorkAheadBytes;
+  // Where nothing is shown, the start page need not be read again at the end.
+  bool ShowStartPageAtEnd = true;
 };
 
 // One page of a batch: read, analysed, trimmed and encoded.
@@ -35,11 +38,16 @@ struct BatchPage {
   LoadedPage Loaded;
   PageRaster Working;
   PageRaster Analysis;
-  // The size the trims left, before normalising pads the page out again.
+  // The page's size as read, and the size the trims left, before
+  // normalising pads the page out again.
+  QSize Before;
   QSize Kept;
   // Where Working lies in the page as read, while it is only a cut of it.
   std::optional<Rect> Cut;
   EncodedPage Encoded;
+  // What the views draw of the page as loaded and as trimmed.
+  ReducedPicture Left;
+  ReducedPicture Right;
 };
 
 // Whether a batch's result deserves a look: less than half of the page's
@@ -53,6 +61,11 @@ QString PagesToCheckNotice(const std::vector<PageToCheck>& pages);
 // A batch's work on one loaded page, on any thread: the trim commands of the
 // menu, run on an editing state of its own, then the encoding.
 void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn);
+
+// Once a page is encoded, all the window needs of it is its file's details
+// and pictures for views of viewSize (none when empty): the page-sized
+// buffers go back for the next page.
+void KeepOnlyWhatIsShown(BatchPage& page, QSize viewSize);
 
 class PageBatch {
  public:
@@ -68,11 +81,16 @@ class PageBatch {
   // Stops after the page in hand: pages worked on ahead are not written.
   void RequestCancel();
 
-  // Shows and writes the next page; once every page is done or the batch
-  // was cancelled, shows the start page again, fresh from its file, and
-  // returns false.
+  // Reports how the last page shown was written, then shows the next page
+  // and starts writing it; once every page is done or the batch was
+  // cancelled, shows the start page again, fresh from its file, and returns
+  // false.
   bool Step(PageWindow& window);
-  // Ends the batch where it is: work ahead is stopped and no page is shown.
+  // Waits for the page being written and reports a failure to save it.
+  void FinishWrite(PageWindow& window);
+  // Ends the batch where it is: work ahead is stopped, the write in hand
+  // finishes, and no page is shown. A batch ended before its last step
+  // leaves no page open: the page named on show is held by nothing.
   void End();
 
   int PageCount() const { return int(pages_.size()); }
@@ -89,8 +107,17 @@ class PageBatch {
     std::size_t Bytes = 0;
     std::future<BatchPage> Result;
   };
-  void ReadAhead(AnalysisChoice choice);
-  void ShowAndWrite(int index, BatchPage page, AnalysisChoice choice, PageWindow& window);
+  struct PageBeingWritten {
+    int Index = 0;
+    QString Path;
+    std::future<SaveResult> Result;
+    // Reported among the pages to check once written.
+    std::optional<PageToCheck> Check;
+  };
+  void ReadAhead(QSize viewSize);
+  void ReadStartPageAhead();
+  bool FileInHand(const QString& file) const;
+  void ShowAndStartWrite(int index, BatchPage page, PageWindow& window);
   void StopWorkers();
 
   EditState& state_;
@@ -106,18 +133,28 @@ class PageBatch {
   Phase phase_ = Phase::Working;
   int nextToRead_ = 0;
   int pagesDone_ = 0;
+  // The choice the pages in flight are read with.
+  AnalysisChoice readChoice_;
   std::deque<PageInFlight> inFlight_;
+  std::optional<PageBeingWritten> writing_;
+  // The start page has been written, or failed to be: it can be read again
+  // for the end of the batch.
+  bool startPageDone_ = false;
+  bool startPageReadAhead_ = false;
   std::size_t bytesAhead_ = 0;
   std::size_t peakBytesAhead_ = 0;
   std::size_t largestPage_ = 0;
   std::vector<PageToCheck> pagesToCheck_;
   std::atomic<bool> stop_{false};
   QThreadPool pool_;
+  // One thread, so that pages are written in their order.
+  QThreadPool writer_;
 };
 
 // Runs a batch to its end: the commands are locked, each page is shown and
 // written, and window events run between two pages (1 ms apart). Esc, or a
-// save-failure box's stop button, cancels through the batch. Once the
+// save-failure box's stop button, cancels through the batch. An error that
+// ends the batch still has the save in hand reported first. Once the
 // commands are unlocked again, the pages to check are reported.
 void RunBatch(PageBatch& batch, PageWindow& window);
 

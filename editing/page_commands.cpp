@@ -91,23 +91,45 @@ QString BaseTitle() {
   return QStringLiteral(PAGETRIM_BASE_TITLE);
 }
 
-bool OpenPageSet(EditState& state, PageWindow& window, const QString& path) {
+namespace {
+
+// Lists the folder of path and finds path in it; the count of names that
+// could not be read goes to unreadable.
+bool FindPageSet(EditState& state, const QString& path, int& unreadable) {
   state.CurrentPath.clear();
   if (!IsPageFile(path))
     return false;
   state.CurrentIndex = -1;
-  int unreadable = 0;
   ListPages(FolderOf(path), state.PageList, &unreadable);
   state.CurrentIndex = state.PageList.IndexOf(path);
-  if (state.CurrentIndex < 0)
-    return false;
-  ShowPage(state, window);
-  // Pages that no command will ever reach must not go unnoticed: the user
-  // would believe a batch trimmed the whole book.
+  return state.CurrentIndex >= 0;
+}
+
+// Pages that no command will ever reach must not go unnoticed: the user
+// would believe a batch trimmed the whole book.
+void NoticeUnreadableNames(PageDisplay& display, int unreadable) {
   if (unreadable > 0) {
-    window.ShowNotice(
+    display.ShowNotice(
         QStringLiteral("名前を読めないファイルが %1 個あり、対象外です").arg(unreadable));
   }
+}
+
+}  // namespace
+
+bool OpenPageSet(EditState& state, PageWindow& window, const QString& path) {
+  int unreadable = 0;
+  if (!FindPageSet(state, path, unreadable))
+    return false;
+  ShowPage(state, window);
+  NoticeUnreadableNames(window, unreadable);
+  return true;
+}
+
+bool OpenPageSetUnshown(EditState& state, PageDisplay& display, const QString& path) {
+  int unreadable = 0;
+  if (!FindPageSet(state, path, unreadable))
+    return false;
+  NoticeUnreadableNames(display, unreadable);
   return true;
 }
 
@@ -122,7 +144,10 @@ void ShowPage(EditState& state, PageWindow& window) {
     state.Prefetch->Ahead(state.PageList, state.CurrentIndex, choice);
 }
 
-void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& page) {
+namespace {
+
+// Everything a shown page sets but its pixels.
+void NameShownPage(EditState& state, PageDisplay& display, const LoadedPage& page) {
   state.PageResolutionX = page.File.Resolution.X;
   state.PageResolutionY = page.File.Resolution.Y;
   state.PageIdentity = page.File.Identity;
@@ -130,6 +155,12 @@ void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& pa
   state.PageUnreadable = !page.File.Decoded;
   state.PageShown = true;
   display.SetTitle(PageTitle(state.CurrentPath, state.PageResolutionX, state.PageResolutionY));
+}
+
+}  // namespace
+
+void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& page) {
+  NameShownPage(state, display, page);
 
   // Copies share the pixels: nothing here copies a page.
   state.OriginalPage = page.Page;
@@ -142,6 +173,20 @@ void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& pa
   display.MarkUnreadable(state.PageUnreadable);
   display.ShowLeft(state.OriginalPage);
   display.ShowRight(state.WorkingPage);
+}
+
+void ShowPassingPage(EditState& state, PageDisplay& display, const LoadedPage& page,
+                     const ReducedPicture& left, const ReducedPicture& right) {
+  NameShownPage(state, display, page);
+  // Holding the page here would keep one more page-sized buffer alive than
+  // the batch's work needs; at the end of the batch a page is shown whole.
+  for (PageRaster* raster : {&state.OriginalPage, &state.WorkingPage, &state.GrayPage,
+                             &state.BinaryPage, &state.AnalysisPage}) {
+    *raster = PageRaster();
+  }
+  StartWorkingCut(state);
+  display.MarkUnreadable(state.PageUnreadable);
+  display.ShowReduced(left, right);
 }
 
 void RefreshResultView(EditState& state, PageDisplay& display) {
@@ -166,15 +211,27 @@ void ReloadPage(EditState& state, PageWindow& window) {
   ShowPage(state, window);
 }
 
-SaveResult WriteShownPage(EditState& state, const EncodedPage& page) {
-  if (state.PageUnreadable)
+PageToWrite ShownPageToWrite(const EditState& state) {
+  return {state.CurrentPath, state.PageUnreadable, state.PageIdentity, state.KeepOriginals, {}};
+}
+
+SaveResult WritePageFile(const PageToWrite& page, const EncodedPage& encoded) {
+  if (page.Unreadable)
     return Result::Failed(Reason::UnreadableImage);
   SaveOptions options;
-  options.ReadAs = state.PageIdentity;
-  options.KeepOriginal = state.KeepOriginals;
-  const SaveResult result = WritePage(state.CurrentPath, page, options);
+  options.ReadAs = page.ReadAs;
+  options.KeepOriginal = page.KeepOriginal;
+  return WritePage(page.Path, encoded, options, page.KeepNext);
+}
+
+void NoteShownPageWritten(EditState& state, const SaveResult& result) {
   if (result.Ok())
     state.PageIdentity = result.Identity;  // the next save checks against this file
+}
+
+SaveResult WriteShownPage(EditState& state, const EncodedPage& page) {
+  const SaveResult result = WritePageFile(ShownPageToWrite(state), page);
+  NoteShownPageWritten(state, result);
   return result;
 }
 

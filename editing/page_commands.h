@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <vector>
 
 #include "edit_state.h"
@@ -17,12 +18,20 @@ QString BaseTitle();
 // Opens the folder of path as the page set and shows path. True when a page
 // was shown.
 bool OpenPageSet(EditState& state, PageWindow& window, const QString& path);
+// OpenPageSet without showing the page, for batches where nothing is shown:
+// true when path is one of the folder's pages, which CurrentIndex then names.
+bool OpenPageSetUnshown(EditState& state, PageDisplay& display, const QString& path);
 // Loads PageList[CurrentIndex] into every raster and both views, with the
 // threshold and analysis choice of the moment.
 void ShowPage(EditState& state, PageWindow& window);
 // Puts a page already read into the rasters and both views; CurrentIndex and
 // CurrentPath already name it.
 void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& page);
+// Puts a page passing through a batch on show: the state names it, as for
+// ShowLoadedPage, but holds none of its pixels (the batch has written or is
+// writing them), and the views draw the reduced pictures.
+void ShowPassingPage(EditState& state, PageDisplay& display, const LoadedPage& page,
+                     const ReducedPicture& left, const ReducedPicture& right);
 void RefreshResultView(EditState& state, PageDisplay& display);
 void NextPage(EditState& state, PageWindow& window);
 void PreviousPage(EditState& state, PageWindow& window);
@@ -34,6 +43,22 @@ void DeletePage(EditState& state, PageWindow& window);
 // page could not be read or its file changed since; keeps the original first
 // when keeping is on.
 SaveResult WriteShownPage(EditState& state, const EncodedPage& page);
+
+// What writing the shown page needs to know of it, taken on the window's
+// thread, so that the write itself can run on another.
+struct PageToWrite {
+  QString Path;
+  bool Unreadable = false;
+  std::optional<FileIdentity> ReadAs;
+  bool KeepOriginal = false;
+  // The pages a batch writes next, whose originals are kept with this one's.
+  QStringList KeepNext;
+};
+PageToWrite ShownPageToWrite(const EditState& state);
+// WriteShownPage's write, on any thread.
+SaveResult WritePageFile(const PageToWrite& page, const EncodedPage& encoded);
+// After a write of the shown page: the next save checks against that file.
+void NoteShownPageWritten(EditState& state, const SaveResult& result);
 
 // The folder of the open page set; empty when none is open.
 QString PageSetFolder(const EditState& state);

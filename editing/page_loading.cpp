@@ -24,16 +24,29 @@ bool IsOwnAnalysis(const PageRaster& page, bool bitonal, AnalysisChoice choice) 
 
 }  // namespace
 
-LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomic<bool>* cancel) {
+LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomic<bool>* cancel,
+                    QSize reducedFor, bool analyse, bool forContent) {
   LoadedPage page;
   page.Path = path;
   page.Choice = choice;
-  // Every other analysis image is built row by row as the decoder delivers
-  // the rows.
+  std::shared_ptr<PageReduction> reduction;
+  if (forContent)
+    reduction = std::make_shared<PageReduction>();
+  // The analysis image and the reduced picture are made row by row as the
+  // decoder delivers the rows, while they are still cached.
   ReadOptions options;
   options.Cancel = cancel;
   options.RowsDecoded = [&](const PageRaster& raster, int first, int count, bool bitonal) {
-    if (IsOwnAnalysis(raster, bitonal, choice))
+    if (first == 0) {
+      page.Reduced.Step =
+          ReductionStep(raster.Width(), raster.Height(), reducedFor.width(), reducedFor.height());
+      page.Reduced.Region = {0, 0, raster.Width(), raster.Height()};
+    }
+    if (page.Reduced.Step > 0)
+      ReduceRows(raster, page.Reduced.Pixels, page.Reduced.Step, first, count);
+    if (reduction)
+      reduction->AddRows(raster, first, count);
+    if (!analyse || IsOwnAnalysis(raster, bitonal, choice))
       return;
     if (first == 0)
       page.Analysis.ResetForOverwrite(raster.Width(), raster.Height(), PixelFormat::Gray8);
@@ -43,27 +56,12 @@ LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomi
   page.File = ReadPageFile(path, page.Page, options);
   if (!page.File.Decoded) {
     page.Analysis = PageRaster();
-  } else if (IsOwnAnalysis(page.Page, page.File.Bitonal, choice)) {
-    page.Analysis = page.Page;
-  }
-  return page;
-}
-
-LoadedPage ReadPageForContent(const QString& path, AnalysisChoice choice,
-                              const std::atomic<bool>* cancel) {
-  LoadedPage page;
-  page.Path = path;
-  page.Choice = choice;
-  auto reduction = std::make_shared<PageReduction>();
-  ReadOptions options;
-  options.Cancel = cancel;
-  options.RowsDecoded = [&](const PageRaster& raster, int first, int count, bool) {
-    reduction->AddRows(raster, first, count);
-  };
-  page.File = ReadPageFile(path, page.Page, options);
-  page.Analysis = page.Page;
-  if (page.File.Decoded)
+    page.Reduced = ReducedPicture();
+  } else {
+    if (IsOwnAnalysis(page.Page, page.File.Bitonal, choice))
+      page.Analysis = page.Page;
     page.Reduction = std::move(reduction);
+  }
   return page;
 }
 

@@ -2,6 +2,7 @@
 // scans read, made in one pass while the decoded rows are still cached.
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <atomic>
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include "page_codec.h"
 #include "page_raster.h"
 #include "page_window.h"
+#include "reduced_picture.h"
 
 namespace pagetrim {
 
@@ -32,20 +34,21 @@ struct LoadedPage {
   PageRaster Analysis;  // the gray or black-and-white image of Page, by Choice
   AnalysisChoice Choice;
   PageFileInfo File;
+  // Page made small for views of reducedFor's size; empty unless asked for.
+  ReducedPicture Reduced;
   // The page reduced for finding its content, when it was read for that.
   std::shared_ptr<const PageReduction> Reduction;
 };
 
 // Reads and analyses the page file. Safe on any thread; cancel (set from
-// another thread) makes it give up early with an unreadable page.
+// another thread) makes it give up early with an unreadable page. With a
+// view size, a reduced picture for such views is sampled from the rows as
+// they are decoded. Without analyse, only a page that is its own analysis
+// image gets one: the caller analyses what it needs. With forContent, the
+// page is also reduced for finding its content as its rows are decoded.
 LoadedPage ReadPage(const QString& path, AnalysisChoice choice,
-                    const std::atomic<bool>* cancel = nullptr);
-
-// Reads the page for finding its content: the pass over its pixels that
-// takes is made as the rows are decoded, and the page is its own analysis
-// image (the content is found in the page's own colours).
-LoadedPage ReadPageForContent(const QString& path, AnalysisChoice choice,
-                              const std::atomic<bool>* cancel = nullptr);
+                    const std::atomic<bool>* cancel = nullptr, QSize reducedFor = {},
+                    bool analyse = true, bool forContent = false);
 
 // Rebuilds the analysis image for another choice, from the page's pixels.
 void Reanalyse(LoadedPage& page, AnalysisChoice choice);

@@ -86,6 +86,13 @@ void PagePrefetcher::Start(const QString& path, AnalysisChoice choice, std::size
   entries_.push_back(std::move(entry));
 }
 
+void PagePrefetcher::ReadAhead(const QString& path, AnalysisChoice choice) {
+  if (std::none_of(entries_.begin(), entries_.end(),
+                   [&](const Entry& e) { return e.Path == path; })) {
+    Start(path, choice, EstimatePageBytes(path));
+  }
+}
+
 void PagePrefetcher::Ahead(const PageList& list, int index, AnalysisChoice choice) {
   const int count = list.Count();
   QStringList wanted;

@@ -32,6 +32,9 @@ class PagePrefetcher {
 
   // Drops everything read ahead; work in progress is stopped.
   void Clear();
+  // Starts reading the page at path, unless it is read or being read
+  // already; for a page about to be shown whose neighbours are not known.
+  void ReadAhead(const QString& path, AnalysisChoice choice);
 
   // Pages held or being read ahead, and waiting for them; for tests.
   int PagesAhead() const { return int(entries_.size()); }

@@ -9,6 +9,7 @@
 
 #include "original_store.h"
 #include "page_raster.h"
+#include "reduced_picture.h"
 #include "result.h"
 
 namespace pagetrim {
@@ -37,6 +38,14 @@ class PageDisplay {
   // Once every page that could be was restored: the pages left as they
   // were, and why, in page order; only when there are any.
   virtual void ReportPagesNotRestored(const std::vector<PageNotRestored>& pages) = 0;
+
+  // The size a view draws pages in, so that a batch can make each page's
+  // pictures for the views while it reads the page; empty where pages are
+  // not drawn.
+  virtual QSize ViewSize() const { return {}; }
+  // A page passing through a batch, drawn from reduced pictures of the page
+  // as loaded (left) and as trimmed (right): the views keep only those.
+  virtual void ShowReduced(const ReducedPicture& /*left*/, const ReducedPicture& /*right*/) {}
 };
 
 // What the user chose for finding ink: read each time a page is shown.

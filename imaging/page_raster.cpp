@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -31,15 +32,17 @@ std::vector<int> ScaleMap(int destLength, int srcStart, int srcLength) {
 
 constexpr std::size_t HugePage = std::size_t(2) << 20;
 
+std::atomic<bool> hugePagesWanted{true};
+
 // Page-sized memory straight from the system, in transparent huge pages
-// where the system allows them: the first touch of fresh memory costs a page
-// fault every 4 KiB otherwise, which on a virtual machine costs as much as
-// decoding the page. Small buffers come from the heap. Either way the bytes
-// are not zeroed first: a decoder overwrites every one of them.
+// where the system allows them and they are wanted (SetHugePageBuffers).
+// Small buffers come from the heap. Either way the bytes are not zeroed
+// first: a decoder overwrites every one of them.
 class Buffer {
  public:
   Buffer() = default;
-  explicit Buffer(std::size_t size) {
+  // huge: in transparent huge pages, where they are wanted at all.
+  Buffer(std::size_t size, bool huge) {
     if (size < HugePage) {
       heap_.reset(new std::uint8_t[size]);
       bytes_ = heap_.get();
@@ -60,7 +63,7 @@ class Buffer {
       ::munmap(start, std::size_t(aligned - start));
     if (const std::size_t tail = HugePage - std::size_t(aligned - start); tail > 0)
       ::munmap(aligned + length, tail);
-    ::madvise(aligned, length, MADV_HUGEPAGE);
+    ::madvise(aligned, length, huge && hugePagesWanted.load() ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
     bytes_ = aligned;
     capacity_ = length;
   }
@@ -100,12 +103,14 @@ class BufferPool {
  public:
   static constexpr std::size_t MinimumPooled = std::size_t(1) << 20;
 
-  Buffer Take(std::size_t size) {
+  Buffer Take(std::size_t size, bool huge) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       recent_[next_++ % recent_.size()] = size;
       auto best = buffers_.end();
-      for (auto it = buffers_.begin(); it != buffers_.end(); ++it) {
+      // A small picture (a view's sample of a page, say) would take the
+      // smallest pooled buffer, one that a page needs next.
+      for (auto it = buffers_.begin(); it != buffers_.end() && size >= MinimumPooled; ++it) {
         if (it->Capacity() >= size && (best == buffers_.end() || it->Capacity() < best->Capacity()))
           best = it;
       }
@@ -118,7 +123,7 @@ class BufferPool {
       }
       TrimLocked();
     }
-    return Buffer(size);
+    return Buffer(size, huge);
   }
 
   void Give(Buffer&& buffer) {
@@ -179,7 +184,7 @@ void ExpandRow(const std::uint8_t* gray, std::uint8_t* bgr, int width) {
 }  // namespace
 
 struct PageRaster::Storage {
-  explicit Storage(std::size_t size) : Memory(Pool().Take(size)) {}
+  explicit Storage(std::size_t size, bool huge = true) : Memory(Pool().Take(size, huge)) {}
   ~Storage() { Pool().Give(std::move(Memory)); }
   Storage(const Storage&) = delete;
   Storage& operator=(const Storage&) = delete;
@@ -187,12 +192,29 @@ struct PageRaster::Storage {
   Buffer Memory;
 };
 
+PageBuffer::PageBuffer(std::size_t size)
+    : storage_(size > 0 ? std::make_unique<PageRaster::Storage>(size, false) : nullptr),
+      size_(size) {}
+
+PageBuffer::PageBuffer() noexcept = default;
+PageBuffer::PageBuffer(PageBuffer&&) noexcept = default;
+PageBuffer& PageBuffer::operator=(PageBuffer&&) noexcept = default;
+PageBuffer::~PageBuffer() = default;
+
+std::uint8_t* PageBuffer::Bytes() const {
+  return storage_ ? storage_->Memory.Bytes() : nullptr;
+}
+
 std::size_t PooledBytes() {
   return Pool().Total();
 }
 
 void ReservePooledBytes(std::size_t bytes) {
   Pool().Reserve(bytes);
+}
+
+void SetHugePageBuffers(bool wanted) {
+  hugePagesWanted.store(wanted);
 }
 
 PageRaster::PageRaster(int width, int height, PixelFormat format) : format_(format) {

@@ -27,6 +27,7 @@ struct Rect {
   int Bottom = 0;
   int Width() const { return Right - Left; }
   int Height() const { return Bottom - Top; }
+  friend bool operator==(const Rect&, const Rect&) = default;
 };
 
 // How a raster stores its pixels. A gray pixel v is the colour (v, v, v), so
@@ -115,6 +116,29 @@ class PageRaster {
   std::size_t stride_ = 0;  // bytes from one row to the next
 };
 
+// Page-sized working memory from the pool that rasters take theirs from, for
+// a codec that needs as much again as a page (a JPEG file's coefficients):
+// a batch then reuses the same memory page after page. The bytes are
+// unspecified when taken. Taken fresh, it is mapped in 4 KiB pages: it is
+// touched once before it goes back to the pool, and a fresh huge page costs
+// several times more to touch first on virtual machines whose host has taken
+// back the memory.
+class PageBuffer {
+ public:
+  PageBuffer() noexcept;
+  explicit PageBuffer(std::size_t size);
+  PageBuffer(PageBuffer&&) noexcept;
+  PageBuffer& operator=(PageBuffer&&) noexcept;
+  ~PageBuffer();
+
+  std::uint8_t* Bytes() const;
+  std::size_t Size() const { return size_; }
+
+ private:
+  std::unique_ptr<PageRaster::Storage> storage_;
+  std::size_t size_ = 0;
+};
+
 // The bytes that page-sized buffers freed by earlier pages may hold for the
 // next ones: two buffers of the largest size recently asked for (a page's
 // pixels and its analysis image fit in that), never more than this.
@@ -125,6 +149,14 @@ std::size_t PooledBytes();
 // next pages up to this many bytes (never more than MaxPooledBytes), so that
 // pages in flight do not each take fresh memory. 0 ends the reserve.
 void ReservePooledBytes(std::size_t bytes);
+
+// Whether page buffers ask for transparent huge pages (the default). Huge
+// pages save the processor's page-table walks on every pass over a page once
+// its buffer is in use; a fresh one costs more to touch first than its 4 KiB
+// pages do, several times more on virtual machines that return free memory
+// to their host. A process that lives for one batch touches its buffers
+// fresh and keeps them only for that batch.
+void SetHugePageBuffers(bool wanted);
 
 // Builds the gray copy ((b + g + r) div 3) and the black-and-white copy
 // (black where that gray is below threshold) of source, as one-byte gray
@@ -142,5 +174,8 @@ void MakeBinaryImage(const PageRaster& source, PageRaster& binary, int threshold
 // whichever of gray and binary is given, both already of source's size.
 void AnalyseRows(const PageRaster& source, PageRaster* gray, PageRaster* binary, int threshold,
                  int first, int count);
+// The same for columns [first, first + count) of every row.
+void AnalyseColumns(const PageRaster& source, PageRaster* gray, PageRaster* binary, int threshold,
+                    int first, int count);
 
 }  // namespace pagetrim

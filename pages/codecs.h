@@ -107,8 +107,10 @@ Result EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteA
 // an UnreadableImage.
 Result CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cut, float dpiX,
                       float dpiY, const QByteArray& iccProfile, EncodedBytes& out);
+// bitonal: every pixel is known to be 0 or 255, as in a cut of a 1-bit page,
+// so the page need not be read through to choose 1-bit gray.
 Result EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
-                 EncodedBytes& out);
+                 EncodedBytes& out, bool bitonal = false);
 
 // What the first directory of an EXIF block (a TIFF structure, after the
 // "Exif\0\0" header) says about the page; every read is bounds-checked.

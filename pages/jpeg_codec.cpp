@@ -7,11 +7,20 @@
 // JpegWriter), whose destructor always destroys the libjpeg object, so a
 // longjmp never skips a C++ destructor.
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // jpeglib.h uses size_t and FILE without including <cstdio> itself.
 #include <jpeglib.h>
@@ -177,14 +186,147 @@ void SkipInput(j_decompress_ptr info, long count) {
   source.bytes_in_buffer -= std::size_t(count);
 }
 
+// One whole-page array of coefficient blocks, in place of libjpeg's own
+// virtual array, whose type it stands for. Made in libjpeg's image pool.
+struct BlockArray {
+  JBLOCKARRAY Rows;
+  JDIMENSION RowCount;
+  JDIMENSION BlocksPerRow;
+  JDIMENSION MaxAccess;
+  // Rows from here on were never written; with PreZero they read as zeros.
+  JDIMENSION FirstUndefinedRow;
+  boolean PreZero;
+  BlockArray* Next;
+};
+
+// The block arrays a reader or writer asked for, and the page buffer that
+// holds them.
+struct PooledBlocks {
+  BlockArray* Arrays;
+  void (*RealizeOthers)(j_common_ptr);
+  PageBuffer Memory;
+};
+
 struct JpegReader {
   jpeg_decompress_struct Info;
   JpegErrors Errors;
   jpeg_progress_mgr Progress;
   PiecewiseSource Source;
-  // Destroying a zeroed, never-created object is a no-op in libjpeg.
+  PooledBlocks Blocks;
+  // Destroying a zeroed, never-created object is a no-op in libjpeg; it
+  // releases the pool before Blocks gives back its memory.
   ~JpegReader() { jpeg_destroy_decompress(&Info); }
 };
+
+// ---- Coefficient arrays in page buffers ----------------------------------------
+//
+// Copying a page's blocks holds all its coefficients at once: two bytes per
+// sample, as much as a colour page's pixels. So do decoding a progressive
+// page and coding a page in passes (progressive, or with Huffman tables made
+// for it). libjpeg takes that memory fresh from the system for every page,
+// and the system maps and zeroes it at first touch, which costs as much again
+// as reading the coefficients. The arrays live in a page buffer instead, so
+// that a batch reuses the same memory. They behave as libjpeg's own arrays
+// held wholly in memory.
+
+BlockArray& ArrayOf(jvirt_barray_ptr array) {
+  return *reinterpret_cast<BlockArray*>(array);
+}
+
+PooledBlocks& BlocksOf(j_common_ptr info) {
+  return *static_cast<PooledBlocks*>(info->client_data);
+}
+
+jvirt_barray_ptr RequestBlocks(j_common_ptr info, int pool, boolean preZero,
+                               JDIMENSION blocksPerRow, JDIMENSION rowCount, JDIMENSION maxAccess) {
+  if (pool != JPOOL_IMAGE)
+    ERREXIT1(info, JERR_BAD_POOL_ID, pool);
+  auto* array =
+      static_cast<BlockArray*>((*info->mem->alloc_small)(info, JPOOL_IMAGE, sizeof(BlockArray)));
+  PooledBlocks& blocks = BlocksOf(info);
+  *array = {nullptr, rowCount, blocksPerRow, maxAccess, 0, preZero, blocks.Arrays};
+  blocks.Arrays = array;
+  return reinterpret_cast<jvirt_barray_ptr>(array);
+}
+
+bool TakeMemory(PooledBlocks& blocks, std::size_t size) {
+  try {
+    blocks.Memory = PageBuffer(size);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void RealizeBlocks(j_common_ptr info) {
+  PooledBlocks& blocks = BlocksOf(info);
+  blocks.RealizeOthers(info);
+  if (blocks.Arrays == nullptr)
+    return;
+  // 0 sets no limit, as for libjpeg's own arrays.
+  const auto limit = info->mem->max_memory_to_use > 0 ? std::size_t(info->mem->max_memory_to_use)
+                                                      : std::numeric_limits<std::size_t>::max();
+  // Rows start on whole blocks, and blocks on the boundaries libjpeg's SIMD
+  // code assumes of its own arrays.
+  constexpr std::size_t Alignment = 64;
+  std::size_t size = Alignment;
+  for (const BlockArray* array = blocks.Arrays; array != nullptr; array = array->Next) {
+    const std::size_t bytes = std::size_t(array->RowCount) * array->BlocksPerRow * sizeof(JBLOCK);
+    if (bytes > limit - size)
+      ERREXIT(info, JERR_NO_BACKING_STORE);
+    size += bytes;
+  }
+  if (!TakeMemory(blocks, size))
+    ERREXIT(info, JERR_OUT_OF_MEMORY);
+  const auto base = reinterpret_cast<std::uintptr_t>(blocks.Memory.Bytes());
+  auto* next = reinterpret_cast<std::uint8_t*>((base + Alignment - 1) & ~(Alignment - 1));
+  for (BlockArray* array = blocks.Arrays; array != nullptr; array = array->Next) {
+    array->Rows = static_cast<JBLOCKARRAY>(
+        (*info->mem->alloc_small)(info, JPOOL_IMAGE, array->RowCount * sizeof(JBLOCKROW)));
+    for (JDIMENSION row = 0; row < array->RowCount; ++row) {
+      array->Rows[row] = reinterpret_cast<JBLOCKROW>(next);
+      next += std::size_t(array->BlocksPerRow) * sizeof(JBLOCK);
+    }
+  }
+}
+
+// As libjpeg's own access: a writer goes on where it left off, and rows not
+// yet written read as zeros where the array asked for that.
+JBLOCKARRAY AccessBlocks(j_common_ptr info, jvirt_barray_ptr pointer, JDIMENSION first,
+                         JDIMENSION count, boolean writable) {
+  BlockArray& array = ArrayOf(pointer);
+  const JDIMENSION end = first + count;
+  if (end > array.RowCount || end < first || count > array.MaxAccess || array.Rows == nullptr)
+    ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
+  if (array.FirstUndefinedRow < end) {
+    JDIMENSION undefined = array.FirstUndefinedRow;
+    if (undefined < first) {
+      if (writable)
+        ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
+      undefined = first;
+    }
+    if (writable)
+      array.FirstUndefinedRow = end;
+    if (array.PreZero) {
+      for (JDIMENSION row = undefined; row < end; ++row)
+        std::memset(array.Rows[row], 0, std::size_t(array.BlocksPerRow) * sizeof(JBLOCK));
+    } else if (!writable) {
+      ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
+    }
+  }
+  return array.Rows + first;
+}
+
+// Makes a reader or writer keep the block arrays it asks for in a page
+// buffer.
+void PoolBlocks(j_common_ptr info, PooledBlocks& blocks) {
+  jpeg_memory_mgr& memory = *info->mem;
+  info->client_data = &blocks;
+  blocks.RealizeOthers = memory.realize_virt_arrays;
+  memory.request_virt_barray = RequestBlocks;
+  memory.realize_virt_arrays = RealizeBlocks;
+  memory.access_virt_barray = AccessBlocks;
+}
 
 // Gray and blue-green-red rows are decoded straight into the raster.
 void ReadRows(j_decompress_ptr info, PageRaster& raster, DecodeContext& context) {
@@ -329,6 +471,8 @@ bool RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, P
   const bool gray = info->jpeg_color_space == JCS_GRAYSCALE;
   info->out_color_space = cmyk ? JCS_CMYK : gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
   info->dct_method = JDCT_ISLOW;
+  // A progressive file is decoded from all its coefficients at once.
+  PoolBlocks(reinterpret_cast<j_common_ptr>(info), reader.Blocks);
   jpeg_start_decompress(info);
   if (info->output_width != info->image_width || info->output_height != info->image_height) {
     return false;
@@ -403,6 +547,7 @@ struct JpegWriter {
   jpeg_compress_struct Info;
   JpegErrors Errors;
   Destination Dest;
+  PooledBlocks Blocks;
   ~JpegWriter() { jpeg_destroy_compress(&Info); }
 };
 
@@ -615,6 +760,7 @@ bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dp
     return false;
 
   jpeg_create_compress(info);
+  PoolBlocks(reinterpret_cast<j_common_ptr>(info), writer.Blocks);
   WriteInto(writer, out);
 
   info->image_width = JDIMENSION(raster.Width());
@@ -720,6 +866,204 @@ JDIMENSION BlocksAcross(long pixels, int factor, int maxFactor) {
   return JDIMENSION((pixels * factor + unit - 1) / unit);
 }
 
+// ---- Huffman tables for copied blocks ------------------------------------------
+//
+// A copied page gets Huffman tables made for its own blocks. libjpeg makes
+// them in a first pass over every block that tests coefficients one by one,
+// which takes as long as reading the blocks did. The same counts come here
+// from a mask of each block's nonzero coefficients, and libjpeg makes the
+// tables from them as it would from its own: the file is the same, byte for
+// byte.
+
+// libjpeg's maker of optimal tables, exported by the library (and listed in
+// Debian's symbols file) but declared only in a header it does not install.
+extern "C" void jpeg_gen_optimal_table(j_compress_ptr info, JHUFF_TBL* table, long frequencies[]);
+
+// Where the coefficient at each zigzag position is stored in a block.
+constexpr std::array<std::uint8_t, DCTSIZE2> NaturalOf = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// The zigzag position of each coefficient of a block.
+constexpr std::array<std::uint8_t, DCTSIZE2> ZigzagOf = [] {
+  std::array<std::uint8_t, DCTSIZE2> zigzag{};
+  for (int k = 0; k < DCTSIZE2; ++k)
+    zigzag[NaturalOf[std::size_t(k)]] = std::uint8_t(k);
+  return zigzag;
+}();
+
+// For each byte of a block's mask in natural order, its bits in zigzag order.
+struct ZigzagMasks {
+  std::uint64_t Bits[8][256];
+};
+
+const ZigzagMasks& MasksInZigzag() {
+  static const ZigzagMasks masks = [] {
+    ZigzagMasks m{};
+    for (int byte = 0; byte < 8; ++byte) {
+      for (int value = 0; value < 256; ++value) {
+        for (int bit = 0; bit < 8; ++bit) {
+          if (value & (1 << bit))
+            m.Bits[byte][value] |= std::uint64_t(1) << ZigzagOf[std::size_t(byte * 8 + bit)];
+        }
+      }
+    }
+    return m;
+  }();
+  return masks;
+}
+
+// The nonzero coefficients of a block, bit k for zigzag position k.
+std::uint64_t NonzeroInZigzag(const JCOEF* block, const ZigzagMasks& masks) {
+  std::uint64_t natural = 0;
+#if defined(__SSE2__)
+  // Sixteen coefficients at a time: zero or not, as one bit each.
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < DCTSIZE2; i += 16) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i + 8));
+    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(low, zero), _mm_cmpeq_epi16(high, zero));
+    natural |= std::uint64_t(~unsigned(_mm_movemask_epi8(zeros)) & 0xFFFF) << i;
+  }
+#else
+  for (int i = 0; i < DCTSIZE2; ++i)
+    natural |= std::uint64_t(block[i] != 0) << i;
+#endif
+  std::uint64_t zigzag = 0;
+  for (int byte = 0; byte < 8; ++byte)
+    zigzag |= masks.Bits[byte][(natural >> (8 * byte)) & 0xFF];
+  return zigzag;
+}
+
+int BitsOf(int value) {
+  return int(std::bit_width(unsigned(value < 0 ? -value : value)));
+}
+
+// Symbol counts of the tables in use, DC then AC, by table slot.
+struct SymbolCounts {
+  long Dc[NUM_HUFF_TBLS][257];
+  long Ac[NUM_HUFF_TBLS][257];
+};
+
+// Counts one block's symbols as libjpeg's sequential Huffman coder makes
+// them; false for a coefficient too large for it, which libjpeg refuses.
+bool CountBlock(const JCOEF* block, int& lastDc, long* dc, long* ac, const ZigzagMasks& masks) {
+  const int dcBits = BitsOf(block[0] - lastDc);
+  if (dcBits > 11)
+    return false;
+  ++dc[dcBits];
+  lastDc = block[0];
+  std::uint64_t nonzero = NonzeroInZigzag(block, masks) & ~std::uint64_t(1);
+  int last = 0;
+  while (nonzero != 0) {
+    const int k = std::countr_zero(nonzero);
+    nonzero &= nonzero - 1;
+    int run = k - last - 1;
+    for (; run > 15; run -= 16)
+      ++ac[0xF0];
+    const int bits = BitsOf(block[NaturalOf[std::size_t(k)]]);
+    if (bits > 10)
+      return false;
+    ++ac[run << 4 | bits];
+    last = k;
+  }
+  if (last < DCTSIZE2 - 1)
+    ++ac[0];  // end of block
+  return true;
+}
+
+// Counts the symbols of every block the encoder will code, in its order:
+// MCU by MCU, with the blocks that pad the right and bottom MCUs coded as a
+// copy of the block before's DC and no AC. One component is coded block by
+// block, without padding.
+bool CountSymbols(j_compress_ptr info, jvirt_barray_ptr* arrays, SymbolCounts& counts) {
+  const ZigzagMasks& masks = MasksInZigzag();
+  const int components = info->num_components;
+  int maxH = 1, maxV = 1;
+  for (int c = 0; c < components; ++c) {
+    maxH = std::max(maxH, info->comp_info[c].h_samp_factor);
+    maxV = std::max(maxV, info->comp_info[c].v_samp_factor);
+  }
+  const long width = long(info->image_width);
+  const long height = long(info->image_height);
+  int lastDc[MAX_COMPONENTS] = {};
+  if (components == 1) {
+    const jpeg_component_info& component = info->comp_info[0];
+    const JDIMENSION across = BlocksAcross(width, 1, 1);
+    const JDIMENSION down = BlocksAcross(height, 1, 1);
+    const BlockArray& array = ArrayOf(arrays[0]);
+    for (JDIMENSION row = 0; row < down; ++row) {
+      for (JDIMENSION column = 0; column < across; ++column) {
+        if (!CountBlock(array.Rows[row][column], lastDc[0], counts.Dc[component.dc_tbl_no],
+                        counts.Ac[component.ac_tbl_no], masks)) {
+          return false;
+        }
+      }
+    }
+    return true;
+  }
+  const JDIMENSION mcuAcross = BlocksAcross(width, 1, maxH);
+  const JDIMENSION mcuDown = BlocksAcross(height, 1, maxV);
+  for (JDIMENSION mcuRow = 0; mcuRow < mcuDown; ++mcuRow) {
+    for (JDIMENSION mcu = 0; mcu < mcuAcross; ++mcu) {
+      for (int c = 0; c < components; ++c) {
+        const jpeg_component_info& component = info->comp_info[c];
+        const int h = component.h_samp_factor;
+        const int v = component.v_samp_factor;
+        const JDIMENSION across = BlocksAcross(width, h, maxH);
+        const JDIMENSION down = BlocksAcross(height, v, maxV);
+        long* dc = counts.Dc[component.dc_tbl_no];
+        long* ac = counts.Ac[component.ac_tbl_no];
+        const BlockArray& array = ArrayOf(arrays[c]);
+        for (int y = 0; y < v; ++y) {
+          const JDIMENSION row = mcuRow * JDIMENSION(v) + JDIMENSION(y);
+          int x = 0;
+          if (row < down) {
+            for (; x < h && mcu * JDIMENSION(h) + JDIMENSION(x) < across; ++x) {
+              if (!CountBlock(array.Rows[row][mcu * JDIMENSION(h) + JDIMENSION(x)], lastDc[c], dc,
+                              ac, masks)) {
+                return false;
+              }
+            }
+          }
+          // Padding: the DC of the block before, so no difference, and no AC.
+          dc[0] += h - x;
+          ac[0] += h - x;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+// Installs tables made for the page's blocks, for a sequential file, in
+// place of a first pass of the encoder; false leaves it to that pass.
+bool InstallTablesForBlocks(j_compress_ptr info, jvirt_barray_ptr* arrays) {
+  SymbolCounts counts{};
+  if (!CountSymbols(info, arrays, counts))
+    return false;
+  bool dcDone[NUM_HUFF_TBLS] = {};
+  bool acDone[NUM_HUFF_TBLS] = {};
+  for (int c = 0; c < info->num_components; ++c) {
+    const int dc = info->comp_info[c].dc_tbl_no;
+    const int ac = info->comp_info[c].ac_tbl_no;
+    if (!dcDone[dc]) {
+      if (info->dc_huff_tbl_ptrs[dc] == nullptr)
+        info->dc_huff_tbl_ptrs[dc] = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(info));
+      jpeg_gen_optimal_table(info, info->dc_huff_tbl_ptrs[dc], counts.Dc[dc]);
+      dcDone[dc] = true;
+    }
+    if (!acDone[ac]) {
+      if (info->ac_huff_tbl_ptrs[ac] == nullptr)
+        info->ac_huff_tbl_ptrs[ac] = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(info));
+      jpeg_gen_optimal_table(info, info->ac_huff_tbl_ptrs[ac], counts.Ac[ac]);
+      acDone[ac] = true;
+    }
+  }
+  return true;
+}
+
 bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, std::size_t size,
              const Rect& cut, float dpiX, float dpiY, const QByteArray& profile,
              EncodedBytes& out) {
@@ -747,6 +1091,7 @@ bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, s
       cut.Top % (maxV * DCTSIZE) != 0) {
     return false;
   }
+  PoolBlocks(reinterpret_cast<j_common_ptr>(source), reader.Blocks);
   jvirt_barray_ptr* sourceBlocks = jpeg_read_coefficients(source);
 
   // The kept blocks move to the top left of the source's own block arrays,
@@ -777,13 +1122,20 @@ bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, s
 
   jpeg_create_compress(info);
   info->mem->max_memory_to_use = MaxCodecMemory;
+  // The encoder reads the reader's arrays as they were made.
+  info->mem->access_virt_barray = AccessBlocks;
   WriteInto(writer, out);
   jpeg_copy_critical_parameters(source, info);
   info->image_width = JDIMENSION(cut.Width());
   info->image_height = JDIMENSION(cut.Height());
-  info->optimize_coding = TRUE;
-  if (source->progressive_mode)
+  // A progressive file's tables are made by libjpeg's own pass, which
+  // knows its scans.
+  if (source->progressive_mode) {
+    info->optimize_coding = TRUE;
     jpeg_simple_progression(info);
+  } else {
+    info->optimize_coding = InstallTablesForBlocks(info, sourceBlocks) ? FALSE : TRUE;
+  }
   SetDensity(info, dpiX, dpiY);
   jpeg_write_coefficients(info, sourceBlocks);
   // An RGB profile suits a colour file, a gray one a gray file.

@@ -292,7 +292,19 @@ void SetAttributesDisabled(bool disabled) {
   attributesDisabled.store(disabled);
 }
 
-Result KeepOriginal(const QString& pagePath) {
+namespace {
+
+// What keeping one page put in its store, to be made durable.
+struct Keeping {
+  QString Page;
+  QString Store;
+  QString Kept;  // the name made, to take back when the store cannot be synced
+};
+
+// KeepOriginal up to the sync of the store: the page's original is linked or
+// copied into the store, or was kept already (nothing to sync). An original
+// set aside is synced at once: that step is rare.
+Result PutInStore(const QString& pagePath, std::optional<Keeping>& added) {
   struct stat page {};
   if (::stat(Native(pagePath).constData(), &page) != 0)
     return errno == ENOENT ? Result{} : Result::CannotKeep(Result::FromError(errno));
@@ -318,17 +330,54 @@ Result KeepOriginal(const QString& pagePath) {
   Result result;
   if (!hardLinksDisabled.load() && ::linkat(AT_FDCWD, Native(pagePath).constData(), AT_FDCWD,
                                             Native(kept).constData(), AT_SYMLINK_FOLLOW) == 0) {
-    result = SyncFolder(store);
   } else if (hardLinksDisabled.load() || LinksUnsupported(errno)) {
     result = CopyIntoStore(pagePath, kept, page.st_mode & 07777);
-    if (result.Ok())
-      result = SyncFolder(store);
   } else {
     result = Result::FromError(errno);
   }
   if (!result.Ok())
     return Result::CannotKeep(result);
-  ReportSaveStep(SaveStep::OriginalKept, pagePath);
+  added = Keeping{pagePath, store, kept};
+  return {};
+}
+
+}  // namespace
+
+Result KeepOriginal(const QString& pagePath) {
+  return KeepOriginals(pagePath, {});
+}
+
+Result KeepOriginals(const QString& pagePath, const QStringList& nextPages) {
+  std::vector<Keeping> added;
+  std::optional<Keeping> first;
+  if (const Result kept = PutInStore(pagePath, first); !kept.Ok())
+    return kept;
+  if (!first)
+    return {};  // kept before: the pages after it are kept in their turn
+  added.push_back(*first);
+  for (const QString& next : nextPages) {
+    std::optional<Keeping> also;
+    if (PutInStore(next, also).Ok() && also)
+      added.push_back(*also);
+  }
+  QStringList synced;
+  Result result;
+  for (const Keeping& keeping : added) {
+    if (synced.contains(keeping.Store))
+      continue;
+    if (const Result sync = SyncFolder(keeping.Store); !sync.Ok() && result.Ok())
+      result = sync;
+    synced.append(keeping.Store);
+  }
+  if (!result.Ok()) {
+    // An original that may not outlive a crash must not stand for one that
+    // does: each page keeps its own again in its turn.
+    for (const Keeping& keeping : added)
+      (void)::unlink(Native(keeping.Kept).constData());
+    return Result::CannotKeep(result);
+  }
+  for (const Keeping& keeping : added)
+    ReportSaveStep(SaveStep::OriginalKept, keeping.Page);
   return {};
 }
 

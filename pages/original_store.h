@@ -34,6 +34,14 @@ bool HasKeptOriginal(const QString& pagePath);
 // else happens. A page file that does not exist has nothing to keep.
 Result KeepOriginal(const QString& pagePath);
 
+// KeepOriginal for a page about to be replaced and, when its own original
+// is to be kept now, for the pages that will be replaced after it (a batch's
+// next pages) as well, with one sync of the store for all of them instead of
+// one each: each original is still durable before its page is replaced. Only
+// the first page's result counts; a later page whose original could not be
+// kept is kept again when its turn comes.
+Result KeepOriginals(const QString& pagePath, const QStringList& nextPages);
+
 // Marks the file pagetrim is about to put in a page's place (fd, written, of
 // these bytes) as its own, durably, before the rename: a later save of that
 // file keeps nothing more, whenever the process or the power stopped. An

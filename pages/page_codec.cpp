@@ -218,6 +218,7 @@ PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOpt
   info.Source.IccProfile = context.IccProfile;
   info.Source.Jpeg = context.Jpeg;
   info.Source.Turned = context.Orientation != 1;
+  info.Source.Bitonal = context.Bitonal;
   // Kept only where its blocks may be copied: a JPEG page as stored.
   if (context.Jpeg && !info.Source.Turned)
     info.Source.Bytes = bytes;
@@ -270,7 +271,8 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
               .Ok();
     }
     if (!page.Copied) {
-      coded = png ? codecs::EncodePng(raster, dpiX, dpiY, source.IccProfile, page.Bytes)
+      coded = png ? codecs::EncodePng(raster, dpiX, dpiY, source.IccProfile, page.Bytes,
+                                      source.Bitonal && cut.has_value())
                   : codecs::EncodeJpeg(raster, dpiX, dpiY, source.IccProfile, page.Bytes,
                                        source.Jpeg ? &*source.Jpeg : nullptr);
     }
@@ -288,7 +290,8 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
   return EncodePage(path, raster, resolutionX, resolutionY, source);
 }
 
-SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options) {
+SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options,
+                     const QStringList& keepNext) {
   if (!page.Ok())
     return page;
   if (options.ReadAs) {
@@ -299,7 +302,7 @@ SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOpt
     return writable;
   if (options.KeepOriginal) {
     // Safety comes first: a page whose original cannot be kept is not touched.
-    if (const Result kept = KeepOriginal(path); !kept.Ok())
+    if (const Result kept = KeepOriginals(path, keepNext); !kept.Ok())
       return kept;
   }
   const char* bytes = reinterpret_cast<const char*>(page.Bytes.Data());

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -67,6 +68,8 @@ struct PageSource {
   // The pixels were turned upright at read (EXIF orientation), so the file's
   // blocks are not the page's.
   bool Turned = false;
+  // Every pixel is 0 or 255, as in a 1-bit gray file: so is every cut of it.
+  bool Bitonal = false;
 };
 
 // What reading a page file tells besides its pixels.
@@ -122,7 +125,8 @@ struct [[nodiscard]] EncodedPage : Result {
 // profile. A JPEG page keeps its source's quantization tables, sampling and
 // progression. When cut says where the raster lies in its source's pixels
 // (the raster being nothing but that cut of them) and the cut keeps whole
-// blocks of the source, the blocks are copied instead of coded anew.
+// blocks of the source, the blocks are copied instead of coded anew, and a
+// cut of a 1-bit source is written as 1-bit without reading it through.
 EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
                        float resolutionY, const PageSource& source,
                        const std::optional<Rect>& cut = std::nullopt);
@@ -157,8 +161,10 @@ struct [[nodiscard]] SaveResult : Result {
 };
 
 // Writes an encoded page over path, atomically: on any failure the file stays
-// exactly as it was.
-SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options);
+// exactly as it was. keepNext: the pages to be written next, whose originals
+// may be kept along with this one's (see KeepOriginals).
+SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOptions& options,
+                     const QStringList& keepNext = {});
 
 // EncodePage, then WritePage. An empty raster is never written.
 SaveResult SavePage(const QString& path, const PageRaster& raster, float resolutionX,

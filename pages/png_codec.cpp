@@ -445,12 +445,13 @@ Result ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& dec
 }
 
 Result EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
-                 EncodedBytes& out) {
+                 EncodedBytes& out, bool bitonal) {
   // An RGB profile keeps the file in colour; a gray file takes only a gray one.
   const ProfileSpace space = CheckIccProfile(iccProfile);
   const PngLayout layout = space == ProfileSpace::Rgb && raster.Format() == PixelFormat::Bgr24
                                ? PngLayout::Colour
-                               : Classify(raster);
+                           : bitonal ? PngLayout::Bitonal
+                                     : Classify(raster);
   const bool fits =
       layout == PngLayout::Colour ? space == ProfileSpace::Rgb : space == ProfileSpace::Gray;
   const Compression compression =

@@ -16,7 +16,15 @@ ImageView::ImageView(QWidget* parent) : QWidget(parent) {
 }
 
 void ImageView::SetPicture(const PageRaster& raster) {
-  picture_.AssignFrom(raster);
+  picture_.Pixels.AssignFrom(raster);
+  picture_.Step = 1;
+  picture_.Region = {0, 0, raster.Width(), raster.Height()};
+  scaledValid_ = false;
+  update();
+}
+
+void ImageView::SetPicture(const ReducedPicture& picture) {
+  picture_ = picture;
   scaledValid_ = false;
   update();
 }
@@ -29,21 +37,34 @@ void ImageView::SetUnreadable(bool unreadable) {
 }
 
 QRect ImageView::DrawRect() const {
-  return ViewDrawRect(picture_.Width(), picture_.Height(), width(), height());
+  return ViewDrawRect(picture_.Region.Width(), picture_.Region.Height(), width(), height());
 }
 
 QImage ScaleForView(const PageRaster& raster, int width, int height) {
-  if (raster.IsEmpty() || width <= 0 || height <= 0)
+  return ScaleForView(ReducedPicture{raster, 1, {0, 0, raster.Width(), raster.Height()}}, width,
+                      height);
+}
+
+QImage ScaleForView(const ReducedPicture& picture, int width, int height) {
+  const PageRaster& raster = picture.Pixels;
+  if (picture.IsEmpty() || width <= 0 || height <= 0)
     return {};
+  const Rect& region = picture.Region;
+  // The page pixel each view pixel shows, then the sample at or before it.
+  const auto sample = [&](int i, int length, int start, int span, int samples) {
+    const std::int64_t pagePixel = start + std::int64_t(i) * span / length;
+    return int(std::min<std::int64_t>(pagePixel / picture.Step, samples - 1));
+  };
   const bool gray = raster.Format() == PixelFormat::Gray8;
   QImage image(width, height, gray ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
   std::vector<int> offsets(static_cast<std::size_t>(width));
   for (int x = 0; x < width; ++x) {
     offsets[std::size_t(x)] =
-        int(std::int64_t(x) * raster.Width() / width) * raster.BytesPerPixel();
+        sample(x, width, region.Left, region.Width(), raster.Width()) * raster.BytesPerPixel();
   }
   for (int y = 0; y < height; ++y) {
-    const std::uint8_t* src = raster.Row(int(std::int64_t(y) * raster.Height() / height));
+    const std::uint8_t* src =
+        raster.Row(sample(y, height, region.Top, region.Height(), raster.Height()));
     if (gray) {
       std::uint8_t* dest = image.scanLine(y);
       for (int x = 0; x < width; ++x)
@@ -65,10 +86,13 @@ void ImageView::UpdateScaledPicture() {
     return;
   // Scaling a large page means reading pixels all over it; when the other
   // view has just done so for the same pixels, its picture is taken.
+  const PageRaster& pixels = picture_.Pixels;
+  const ReducedPicture& twin = twin_ != nullptr ? twin_->picture_ : picture_;
   const bool twinShowsTheSame =
       twin_ != nullptr && twin_->scaledValid_ && twin_->scaled_.size() == r.size() &&
-      twin_->picture_.SharesPixelsWith(picture_) && twin_->picture_.Width() == picture_.Width() &&
-      twin_->picture_.Height() == picture_.Height();
+      twin.Pixels.SharesPixelsWith(pixels) && twin.Pixels.Width() == pixels.Width() &&
+      twin.Pixels.Height() == pixels.Height() && twin.Step == picture_.Step &&
+      twin.Region == picture_.Region;
   scaled_ = twinShowsTheSame ? twin_->scaled_ : ScaleForView(picture_, r.width(), r.height());
   scaledValid_ = true;
 }

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "page_raster.h"
+#include "reduced_picture.h"
 
 class QMenu;
 
@@ -19,7 +20,11 @@ class ImageView : public QWidget {
 
   // Drops the old picture and keeps a copy of raster's pixels.
   void SetPicture(const PageRaster& raster);
-  const PageRaster& Picture() const { return picture_; }
+  // The same for a page drawn from a reduced copy: the view keeps only that.
+  void SetPicture(const ReducedPicture& picture);
+  // The pixels kept: the page's own, or its reduced copy's.
+  const PageRaster& Picture() const { return picture_.Pixels; }
+  // Where the page is drawn, from the page's size either way.
   QRect DrawRect() const;
   // While the shown page's file could not be decoded the view says so.
   void SetUnreadable(bool unreadable);
@@ -47,7 +52,7 @@ class ImageView : public QWidget {
  private:
   void UpdateScaledPicture();
 
-  PageRaster picture_;
+  ReducedPicture picture_;
   // Scaling a 300 dpi page takes longer than a repaint should, so the scaled
   // picture is kept until the picture or the view's size changes.
   QImage scaled_;
@@ -59,5 +64,8 @@ class ImageView : public QWidget {
 
 // Nearest-pixel scaling of raster into a width x height image, for drawing.
 QImage ScaleForView(const PageRaster& raster, int width, int height);
+// The same for the part of a page a reduced picture shows, each pixel taken
+// from the nearest sample at or before it.
+QImage ScaleForView(const ReducedPicture& picture, int width, int height);
 
 }  // namespace pagetrim

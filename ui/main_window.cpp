@@ -443,6 +443,15 @@ void TForm1::ShowRight(const PageRaster& raster) {
   Image2->SetPicture(raster);
 }
 
+QSize TForm1::ViewSize() const {
+  return Image1->size().expandedTo(Image2->size());
+}
+
+void TForm1::ShowReduced(const ReducedPicture& left, const ReducedPicture& right) {
+  Image1->SetPicture(left);
+  Image2->SetPicture(right);
+}
+
 void TForm1::MarkUnreadable(bool unreadable) {
   Image2->SetUnreadable(unreadable);
 }

@@ -96,6 +96,8 @@ class TForm1 : public QWidget, public PageWindow {
   bool ReportSaveFailure(const QString& path, const Result& why, bool canStop) override;
   void ReportFailure(FileCommand command, const Result& why) override;
   void ReportPagesNotRestored(const std::vector<PageNotRestored>& pages) override;
+  QSize ViewSize() const override;
+  void ShowReduced(const ReducedPicture& left, const ReducedPicture& right) override;
   void PumpEvents() override;
   void LockCommands() override;
   void UnlockCommands() override;

@@ -162,6 +162,10 @@ TEST_F(Batches, AnErrorEndingTheBatchStillReportsTheSaveInHand) {
   EXPECT_THROW(TrimAllLeftRight(state_, window_, false), std::runtime_error);
   EXPECT_EQ(window_.SaveFailures, QStringList{Path("p0.png")});
   EXPECT_FALSE(window_.Locked);
+  // The page on show was passing through and nothing holds it: nothing can
+  // be reloaded or written until a page is shown again.
+  EXPECT_TRUE(state_.CurrentPath.isEmpty());
+  EXPECT_TRUE(state_.WorkingPage.IsEmpty());
 }
 
 TEST_F(Batches, APageListedTwiceIsReadAfterItsFirstSave) {
@@ -529,6 +533,240 @@ TEST(PagesToCheck, TheNoticeNamesTwentyAndCountsTheRest) {
   EXPECT_EQ(lines[22], u"他 3 頁"_qs);
   pages.resize(20);
   EXPECT_FALSE(PagesToCheckNotice(pages).contains(u"他"_qs));
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+// ---- What the window is given while pages pass through ----------------------
+
+namespace pagetrim {
+namespace {
+
+// Pages are written on another thread, yet each page's failure is reported
+// while that page is still on show, before the next page is shown.
+TEST_F(Batches, EachFailureIsReportedBeforeTheNextPageIsShown) {
+  Write(Book);
+  for (const char* name : {"p1.png", "p3.png"}) {
+    QFile damaged(Path(name));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("\x89PNG\r\n\x1a\n cut");
+  }
+  Open("p2.jpg");
+  window_.Events.clear();
+  TrimAllLeftRight(state_, window_, false, {2, DefaultWorkAheadBytes});
+  QStringList events;
+  for (const QString& event : window_.Events) {
+    for (const PageSpec& p : Book) {
+      if (event.contains(p.Name))
+        events.append(event.section(' ', 0, 0) + " " + p.Name);
+    }
+  }
+  EXPECT_EQ(events, (QStringList{"title p1.png", "failed p1.png", "title p2.jpg", "title p3.png",
+                                 "failed p3.png", "title p4.jpg", "title p2.jpg"}));
+}
+
+// With views to draw in, each page passing through is given as samples of
+// the page as read, and of the part the trims kept; the state holds none of
+// its pixels; the files written are the same as without views.
+TEST_F(Batches, PassingPagesAreShownAsSamplesAndWrittenAsWithoutThem) {
+  Write(Book);
+  QTemporaryDir plain;
+  for (const PageSpec& p : Book)
+    ASSERT_TRUE(QFile::copy(Path(p.Name), plain.path() + "/" + p.Name));
+  std::vector<PageRaster> originals;
+  for (const PageSpec& p : Book) {
+    originals.emplace_back();
+    LoadPage(Path(p.Name), originals.back());
+  }
+  window_.Views = QSize(60, 90);
+  window_.OnPump = [&] {
+    EXPECT_TRUE(state_.OriginalPage.IsEmpty());
+    EXPECT_TRUE(state_.WorkingPage.IsEmpty());
+    EXPECT_TRUE(state_.AnalysisPage.IsEmpty());
+  };
+  Open("p1.png");
+  TrimAllLeftRight(state_, window_, false);
+  ASSERT_EQ(window_.ReducedShows.size(), Book.size());
+  for (std::size_t i = 0; i < Book.size(); ++i) {
+    SCOPED_TRACE(Book[i].Name);
+    const auto& [left, right] = window_.ReducedShows[i];
+    const PageRaster& page = originals[i];
+    EXPECT_EQ(left.Step, ReductionStep(page.Width(), page.Height(), 60, 90));
+    EXPECT_GT(left.Step, 1);
+    EXPECT_EQ(left.Region, (Rect{0, 0, page.Width(), page.Height()}));
+    for (int y = 0; y < left.Pixels.Height(); ++y) {
+      for (int x = 0; x < left.Pixels.Width(); ++x)
+        ASSERT_EQ(left.Pixels.PixelAt(x, y), page.PixelAt(x * left.Step, y * left.Step));
+    }
+    PageRaster saved;
+    LoadPage(Path(Book[i].Name), saved);
+    EXPECT_TRUE(right.Pixels.SharesPixelsWith(left.Pixels));
+    EXPECT_EQ(right.Region.Width(), saved.Width());
+    EXPECT_EQ(right.Region.Height(), saved.Height());
+  }
+
+  EditState alone;
+  RecordingPageWindow blind;
+  ASSERT_TRUE(OpenPageSet(alone, blind, plain.path() + "/p1.png"));
+  TrimAllLeftRight(alone, blind, false);
+  EXPECT_TRUE(blind.ReducedShows.empty() ||
+              std::all_of(blind.ReducedShows.begin(), blind.ReducedShows.end(),
+                          [](const auto& shown) { return shown.first.IsEmpty(); }));
+  for (const PageSpec& p : Book)
+    EXPECT_EQ(ReadAll(Path(p.Name)), ReadAll(plain.path() + "/" + p.Name)) << p.Name;
+}
+
+// A normalised page is a new canvas, not a part of the page as read: its
+// samples are taken from the canvas itself.
+TEST_F(Batches, ANormalisedPageIsSampledFromItsCanvas) {
+  Write({Book[0]});
+  window_.Views = QSize(60, 90);
+  Open("p1.png");
+  TrimAllLeftRight(state_, window_, true);
+  ASSERT_EQ(window_.ReducedShows.size(), 1u);
+  const auto& [left, right] = window_.ReducedShows[0];
+  PageRaster saved;
+  LoadPage(Path("p1.png"), saved);
+  EXPECT_FALSE(right.Pixels.SharesPixelsWith(left.Pixels));
+  EXPECT_EQ(right.Region, (Rect{0, 0, saved.Width(), saved.Height()}));
+  for (int y = 0; y < right.Pixels.Height(); ++y) {
+    for (int x = 0; x < right.Pixels.Width(); ++x)
+      ASSERT_EQ(right.Pixels.PixelAt(x, y), saved.PixelAt(x * right.Step, y * right.Step));
+  }
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+// ---- What the batch analyses of a page --------------------------------------
+
+#include <cstring>
+
+#include "page_cut.h"
+
+namespace pagetrim {
+namespace {
+
+struct Ink {
+  Rect Area;
+  std::uint8_t Level;
+};
+
+PageRaster PageWith(int width, int height, std::uint8_t paper, const std::vector<Ink>& inks) {
+  PageRaster page(width, height);
+  for (int y = 0; y < height; ++y)
+    std::memset(page.Row(y), paper, page.RowBytes());
+  for (const Ink& ink : inks) {
+    for (int y = ink.Area.Top; y < ink.Area.Bottom; ++y) {
+      std::uint8_t* row = page.Row(y);
+      for (int x = ink.Area.Left; x < ink.Area.Right; ++x) {
+        row[3 * x] = ink.Level;
+        row[3 * x + 1] = std::uint8_t(ink.Level / 2);
+        row[3 * x + 2] = ink.Level;
+      }
+    }
+  }
+  return page;
+}
+
+// The batch analyses only a band along each edge its walks start from, and
+// the whole page only when a walk leaves its band. Wherever the ink lies,
+// its cuts are those of the menu's commands on the whole analysis image.
+TEST(BatchTrims, CutAsTheMenuDoesWhereverTheInkLies) {
+  const struct {
+    const char* Name;
+    BatchKind Kind;
+    PageRaster Page;
+    AnalysisChoice Choice;
+    int SampleColumn;
+  } rows[] = {
+      {"ink inside both bands",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{30, 40, 570, 460}, 20}}),
+       {false, 128},
+       0},
+      {"ink only beyond the left band",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{250, 40, 590, 460}, 20}}),
+       {false, 128},
+       0},
+      {"ink on each band's inner line",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{99, 40, 101, 460}, 20}, {{500, 40, 501, 460}, 20}}),
+       {false, 128},
+       0},
+      {"ink just past each band",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{100, 40, 101, 460}, 20}, {{499, 40, 500, 460}, 20}}),
+       {false, 128},
+       0},
+      {"a blank page", BatchKind::LeftRight, PageWith(600, 500, 250, {}), {false, 128}, 0},
+      {"a thin line in the margin",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{15, 200, 16, 201}, 0}, {{200, 40, 400, 460}, 20}}),
+       {false, 128},
+       0},
+      {"a dark left edge and a light right one",
+       BatchKind::LeftRight,
+       PageWith(600, 500, 250, {{{0, 0, 6, 500}, 0}, {{60, 40, 540, 460}, 20}}),
+       {false, 128},
+       0},
+      {"the gray image",
+       BatchKind::LeftRightNormalise,
+       PageWith(600, 500, 250, {{{70, 40, 530, 460}, 200}}),
+       {true, 128},
+       0},
+      {"too narrow for bands",
+       BatchKind::LeftRight,
+       PageWith(380, 500, 250, {{{30, 40, 350, 460}, 20}}),
+       {false, 128},
+       0},
+      {"top and bottom",
+       BatchKind::TopBottom,
+       PageWith(500, 600, 250, {{{40, 35, 460, 560}, 20}}),
+       {false, 128},
+       300},
+      {"top and bottom, ink past the bands",
+       BatchKind::TopBottom,
+       PageWith(500, 600, 250, {{{40, 300, 460, 310}, 20}}),
+       {false, 128},
+       300},
+      {"top and bottom, sampled beside the page",
+       BatchKind::TopBottom,
+       PageWith(500, 600, 250, {{{40, 35, 460, 560}, 20}}),
+       {false, 128},
+       900},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    BatchPage batch;
+    batch.Loaded.Page = row.Page;
+    batch.Loaded.Choice = row.Choice;
+    batch.Loaded.File.Decoded = true;
+    TrimForBatch(batch, row.Kind, row.SampleColumn);
+
+    EditState menu;
+    menu.WorkingPage = row.Page;
+    if (row.Choice.Gray)
+      MakeGrayImage(row.Page, menu.AnalysisPage);
+    else
+      MakeBinaryImage(row.Page, menu.AnalysisPage, row.Choice.Threshold);
+    StartWorkingCut(menu);
+    menu.SampleColumn = row.SampleColumn;
+    NoDisplay nowhere;
+    if (row.Kind == BatchKind::TopBottom)
+      TrimTopAndBottom(menu, nowhere);
+    else
+      TrimLeftAndRight(menu, nowhere);
+    ASSERT_TRUE(menu.WorkingCut.has_value());
+    if (row.Kind == BatchKind::LeftRightNormalise) {
+      EXPECT_EQ(batch.Kept, QSize(menu.WorkingPage.Width(), menu.WorkingPage.Height()));
+      continue;
+    }
+    ASSERT_TRUE(batch.Cut.has_value());
+    EXPECT_EQ(*batch.Cut, *menu.WorkingCut);
+  }
 }
 
 }  // namespace

@@ -255,6 +255,22 @@ TEST_F(Prefetch, TheThresholdInForceWhenAPageIsShownIsTheOneUsed) {
   EXPECT_EQ(state_.AnalysisPage.PixelAt(10, 20), MakeColour(100, 100, 100));
 }
 
+// The start page is read again for the end of a batch while the last pages
+// are still worked on; a later write of its file, under a second name, makes
+// that read stale, and the page shown is the file as the batch left it.
+TEST_F(Prefetch, TheStartPageShownAfterABatchIsItsFileAsLastWritten) {
+  MakePages(3);
+  ASSERT_TRUE(QFile::link(Page(0), Page(3)));  // p4.png, written last
+  Open(0);
+  TrimAllLeftRight(state_, window_, false, {2, DefaultWorkAheadBytes});
+  EXPECT_EQ(state_.CurrentIndex, 0);
+  EXPECT_EQ(state_.PageIdentity, IdentityOf(Page(0)));  // the file of the second write
+  PageRaster saved;
+  LoadPage(Page(0), saved);
+  EXPECT_EQ(state_.OriginalPage.Width(), saved.Width());
+  EXPECT_EQ(window_.SaveFailureReports, 0);
+}
+
 TEST_F(Prefetch, AHeldKeyShowsEveryPageAndKeepsAtMostTwoAhead) {
   MakePages(6);
   Open(0);
@@ -264,11 +280,12 @@ TEST_F(Prefetch, AHeldKeyShowsEveryPageAndKeepsAtMostTwoAhead) {
     EXPECT_LE(prefetcher_.PagesAhead(), 2);
   }
   // A batch takes over the memory of pages read ahead, and reads ahead
-  // for paging again only once it has ended.
+  // for paging again only once it has ended, but for its start page, read
+  // again for its end while the last pages are worked on.
   int pumps = 0;
   window_.OnPump = [&] {
     ++pumps;
-    EXPECT_EQ(prefetcher_.PagesAhead(), 0);
+    EXPECT_LE(prefetcher_.PagesAhead(), pumps < 3 ? 0 : 1);
   };
   TrimAllLeftRight(state_, window_, false);
   EXPECT_EQ(pumps, 6);
@@ -368,6 +385,102 @@ TEST_F(PageSafety, ARescannedPageIsKeptAlthoughAnOlderOriginalIs) {
   EXPECT_EQ(ListKeptOriginals(dir_.path() + "/").Bytes, first.size());
   DiscardOriginals(state_, window_);
   EXPECT_FALSE(HasOriginalStore(dir_.path() + "/"));
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+// ---- A batch killed at any step of any page ---------------------------------
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <atomic>
+
+namespace pagetrim {
+namespace {
+
+std::atomic<int> stepsSeen{0};
+int killAtStep = 0;
+std::vector<std::pair<SaveStep, QString>> stepsTaken;
+
+void CountStep(SaveStep step, const QString& path) {
+  stepsTaken.emplace_back(step, path);
+}
+
+void KillAtNthStep(SaveStep, const QString&) {
+  if (++stepsSeen == killAtStep)
+    ::raise(SIGKILL);
+}
+
+// A batch keeps the originals of several pages under one sync of the store.
+// Wherever the process dies, every page is either as it was or trimmed with
+// its first version kept, nothing else is left in the folder, and after a
+// batch run to its end every page can be put back as it first was.
+TEST_F(PageSafety, ABatchKilledAtAnyStepLosesNoOriginal) {
+  constexpr int Pages = 5;
+  MakePages(Pages);
+  std::vector<QByteArray> first;
+  for (int i = 0; i < Pages; ++i)
+    first.push_back(ReadAll(Page(i)));
+  const auto batch = [&] {
+    EditState state;
+    RecordingPageWindow window;
+    EXPECT_TRUE(OpenPageSet(state, window, Page(0)));
+    TrimAllLeftRight(state, window, false, {2, DefaultWorkAheadBytes});
+    EXPECT_EQ(window.SaveFailureReports, 0);
+  };
+  const auto putBack = [&] {
+    for (int i = 0; i < Pages; ++i)
+      ASSERT_TRUE(SavePage(Page(i), BlockPage(30 + i), 300, 300).Ok());
+    QDir(dir_.path() + "/" + OriginalStoreName).removeRecursively();
+  };
+
+  // One whole batch: every original is kept and synced before the first
+  // page is replaced.
+  SetSaveStepHook(CountStep);
+  batch();
+  SetSaveStepHook(nullptr);
+  const int steps = int(stepsTaken.size());
+  ASSERT_EQ(stepsTaken.size(), std::size_t(4 * Pages));  // kept, marked, before, replaced
+  for (int i = 0; i < Pages; ++i) {
+    EXPECT_EQ(stepsTaken[std::size_t(i)].first, SaveStep::OriginalKept);
+    EXPECT_EQ(stepsTaken[std::size_t(i)].second, Page(i));
+  }
+  putBack();
+
+  for (int n = 1; n <= steps; ++n) {
+    SCOPED_TRACE(::testing::Message() << "killed at step " << n);
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      killAtStep = n;
+      SetSaveStepHook(KillAtNthStep);
+      batch();
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    for (int i = 0; i < Pages; ++i) {
+      SCOPED_TRACE(i);
+      const QByteArray now = ReadAll(Page(i));
+      if (HasKeptOriginal(Page(i)))
+        EXPECT_EQ(ReadAll(KeptOriginalOf(Page(i))), first[std::size_t(i)]);
+      else
+        EXPECT_EQ(now, first[std::size_t(i)]);
+    }
+    for (const QString& name :
+         QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+      EXPECT_TRUE(name.startsWith(".pagetrim-") || QFileInfo(name).suffix() == "png")
+          << name.toStdString();
+    }
+    batch();
+    EXPECT_TRUE(RestoreAllOriginals(dir_.path() + "/").empty());
+    for (int i = 0; i < Pages; ++i)
+      EXPECT_EQ(ReadAll(Page(i)), first[std::size_t(i)]) << i;
+    putBack();
+  }
 }
 
 }  // namespace

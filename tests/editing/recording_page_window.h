@@ -21,6 +21,9 @@ class RecordingPageWindow : public PageWindow {
   PageRaster Right;
   int LeftShows = 0;
   int RightShows = 0;
+  // Pages passing through a batch are shown reduced for views of this size.
+  QSize Views;
+  std::vector<std::pair<ReducedPicture, ReducedPicture>> ReducedShows;
   bool Unreadable = false;
   QString Title;
   QStringList Notices;
@@ -42,6 +45,8 @@ class RecordingPageWindow : public PageWindow {
   std::vector<PageToCheck> PagesToCheck;
   int PagesToCheckReports = 0;
   bool LockedWhenReported = false;
+  // Titles set and save failures reported, in the order they came.
+  QStringList Events;
   // Runs on every PumpEvents, as queued window events would.
   std::function<void()> OnPump;
 
@@ -55,11 +60,19 @@ class RecordingPageWindow : public PageWindow {
     Right.AssignFrom(raster);
     ++RightShows;
   }
+  QSize ViewSize() const override { return Views; }
+  void ShowReduced(const ReducedPicture& left, const ReducedPicture& right) override {
+    ReducedShows.emplace_back(left, right);
+  }
   void MarkUnreadable(bool unreadable) override { Unreadable = unreadable; }
-  void SetTitle(const QString& text) override { Title = text; }
+  void SetTitle(const QString& text) override {
+    Title = text;
+    Events.append("title " + text);
+  }
   void ShowNotice(const QString& text) override { Notices.append(text); }
   bool ReportSaveFailure(const QString& path, const Result& why, bool canStop) override {
     ++SaveFailureReports;
+    Events.append("failed " + path);
     SaveFailures.append(path);
     SaveFailureResults.push_back(why);
     return canStop && StopOnSaveFailure;

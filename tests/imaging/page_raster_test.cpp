@@ -370,3 +370,96 @@ TEST(PageRasterTest, AnalysisOfGrayPages) {
 
 }  // namespace
 }  // namespace pagetrim
+
+// ---- Pictures for the views, and the black-and-white image of colour -------
+
+#include <random>
+
+#include "reduced_picture.h"
+
+namespace pagetrim {
+namespace {
+
+// Buffers of pages that went wait for the next pages; a small picture,
+// such as a view's sample of a page, does not take one from them.
+TEST(PageRasterTest, ASmallPictureTakesNoBufferAPageLeft) {
+  { const PageRaster page(2000, 1500); }
+  const std::size_t pooled = PooledBytes();
+  ASSERT_GE(pooled, std::size_t(2000) * 1500 * 3);
+  const PageRaster small(400, 500);
+  EXPECT_EQ(PooledBytes(), pooled);
+  const PageRaster next(2000, 1500);
+  EXPECT_LT(PooledBytes(), pooled);
+}
+
+TEST(PageRasterTest, AReducedPictureSamplesEveryStepthPixel) {
+  for (const PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
+    const PageRaster page =
+        format == PixelFormat::Gray8 ? GrayNumbered(23, 17, format) : Numbered(23, 17);
+    for (const int step : {1, 3, 5}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "step " << step << ", gray " << (format == PixelFormat::Gray8));
+      const ReducedPicture whole = ReducePage(page, step);
+      ASSERT_EQ(whole.Pixels.Width(), (23 + step - 1) / step);
+      ASSERT_EQ(whole.Pixels.Height(), (17 + step - 1) / step);
+      EXPECT_EQ(whole.Pixels.Format(), format);
+      EXPECT_EQ(whole.Region, (Rect{0, 0, 23, 17}));
+      for (int y = 0; y < whole.Pixels.Height(); ++y) {
+        for (int x = 0; x < whole.Pixels.Width(); ++x)
+          ASSERT_EQ(whole.Pixels.PixelAt(x, y), page.PixelAt(x * step, y * step)) << x << "," << y;
+      }
+      // Rows arriving in pieces, as a decoder delivers them, give the same.
+      PageRaster pieces;
+      for (auto [first, count] : {std::pair{0, 4}, {4, 1}, {5, 7}, {12, 5}})
+        ReduceRows(page, pieces, step, first, count);
+      for (int y = 0; y < pieces.Height(); ++y) {
+        for (int x = 0; x < pieces.Width(); ++x)
+          ASSERT_EQ(pieces.PixelAt(x, y), whole.Pixels.PixelAt(x, y)) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(PageRasterTest, TheReductionStepLeavesASampleForEveryPixelAViewDraws) {
+  EXPECT_EQ(ReductionStep(2480, 3508, 332, 514), 6);
+  EXPECT_EQ(ReductionStep(4960, 7016, 332, 514), 13);
+  EXPECT_EQ(ReductionStep(2480, 3508, 498, 676), 4);
+  EXPECT_EQ(ReductionStep(300, 400, 332, 514), 1);  // smaller than the view: every pixel
+  EXPECT_EQ(ReductionStep(2480, 3508, 0, 0), 0);    // nowhere to draw
+  EXPECT_EQ(ReductionStep(0, 0, 332, 514), 0);
+}
+
+// The black-and-white image of colour pixels against the plain rule: black
+// where (b + g + r) div 3 is below the threshold.
+TEST(PageRasterTest, BlackAndWhiteOfColourFollowsTheGrayLevel) {
+  std::mt19937 rng(5);
+  PageRaster page(67, 9);
+  for (int y = 0; y < page.Height(); ++y) {
+    std::uint8_t* row = page.Row(y);
+    for (std::size_t i = 0; i < page.RowBytes(); ++i)
+      row[i] = std::uint8_t(rng());
+  }
+  for (const int threshold : {-5, 0, 1, 85, 127, 128, 129, 254, 255, 256, 300}) {
+    SCOPED_TRACE(threshold);
+    PageRaster binary;
+    MakeBinaryImage(page, binary, threshold);
+    for (int y = 0; y < page.Height(); ++y) {
+      for (int x = 0; x < page.Width(); ++x) {
+        const std::uint8_t* p = page.Row(y) + 3 * x;
+        const int gray = (p[0] + p[1] + p[2]) / 3;
+        ASSERT_EQ(binary.PixelAt(x, y), gray < threshold ? 0 : White) << x << "," << y;
+      }
+    }
+    // Built in bands of columns, as a batch builds what its walks read.
+    PageRaster bands(page.Width(), page.Height(), PixelFormat::Gray8);
+    for (auto [first, count] : {std::pair{0, 10}, {10, 1}, {11, 50}, {61, 99}})
+      AnalyseColumns(page, nullptr, &bands, threshold, first, count);
+    for (int y = 0; y < page.Height(); ++y) {
+      for (int x = 0; x < page.Width(); ++x)
+        ASSERT_EQ(bands.PixelAt(x, y), binary.PixelAt(x, y)) << x << "," << y;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pagetrim

@@ -3,6 +3,7 @@
 // whole ones; a PNG page a size no larger than the usual writers give.
 #include <gtest/gtest.h>
 
+#include <QSize>
 #include <QTemporaryDir>
 #include <cmath>
 #include <random>
@@ -216,6 +217,94 @@ TEST_F(KeptQualityTest, BlocksAreCopiedOnlyFromTheFileAsStoredAndUnderTheDecoder
                                         Rect{0, 0, 16, 16}, 300, 300, {}, out)
                      .Ok());
     EXPECT_EQ(out.Size(), 0u);
+  }
+}
+
+// The part of the file at the top left that cut keeps, as libjpeg alone copies
+// it: its blocks, with Huffman tables made by its own optimising pass.
+Bytes CopiedByLibjpeg(const Bytes& file, int width, int height) {
+  jpeg_decompress_struct source;
+  jpeg_error_mgr errors;
+  source.err = jpeg_std_error(&errors);
+  jpeg_create_decompress(&source);
+  jpeg_mem_src(&source, file.data(), file.size());
+  jpeg_read_header(&source, TRUE);
+  jvirt_barray_ptr* blocks = jpeg_read_coefficients(&source);
+  jpeg_compress_struct info;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  jpeg_copy_critical_parameters(&source, &info);
+  info.image_width = JDIMENSION(width);
+  info.image_height = JDIMENSION(height);
+  info.optimize_coding = TRUE;
+  info.write_JFIF_header = TRUE;
+  info.density_unit = 1;
+  info.X_density = info.Y_density = 300;
+  jpeg_write_coefficients(&info, blocks);
+  jpeg_finish_compress(&info);
+  Bytes bytes(buffer, buffer + size);
+  jpeg_destroy_compress(&info);
+  jpeg_destroy_decompress(&source);
+  std::free(buffer);
+  return bytes;
+}
+
+TEST_F(KeptQualityTest, CopiedBlocksAreCodedAsLibjpegOptimisesThem) {
+  // Sizes that leave the right and bottom MCUs part empty, and whole ones.
+  const QSize cuts[] = {{Width, Height}, {Width - 7, Height - 1}, {Width - 17, Height - 9}, {9, 7}};
+  for (const Source& source : EverySampling) {
+    if (source.Progressive)
+      continue;
+    const Bytes file = SourceFile(source);
+    for (const QSize cut : cuts) {
+      SCOPED_TRACE(std::string(source.Name) + ", " + std::to_string(cut.width()) + " x " +
+                   std::to_string(cut.height()));
+      EncodedBytes copied;
+      ASSERT_TRUE(codecs::CopyJpegBlocks(file.data(), file.size(),
+                                         Rect{0, 0, cut.width(), cut.height()}, 300, 300, {},
+                                         copied)
+                      .Ok());
+      EXPECT_EQ(Bytes(copied.Data(), copied.Data() + copied.Size()),
+                CopiedByLibjpeg(file, cut.width(), cut.height()));
+    }
+  }
+}
+
+TEST_F(KeptQualityTest, CopiesInMemoryAnEarlierCopyLeftBehindKeepOnlyTheirOwnBlocks) {
+  // Pages large enough for their coefficients to be held in pooled page
+  // buffers. A progressive file leaves blocks it never codes as zeros, so
+  // whatever an earlier page's copy left in the memory must not show.
+  const auto file = [](bool progressive, unsigned seed) {
+    fixtures::JpegFixture fixture;
+    fixture.Width = 640;
+    fixture.Height = 480;
+    fixture.Components = 3;
+    fixture.Input = JCS_RGB;
+    std::mt19937 random(seed);
+    for (int i = 0; i < fixture.Width * fixture.Height * 3; ++i) {
+      const int x = i / 3 % fixture.Width;
+      fixture.Pixels.push_back(progressive ? std::uint8_t(x < 320 ? 240 : 40 + x % 7)
+                                           : std::uint8_t(random()));
+    }
+    fixture.LumaH = fixture.LumaV = 1;
+    fixture.Progressive = progressive;
+    fixture.Quality = 90;
+    return fixtures::EncodeJpegFixture(fixture);
+  };
+  const Rect cut{16, 16, 600, 440};
+  for (const bool progressive : {false, true, false, true}) {
+    SCOPED_TRACE(progressive ? "smooth progressive page" : "noisy page");
+    PageRaster page;
+    const PageFileInfo info = ReadPageFile(Write("source.jpg", file(progressive, 9)), page);
+    page.SetSize(cut.Right, cut.Bottom);
+    page.CropLeft(cut.Left);
+    page.CropTop(cut.Top);
+    const EncodedPage written = EncodePage("p.jpg", page, 300, 300, info.Source, cut);
+    ASSERT_TRUE(written.Copied);
+    ExpectSamePixels(Decode(written), page);
   }
 }
 

@@ -981,6 +981,17 @@ TEST_F(PageCodecTest, GrayRasterEncodesLikeTheSamePixelsInColour) {
       ASSERT_TRUE(fromGray.Ok() && fromColour.Ok());
       EXPECT_EQ(Bytes(fromGray.Bytes.Data(), fromGray.Bytes.Data() + fromGray.Bytes.Size()),
                 Bytes(fromColour.Bytes.Data(), fromColour.Bytes.Data() + fromColour.Bytes.Size()));
+      // A cut of a 1-bit page is written without the encoder reading it
+      // through, and comes out the same.
+      PageSource oneBit;
+      oneBit.Bitonal = bitonal;
+      for (const PageRaster* raster : {&gray, &colour}) {
+        const EncodedPage known = EncodePage(PathOf(file), *raster, 300, 300, oneBit,
+                                             Rect{0, 0, raster->Width(), raster->Height()});
+        ASSERT_TRUE(known.Ok());
+        EXPECT_EQ(Bytes(known.Bytes.Data(), known.Bytes.Data() + known.Bytes.Size()),
+                  Bytes(fromGray.Bytes.Data(), fromGray.Bytes.Data() + fromGray.Bytes.Size()));
+      }
     }
   }
 }

@@ -54,5 +54,37 @@ TEST(ScaleForView, PicksWholePixels) {
   EXPECT_EQ(image.pixel(3, 1), qRgb(255, 255, 255));
 }
 
+// A reduced picture stands each sample for the step x step block it starts:
+// on a page even over such blocks it draws exactly what the page draws, for
+// the whole page or any part of it.
+TEST(ScaleForView, AReducedPictureDrawsWhatThePageDraws) {
+  constexpr int Step = 3;
+  PageRaster page(61, 92);
+  for (int y = 0; y < page.Height(); ++y) {
+    for (int x = 0; x < page.Width(); ++x) {
+      std::uint8_t* p = page.Row(y) + 3 * x;
+      p[0] = std::uint8_t(x / Step * 11);
+      p[1] = std::uint8_t(y / Step * 7);
+      p[2] = std::uint8_t((x / Step + y / Step) % 2 * 200);
+    }
+  }
+  const ReducedPicture reduced = ReducePage(page, Step);
+  for (const Rect region : {Rect{0, 0, 61, 92}, Rect{7, 0, 50, 92}, Rect{0, 5, 61, 80}}) {
+    PageRaster crop = page;
+    crop.CropLeft(region.Left);
+    crop.CropTop(region.Top);
+    crop.SetWidth(region.Width());
+    crop.SetHeight(region.Height());
+    ReducedPicture part = reduced;
+    part.Region = region;
+    for (const QSize size : {QSize(20, 30), QSize(61, 92), QSize(130, 200)}) {
+      SCOPED_TRACE(::testing::Message() << region.Left << "," << region.Top << " in "
+                                        << size.width() << "x" << size.height());
+      EXPECT_EQ(ScaleForView(part, size.width(), size.height()),
+                ScaleForView(crop, size.width(), size.height()));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pagetrim
