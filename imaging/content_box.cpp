@@ -124,40 +124,84 @@ void PageReduction::AddRows(const PageRaster& page, int first, int count) {
   rowsDone_ = std::min(pageHeight_, first + count);
 }
 
+namespace {
+
+// Per stored byte i, op over the count values i, i + stride, ... of values,
+// for every i whose window lies within the n values: windows are doubled
+// from the values themselves (destroying them), then joined per bit of
+// count. The cells' windows then lie at every cell's first byte, and each
+// pass is a plain loop that the compiler vectorises.
+template <typename T, typename Op>
+void WindowsOf(T* values, T* windows, std::size_t n, int count, std::size_t stride, Op op) {
+  std::size_t span = stride;  // of the doubled windows in values
+  std::size_t offset = 0;     // of the next window to join
+  bool first = true;
+  for (int bits = count; bits > 0; bits >>= 1) {
+    if (bits & 1) {
+      const std::size_t valid = n - std::min(n, offset);
+      if (first) {
+        std::copy_n(values + offset, valid, windows);
+        first = false;
+      } else {
+        for (std::size_t i = 0; i < valid; ++i)
+          windows[i] = op(windows[i], values[i + offset]);
+      }
+      offset += span;
+    }
+    if (bits > 1) {
+      for (std::size_t i = 0; i + span < n; ++i)
+        values[i] = op(values[i], values[i + span]);
+      span *= 2;
+    }
+  }
+}
+
+}  // namespace
+
 void PageReduction::FinishCellRow(int cellRow) {
   std::uint8_t* darkest = darkest_.data() + std::size_t(cellRow) * width_ * channels_;
   std::uint8_t* mean = mean_.data() + std::size_t(cellRow) * width_ * channels_;
   const std::uint8_t* mins = columnMin_.data();
   const std::uint16_t* sums = columnSum_.data();
-  for (int gx = 0; gx < width_; ++gx) {
+  // Cells that are factor_ pixels wide are taken together while their sums
+  // fit in 16 bits; the rest (a narrower last cell) cell by cell, first, as
+  // the windows below take the rows' values.
+  const int fullCells = factor_ * summedRows_ * 255 <= 0xFFFF ? pageWidth_ / factor_ : 0;
+  for (int gx = fullCells; gx < width_; ++gx) {
     const int x0 = gx * factor_;
     const int x1 = std::min(pageWidth_, x0 + factor_);
     const int count = (x1 - x0) * summedRows_;
     // The cell's pixels lie side by side, channels interleaved.
     const std::size_t from = std::size_t(x0) * channels_, to = std::size_t(x1) * channels_;
-    if (channels_ == 3) {
-      int m0 = 255, m1 = 255, m2 = 255, s0 = 0, s1 = 0, s2 = 0;
-      for (std::size_t i = from; i < to; i += 3) {
-        m0 = std::min(m0, int(mins[i]));
-        m1 = std::min(m1, int(mins[i + 1]));
-        m2 = std::min(m2, int(mins[i + 2]));
-        s0 += sums[i];
-        s1 += sums[i + 1];
-        s2 += sums[i + 2];
-      }
-      std::uint8_t* d = darkest + 3 * gx;
-      std::uint8_t* a = mean + 3 * gx;
-      d[0] = std::uint8_t(m0), d[1] = std::uint8_t(m1), d[2] = std::uint8_t(m2);
-      a[0] = std::uint8_t(s0 / count), a[1] = std::uint8_t(s1 / count);
-      a[2] = std::uint8_t(s2 / count);
-    } else {
+    for (int c = 0; c < channels_; ++c) {
       int m = 255, sum = 0;
-      for (std::size_t i = from; i < to; ++i) {
+      for (std::size_t i = from + c; i < to; i += channels_) {
         m = std::min(m, int(mins[i]));
         sum += sums[i];
       }
-      darkest[gx] = std::uint8_t(m);
-      mean[gx] = std::uint8_t(sum / count);
+      darkest[gx * channels_ + c] = std::uint8_t(m);
+      mean[gx * channels_ + c] = std::uint8_t(sum / count);
+    }
+  }
+  if (fullCells > 0) {
+    const std::size_t n = columnMin_.size();
+    windowMin_.resize(n);
+    windowSum_.resize(n);
+    const auto least = [](std::uint8_t a, std::uint8_t b) { return std::min(a, b); };
+    const auto add = [](std::uint16_t a, std::uint16_t b) { return std::uint16_t(a + b); };
+    WindowsOf(columnMin_.data(), windowMin_.data(), n, factor_, std::size_t(channels_), least);
+    WindowsOf(columnSum_.data(), windowSum_.data(), n, factor_, std::size_t(channels_), add);
+    // The mean's division as an exact multiply: sums stay below 2^16 and
+    // the divisor at most 256, so 40 bits of fraction round every quotient
+    // down as division does.
+    const std::uint64_t scale = (std::uint64_t(1) << 40) / std::uint64_t(factor_ * summedRows_) + 1;
+    const std::size_t cellBytes = std::size_t(factor_) * channels_;
+    const std::size_t bytes = std::size_t(fullCells) * channels_;
+    for (std::size_t i = 0, from = 0; i < bytes; i += channels_, from += cellBytes) {
+      for (int c = 0; c < channels_; ++c) {
+        darkest[i + c] = windowMin_[from + c];
+        mean[i + c] = std::uint8_t((windowSum_[from + c] * scale) >> 40);
+      }
     }
   }
   std::fill(columnMin_.begin(), columnMin_.end(), std::uint8_t(255));

@@ -83,6 +83,8 @@ class PageReduction {
   std::vector<std::uint8_t> mean_;
   std::vector<std::uint8_t> columnMin_;   // of the cell row in hand, per stored byte
   std::vector<std::uint16_t> columnSum_;  // likewise, of the rows the mean takes
+  std::vector<std::uint8_t> windowMin_;   // scratch: the cells' darkest values
+  std::vector<std::uint16_t> windowSum_;  // and sums, at each cell's first byte
 };
 
 // Finds the content of page. dpi is the page's resolution, 0 when unknown
