@@ -51,6 +51,101 @@ constexpr double FacingGutter = 0.06;
 constexpr double FacingWidth = 0.35;
 constexpr double FoldCovered = 0.4;
 
+// Memory the analysis reuses from page to page on the same thread. Its
+// vectors of a few hundred kilobytes each would otherwise come fresh from
+// the system for every page, and faulting their pages in and clearing them
+// cost as much as a pass over the grid. Small blocks go to the heap as usual;
+// the blocks kept are bounded.
+class ScratchPool {
+ public:
+  static constexpr std::size_t SmallestKept = 16 * 1024;
+  static constexpr std::size_t MostKept = 64 * 1024 * 1024;
+
+  static void* Take(std::size_t bytes) {
+    ScratchPool* pool = Mine();
+    if (bytes < SmallestKept || pool == nullptr)
+      return ::operator new(bytes);
+    // The smallest free block that holds bytes.
+    std::size_t best = pool->free_.size();
+    for (std::size_t i = 0; i < pool->free_.size(); ++i) {
+      const std::size_t size = pool->free_[i].Bytes;
+      if (size >= bytes && (best == pool->free_.size() || size < pool->free_[best].Bytes))
+        best = i;
+    }
+    if (best == pool->free_.size()) {
+      void* block = ::operator new(bytes);
+      pool->sizes_.push_back({block, bytes});
+      return block;
+    }
+    void* block = pool->free_[best].Block;
+    pool->held_ -= pool->free_[best].Bytes;
+    pool->free_[best] = pool->free_.back();
+    pool->free_.pop_back();
+    return block;
+  }
+
+  static void Give(void* block, std::size_t bytes) {
+    ScratchPool* pool = Mine();
+    if (bytes < SmallestKept || pool == nullptr) {
+      ::operator delete(block);
+      return;
+    }
+    // The block's own size, which may be more than was asked of it.
+    auto own = std::find_if(pool->sizes_.begin(), pool->sizes_.end(),
+                            [&](const Free& f) { return f.Block == block; });
+    if (own == pool->sizes_.end()) {  // taken before this thread's pool existed
+      ::operator delete(block);
+      return;
+    }
+    if (pool->held_ + own->Bytes > MostKept) {
+      ::operator delete(block);
+      *own = pool->sizes_.back();
+      pool->sizes_.pop_back();
+      return;
+    }
+    pool->held_ += own->Bytes;
+    pool->free_.push_back(*own);
+  }
+
+  ~ScratchPool() {
+    gone_ = true;
+    for (const Free& f : free_)
+      ::operator delete(f.Block);
+  }
+
+ private:
+  struct Free {
+    void* Block;
+    std::size_t Bytes;
+  };
+  static ScratchPool* Mine() {
+    thread_local ScratchPool pool;
+    return gone_ ? nullptr : &pool;
+  }
+  static thread_local bool gone_;
+  std::vector<Free> sizes_;  // every block handed out or kept, with its size
+  std::vector<Free> free_;
+  std::size_t held_ = 0;
+};
+thread_local bool ScratchPool::gone_ = false;
+
+template <typename T>
+struct ScratchAllocator {
+  using value_type = T;
+  ScratchAllocator() = default;
+  template <typename U>
+  ScratchAllocator(const ScratchAllocator<U>&) {}
+  T* allocate(std::size_t n) { return static_cast<T*>(ScratchPool::Take(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t n) { ScratchPool::Give(p, n * sizeof(T)); }
+  template <typename U>
+  bool operator==(const ScratchAllocator<U>&) const {
+    return true;
+  }
+};
+
+template <typename T>
+using Scratch = std::vector<T, ScratchAllocator<T>>;
+
 // Per channel, the stored value that white balancing maps each value to.
 using ChannelLuts = std::array<std::array<std::uint8_t, 256>, 3>;
 
@@ -58,8 +153,8 @@ struct Grid {
   int Factor = 1;
   int Width = 0;
   int Height = 0;
-  std::vector<std::uint8_t> Darkest;
-  std::vector<std::uint8_t> Mean;
+  Scratch<std::uint8_t> Darkest;
+  Scratch<std::uint8_t> Mean;
   ChannelLuts Luts{};
   int At(int x, int y) const { return y * Width + x; }
 };
@@ -228,13 +323,13 @@ Grid WhiteBalanced(const PageReduction& channels) {
   for (int v = 0; v < 256; ++v)
     grid.Luts[0][v] = grid.Luts[1][v] = grid.Luts[2][v] = std::uint8_t(v);
   if (channels.Channels() == 1) {
-    grid.Darkest = channels.Darkest();
-    grid.Mean = channels.Mean();
+    grid.Darkest.assign(channels.Darkest().begin(), channels.Darkest().end());
+    grid.Mean.assign(channels.Mean().begin(), channels.Mean().end());
     return grid;
   }
   // The paper's colour: the mean colour of the lightest cells (by their
   // sum of channels, between the 60th and 95th percentile).
-  std::vector<int> sums(cells);
+  Scratch<int> sums(cells);
   std::array<int, 766> histogram{};
   for (std::size_t i = 0; i < cells; ++i) {
     const std::uint8_t* m = &channels.Mean()[3 * i];
@@ -293,14 +388,14 @@ int Percentile(const std::array<int, 256>& histogram, int total, double fraction
 // the tile and its neighbours: against it, a dark band that fills whole
 // tiles still reads as dark.
 struct PaperMaps {
-  std::vector<std::uint8_t> Local;
-  std::vector<std::uint8_t> Near;
+  Scratch<std::uint8_t> Local;
+  Scratch<std::uint8_t> Near;
 };
 
 PaperMaps LocalPaper(const Grid& grid, int tile) {
   const int tilesX = (grid.Width + tile - 1) / tile;
   const int tilesY = (grid.Height + tile - 1) / tile;
-  std::vector<int> tileValue(std::size_t(tilesX) * tilesY);
+  Scratch<int> tileValue(std::size_t(tilesX) * tilesY);
   for (int ty = 0; ty < tilesY; ++ty) {
     for (int tx = 0; tx < tilesX; ++tx) {
       std::array<int, 256> histogram{};
@@ -314,7 +409,7 @@ PaperMaps LocalPaper(const Grid& grid, int tile) {
       tileValue[ty * tilesX + tx] = Percentile(histogram, total, 0.9);
     }
   }
-  std::vector<int> tileNear(tileValue.size());
+  Scratch<int> tileNear(tileValue.size());
   for (int ty = 0; ty < tilesY; ++ty) {
     for (int tx = 0; tx < tilesX; ++tx) {
       int v = 0;
@@ -329,7 +424,7 @@ PaperMaps LocalPaper(const Grid& grid, int tile) {
   maps.Local.resize(grid.Darkest.size());
   maps.Near.resize(grid.Darkest.size());
   // Bilinear between tile centres, in fixed point (weights out of 256).
-  std::vector<int> x0s(grid.Width), x1s(grid.Width), wxs(grid.Width);
+  Scratch<int> x0s(grid.Width), x1s(grid.Width), wxs(grid.Width);
   for (int x = 0; x < grid.Width; ++x) {
     const double fx = std::clamp((x + 0.5) / tile - 0.5, 0.0, double(tilesX - 1));
     x0s[x] = int(fx);
@@ -341,7 +436,7 @@ PaperMaps LocalPaper(const Grid& grid, int tile) {
     const int ty0 = int(fy);
     const int ty1 = std::min(ty0 + 1, tilesY - 1);
     const int wy = int((fy - ty0) * 256);
-    auto fill = [&](const std::vector<int>& values, std::vector<std::uint8_t>& out) {
+    auto fill = [&](const Scratch<int>& values, Scratch<std::uint8_t>& out) {
       const int* top = values.data() + ty0 * tilesX;
       const int* bottom = values.data() + ty1 * tilesX;
       std::uint8_t* row = out.data() + std::size_t(y) * grid.Width;
@@ -368,7 +463,7 @@ struct Blob {
   int Height() const { return Bottom - Top; }
 };
 
-int FindRoot(std::vector<int>& parent, int i) {
+int FindRoot(Scratch<int>& parent, int i) {
   while (parent[i] != i) {
     parent[i] = parent[parent[i]];
     i = parent[i];
@@ -379,15 +474,15 @@ int FindRoot(std::vector<int>& parent, int i) {
 // Labels the set cells of mask: labels[i] is the blob index, or -1. Works on
 // runs of set cells along the rows: a run joins the runs of the row above
 // that it touches, corners included.
-std::vector<Blob> LabelBlobs(const std::vector<std::uint8_t>& mask, int width, int height,
-                             std::vector<int>& labels) {
+Scratch<Blob> LabelBlobs(const Scratch<std::uint8_t>& mask, int width, int height,
+                         Scratch<int>& labels) {
   struct Run {
     int Y;
     int X0;
     int X1;  // exclusive
   };
-  std::vector<Run> runs;
-  std::vector<int> parent;
+  Scratch<Run> runs;
+  Scratch<int> parent;
   std::size_t above = 0, aboveEnd = 0;  // the runs of the row above
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* row = mask.data() + std::size_t(y) * width;
@@ -416,8 +511,8 @@ std::vector<Blob> LabelBlobs(const std::vector<std::uint8_t>& mask, int width, i
     // Runs of this row may still touch runs of the next row from the first.
   }
   labels.assign(std::size_t(width) * height, -1);
-  std::vector<int> index(runs.size(), -1);
-  std::vector<Blob> blobs;
+  Scratch<int> index(runs.size(), -1);
+  Scratch<Blob> blobs;
   for (std::size_t r = 0; r < runs.size(); ++r) {
     const Run& run = runs[r];
     const int root = FindRoot(parent, int(r));
@@ -443,11 +538,11 @@ void PickInto(std::uint8_t* out, const std::uint8_t* in, int count) {
 }
 
 template <bool Lightest>
-std::vector<std::uint8_t> RankFilterOf(const std::vector<std::uint8_t>& values, int width,
-                                       int height, int rx, int ry) {
+Scratch<std::uint8_t> RankFilterOf(const Scratch<std::uint8_t>& values, int width, int height,
+                                   int rx, int ry) {
   // Across: each row picked with itself shifted by 1..r either way; then
   // down: each row picked with the rows within r. Both are plain byte loops.
-  std::vector<std::uint8_t> across(values);
+  Scratch<std::uint8_t> across(values);
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* in = values.data() + std::size_t(y) * width;
     std::uint8_t* out = across.data() + std::size_t(y) * width;
@@ -456,7 +551,7 @@ std::vector<std::uint8_t> RankFilterOf(const std::vector<std::uint8_t>& values, 
       PickInto<Lightest>(out + d, in, width - d);
     }
   }
-  std::vector<std::uint8_t> result(values.size());
+  Scratch<std::uint8_t> result(values.size());
   for (int y = 0; y < height; ++y) {
     std::uint8_t* out = result.data() + std::size_t(y) * width;
     std::copy_n(across.data() + std::size_t(y) * width, width, out);
@@ -467,8 +562,8 @@ std::vector<std::uint8_t> RankFilterOf(const std::vector<std::uint8_t>& values, 
 }
 
 // Lightest (or darkest) value in a square of radius r around every cell.
-std::vector<std::uint8_t> RankFilter(const std::vector<std::uint8_t>& values, int width, int height,
-                                     int r, bool lightest) {
+Scratch<std::uint8_t> RankFilter(const Scratch<std::uint8_t>& values, int width, int height, int r,
+                                 bool lightest) {
   return lightest ? RankFilterOf<true>(values, width, height, r, r)
                   : RankFilterOf<false>(values, width, height, r, r);
 }
@@ -491,12 +586,12 @@ struct Analysis {
   int InkLevel = 0;
   int Contrast = 0;
   int InkDelta = 0;
-  int LineDelta = 0;                    // how much darker than the paper a fold or an edge is
-  int SmallestLetter = 1;               // the least height in cells a mark of text has
-  std::vector<std::uint8_t> Paper;      // local paper per cell
-  std::vector<std::uint8_t> NearPaper;  // the lightest paper around
-  std::vector<std::uint8_t> Ink;        // cell holds a pixel clearly darker than its paper
-  std::vector<Cell> Class;
+  int LineDelta = 0;                // how much darker than the paper a fold or an edge is
+  int SmallestLetter = 1;           // the least height in cells a mark of text has
+  Scratch<std::uint8_t> Paper;      // local paper per cell
+  Scratch<std::uint8_t> NearPaper;  // the lightest paper around
+  Scratch<std::uint8_t> Ink;        // cell holds a pixel clearly darker than its paper
+  Scratch<Cell> Class;
 
   explicit Analysis(const Grid& grid) : G(grid), Class(grid.Darkest.size(), Cell::Paper) {}
   int W() const { return G.Width; }
@@ -534,7 +629,7 @@ class MaskSums {
  private:
   int width_;
   int height_;
-  std::vector<int> sums_;
+  Scratch<int> sums_;
 };
 
 // Which cells lie within depth of the page's border, depth being a fraction
@@ -558,19 +653,19 @@ void MarkEdgeBands(Analysis& a) {
   const int w = a.W(), h = a.H(), cells = w * h;
   // Closing the cells' means takes the strokes of ink out of the shade, and
   // leaves what is wider.
-  const std::vector<std::uint8_t> closed =
+  const Scratch<std::uint8_t> closed =
       RankFilter(RankFilter(a.G.Mean, w, h, 1, true), w, h, 1, false);
   const int shadeDelta = std::max(24, int(0.2 * a.Contrast));
-  std::vector<std::uint8_t> shade(cells);
+  Scratch<std::uint8_t> shade(cells);
   for (int i = 0; i < cells; ++i)
     shade[i] = closed[i] + shadeDelta < a.PaperLevel;
-  std::vector<int> labels;
-  const std::vector<Blob> blobs = LabelBlobs(shade, w, h, labels);
+  Scratch<int> labels;
+  const Scratch<Blob> blobs = LabelBlobs(shade, w, h, labels);
   // A band of shade is smooth inside; a picture running off the page is
   // not: its inside is full of ink, the dots of a halftone or the strokes of
   // a drawing.
-  std::vector<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
-  std::vector<int> inside(blobs.size()), inkInside(blobs.size());
+  Scratch<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
+  Scratch<int> inside(blobs.size()), inkInside(blobs.size());
   const Frame narrow(w, h, NarrowFrame), wide(w, h, WideFrame);
   constexpr int Depth = 2;
   for (int y = 0; y < h; ++y) {
@@ -592,7 +687,7 @@ void MarkEdgeBands(Analysis& a) {
     }
   }
   const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
-  std::vector<std::uint8_t> edge(blobs.size());
+  Scratch<std::uint8_t> edge(blobs.size());
   for (std::size_t b = 0; b < blobs.size(); ++b) {
     const Blob& s = blobs[b];
     const bool nearSide = s.Left < nearX || s.Right > w - nearX;
@@ -647,13 +742,13 @@ void MarkEdgeLines(Analysis& a) {
       Last = at;
     }
   };
-  std::vector<Span> columns(w), rows(h);
-  std::vector<int> zoneColumns;
+  Scratch<Span> columns(w), rows(h);
+  Scratch<int> zoneColumns;
   for (int x = 0; x < w; ++x) {
     if (x < zoneX + Wander || x >= w - zoneX - Wander)
       zoneColumns.push_back(x);
   }
-  std::vector<std::uint8_t> flags(w);
+  Scratch<std::uint8_t> flags(w);
   for (int y = 0; y < h; ++y) {
     for (int x : zoneColumns)
       flags[x] = inVertical(x, y);
@@ -668,7 +763,7 @@ void MarkEdgeLines(Analysis& a) {
       }
     }
   }
-  std::vector<std::uint8_t> rowFlags(std::size_t(w) * h);
+  Scratch<std::uint8_t> rowFlags(std::size_t(w) * h);
   for (int y = 0; y < h; ++y) {
     if (y >= zoneY + Wander && y < h - zoneY - Wander)
       continue;
@@ -721,7 +816,7 @@ void MarkEdgeLines(Analysis& a) {
 // the facing page behind a gutter shadow, the bed beyond a page edge.
 void MarkCutOff(Analysis& a) {
   const int w = a.W(), h = a.H(), cells = w * h;
-  std::vector<std::uint8_t> open(cells);
+  Scratch<std::uint8_t> open(cells);
   bool anyAside = false;
   for (int i = 0; i < cells; ++i) {
     open[i] = !a.SetAside(i);
@@ -729,11 +824,11 @@ void MarkCutOff(Analysis& a) {
   }
   if (!anyAside)
     return;
-  std::vector<int> labels;
-  const std::vector<Blob> regions = LabelBlobs(open, w, h, labels);
+  Scratch<int> labels;
+  const Scratch<Blob> regions = LabelBlobs(open, w, h, labels);
   if (regions.size() < 2)
     return;
-  std::vector<int> inkIn(regions.size());
+  Scratch<int> inkIn(regions.size());
   for (int i = 0; i < cells; ++i) {
     if (labels[i] >= 0 && a.Ink[i])
       ++inkIn[labels[i]];
@@ -747,18 +842,18 @@ void MarkCutOff(Analysis& a) {
 
 // The marks of ink on the page's own paper.
 struct Marks {
-  std::vector<std::uint8_t> Mask;
-  std::vector<int> Labels;
-  std::vector<Blob> Blobs;
-  std::vector<Cell> Kind;    // per blob: Content, Speck or Edge
-  std::vector<int> Darkest;  // per blob, its darkest value
-  int Typical = 3;           // the usual height of a mark, in cells
+  Scratch<std::uint8_t> Mask;
+  Scratch<int> Labels;
+  Scratch<Blob> Blobs;
+  Scratch<Cell> Kind;    // per blob: Content, Speck or Edge
+  Scratch<int> Darkest;  // per blob, its darkest value
+  int Typical = 3;       // the usual height of a mark, in cells
 };
 
 Marks FindMarks(const Analysis& a) {
   const int w = a.W(), h = a.H(), cells = w * h;
   // Ink right beside an edge is the edge's own outline.
-  std::vector<std::uint8_t> aside(cells);
+  Scratch<std::uint8_t> aside(cells);
   for (int i = 0; i < cells; ++i)
     aside[i] = a.SetAside(i) ? 255 : 0;
   aside = RankFilter(aside, w, h, 1, true);
@@ -774,7 +869,7 @@ Marks FindMarks(const Analysis& a) {
       marks.Darkest[marks.Labels[i]] =
           std::min<int>(marks.Darkest[marks.Labels[i]], a.G.Darkest[i]);
   }
-  std::vector<int> heights;
+  Scratch<int> heights;
   for (const Blob& b : marks.Blobs) {
     if (b.Height() >= 2 && b.Height() <= h / 10)
       heights.push_back(b.Height());
@@ -818,7 +913,7 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
     bool Along = false;     // a line beside an edge, within the narrow frame
     bool Trail = false;     // a faint bit or a crumb, that may continue an edge
   };
-  std::vector<Shape> shapes(count);
+  Scratch<Shape> shapes(count);
   for (std::size_t b = 0; b < count; ++b) {
     const Blob& m = marks.Blobs[b];
     Shape& s = shapes[b];
@@ -850,7 +945,7 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
   // Corners, crumbs on the border itself, and marks at the border or bits in
   // the outer strip that stand apart: no mark of the page within the gap,
   // not counting specks, other such marks and whatever lies beside an edge.
-  std::vector<std::uint8_t> inPage(count);
+  Scratch<std::uint8_t> inPage(count);
   const int tiny = std::max(1, marks.Typical / 2);
   for (std::size_t b = 0; b < count; ++b) {
     const Blob& m = marks.Blobs[b];
@@ -908,7 +1003,7 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
   };
   // Dots in a row, such as a dotted rule or leaders, keep each other: dust
   // seldom lies so close together.
-  std::vector<std::uint8_t> dotAt(std::size_t(w) * h);
+  Scratch<std::uint8_t> dotAt(std::size_t(w) * h);
   for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
     const Blob& m = marks.Blobs[b];
     if (marks.Kind[b] == Cell::Content && size(m) <= tiny && !ghost(int(b)))
@@ -950,7 +1045,7 @@ void SetAsideFacingPage(const Analysis& a, Marks& marks) {
   // not bridge it.
   const int thin = std::max(2, int(0.01 * w));
   const int middleTop = int(0.1 * h), middleBottom = h - int(0.1 * h);
-  std::vector<int> columnMarks(w);
+  Scratch<int> columnMarks(w);
   for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
     const Blob& m = marks.Blobs[b];
     if (marks.Kind[b] != Cell::Content || m.Bottom <= middleTop || m.Top >= middleBottom)
@@ -1030,7 +1125,7 @@ int PixelValue(const PageRaster& page, const Grid& grid, int x, int y) {
 
 // The box of content cells, narrowed to the outermost ink pixels of its
 // border cells.
-Rect RefineBox(const PageRaster& page, const Analysis& a, const std::vector<std::uint8_t>& around,
+Rect RefineBox(const PageRaster& page, const Analysis& a, const Scratch<std::uint8_t>& around,
                const Blob& box) {
   const int f = a.G.Factor, w = a.W();
   const int pageW = page.Width(), pageH = page.Height();
@@ -1114,8 +1209,8 @@ Rect RefineBox(const PageRaster& page, const Analysis& a, const std::vector<std:
 // the marks the side crosses are kept whole. A mark that still goes on after
 // 1% of the page is something the side runs into, such as a dark edge or a
 // finger, not a mark the grid missed: the side then stays where it was.
-Rect KeepWholeMarks(const PageRaster& page, const Analysis& a,
-                    const std::vector<std::uint8_t>& around, Rect r) {
+Rect KeepWholeMarks(const PageRaster& page, const Analysis& a, const Scratch<std::uint8_t>& around,
+                    Rect r) {
   const int f = a.G.Factor, w = a.W();
   auto inkAt = [&](int x, int y) {
     return PixelValue(page, a.G, x, y) + a.InkDelta < around[(y / f) * w + x / f];
@@ -1124,7 +1219,7 @@ Rect KeepWholeMarks(const PageRaster& page, const Analysis& a,
   // and j-th position along it; the side's own line is i = 0.
   auto grow = [&](int length, int reach, int beforeBorder, auto pixel) {
     const int room = std::min(reach, beforeBorder);
-    std::vector<std::uint8_t> touching(length), next(length);
+    Scratch<std::uint8_t> touching(length), next(length);
     for (int j = 0; j < length; ++j)
       touching[j] = pixel(0, j) ? 1 : 0;
     int moved = 0;
@@ -1188,7 +1283,8 @@ Rect WithBorder(const PageRaster& page, const Analysis& a, const MaskSums& aside
 }  // namespace
 
 ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* trace) {
-  PageReduction reduction;
+  // Kept for the thread's next page, for the same reason as the scratch pool.
+  thread_local PageReduction reduction;
   if (!page.IsEmpty())
     reduction.AddRows(page, 0, page.Height());
   return FindContentBox(page, dpi, reduction, trace);
@@ -1234,7 +1330,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   a.LineDelta = std::max(24, int(0.25 * a.Contrast));
   // Ink is clearly darker than the lightest cell around it: a stroke always
   // has paper within a few cells, while shading changes too slowly for that.
-  const std::vector<std::uint8_t> around = RankFilter(grid.Mean, gw, gh, 2, true);
+  const Scratch<std::uint8_t> around = RankFilter(grid.Mean, gw, gh, 2, true);
   a.Ink.resize(cells);
   for (int i = 0; i < cells; ++i)
     a.Ink[i] = grid.Darkest[i] + a.InkDelta < around[i];
@@ -1286,7 +1382,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
     trace->Factor = factor;
     trace->Width = gw;
     trace->Height = gh;
-    trace->Cells = a.Class;
+    trace->Cells.assign(a.Class.begin(), a.Class.end());
   }
   return result;
 }
