@@ -328,31 +328,38 @@ Grid WhiteBalanced(const PageReduction& channels) {
     return grid;
   }
   // The paper's colour: the mean colour of the lightest cells (by their
-  // sum of channels, between the 60th and 95th percentile).
-  Scratch<int> sums(cells);
-  std::array<int, 766> histogram{};
+  // sum of channels, between the 60th and 95th percentile). One pass
+  // counts the cells of each sum and totals their channels.
+  struct SumCells {
+    int Count = 0;
+    std::array<std::int64_t, 3> Channels{};
+  };
+  std::array<SumCells, 766> bySum{};
+  const std::uint8_t* means = channels.Mean().data();
   for (std::size_t i = 0; i < cells; ++i) {
-    const std::uint8_t* m = &channels.Mean()[3 * i];
-    sums[i] = m[0] + m[1] + m[2];
-    ++histogram[sums[i]];
+    const std::uint8_t* m = means + 3 * i;
+    SumCells& cellsOfSum = bySum[m[0] + m[1] + m[2]];
+    ++cellsOfSum.Count;
+    cellsOfSum.Channels[0] += m[0];
+    cellsOfSum.Channels[1] += m[1];
+    cellsOfSum.Channels[2] += m[2];
   }
   int low = 0, high = 765, seen = 0;
   for (int v = 0; v < 766; ++v) {
-    seen += histogram[v];
+    seen += bySum[v].Count;
     if (seen < 0.6 * double(cells))
       low = v + 1;
     if (seen < 0.95 * double(cells))
       high = v + 1;
   }
-  std::array<double, 3> paper{};
+  std::array<std::int64_t, 3> totals{};
   int counted = 0;
-  for (std::size_t i = 0; i < cells; ++i) {
-    if (sums[i] < low || sums[i] > high)
-      continue;
+  for (int v = low; v <= std::min(high, 765); ++v) {
     for (int c = 0; c < 3; ++c)
-      paper[c] += channels.Mean()[3 * i + c];
-    ++counted;
+      totals[c] += bySum[v].Channels[c];
+    counted += bySum[v].Count;
   }
+  const std::array<double, 3> paper{double(totals[0]), double(totals[1]), double(totals[2])};
   ChannelLuts& lut = grid.Luts;
   for (int c = 0; c < 3; ++c) {
     const double level = counted > 0 ? std::max(32.0, paper[c] / counted) : 255.0;
@@ -396,17 +403,24 @@ PaperMaps LocalPaper(const Grid& grid, int tile) {
   const int tilesX = (grid.Width + tile - 1) / tile;
   const int tilesY = (grid.Height + tile - 1) / tile;
   Scratch<int> tileValue(std::size_t(tilesX) * tilesY);
+  // A row of tiles at a time: every cell row adds to the histograms of its
+  // tiles side by side.
+  Scratch<std::array<int, 256>> histograms(tilesX);
   for (int ty = 0; ty < tilesY; ++ty) {
-    for (int tx = 0; tx < tilesX; ++tx) {
-      std::array<int, 256> histogram{};
-      int total = 0;
-      for (int y = ty * tile; y < std::min(grid.Height, (ty + 1) * tile); ++y) {
-        for (int x = tx * tile; x < std::min(grid.Width, (tx + 1) * tile); ++x) {
-          ++histogram[grid.Mean[grid.At(x, y)]];
-          ++total;
-        }
+    std::fill(histograms.begin(), histograms.end(), std::array<int, 256>{});
+    const int y1 = std::min(grid.Height, (ty + 1) * tile);
+    for (int y = ty * tile; y < y1; ++y) {
+      const std::uint8_t* row = grid.Mean.data() + std::size_t(y) * grid.Width;
+      for (int tx = 0; tx < tilesX; ++tx) {
+        std::array<int, 256>& histogram = histograms[tx];
+        const int x1 = std::min(grid.Width, (tx + 1) * tile);
+        for (int x = tx * tile; x < x1; ++x)
+          ++histogram[row[x]];
       }
-      tileValue[ty * tilesX + tx] = Percentile(histogram, total, 0.9);
+    }
+    for (int tx = 0; tx < tilesX; ++tx) {
+      const int total = (y1 - ty * tile) * (std::min(grid.Width, (tx + 1) * tile) - tx * tile);
+      tileValue[ty * tilesX + tx] = Percentile(histograms[tx], total, 0.9);
     }
   }
   Scratch<int> tileNear(tileValue.size());
@@ -423,31 +437,36 @@ PaperMaps LocalPaper(const Grid& grid, int tile) {
   PaperMaps maps;
   maps.Local.resize(grid.Darkest.size());
   maps.Near.resize(grid.Darkest.size());
-  // Bilinear between tile centres, in fixed point (weights out of 256).
-  Scratch<int> x0s(grid.Width), x1s(grid.Width), wxs(grid.Width);
+  // Bilinear between tile centres, in fixed point (weights out of 256):
+  // across first, once per row of tiles, then down for every cell row.
+  Scratch<int> acrossLocal(std::size_t(tilesY) * grid.Width);
+  Scratch<int> acrossNear(acrossLocal.size());
   for (int x = 0; x < grid.Width; ++x) {
     const double fx = std::clamp((x + 0.5) / tile - 0.5, 0.0, double(tilesX - 1));
-    x0s[x] = int(fx);
-    x1s[x] = std::min(x0s[x] + 1, tilesX - 1);
-    wxs[x] = int((fx - x0s[x]) * 256);
+    const int x0 = int(fx);
+    const int x1 = std::min(x0 + 1, tilesX - 1);
+    const int wx = int((fx - x0) * 256);
+    for (int ty = 0; ty < tilesY; ++ty) {
+      const int* local = tileValue.data() + ty * tilesX;
+      const int* near = tileNear.data() + ty * tilesX;
+      acrossLocal[std::size_t(ty) * grid.Width + x] = local[x0] * (256 - wx) + local[x1] * wx;
+      acrossNear[std::size_t(ty) * grid.Width + x] = near[x0] * (256 - wx) + near[x1] * wx;
+    }
   }
   for (int y = 0; y < grid.Height; ++y) {
     const double fy = std::clamp((y + 0.5) / tile - 0.5, 0.0, double(tilesY - 1));
     const int ty0 = int(fy);
     const int ty1 = std::min(ty0 + 1, tilesY - 1);
     const int wy = int((fy - ty0) * 256);
-    auto fill = [&](const Scratch<int>& values, Scratch<std::uint8_t>& out) {
-      const int* top = values.data() + ty0 * tilesX;
-      const int* bottom = values.data() + ty1 * tilesX;
+    auto fill = [&](const Scratch<int>& across, Scratch<std::uint8_t>& out) {
+      const int* top = across.data() + std::size_t(ty0) * grid.Width;
+      const int* bottom = across.data() + std::size_t(ty1) * grid.Width;
       std::uint8_t* row = out.data() + std::size_t(y) * grid.Width;
-      for (int x = 0; x < grid.Width; ++x) {
-        const int t = top[x0s[x]] * (256 - wxs[x]) + top[x1s[x]] * wxs[x];
-        const int b = bottom[x0s[x]] * (256 - wxs[x]) + bottom[x1s[x]] * wxs[x];
-        row[x] = std::uint8_t((t * (256 - wy) + b * wy + (1 << 15)) >> 16);
-      }
+      for (int x = 0; x < grid.Width; ++x)
+        row[x] = std::uint8_t((top[x] * (256 - wy) + bottom[x] * wy + (1 << 15)) >> 16);
     };
-    fill(tileValue, maps.Local);
-    fill(tileNear, maps.Near);
+    fill(acrossLocal, maps.Local);
+    fill(acrossNear, maps.Near);
   }
   return maps;
 }
