@@ -389,6 +389,24 @@ int Percentile(const std::array<int, 256>& histogram, int total, double fraction
   return 255;
 }
 
+// How many of the count values lie at each level: four tables filled in
+// turn, so that a run of equal values (paper) does not wait on one counter.
+std::array<int, 256> HistogramOf(const std::uint8_t* values, std::size_t count) {
+  std::array<std::array<int, 256>, 4> parts{};
+  std::size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    ++parts[0][values[i]];
+    ++parts[1][values[i + 1]];
+    ++parts[2][values[i + 2]];
+    ++parts[3][values[i + 3]];
+  }
+  for (; i < count; ++i)
+    ++parts[0][values[i]];
+  for (int v = 0; v < 256; ++v)
+    parts[0][v] += parts[1][v] + parts[2][v] + parts[3][v];
+  return parts[0];
+}
+
 // The paper's shade around every cell: a light percentile of the cell means
 // in tiles, interpolated between the tiles' centres, so that gutter shading
 // and yellowing from the edges are paper too. Near is the lightest paper of
@@ -1279,14 +1297,27 @@ Rect KeepWholeMarks(const PageRaster& page, const Analysis& a, const Scratch<std
 
 // The content box plus border pixels of paper on each side, as far as paper
 // reaches: the border stops at the first edge or strip beyond the page that
-// it would reach into (aside counts their cells).
-Rect WithBorder(const PageRaster& page, const Analysis& a, const MaskSums& aside,
-                const Rect& content, int border) {
-  const int f = a.G.Factor;
+// it would reach into (aside(i) tells their cells).
+template <typename Aside>
+Rect WithBorder(const PageRaster& page, const Analysis& a, Aside aside, const Rect& content,
+                int border) {
+  const int f = a.G.Factor, w = a.W();
   const int cx0 = content.Left / f, cx1 = (content.Right - 1) / f + 1;
   const int cy0 = content.Top / f, cy1 = (content.Bottom - 1) / f + 1;
-  auto columnFree = [&](int x) { return aside.In(x / f, cy0, x / f + 1, cy1) == 0; };
-  auto rowFree = [&](int y) { return aside.In(cx0, y / f, cx1, y / f + 1) == 0; };
+  auto columnFree = [&](int x) {
+    for (int cy = cy0; cy < cy1; ++cy) {
+      if (aside(cy * w + x / f))
+        return false;
+    }
+    return true;
+  };
+  auto rowFree = [&](int y) {
+    for (int cx = cx0; cx < cx1; ++cx) {
+      if (aside(y / f * w + cx))
+        return false;
+    }
+    return true;
+  };
   Rect cut = content;
   for (int i = 0; i < border && cut.Left > 0 && columnFree(cut.Left - 1); ++i)
     --cut.Left;
@@ -1325,9 +1356,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   a.SmallestLetter = int(SmallestLetterMm / 25.4 * PageDpi(page, dpi) / factor);
 
   // The paper: its usual shade, and the shade around every cell.
-  std::array<int, 256> meanHistogram{};
-  for (std::uint8_t v : grid.Mean)
-    ++meanHistogram[v];
+  const std::array<int, 256> meanHistogram = HistogramOf(grid.Mean.data(), grid.Mean.size());
   a.PaperLevel = Percentile(meanHistogram, cells, 0.75);
   const int tile = std::max(4, int(std::lround(std::min(gw, gh) / 24.0)));
   PaperMaps paper = LocalPaper(grid, tile);
@@ -1335,13 +1364,18 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   a.NearPaper = std::move(paper.Near);
 
   // The ink's contrast: how far the darker marks lie below the paper.
+  // Cells that are not dark count at a level past the last, which is
+  // dropped.
+  std::array<std::array<int, 257>, 2> darkParts{};
+  for (int i = 0; i < cells; ++i) {
+    const int d = grid.Darkest[i];
+    ++darkParts[i & 1][d + 40 < a.Paper[i] ? d : 256];
+  }
   std::array<int, 256> darkHistogram{};
   int darkCount = 0;
-  for (int i = 0; i < cells; ++i) {
-    if (grid.Darkest[i] + 40 < a.Paper[i]) {
-      ++darkHistogram[grid.Darkest[i]];
-      ++darkCount;
-    }
+  for (int v = 0; v < 256; ++v) {
+    darkHistogram[v] = darkParts[0][v] + darkParts[1][v];
+    darkCount += darkHistogram[v];
   }
   a.InkLevel = darkCount > 0 ? Percentile(darkHistogram, darkCount, 0.1) : a.PaperLevel;
   a.Contrast = std::max(0, a.PaperLevel - a.InkLevel);
@@ -1363,14 +1397,14 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   SetAsideFacingPage(a, marks);
   // What the border stops at: edges and strips, and bits of edges larger than
   // a speck (specks at the border it may cover, as a cut page shows them).
-  MaskSums aside(gw, gh);
-  aside.Build([&](int i) {
+  // (A mark's cells are never set aside themselves: marks lie off edges.)
+  auto aside = [&](int i) {
     const int l = marks.Labels[i];
-    if (l < 0 || marks.Kind[l] != Cell::Edge)
+    if (l < 0)
       return a.SetAside(i);
     const Blob& m = marks.Blobs[l];
-    return 2 * std::max(m.Width(), m.Height()) > marks.Typical;
-  });
+    return marks.Kind[l] == Cell::Edge && 2 * std::max(m.Width(), m.Height()) > marks.Typical;
+  };
   for (int i = 0; i < cells; ++i) {
     if (marks.Labels[i] >= 0)
       a.Class[i] = marks.Kind[marks.Labels[i]];
