@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -508,32 +509,46 @@ int FindRoot(Scratch<int>& parent, int i) {
   return i;
 }
 
-// Labels the set cells of mask: labels[i] is the blob index, or -1. Works on
-// runs of set cells along the rows: a run joins the runs of the row above
-// that it touches, corners included.
-Scratch<Blob> LabelBlobs(const Scratch<std::uint8_t>& mask, int width, int height,
-                         Scratch<int>& labels) {
-  struct Run {
-    int Y;
-    int X0;
-    int X1;  // exclusive
-  };
-  Scratch<Run> runs;
+// A run of set cells along a row of a mask, and the blob it belongs to.
+struct Run {
+  int Y;
+  int X0;
+  int X1;  // exclusive
+  int Blob;
+};
+
+// The blobs of the set cells of mask, and the runs they are made of: a run
+// joins the runs of the row above that it touches, corners included.
+Scratch<Blob> FindBlobs(const Scratch<std::uint8_t>& mask, int width, int height,
+                        Scratch<Run>& runs) {
+  runs.clear();
   Scratch<int> parent;
   std::size_t above = 0, aboveEnd = 0;  // the runs of the row above
+  // Masks hold 0 and 1: eight cells at a time are all clear when their
+  // word is 0, all set when it is all ones.
+  constexpr std::uint64_t AllSet = 0x0101010101010101u;
+  auto word = [](const std::uint8_t* at) {
+    std::uint64_t v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+  };
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* row = mask.data() + std::size_t(y) * width;
     const std::size_t start = runs.size();
     for (int x = 0; x < width;) {
       if (!row[x]) {
         ++x;
+        while (x + 8 <= width && word(row + x) == 0)
+          x += 8;
         continue;
       }
       const int x0 = x;
+      while (x + 8 <= width && word(row + x) == AllSet)
+        x += 8;
       while (x < width && row[x])
         ++x;
       const int id = int(runs.size());
-      runs.push_back({y, x0, x});
+      runs.push_back({y, x0, x, -1});
       parent.push_back(id);
       while (above < aboveEnd && runs[above].X1 < x0)
         ++above;
@@ -547,11 +562,10 @@ Scratch<Blob> LabelBlobs(const Scratch<std::uint8_t>& mask, int width, int heigh
     aboveEnd = runs.size();
     // Runs of this row may still touch runs of the next row from the first.
   }
-  labels.assign(std::size_t(width) * height, -1);
   Scratch<int> index(runs.size(), -1);
   Scratch<Blob> blobs;
   for (std::size_t r = 0; r < runs.size(); ++r) {
-    const Run& run = runs[r];
+    Run& run = runs[r];
     const int root = FindRoot(parent, int(r));
     if (index[root] < 0) {
       index[root] = int(blobs.size());
@@ -563,8 +577,19 @@ Scratch<Blob> LabelBlobs(const Scratch<std::uint8_t>& mask, int width, int heigh
     b.Top = std::min(b.Top, run.Y);
     b.Bottom = std::max(b.Bottom, run.Y + 1);
     b.Area += run.X1 - run.X0;
-    std::fill_n(labels.data() + std::size_t(run.Y) * width + run.X0, run.X1 - run.X0, index[root]);
+    run.Blob = index[root];
   }
+  return blobs;
+}
+
+// Labels the set cells of mask: labels[i] is the blob index, or -1.
+Scratch<Blob> LabelBlobs(const Scratch<std::uint8_t>& mask, int width, int height,
+                         Scratch<int>& labels) {
+  Scratch<Run> runs;
+  Scratch<Blob> blobs = FindBlobs(mask, width, height, runs);
+  labels.assign(std::size_t(width) * height, -1);
+  for (const Run& run : runs)
+    std::fill_n(labels.data() + std::size_t(run.Y) * width + run.X0, run.X1 - run.X0, run.Blob);
   return blobs;
 }
 
@@ -642,16 +667,31 @@ class MaskSums {
   MaskSums(int width, int height) : width_(width), height_(height) {
     sums_.assign(std::size_t(width + 1) * (height + 1), 0);
   }
-  template <typename IsSet>
-  void Build(IsSet isSet) {
+  // From a mask of 0 and 1.
+  void Build(const std::uint8_t* mask) {
     const int stride = width_ + 1;
     for (int y = 0; y < height_; ++y) {
+      const std::uint8_t* set = mask + std::size_t(y) * width_;
+      int* out = sums_.data() + std::size_t(y + 1) * stride + 1;
+      const int* above = out - stride;
       int row = 0;
       for (int x = 0; x < width_; ++x) {
-        row += isSet(y * width_ + x) ? 1 : 0;
-        sums_[(y + 1) * stride + x + 1] = sums_[y * stride + x + 1] + row;
+        row += set[x];
+        out[x] = row;
       }
+      for (int x = 0; x < width_; ++x)
+        out[x] += above[x];
     }
+  }
+  // The cells of the runs (in row order) whose blob is set.
+  template <typename IsSet>
+  void BuildFromRuns(const Scratch<Run>& runs, IsSet isSet) {
+    Scratch<std::uint8_t> mask(std::size_t(width_) * height_);
+    for (const Run& run : runs) {
+      if (isSet(run.Blob))
+        std::fill_n(mask.data() + std::size_t(run.Y) * width_ + run.X0, run.X1 - run.X0, 1);
+    }
+    Build(mask.data());
   }
   int In(int x0, int y0, int x1, int y1) const {
     x0 = std::clamp(x0, 0, width_), x1 = std::clamp(x1, 0, width_);
@@ -677,9 +717,7 @@ struct Frame {
   Frame(int w, int h, double depth)
       : SideX(int(std::ceil(depth * w))), EndY(int(std::ceil(depth * h))) {}
   bool RowInside(int y, int h) const { return y < EndY || y >= h - EndY; }
-  bool Holds(int x, int y, int w, int h) const {
-    return x < SideX || x >= w - SideX || RowInside(y, h);
-  }
+  bool ColumnInside(int x, int w) const { return x < SideX || x >= w - SideX; }
 };
 
 // Shade wider than a stroke that lies along the page's border: the
@@ -706,18 +744,19 @@ void MarkEdgeBands(Analysis& a) {
   const Frame narrow(w, h, NarrowFrame), wide(w, h, WideFrame);
   constexpr int Depth = 2;
   for (int y = 0; y < h; ++y) {
+    const int* row = labels.data() + std::size_t(y) * w;
+    const bool rowInNarrow = narrow.RowInside(y, h), rowInWide = wide.RowInside(y, h);
+    const bool above = y >= Depth, below = y + Depth < h;
     for (int x = 0; x < w; ++x) {
-      const int i = y * w + x;
-      const int l = labels[i];
+      const int l = row[x];
       if (l < 0)
         continue;
-      outsideNarrow[l] += !narrow.Holds(x, y, w, h);
-      outsideWide[l] += !wide.Holds(x, y, w, h);
-      const auto same = [&](int dx, int dy) {
-        const int nx = x + dx, ny = y + dy;
-        return nx < 0 || ny < 0 || nx >= w || ny >= h || labels[ny * w + nx] == l;
-      };
-      if (same(-Depth, 0) && same(Depth, 0) && same(0, -Depth) && same(0, Depth)) {
+      const int i = y * w + x;
+      outsideNarrow[l] += !(rowInNarrow || narrow.ColumnInside(x, w));
+      outsideWide[l] += !(rowInWide || wide.ColumnInside(x, w));
+      // Past the page's border counts as the same band.
+      if ((x < Depth || row[x - Depth] == l) && (x + Depth >= w || row[x + Depth] == l) &&
+          (!above || row[x - Depth * w] == l) && (!below || row[x + Depth * w] == l)) {
         ++inside[l];
         inkInside[l] += a.Ink[i];
       }
@@ -842,10 +881,13 @@ void MarkEdgeLines(Analysis& a) {
       beyondBottom = y;
   }
   for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      if (x <= beyondLeft || x >= beyondRight || y <= beyondTop || y >= beyondBottom)
-        a.Class[y * w + x] = Cell::Beyond;
+    Cell* row = a.Class.data() + std::size_t(y) * w;
+    if (y <= beyondTop || y >= beyondBottom) {
+      std::fill(row, row + w, Cell::Beyond);
+      continue;
     }
+    std::fill(row, row + std::min(w, beyondLeft + 1), Cell::Beyond);
+    std::fill(row + std::max(0, beyondRight), row + w, Cell::Beyond);
   }
 }
 
@@ -861,25 +903,30 @@ void MarkCutOff(Analysis& a) {
   }
   if (!anyAside)
     return;
-  Scratch<int> labels;
-  const Scratch<Blob> regions = LabelBlobs(open, w, h, labels);
+  Scratch<Run> runs;
+  const Scratch<Blob> regions = FindBlobs(open, w, h, runs);
   if (regions.size() < 2)
     return;
   Scratch<int> inkIn(regions.size());
-  for (int i = 0; i < cells; ++i) {
-    if (labels[i] >= 0 && a.Ink[i])
-      ++inkIn[labels[i]];
+  for (const Run& run : runs) {
+    const std::uint8_t* ink = a.Ink.data() + std::size_t(run.Y) * w;
+    int count = 0;
+    for (int x = run.X0; x < run.X1; ++x)
+      count += ink[x];
+    inkIn[run.Blob] += count;
   }
   const int main = int(std::max_element(inkIn.begin(), inkIn.end()) - inkIn.begin());
-  for (int i = 0; i < cells; ++i) {
-    if (labels[i] >= 0 && labels[i] != main)
-      a.Class[i] = Cell::Beyond;
+  for (const Run& run : runs) {
+    if (run.Blob != main)
+      std::fill(a.Class.begin() + run.Y * w + run.X0, a.Class.begin() + run.Y * w + run.X1,
+                Cell::Beyond);
   }
 }
 
 // The marks of ink on the page's own paper.
 struct Marks {
   Scratch<std::uint8_t> Mask;
+  Scratch<Run> Runs;
   Scratch<int> Labels;
   Scratch<Blob> Blobs;
   Scratch<Cell> Kind;    // per blob: Content, Speck or Edge
@@ -897,14 +944,17 @@ Marks FindMarks(const Analysis& a) {
   Marks marks;
   marks.Mask.resize(cells);
   for (int i = 0; i < cells; ++i)
-    marks.Mask[i] = a.Ink[i] && !aside[i];
-  marks.Blobs = LabelBlobs(marks.Mask, w, h, marks.Labels);
+    marks.Mask[i] = a.Ink[i] & std::uint8_t(aside[i] == 0);
+  marks.Blobs = FindBlobs(marks.Mask, w, h, marks.Runs);
+  marks.Labels.assign(std::size_t(cells), -1);
   marks.Kind.assign(marks.Blobs.size(), Cell::Content);
   marks.Darkest.assign(marks.Blobs.size(), 255);
-  for (int i = 0; i < cells; ++i) {
-    if (marks.Labels[i] >= 0)
-      marks.Darkest[marks.Labels[i]] =
-          std::min<int>(marks.Darkest[marks.Labels[i]], a.G.Darkest[i]);
+  for (const Run& run : marks.Runs) {
+    const std::size_t from = std::size_t(run.Y) * w + run.X0;
+    std::fill_n(marks.Labels.data() + from, run.X1 - run.X0, run.Blob);
+    const std::uint8_t* darkest = a.G.Darkest.data() + from;
+    marks.Darkest[run.Blob] = std::min<int>(
+        marks.Darkest[run.Blob], *std::min_element(darkest, darkest + (run.X1 - run.X0)));
   }
   Scratch<int> heights;
   for (const Blob& b : marks.Blobs) {
@@ -994,7 +1044,7 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
         !s.Lone && !s.Fragment && !beside && !inStrip && std::max(m.Width(), m.Height()) > tiny;
   }
   MaskSums page(w, h);
-  page.Build([&](int i) { return marks.Labels[i] >= 0 && inPage[marks.Labels[i]]; });
+  page.BuildFromRuns(marks.Runs, [&](int l) { return inPage[l] != 0; });
   const int gap = std::max(2 * marks.Typical, int(0.015 * std::min(w, h)));
   for (std::size_t b = 0; b < count; ++b) {
     const Blob& m = marks.Blobs[b];
@@ -1047,11 +1097,14 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
       dotAt[std::size_t(m.Top) * w + m.Left] = 1;
   }
   MaskSums dots(w, h);
-  dots.Build([&](int i) { return dotAt[i] != 0; });
+  dots.Build(dotAt.data());
   // Faint dirt first, so that it keeps no speck beside it.
+  MaskSums letters(w, h);
+  bool lettersChanged = true;
   for (const bool tinyOnes : {false, true}) {
-    MaskSums letters(w, h);
-    letters.Build([&](int i) { return marks.Labels[i] >= 0 && isLetter(marks.Labels[i]); });
+    if (lettersChanged)
+      letters.BuildFromRuns(marks.Runs, isLetter);
+    lettersChanged = false;
     for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
       const Blob& m = marks.Blobs[b];
       if (marks.Kind[b] != Cell::Content || size(m) > marks.Typical)
@@ -1066,8 +1119,10 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
       // A tiny mark beside a letter may be its full stop or its dot.
       const int reach = isTiny ? std::max(2, tiny) : 4 * t;
       const int own = isLetter(int(b)) ? m.Area : 0;
-      if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == own)
+      if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == own) {
         marks.Kind[b] = Cell::Speck;
+        lettersChanged = true;
+      }
     }
   }
 }
@@ -1405,10 +1460,9 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
     const Blob& m = marks.Blobs[l];
     return marks.Kind[l] == Cell::Edge && 2 * std::max(m.Width(), m.Height()) > marks.Typical;
   };
-  for (int i = 0; i < cells; ++i) {
-    if (marks.Labels[i] >= 0)
-      a.Class[i] = marks.Kind[marks.Labels[i]];
-  }
+  for (const Run& run : marks.Runs)
+    std::fill_n(a.Class.data() + std::size_t(run.Y) * gw + run.X0, run.X1 - run.X0,
+                marks.Kind[run.Blob]);
   bool any = false;
   Blob box;
   for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
