@@ -593,15 +593,11 @@ Scratch<Blob> FindBlobs(const Scratch<std::uint8_t>& mask, int width, int height
   return blobs;
 }
 
-// Labels the set cells of mask: labels[i] is the blob index, or -1.
-Scratch<Blob> LabelBlobs(const Scratch<std::uint8_t>& mask, int width, int height,
-                         Scratch<int>& labels) {
-  Scratch<Run> runs;
-  Scratch<Blob> blobs = FindBlobs(mask, width, height, runs);
+// Labels the cells of the runs: labels[i] is the blob index, or -1.
+void LabelRuns(const Scratch<Run>& runs, int width, int height, Scratch<int>& labels) {
   labels.assign(std::size_t(width) * height, -1);
   for (const Run& run : runs)
     std::fill_n(labels.data() + std::size_t(run.Y) * width + run.X0, run.X1 - run.X0, run.Blob);
-  return blobs;
 }
 
 template <bool Lightest>
@@ -745,8 +741,12 @@ void MarkEdgeBands(Analysis& a) {
   Scratch<std::uint8_t> shade(cells);
   for (int i = 0; i < cells; ++i)
     shade[i] = closed[i] + shadeDelta < a.PaperLevel;
+  Scratch<Run> runs;
+  const Scratch<Blob> blobs = FindBlobs(shade, w, h, runs);
+  if (blobs.empty())
+    return;
   Scratch<int> labels;
-  const Scratch<Blob> blobs = LabelBlobs(shade, w, h, labels);
+  LabelRuns(runs, w, h, labels);
   // A band of shade is smooth inside; a picture running off the page is
   // not: its inside is full of ink, the dots of a halftone or the strokes of
   // a drawing.
@@ -754,24 +754,32 @@ void MarkEdgeBands(Analysis& a) {
   Scratch<int> inside(blobs.size()), inkInside(blobs.size());
   const Frame narrow(w, h, NarrowFrame), wide(w, h, WideFrame);
   constexpr int Depth = 2;
-  for (int y = 0; y < h; ++y) {
+  // The cells of a run within [from, to).
+  const auto within = [](const Run& run, int from, int to) {
+    return std::max(0, std::min(run.X1, to) - std::max(run.X0, from));
+  };
+  for (const Run& run : runs) {
+    const int y = run.Y, l = run.Blob;
     const int* row = labels.data() + std::size_t(y) * w;
-    const bool rowInNarrow = narrow.RowInside(y, h), rowInWide = wide.RowInside(y, h);
-    const bool above = y >= Depth, below = y + Depth < h;
-    for (int x = 0; x < w; ++x) {
-      const int l = row[x];
-      if (l < 0)
-        continue;
-      const int i = y * w + x;
-      outsideNarrow[l] += !(rowInNarrow || narrow.ColumnInside(x, w));
-      outsideWide[l] += !(rowInWide || wide.ColumnInside(x, w));
-      // Past the page's border counts as the same band.
-      if ((x < Depth || row[x - Depth] == l) && (x + Depth >= w || row[x + Depth] == l) &&
-          (!above || row[x - Depth * w] == l) && (!below || row[x + Depth * w] == l)) {
-        ++inside[l];
-        inkInside[l] += a.Ink[i];
+    const std::uint8_t* ink = a.Ink.data() + std::size_t(y) * w;
+    if (!narrow.RowInside(y, h))
+      outsideNarrow[l] += within(run, narrow.SideX, w - narrow.SideX);
+    if (!wide.RowInside(y, h))
+      outsideWide[l] += within(run, wide.SideX, w - wide.SideX);
+    // Past the page's border counts as the same band.
+    const int* up = y >= Depth ? row - Depth * w : nullptr;
+    const int* down = y + Depth < h ? row + Depth * w : nullptr;
+    int in = 0, inkIn = 0;
+    for (int x = run.X0; x < run.X1; ++x) {
+      if ((x - Depth < run.X0 ? x < Depth || row[x - Depth] == l : true) &&
+          (x + Depth >= run.X1 ? x + Depth >= w || row[x + Depth] == l : true) &&
+          (up == nullptr || up[x] == l) && (down == nullptr || down[x] == l)) {
+        ++in;
+        inkIn += ink[x];
       }
     }
+    inside[l] += in;
+    inkInside[l] += inkIn;
   }
   const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
   Scratch<std::uint8_t> edge(blobs.size());
@@ -785,9 +793,10 @@ void MarkEdgeBands(Analysis& a) {
     const bool smooth = inkInside[b] <= SmoothShade * inside[b];
     edge[b] = smooth && (outsideNarrow[b] == 0 || (longBand && outsideWide[b] == 0));
   }
-  for (int i = 0; i < cells; ++i) {
-    if (labels[i] >= 0 && edge[labels[i]])
-      a.Class[i] = Cell::Edge;
+  for (const Run& run : runs) {
+    if (edge[run.Blob])
+      std::fill(a.Class.begin() + run.Y * w + run.X0, a.Class.begin() + run.Y * w + run.X1,
+                Cell::Edge);
   }
 }
 
@@ -957,12 +966,11 @@ Marks FindMarks(const Analysis& a) {
   for (int i = 0; i < cells; ++i)
     marks.Mask[i] = a.Ink[i] & std::uint8_t(aside[i] == 0);
   marks.Blobs = FindBlobs(marks.Mask, w, h, marks.Runs);
-  marks.Labels.assign(std::size_t(cells), -1);
+  LabelRuns(marks.Runs, w, h, marks.Labels);
   marks.Kind.assign(marks.Blobs.size(), Cell::Content);
   marks.Darkest.assign(marks.Blobs.size(), 255);
   for (const Run& run : marks.Runs) {
     const std::size_t from = std::size_t(run.Y) * w + run.X0;
-    std::fill_n(marks.Labels.data() + from, run.X1 - run.X0, run.Blob);
     const std::uint8_t* darkest = a.G.Darkest.data() + from;
     marks.Darkest[run.Blob] = std::min<int>(
         marks.Darkest[run.Blob], *std::min_element(darkest, darkest + (run.X1 - run.X0)));
