@@ -341,20 +341,27 @@ Grid WhiteBalanced(const PageReduction& channels) {
   }
   // The paper's colour: the mean colour of the lightest cells (by their
   // sum of channels, between the 60th and 95th percentile). One pass
-  // counts the cells of each sum and totals their channels.
+  // counts the cells of each sum and totals their channels, in two tables
+  // (even and odd cells) so that runs of paper do not wait on one counter.
   struct SumCells {
     int Count = 0;
     std::array<std::int64_t, 3> Channels{};
   };
-  std::array<SumCells, 766> bySum{};
+  std::array<std::array<SumCells, 766>, 2> parts{};
   const std::uint8_t* means = channels.Mean().data();
   for (std::size_t i = 0; i < cells; ++i) {
     const std::uint8_t* m = means + 3 * i;
-    SumCells& cellsOfSum = bySum[m[0] + m[1] + m[2]];
+    SumCells& cellsOfSum = parts[i & 1][m[0] + m[1] + m[2]];
     ++cellsOfSum.Count;
     cellsOfSum.Channels[0] += m[0];
     cellsOfSum.Channels[1] += m[1];
     cellsOfSum.Channels[2] += m[2];
+  }
+  std::array<SumCells, 766>& bySum = parts[0];
+  for (int v = 0; v < 766; ++v) {
+    bySum[v].Count += parts[1][v].Count;
+    for (int c = 0; c < 3; ++c)
+      bySum[v].Channels[c] += parts[1][v].Channels[c];
   }
   int low = 0, high = 765, seen = 0;
   for (int v = 0; v < 766; ++v) {
@@ -380,12 +387,12 @@ Grid WhiteBalanced(const PageReduction& channels) {
   }
   grid.Darkest.resize(cells);
   grid.Mean.resize(cells);
-  for (std::size_t i = 0; i < cells; ++i) {
-    const std::uint8_t* d = &channels.Darkest()[3 * i];
-    const std::uint8_t* m = &channels.Mean()[3 * i];
-    grid.Darkest[i] = std::min({lut[0][d[0]], lut[1][d[1]], lut[2][d[2]]});
-    grid.Mean[i] = std::min({lut[0][m[0]], lut[1][m[1]], lut[2][m[2]]});
-  }
+  const auto balance = [&](const std::uint8_t* from, std::uint8_t* to) {
+    for (std::size_t i = 0; i < cells; ++i, from += 3)
+      to[i] = std::min({lut[0][from[0]], lut[1][from[1]], lut[2][from[2]]});
+  };
+  balance(channels.Darkest().data(), grid.Darkest.data());
+  balance(channels.Mean().data(), grid.Mean.data());
   return grid;
 }
 
@@ -435,22 +442,33 @@ PaperMaps LocalPaper(const Grid& grid, int tile) {
   Scratch<int> tileValue(std::size_t(tilesX) * tilesY);
   // A row of tiles at a time: every cell row adds to the histograms of its
   // tiles side by side.
-  Scratch<std::array<int, 256>> histograms(tilesX);
+  // Even and odd cells count in two sets, so that runs of paper do not wait
+  // on one counter.
+  Scratch<std::array<int, 256>> even(tilesX), odd(tilesX);
   for (int ty = 0; ty < tilesY; ++ty) {
-    std::fill(histograms.begin(), histograms.end(), std::array<int, 256>{});
+    std::fill(even.begin(), even.end(), std::array<int, 256>{});
+    std::fill(odd.begin(), odd.end(), std::array<int, 256>{});
     const int y1 = std::min(grid.Height, (ty + 1) * tile);
     for (int y = ty * tile; y < y1; ++y) {
       const std::uint8_t* row = grid.Mean.data() + std::size_t(y) * grid.Width;
       for (int tx = 0; tx < tilesX; ++tx) {
-        std::array<int, 256>& histogram = histograms[tx];
+        std::array<int, 256>& first = even[tx];
+        std::array<int, 256>& second = odd[tx];
         const int x1 = std::min(grid.Width, (tx + 1) * tile);
-        for (int x = tx * tile; x < x1; ++x)
-          ++histogram[row[x]];
+        int x = tx * tile;
+        for (; x + 1 < x1; x += 2) {
+          ++first[row[x]];
+          ++second[row[x + 1]];
+        }
+        if (x < x1)
+          ++first[row[x]];
       }
     }
     for (int tx = 0; tx < tilesX; ++tx) {
+      for (int v = 0; v < 256; ++v)
+        even[tx][v] += odd[tx][v];
       const int total = (y1 - ty * tile) * (std::min(grid.Width, (tx + 1) * tile) - tx * tile);
-      tileValue[ty * tilesX + tx] = Percentile(histograms[tx], total, 0.9);
+      tileValue[ty * tilesX + tx] = Percentile(even[tx], total, 0.9);
     }
   }
   Scratch<int> tileNear(tileValue.size());
