@@ -486,9 +486,11 @@ PaperMaps LocalPaper(const Grid& grid, int tile) {
   maps.Local.resize(grid.Darkest.size());
   maps.Near.resize(grid.Darkest.size());
   // Bilinear between tile centres, in fixed point (weights out of 256):
-  // across first, once per row of tiles, then down for every cell row.
-  Scratch<int> acrossLocal(std::size_t(tilesY) * grid.Width);
-  Scratch<int> acrossNear(acrossLocal.size());
+  // across first, once per row of tiles, then down for every cell row. The
+  // sums stay below 2^24, so floats hold them exactly, and the loop down
+  // runs four cells at a time.
+  Scratch<float> acrossLocal(std::size_t(tilesY) * grid.Width);
+  Scratch<float> acrossNear(acrossLocal.size());
   for (int x = 0; x < grid.Width; ++x) {
     const double fx = std::clamp((x + 0.5) / tile - 0.5, 0.0, double(tilesX - 1));
     const int x0 = int(fx);
@@ -497,8 +499,9 @@ PaperMaps LocalPaper(const Grid& grid, int tile) {
     for (int ty = 0; ty < tilesY; ++ty) {
       const int* local = tileValue.data() + ty * tilesX;
       const int* near = tileNear.data() + ty * tilesX;
-      acrossLocal[std::size_t(ty) * grid.Width + x] = local[x0] * (256 - wx) + local[x1] * wx;
-      acrossNear[std::size_t(ty) * grid.Width + x] = near[x0] * (256 - wx) + near[x1] * wx;
+      acrossLocal[std::size_t(ty) * grid.Width + x] =
+          float(local[x0] * (256 - wx) + local[x1] * wx);
+      acrossNear[std::size_t(ty) * grid.Width + x] = float(near[x0] * (256 - wx) + near[x1] * wx);
     }
   }
   for (int y = 0; y < grid.Height; ++y) {
@@ -506,12 +509,15 @@ PaperMaps LocalPaper(const Grid& grid, int tile) {
     const int ty0 = int(fy);
     const int ty1 = std::min(ty0 + 1, tilesY - 1);
     const int wy = int((fy - ty0) * 256);
-    auto fill = [&](const Scratch<int>& across, Scratch<std::uint8_t>& out) {
-      const int* top = across.data() + std::size_t(ty0) * grid.Width;
-      const int* bottom = across.data() + std::size_t(ty1) * grid.Width;
-      std::uint8_t* row = out.data() + std::size_t(y) * grid.Width;
-      for (int x = 0; x < grid.Width; ++x)
-        row[x] = std::uint8_t((top[x] * (256 - wy) + bottom[x] * wy + (1 << 15)) >> 16);
+    const float topWeight = float(256 - wy), bottomWeight = float(wy);
+    auto fill = [&](const Scratch<float>& across, Scratch<std::uint8_t>& out) {
+      const float* __restrict top = across.data() + std::size_t(ty0) * grid.Width;
+      const float* __restrict bottom = across.data() + std::size_t(ty1) * grid.Width;
+      std::uint8_t* __restrict row = out.data() + std::size_t(y) * grid.Width;
+      for (int x = 0; x < grid.Width; ++x) {
+        const float sum = top[x] * topWeight + bottom[x] * bottomWeight + 32768.0f;
+        row[x] = std::uint8_t(int(sum * (1.0f / 65536.0f)));
+      }
     };
     fill(acrossLocal, maps.Local);
     fill(acrossNear, maps.Near);
