@@ -255,8 +255,10 @@ void WindowsOf(T* values, T* windows, std::size_t n, int count, std::size_t stri
 }  // namespace
 
 void PageReduction::FinishCellRow(int cellRow) {
-  std::uint8_t* darkest = darkest_.data() + std::size_t(cellRow) * width_ * channels_;
-  std::uint8_t* mean = mean_.data() + std::size_t(cellRow) * width_ * channels_;
+  // Channel c of the row's first cell; the channels' planes lie plane apart.
+  const std::size_t plane = std::size_t(width_) * height_;
+  std::uint8_t* darkest = darkest_.data() + std::size_t(cellRow) * width_;
+  std::uint8_t* mean = mean_.data() + std::size_t(cellRow) * width_;
   const std::uint8_t* mins = columnMin_.data();
   const std::uint16_t* sums = columnSum_.data();
   // Cells that are factor_ pixels wide are taken together while their sums
@@ -275,8 +277,8 @@ void PageReduction::FinishCellRow(int cellRow) {
         m = std::min(m, int(mins[i]));
         sum += sums[i];
       }
-      darkest[gx * channels_ + c] = std::uint8_t(m);
-      mean[gx * channels_ + c] = std::uint8_t(sum / count);
+      darkest[c * plane + gx] = std::uint8_t(m);
+      mean[c * plane + gx] = std::uint8_t(sum / count);
     }
   }
   // A few dozen cells at a time, so that the windows stay in the fastest
@@ -299,12 +301,12 @@ void PageReduction::FinishCellRow(int cellRow) {
     std::uint16_t* chunkSums = columnSum_.data() + start;
     WindowsOf(chunkMins, windowMin_.data(), n, factor_, std::size_t(channels_), least);
     WindowsOf(chunkSums, windowSum_.data(), n, factor_, std::size_t(channels_), add);
-    std::uint8_t* cellDarkest = darkest + std::size_t(first) * channels_;
-    std::uint8_t* cellMean = mean + std::size_t(first) * channels_;
-    for (std::size_t i = 0, from = 0; from < n; i += channels_, from += cellBytes) {
-      for (int c = 0; c < channels_; ++c) {
-        cellDarkest[i + c] = windowMin_[from + c];
-        cellMean[i + c] = std::uint8_t((windowSum_[from + c] * scale) >> 40);
+    for (int c = 0; c < channels_; ++c) {
+      std::uint8_t* cellDarkest = darkest + c * plane + first;
+      std::uint8_t* cellMean = mean + c * plane + first;
+      for (std::size_t i = 0, from = std::size_t(c); from < n; ++i, from += cellBytes) {
+        cellDarkest[i] = windowMin_[from];
+        cellMean[i] = std::uint8_t((windowSum_[from] * scale) >> 40);
       }
     }
     std::fill_n(chunkMins, n, std::uint8_t(255));
@@ -350,12 +352,12 @@ Grid WhiteBalanced(const PageReduction& channels) {
   std::array<std::array<SumCells, 766>, 2> parts{};
   const std::uint8_t* means = channels.Mean().data();
   for (std::size_t i = 0; i < cells; ++i) {
-    const std::uint8_t* m = means + 3 * i;
-    SumCells& cellsOfSum = parts[i & 1][m[0] + m[1] + m[2]];
+    const int m0 = means[i], m1 = means[cells + i], m2 = means[2 * cells + i];
+    SumCells& cellsOfSum = parts[i & 1][m0 + m1 + m2];
     ++cellsOfSum.Count;
-    cellsOfSum.Channels[0] += m[0];
-    cellsOfSum.Channels[1] += m[1];
-    cellsOfSum.Channels[2] += m[2];
+    cellsOfSum.Channels[0] += m0;
+    cellsOfSum.Channels[1] += m1;
+    cellsOfSum.Channels[2] += m2;
   }
   std::array<SumCells, 766>& bySum = parts[0];
   for (int v = 0; v < 766; ++v) {
@@ -380,16 +382,35 @@ Grid WhiteBalanced(const PageReduction& channels) {
   }
   const std::array<double, 3> paper{double(totals[0]), double(totals[1]), double(totals[2])};
   ChannelLuts& lut = grid.Luts;
+  // The same scaling in floats, which a loop can do four cells at a time,
+  // where it gives every value of the tables.
+  std::array<float, 3> scales{};
+  bool exact = true;
   for (int c = 0; c < 3; ++c) {
     const double level = counted > 0 ? std::max(32.0, paper[c] / counted) : 255.0;
-    for (int v = 0; v < 256; ++v)
+    scales[c] = float(255.0 / level);
+    for (int v = 0; v < 256; ++v) {
       lut[c][v] = std::uint8_t(std::min(255.0, std::round(v * 255.0 / level)));
+      exact = exact && lut[c][v] == std::min(255, int(float(v) * scales[c] + 0.5f));
+    }
   }
   grid.Darkest.resize(cells);
   grid.Mean.resize(cells);
-  const auto balance = [&](const std::uint8_t* from, std::uint8_t* to) {
-    for (std::size_t i = 0; i < cells; ++i, from += 3)
-      to[i] = std::min({lut[0][from[0]], lut[1][from[1]], lut[2][from[2]]});
+  const auto balance = [&](const std::uint8_t* from, std::uint8_t* __restrict to) {
+    const std::uint8_t* __restrict blue = from;
+    const std::uint8_t* __restrict green = from + cells;
+    const std::uint8_t* __restrict red = from + 2 * cells;
+    if (!exact) {
+      for (std::size_t i = 0; i < cells; ++i)
+        to[i] = std::min({lut[0][blue[i]], lut[1][green[i]], lut[2][red[i]]});
+      return;
+    }
+    const float b = scales[0], g = scales[1], r = scales[2];
+    for (std::size_t i = 0; i < cells; ++i) {
+      const int least = std::min({int(float(blue[i]) * b + 0.5f), int(float(green[i]) * g + 0.5f),
+                                  int(float(red[i]) * r + 0.5f)});
+      to[i] = std::uint8_t(std::min(255, least));
+    }
   };
   balance(channels.Darkest().data(), grid.Darkest.data());
   balance(channels.Mean().data(), grid.Mean.data());

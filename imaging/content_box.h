@@ -62,7 +62,8 @@ class PageReduction {
   int Width() const { return width_; }
   int Height() const { return height_; }
   int Channels() const { return channels_; }
-  // Per cell and channel, the darkest value and the mean.
+  // Per channel and cell, the darkest value and the mean: one plane of
+  // Width() x Height() cells per channel, in the page's byte order.
   const std::vector<std::uint8_t>& Darkest() const { return darkest_; }
   const std::vector<std::uint8_t>& Mean() const { return mean_; }
 
