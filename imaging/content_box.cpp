@@ -342,44 +342,41 @@ Grid WhiteBalanced(const PageReduction& channels) {
     return grid;
   }
   // The paper's colour: the mean colour of the lightest cells (by their
-  // sum of channels, between the 60th and 95th percentile). One pass
-  // counts the cells of each sum and totals their channels, in two tables
-  // (even and odd cells) so that runs of paper do not wait on one counter.
-  struct SumCells {
-    int Count = 0;
-    std::array<std::int64_t, 3> Channels{};
-  };
-  std::array<std::array<SumCells, 766>, 2> parts{};
-  const std::uint8_t* means = channels.Mean().data();
-  for (std::size_t i = 0; i < cells; ++i) {
-    const int m0 = means[i], m1 = means[cells + i], m2 = means[2 * cells + i];
-    SumCells& cellsOfSum = parts[i & 1][m0 + m1 + m2];
-    ++cellsOfSum.Count;
-    cellsOfSum.Channels[0] += m0;
-    cellsOfSum.Channels[1] += m1;
-    cellsOfSum.Channels[2] += m2;
+  // sum of channels, between the 60th and 95th percentile): the sums
+  // counted first, in four tables so that runs of paper do not wait on one
+  // counter, then the channels of the cells within the range totalled in a
+  // loop without branches.
+  const std::uint8_t* __restrict blue = channels.Mean().data();
+  const std::uint8_t* __restrict green = blue + cells;
+  const std::uint8_t* __restrict red = green + cells;
+  std::array<std::array<int, 766>, 4> parts{};
+  std::size_t i = 0;
+  for (; i + 4 <= cells; i += 4) {
+    for (std::size_t k = 0; k < 4; ++k)
+      ++parts[k][blue[i + k] + green[i + k] + red[i + k]];
   }
-  std::array<SumCells, 766>& bySum = parts[0];
-  for (int v = 0; v < 766; ++v) {
-    bySum[v].Count += parts[1][v].Count;
-    for (int c = 0; c < 3; ++c)
-      bySum[v].Channels[c] += parts[1][v].Channels[c];
-  }
+  for (; i < cells; ++i)
+    ++parts[0][blue[i] + green[i] + red[i]];
   int low = 0, high = 765, seen = 0;
   for (int v = 0; v < 766; ++v) {
-    seen += bySum[v].Count;
+    seen += parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
     if (seen < 0.6 * double(cells))
       low = v + 1;
     if (seen < 0.95 * double(cells))
       high = v + 1;
   }
-  std::array<std::int64_t, 3> totals{};
-  int counted = 0;
-  for (int v = low; v <= std::min(high, 765); ++v) {
-    for (int c = 0; c < 3; ++c)
-      totals[c] += bySum[v].Channels[c];
-    counted += bySum[v].Count;
+  // Sums stay below 2^32: 255 times the cells of any grid.
+  std::uint32_t blueTotal = 0, greenTotal = 0, redTotal = 0, counted = 0;
+  // (low never passes high.)
+  const std::uint32_t from = std::uint32_t(low), span = std::uint32_t(high - low);
+  for (std::size_t k = 0; k < cells; ++k) {
+    const std::uint32_t in = std::uint32_t(blue[k] + green[k] + red[k]) - from <= span ? 1u : 0u;
+    blueTotal += in * blue[k];
+    greenTotal += in * green[k];
+    redTotal += in * red[k];
+    counted += in;
   }
+  const std::array<std::int64_t, 3> totals{blueTotal, greenTotal, redTotal};
   const std::array<double, 3> paper{double(totals[0]), double(totals[1]), double(totals[2])};
   ChannelLuts& lut = grid.Luts;
   // The same scaling in floats, which a loop can do four cells at a time,
