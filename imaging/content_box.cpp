@@ -853,20 +853,25 @@ void MarkEdgeLines(Analysis& a) {
   // and edges already found. Only the zones along the sides are looked at.
   constexpr int Across = 3;
   constexpr int Wander = 2;
-  auto dark = [&](int i) { return a.G.Darkest[i] + a.LineDelta < a.NearPaper[i]; };
-  auto inVertical = [&](int x, int y) {
-    const int i = y * w + x;
-    if (a.Class[i] == Cell::Edge)
-      return true;
-    return dark(i) && (x < Across || x >= w - Across || !dark(i - Across) || !dark(i + Across));
-  };
-  auto inHorizontal = [&](int x, int y) {
-    const int i = y * w + x;
-    if (a.Class[i] == Cell::Edge)
-      return true;
-    return dark(i) &&
-           (y < Across || y >= h - Across || !dark(i - Across * w) || !dark(i + Across * w));
-  };
+  const int cells = w * h;
+  // Per cell: 1 where dark, and 1 where an edge, as byte maps.
+  Scratch<std::uint8_t> darkMap(static_cast<std::size_t>(cells)), edgeMap(darkMap.size());
+  {
+    const std::uint8_t* __restrict darkest = a.G.Darkest.data();
+    const std::uint8_t* __restrict paper = a.NearPaper.data();
+    const Cell* __restrict cls = a.Class.data();
+    std::uint8_t* __restrict dark = darkMap.data();
+    std::uint8_t* __restrict edge = edgeMap.data();
+    const int delta = a.LineDelta;  // at least 24, and never above 255
+    for (int i = 0; i < cells; ++i) {
+      const std::uint8_t below =
+          paper[i] > delta ? std::uint8_t(paper[i] - delta) : std::uint8_t(0);
+      dark[i] = darkest[i] < below ? 1 : 0;
+      edge[i] = cls[i] == Cell::Edge ? 1 : 0;
+    }
+  }
+  const std::uint8_t* dark = darkMap.data();
+  const std::uint8_t* edge = edgeMap.data();
   const int zoneX = int(LineZone * w), zoneY = int(LineZone * h);
   // Per column (row) of the zones: the rows (columns) with such a cell within
   // Wander, and the first and last of them.
@@ -874,50 +879,70 @@ void MarkEdgeLines(Analysis& a) {
     int Count = 0;
     int First = -1;
     int Last = -1;
-    void Add(int at) {
-      ++Count;
-      First = First < 0 ? at : First;
-      Last = at;
-    }
   };
   Scratch<Span> columns(w), rows(h);
-  Scratch<int> zoneColumns;
-  for (int x = 0; x < w; ++x) {
-    if (x < zoneX + Wander || x >= w - zoneX - Wander)
-      zoneColumns.push_back(x);
-  }
+  // The zones' columns: [0, leftEnd) and [rightStart, w).
+  const int leftEnd = std::min(w, zoneX + Wander);
+  const int rightStart = std::max(leftEnd, w - zoneX - Wander);
   Scratch<std::uint8_t> flags(w);
   for (int y = 0; y < h; ++y) {
-    for (int x : zoneColumns)
-      flags[x] = inVertical(x, y);
-    for (int x : zoneColumns) {
-      if (x >= zoneX && x < w - zoneX)
-        continue;
-      for (int dx = std::max(0, x - Wander); dx <= std::min(w - 1, x + Wander); ++dx) {
-        if (flags[dx]) {
-          columns[x].Add(y);
-          break;
-        }
-      }
-    }
+    const std::size_t row = std::size_t(y) * w;
+    const auto flag = [&](int x) {
+      const std::size_t i = row + x;
+      flags[x] = edge[i] | (dark[i] & std::uint8_t(x < Across || x >= w - Across ||
+                                                   !dark[i - Across] || !dark[i + Across]));
+    };
+    for (int x = 0; x < leftEnd; ++x)
+      flag(x);
+    for (int x = rightStart; x < w; ++x)
+      flag(x);
+    const auto count = [&](int x) {
+      std::uint8_t near = 0;
+      for (int dx = std::max(0, x - Wander); dx <= std::min(w - 1, x + Wander); ++dx)
+        near |= flags[dx];
+      Span& span = columns[x];
+      span.Count += near;
+      span.First = span.First < 0 && near ? y : span.First;
+      span.Last = near ? y : span.Last;
+    };
+    for (int x = 0; x < std::min(w, zoneX); ++x)
+      count(x);
+    for (int x = std::max(std::min(w, zoneX), w - zoneX); x < w; ++x)
+      count(x);
   }
-  Scratch<std::uint8_t> rowFlags(std::size_t(w) * h);
+  Scratch<std::uint8_t> rowFlags(static_cast<std::size_t>(cells));
   for (int y = 0; y < h; ++y) {
     if (y >= zoneY + Wander && y < h - zoneY - Wander)
       continue;
+    const std::size_t row = std::size_t(y) * w;
+    std::uint8_t* __restrict out = rowFlags.data() + row;
+    if (y < Across || y >= h - Across) {
+      for (int x = 0; x < w; ++x)
+        out[x] = edge[row + x] | dark[row + x];
+      continue;
+    }
+    const std::uint8_t* up = dark + row - std::size_t(Across) * w;
+    const std::uint8_t* down = dark + row + std::size_t(Across) * w;
     for (int x = 0; x < w; ++x)
-      rowFlags[std::size_t(y) * w + x] = inHorizontal(x, y);
+      out[x] = edge[row + x] | (dark[row + x] & std::uint8_t((up[x] & down[x]) ^ 1));
   }
+  Scratch<std::uint8_t> nearRow(w);
   for (int y = 0; y < h; ++y) {
     if (y >= zoneY && y < h - zoneY)
       continue;
-    for (int x = 0; x < w; ++x) {
-      for (int dy = std::max(0, y - Wander); dy <= std::min(h - 1, y + Wander); ++dy) {
-        if (rowFlags[std::size_t(dy) * w + x]) {
-          rows[y].Add(x);
-          break;
-        }
-      }
+    std::fill(nearRow.begin(), nearRow.end(), std::uint8_t(0));
+    for (int dy = std::max(0, y - Wander); dy <= std::min(h - 1, y + Wander); ++dy) {
+      const std::uint8_t* __restrict from = rowFlags.data() + std::size_t(dy) * w;
+      std::uint8_t* __restrict near = nearRow.data();
+      for (int x = 0; x < w; ++x)
+        near[x] |= from[x];
+    }
+    Span& span = rows[y];
+    for (int x = 0; x < w; ++x)
+      span.Count += nearRow[x];
+    if (span.Count > 0) {
+      span.First = int(std::find(nearRow.begin(), nearRow.end(), 1) - nearRow.begin());
+      span.Last = w - 1 - int(std::find(nearRow.rbegin(), nearRow.rend(), 1) - nearRow.rbegin());
     }
   }
   // A line runs from border to border, though it may fade on the way.
