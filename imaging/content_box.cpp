@@ -862,10 +862,9 @@ void MarkEdgeLines(Analysis& a) {
     const Cell* __restrict cls = a.Class.data();
     std::uint8_t* __restrict dark = darkMap.data();
     std::uint8_t* __restrict edge = edgeMap.data();
-    const int delta = a.LineDelta;  // at least 24, and never above 255
+    const auto delta8 = std::uint8_t(a.LineDelta);  // 24 to 89: a byte holds it
     for (int i = 0; i < cells; ++i) {
-      const std::uint8_t below =
-          paper[i] > delta ? std::uint8_t(paper[i] - delta) : std::uint8_t(0);
+      const std::uint8_t below = std::uint8_t(paper[i] - std::min(paper[i], delta8));
       dark[i] = darkest[i] < below ? 1 : 0;
       edge[i] = cls[i] == Cell::Edge ? 1 : 0;
     }
@@ -1513,7 +1512,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
     const std::uint8_t* __restrict paper = a.Paper.data();
     std::uint8_t* __restrict out = darkValues.data();
     for (int i = 0; i < cells; ++i) {
-      const std::uint8_t below = paper[i] > 40 ? std::uint8_t(paper[i] - 40) : std::uint8_t(0);
+      const std::uint8_t below = std::uint8_t(paper[i] - std::min(paper[i], std::uint8_t(40)));
       out[i] = darkest[i] < below ? darkest[i] : std::uint8_t(255);
     }
   }
@@ -1545,10 +1544,9 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
     const std::uint8_t* __restrict darkest = grid.Darkest.data();
     const std::uint8_t* __restrict light = around.data();
     std::uint8_t* __restrict ink = a.Ink.data();
-    const int delta = a.InkDelta;  // at least 24, and never above 255
+    const auto delta8 = std::uint8_t(a.InkDelta);  // 24 to 89: a byte holds it
     for (int i = 0; i < cells; ++i) {
-      const std::uint8_t below =
-          light[i] > delta ? std::uint8_t(light[i] - delta) : std::uint8_t(0);
+      const std::uint8_t below = std::uint8_t(light[i] - std::min(light[i], delta8));
       ink[i] = darkest[i] < below ? 1 : 0;
     }
   }
