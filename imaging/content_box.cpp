@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -51,6 +52,101 @@ constexpr double FacingGutter = 0.06;
 constexpr double FacingWidth = 0.35;
 constexpr double FoldCovered = 0.4;
 
+// Memory the analysis reuses from page to page on the same thread. Its
+// vectors of a few hundred kilobytes each would otherwise come fresh from
+// the system for every page, and faulting their pages in and clearing them
+// cost as much as a pass over the grid. Small blocks go to the heap as usual;
+// the blocks kept are bounded.
+class ScratchPool {
+ public:
+  static constexpr std::size_t SmallestKept = 16 * 1024;
+  static constexpr std::size_t MostKept = 64 * 1024 * 1024;
+
+  static void* Take(std::size_t bytes) {
+    ScratchPool* pool = Mine();
+    if (bytes < SmallestKept || pool == nullptr)
+      return ::operator new(bytes);
+    // The smallest free block that holds bytes.
+    std::size_t best = pool->free_.size();
+    for (std::size_t i = 0; i < pool->free_.size(); ++i) {
+      const std::size_t size = pool->free_[i].Bytes;
+      if (size >= bytes && (best == pool->free_.size() || size < pool->free_[best].Bytes))
+        best = i;
+    }
+    if (best == pool->free_.size()) {
+      void* block = ::operator new(bytes);
+      pool->sizes_.push_back({block, bytes});
+      return block;
+    }
+    void* block = pool->free_[best].Block;
+    pool->held_ -= pool->free_[best].Bytes;
+    pool->free_[best] = pool->free_.back();
+    pool->free_.pop_back();
+    return block;
+  }
+
+  static void Give(void* block, std::size_t bytes) {
+    ScratchPool* pool = Mine();
+    if (bytes < SmallestKept || pool == nullptr) {
+      ::operator delete(block);
+      return;
+    }
+    // The block's own size, which may be more than was asked of it.
+    auto own = std::find_if(pool->sizes_.begin(), pool->sizes_.end(),
+                            [&](const Free& f) { return f.Block == block; });
+    if (own == pool->sizes_.end()) {  // taken before this thread's pool existed
+      ::operator delete(block);
+      return;
+    }
+    if (pool->held_ + own->Bytes > MostKept) {
+      ::operator delete(block);
+      *own = pool->sizes_.back();
+      pool->sizes_.pop_back();
+      return;
+    }
+    pool->held_ += own->Bytes;
+    pool->free_.push_back(*own);
+  }
+
+  ~ScratchPool() {
+    gone_ = true;
+    for (const Free& f : free_)
+      ::operator delete(f.Block);
+  }
+
+ private:
+  struct Free {
+    void* Block;
+    std::size_t Bytes;
+  };
+  static ScratchPool* Mine() {
+    thread_local ScratchPool pool;
+    return gone_ ? nullptr : &pool;
+  }
+  static thread_local bool gone_;
+  std::vector<Free> sizes_;  // every block handed out or kept, with its size
+  std::vector<Free> free_;
+  std::size_t held_ = 0;
+};
+thread_local bool ScratchPool::gone_ = false;
+
+template <typename T>
+struct ScratchAllocator {
+  using value_type = T;
+  ScratchAllocator() = default;
+  template <typename U>
+  ScratchAllocator(const ScratchAllocator<U>&) {}
+  T* allocate(std::size_t n) { return static_cast<T*>(ScratchPool::Take(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t n) { ScratchPool::Give(p, n * sizeof(T)); }
+  template <typename U>
+  bool operator==(const ScratchAllocator<U>&) const {
+    return true;
+  }
+};
+
+template <typename T>
+using Scratch = std::vector<T, ScratchAllocator<T>>;
+
 // Per channel, the stored value that white balancing maps each value to.
 using ChannelLuts = std::array<std::array<std::uint8_t, 256>, 3>;
 
@@ -58,8 +154,8 @@ struct Grid {
   int Factor = 1;
   int Width = 0;
   int Height = 0;
-  std::vector<std::uint8_t> Darkest;
-  std::vector<std::uint8_t> Mean;
+  Scratch<std::uint8_t> Darkest;
+  Scratch<std::uint8_t> Mean;
   ChannelLuts Luts{};
   int At(int x, int y) const { return y * Width + x; }
 };
@@ -124,44 +220,101 @@ void PageReduction::AddRows(const PageRaster& page, int first, int count) {
   rowsDone_ = std::min(pageHeight_, first + count);
 }
 
+namespace {
+
+// Per stored byte i, op over the count values i, i + stride, ... of values,
+// for every i whose window lies within the n values: windows are doubled
+// from the values themselves (destroying them), then joined per bit of
+// count. The cells' windows then lie at every cell's first byte, and each
+// pass is a plain loop that the compiler vectorises.
+template <typename T, typename Op>
+void WindowsOf(T* values, T* windows, std::size_t n, int count, std::size_t stride, Op op) {
+  std::size_t span = stride;  // of the doubled windows in values
+  std::size_t offset = 0;     // of the next window to join
+  bool first = true;
+  for (int bits = count; bits > 0; bits >>= 1) {
+    if (bits & 1) {
+      const std::size_t valid = n - std::min(n, offset);
+      if (first) {
+        std::copy_n(values + offset, valid, windows);
+        first = false;
+      } else {
+        for (std::size_t i = 0; i < valid; ++i)
+          windows[i] = op(windows[i], values[i + offset]);
+      }
+      offset += span;
+    }
+    if (bits > 1) {
+      for (std::size_t i = 0; i + span < n; ++i)
+        values[i] = op(values[i], values[i + span]);
+      span *= 2;
+    }
+  }
+}
+
+}  // namespace
+
 void PageReduction::FinishCellRow(int cellRow) {
-  std::uint8_t* darkest = darkest_.data() + std::size_t(cellRow) * width_ * channels_;
-  std::uint8_t* mean = mean_.data() + std::size_t(cellRow) * width_ * channels_;
+  // Channel c of the row's first cell; the channels' planes lie plane apart.
+  const std::size_t plane = std::size_t(width_) * height_;
+  std::uint8_t* darkest = darkest_.data() + std::size_t(cellRow) * width_;
+  std::uint8_t* mean = mean_.data() + std::size_t(cellRow) * width_;
   const std::uint8_t* mins = columnMin_.data();
   const std::uint16_t* sums = columnSum_.data();
-  for (int gx = 0; gx < width_; ++gx) {
+  // Cells that are factor_ pixels wide are taken together while their sums
+  // fit in 16 bits; the rest (a narrower last cell) cell by cell, first, as
+  // the windows below take the rows' values.
+  const int fullCells = factor_ * summedRows_ * 255 <= 0xFFFF ? pageWidth_ / factor_ : 0;
+  for (int gx = fullCells; gx < width_; ++gx) {
     const int x0 = gx * factor_;
     const int x1 = std::min(pageWidth_, x0 + factor_);
     const int count = (x1 - x0) * summedRows_;
     // The cell's pixels lie side by side, channels interleaved.
     const std::size_t from = std::size_t(x0) * channels_, to = std::size_t(x1) * channels_;
-    if (channels_ == 3) {
-      int m0 = 255, m1 = 255, m2 = 255, s0 = 0, s1 = 0, s2 = 0;
-      for (std::size_t i = from; i < to; i += 3) {
-        m0 = std::min(m0, int(mins[i]));
-        m1 = std::min(m1, int(mins[i + 1]));
-        m2 = std::min(m2, int(mins[i + 2]));
-        s0 += sums[i];
-        s1 += sums[i + 1];
-        s2 += sums[i + 2];
-      }
-      std::uint8_t* d = darkest + 3 * gx;
-      std::uint8_t* a = mean + 3 * gx;
-      d[0] = std::uint8_t(m0), d[1] = std::uint8_t(m1), d[2] = std::uint8_t(m2);
-      a[0] = std::uint8_t(s0 / count), a[1] = std::uint8_t(s1 / count);
-      a[2] = std::uint8_t(s2 / count);
-    } else {
+    for (int c = 0; c < channels_; ++c) {
       int m = 255, sum = 0;
-      for (std::size_t i = from; i < to; ++i) {
+      for (std::size_t i = from + c; i < to; i += channels_) {
         m = std::min(m, int(mins[i]));
         sum += sums[i];
       }
-      darkest[gx] = std::uint8_t(m);
-      mean[gx] = std::uint8_t(sum / count);
+      darkest[c * plane + gx] = std::uint8_t(m);
+      mean[c * plane + gx] = std::uint8_t(sum / count);
     }
   }
-  std::fill(columnMin_.begin(), columnMin_.end(), std::uint8_t(255));
-  std::fill(columnSum_.begin(), columnSum_.end(), std::uint16_t(0));
+  // A few dozen cells at a time, so that the windows stay in the fastest
+  // cache. The mean's division is an exact multiply: sums stay below 2^16 and
+  // the divisor at most 256, so 40 bits of fraction round every quotient
+  // down as division does.
+  constexpr int ChunkCells = 64;
+  const std::size_t cellBytes = std::size_t(factor_) * channels_;
+  windowMin_.resize(ChunkCells * cellBytes);
+  windowSum_.resize(ChunkCells * cellBytes);
+  const auto least = [](std::uint8_t a, std::uint8_t b) { return std::min(a, b); };
+  const auto add = [](std::uint16_t a, std::uint16_t b) { return std::uint16_t(a + b); };
+  const std::uint64_t scale =
+      (std::uint64_t(1) << 40) / std::uint64_t(std::max(1, factor_ * summedRows_)) + 1;
+  for (int first = 0; first < fullCells; first += ChunkCells) {
+    const int cellCount = std::min(ChunkCells, fullCells - first);
+    const std::size_t start = std::size_t(first) * cellBytes;
+    const std::size_t n = std::size_t(cellCount) * cellBytes;
+    std::uint8_t* chunkMins = columnMin_.data() + start;
+    std::uint16_t* chunkSums = columnSum_.data() + start;
+    WindowsOf(chunkMins, windowMin_.data(), n, factor_, std::size_t(channels_), least);
+    WindowsOf(chunkSums, windowSum_.data(), n, factor_, std::size_t(channels_), add);
+    for (int c = 0; c < channels_; ++c) {
+      std::uint8_t* cellDarkest = darkest + c * plane + first;
+      std::uint8_t* cellMean = mean + c * plane + first;
+      for (std::size_t i = 0, from = std::size_t(c); from < n; ++i, from += cellBytes) {
+        cellDarkest[i] = windowMin_[from];
+        cellMean[i] = std::uint8_t((windowSum_[from] * scale) >> 40);
+      }
+    }
+    std::fill_n(chunkMins, n, std::uint8_t(255));
+    std::fill_n(chunkSums, n, std::uint16_t(0));
+  }
+  const std::size_t done = std::size_t(fullCells) * cellBytes;
+  std::fill(columnMin_.begin() + long(done), columnMin_.end(), std::uint8_t(255));
+  std::fill(columnSum_.begin() + long(done), columnSum_.end(), std::uint16_t(0));
   summedRows_ = 0;
 }
 
@@ -184,50 +337,80 @@ Grid WhiteBalanced(const PageReduction& channels) {
   for (int v = 0; v < 256; ++v)
     grid.Luts[0][v] = grid.Luts[1][v] = grid.Luts[2][v] = std::uint8_t(v);
   if (channels.Channels() == 1) {
-    grid.Darkest = channels.Darkest();
-    grid.Mean = channels.Mean();
+    grid.Darkest.assign(channels.Darkest().begin(), channels.Darkest().end());
+    grid.Mean.assign(channels.Mean().begin(), channels.Mean().end());
     return grid;
   }
   // The paper's colour: the mean colour of the lightest cells (by their
-  // sum of channels, between the 60th and 95th percentile).
-  std::vector<int> sums(cells);
-  std::array<int, 766> histogram{};
-  for (std::size_t i = 0; i < cells; ++i) {
-    const std::uint8_t* m = &channels.Mean()[3 * i];
-    sums[i] = m[0] + m[1] + m[2];
-    ++histogram[sums[i]];
+  // sum of channels, between the 60th and 95th percentile): the sums
+  // counted first, in four tables so that runs of paper do not wait on one
+  // counter, then the channels of the cells within the range totalled in a
+  // loop without branches.
+  const std::uint8_t* __restrict blue = channels.Mean().data();
+  const std::uint8_t* __restrict green = blue + cells;
+  const std::uint8_t* __restrict red = green + cells;
+  std::array<std::array<int, 766>, 4> parts{};
+  std::size_t i = 0;
+  for (; i + 4 <= cells; i += 4) {
+    for (std::size_t k = 0; k < 4; ++k)
+      ++parts[k][blue[i + k] + green[i + k] + red[i + k]];
   }
+  for (; i < cells; ++i)
+    ++parts[0][blue[i] + green[i] + red[i]];
   int low = 0, high = 765, seen = 0;
   for (int v = 0; v < 766; ++v) {
-    seen += histogram[v];
+    seen += parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
     if (seen < 0.6 * double(cells))
       low = v + 1;
     if (seen < 0.95 * double(cells))
       high = v + 1;
   }
-  std::array<double, 3> paper{};
-  int counted = 0;
-  for (std::size_t i = 0; i < cells; ++i) {
-    if (sums[i] < low || sums[i] > high)
-      continue;
-    for (int c = 0; c < 3; ++c)
-      paper[c] += channels.Mean()[3 * i + c];
-    ++counted;
+  // Sums stay below 2^32: 255 times the cells of any grid.
+  std::uint32_t blueTotal = 0, greenTotal = 0, redTotal = 0, counted = 0;
+  // (low never passes high.)
+  const std::uint32_t from = std::uint32_t(low), span = std::uint32_t(high - low);
+  for (std::size_t k = 0; k < cells; ++k) {
+    const std::uint32_t in = std::uint32_t(blue[k] + green[k] + red[k]) - from <= span ? 1u : 0u;
+    blueTotal += in * blue[k];
+    greenTotal += in * green[k];
+    redTotal += in * red[k];
+    counted += in;
   }
+  const std::array<std::int64_t, 3> totals{blueTotal, greenTotal, redTotal};
+  const std::array<double, 3> paper{double(totals[0]), double(totals[1]), double(totals[2])};
   ChannelLuts& lut = grid.Luts;
+  // The same scaling in floats, which a loop can do four cells at a time,
+  // where it gives every value of the tables.
+  std::array<float, 3> scales{};
+  bool exact = true;
   for (int c = 0; c < 3; ++c) {
     const double level = counted > 0 ? std::max(32.0, paper[c] / counted) : 255.0;
-    for (int v = 0; v < 256; ++v)
+    scales[c] = float(255.0 / level);
+    for (int v = 0; v < 256; ++v) {
       lut[c][v] = std::uint8_t(std::min(255.0, std::round(v * 255.0 / level)));
+      exact = exact && lut[c][v] == std::min(255, int(float(v) * scales[c] + 0.5f));
+    }
   }
   grid.Darkest.resize(cells);
   grid.Mean.resize(cells);
-  for (std::size_t i = 0; i < cells; ++i) {
-    const std::uint8_t* d = &channels.Darkest()[3 * i];
-    const std::uint8_t* m = &channels.Mean()[3 * i];
-    grid.Darkest[i] = std::min({lut[0][d[0]], lut[1][d[1]], lut[2][d[2]]});
-    grid.Mean[i] = std::min({lut[0][m[0]], lut[1][m[1]], lut[2][m[2]]});
-  }
+  const auto balance = [&](const std::uint8_t* from, std::uint8_t* __restrict to) {
+    const std::uint8_t* __restrict blue = from;
+    const std::uint8_t* __restrict green = from + cells;
+    const std::uint8_t* __restrict red = from + 2 * cells;
+    if (!exact) {
+      for (std::size_t i = 0; i < cells; ++i)
+        to[i] = std::min({lut[0][blue[i]], lut[1][green[i]], lut[2][red[i]]});
+      return;
+    }
+    const float b = scales[0], g = scales[1], r = scales[2];
+    for (std::size_t i = 0; i < cells; ++i) {
+      const int least = std::min({int(float(blue[i]) * b + 0.5f), int(float(green[i]) * g + 0.5f),
+                                  int(float(red[i]) * r + 0.5f)});
+      to[i] = std::uint8_t(std::min(255, least));
+    }
+  };
+  balance(channels.Darkest().data(), grid.Darkest.data());
+  balance(channels.Mean().data(), grid.Mean.data());
   return grid;
 }
 
@@ -243,34 +426,70 @@ int Percentile(const std::array<int, 256>& histogram, int total, double fraction
   return 255;
 }
 
+// How many of the count values lie at each level: four tables filled in
+// turn, so that a run of equal values (paper) does not wait on one counter.
+std::array<int, 256> HistogramOf(const std::uint8_t* values, std::size_t count) {
+  std::array<std::array<int, 256>, 4> parts{};
+  std::size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    ++parts[0][values[i]];
+    ++parts[1][values[i + 1]];
+    ++parts[2][values[i + 2]];
+    ++parts[3][values[i + 3]];
+  }
+  for (; i < count; ++i)
+    ++parts[0][values[i]];
+  for (int v = 0; v < 256; ++v)
+    parts[0][v] += parts[1][v] + parts[2][v] + parts[3][v];
+  return parts[0];
+}
+
 // The paper's shade around every cell: a light percentile of the cell means
 // in tiles, interpolated between the tiles' centres, so that gutter shading
 // and yellowing from the edges are paper too. Near is the lightest paper of
 // the tile and its neighbours: against it, a dark band that fills whole
 // tiles still reads as dark.
 struct PaperMaps {
-  std::vector<std::uint8_t> Local;
-  std::vector<std::uint8_t> Near;
+  Scratch<std::uint8_t> Local;
+  Scratch<std::uint8_t> Near;
 };
 
 PaperMaps LocalPaper(const Grid& grid, int tile) {
   const int tilesX = (grid.Width + tile - 1) / tile;
   const int tilesY = (grid.Height + tile - 1) / tile;
-  std::vector<int> tileValue(std::size_t(tilesX) * tilesY);
+  Scratch<int> tileValue(std::size_t(tilesX) * tilesY);
+  // A row of tiles at a time: every cell row adds to the histograms of its
+  // tiles side by side.
+  // Even and odd cells count in two sets, so that runs of paper do not wait
+  // on one counter.
+  Scratch<std::array<int, 256>> even(tilesX), odd(tilesX);
   for (int ty = 0; ty < tilesY; ++ty) {
-    for (int tx = 0; tx < tilesX; ++tx) {
-      std::array<int, 256> histogram{};
-      int total = 0;
-      for (int y = ty * tile; y < std::min(grid.Height, (ty + 1) * tile); ++y) {
-        for (int x = tx * tile; x < std::min(grid.Width, (tx + 1) * tile); ++x) {
-          ++histogram[grid.Mean[grid.At(x, y)]];
-          ++total;
+    std::fill(even.begin(), even.end(), std::array<int, 256>{});
+    std::fill(odd.begin(), odd.end(), std::array<int, 256>{});
+    const int y1 = std::min(grid.Height, (ty + 1) * tile);
+    for (int y = ty * tile; y < y1; ++y) {
+      const std::uint8_t* row = grid.Mean.data() + std::size_t(y) * grid.Width;
+      for (int tx = 0; tx < tilesX; ++tx) {
+        std::array<int, 256>& first = even[tx];
+        std::array<int, 256>& second = odd[tx];
+        const int x1 = std::min(grid.Width, (tx + 1) * tile);
+        int x = tx * tile;
+        for (; x + 1 < x1; x += 2) {
+          ++first[row[x]];
+          ++second[row[x + 1]];
         }
+        if (x < x1)
+          ++first[row[x]];
       }
-      tileValue[ty * tilesX + tx] = Percentile(histogram, total, 0.9);
+    }
+    for (int tx = 0; tx < tilesX; ++tx) {
+      for (int v = 0; v < 256; ++v)
+        even[tx][v] += odd[tx][v];
+      const int total = (y1 - ty * tile) * (std::min(grid.Width, (tx + 1) * tile) - tx * tile);
+      tileValue[ty * tilesX + tx] = Percentile(even[tx], total, 0.9);
     }
   }
-  std::vector<int> tileNear(tileValue.size());
+  Scratch<int> tileNear(tileValue.size());
   for (int ty = 0; ty < tilesY; ++ty) {
     for (int tx = 0; tx < tilesX; ++tx) {
       int v = 0;
@@ -284,31 +503,42 @@ PaperMaps LocalPaper(const Grid& grid, int tile) {
   PaperMaps maps;
   maps.Local.resize(grid.Darkest.size());
   maps.Near.resize(grid.Darkest.size());
-  // Bilinear between tile centres, in fixed point (weights out of 256).
-  std::vector<int> x0s(grid.Width), x1s(grid.Width), wxs(grid.Width);
+  // Bilinear between tile centres, in fixed point (weights out of 256):
+  // across first, once per row of tiles, then down for every cell row. The
+  // sums stay below 2^24, so floats hold them exactly, and the loop down
+  // runs four cells at a time.
+  Scratch<float> acrossLocal(std::size_t(tilesY) * grid.Width);
+  Scratch<float> acrossNear(acrossLocal.size());
   for (int x = 0; x < grid.Width; ++x) {
     const double fx = std::clamp((x + 0.5) / tile - 0.5, 0.0, double(tilesX - 1));
-    x0s[x] = int(fx);
-    x1s[x] = std::min(x0s[x] + 1, tilesX - 1);
-    wxs[x] = int((fx - x0s[x]) * 256);
+    const int x0 = int(fx);
+    const int x1 = std::min(x0 + 1, tilesX - 1);
+    const int wx = int((fx - x0) * 256);
+    for (int ty = 0; ty < tilesY; ++ty) {
+      const int* local = tileValue.data() + ty * tilesX;
+      const int* near = tileNear.data() + ty * tilesX;
+      acrossLocal[std::size_t(ty) * grid.Width + x] =
+          float(local[x0] * (256 - wx) + local[x1] * wx);
+      acrossNear[std::size_t(ty) * grid.Width + x] = float(near[x0] * (256 - wx) + near[x1] * wx);
+    }
   }
   for (int y = 0; y < grid.Height; ++y) {
     const double fy = std::clamp((y + 0.5) / tile - 0.5, 0.0, double(tilesY - 1));
     const int ty0 = int(fy);
     const int ty1 = std::min(ty0 + 1, tilesY - 1);
     const int wy = int((fy - ty0) * 256);
-    auto fill = [&](const std::vector<int>& values, std::vector<std::uint8_t>& out) {
-      const int* top = values.data() + ty0 * tilesX;
-      const int* bottom = values.data() + ty1 * tilesX;
-      std::uint8_t* row = out.data() + std::size_t(y) * grid.Width;
+    const float topWeight = float(256 - wy), bottomWeight = float(wy);
+    auto fill = [&](const Scratch<float>& across, Scratch<std::uint8_t>& out) {
+      const float* __restrict top = across.data() + std::size_t(ty0) * grid.Width;
+      const float* __restrict bottom = across.data() + std::size_t(ty1) * grid.Width;
+      std::uint8_t* __restrict row = out.data() + std::size_t(y) * grid.Width;
       for (int x = 0; x < grid.Width; ++x) {
-        const int t = top[x0s[x]] * (256 - wxs[x]) + top[x1s[x]] * wxs[x];
-        const int b = bottom[x0s[x]] * (256 - wxs[x]) + bottom[x1s[x]] * wxs[x];
-        row[x] = std::uint8_t((t * (256 - wy) + b * wy + (1 << 15)) >> 16);
+        const float sum = top[x] * topWeight + bottom[x] * bottomWeight + 32768.0f;
+        row[x] = std::uint8_t(int(sum * (1.0f / 65536.0f)));
       }
     };
-    fill(tileValue, maps.Local);
-    fill(tileNear, maps.Near);
+    fill(acrossLocal, maps.Local);
+    fill(acrossNear, maps.Near);
   }
   return maps;
 }
@@ -324,7 +554,7 @@ struct Blob {
   int Height() const { return Bottom - Top; }
 };
 
-int FindRoot(std::vector<int>& parent, int i) {
+int FindRoot(Scratch<int>& parent, int i) {
   while (parent[i] != i) {
     parent[i] = parent[parent[i]];
     i = parent[i];
@@ -332,32 +562,46 @@ int FindRoot(std::vector<int>& parent, int i) {
   return i;
 }
 
-// Labels the set cells of mask: labels[i] is the blob index, or -1. Works on
-// runs of set cells along the rows: a run joins the runs of the row above
-// that it touches, corners included.
-std::vector<Blob> LabelBlobs(const std::vector<std::uint8_t>& mask, int width, int height,
-                             std::vector<int>& labels) {
-  struct Run {
-    int Y;
-    int X0;
-    int X1;  // exclusive
-  };
-  std::vector<Run> runs;
-  std::vector<int> parent;
+// A run of set cells along a row of a mask, and the blob it belongs to.
+struct Run {
+  int Y;
+  int X0;
+  int X1;  // exclusive
+  int Blob;
+};
+
+// The blobs of the set cells of mask, and the runs they are made of: a run
+// joins the runs of the row above that it touches, corners included.
+Scratch<Blob> FindBlobs(const Scratch<std::uint8_t>& mask, int width, int height,
+                        Scratch<Run>& runs) {
+  runs.clear();
+  Scratch<int> parent;
   std::size_t above = 0, aboveEnd = 0;  // the runs of the row above
+  // Masks hold 0 and 1: eight cells at a time are all clear when their
+  // word is 0, all set when it is all ones.
+  constexpr std::uint64_t AllSet = 0x0101010101010101u;
+  auto word = [](const std::uint8_t* at) {
+    std::uint64_t v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+  };
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* row = mask.data() + std::size_t(y) * width;
     const std::size_t start = runs.size();
     for (int x = 0; x < width;) {
       if (!row[x]) {
         ++x;
+        while (x + 8 <= width && word(row + x) == 0)
+          x += 8;
         continue;
       }
       const int x0 = x;
+      while (x + 8 <= width && word(row + x) == AllSet)
+        x += 8;
       while (x < width && row[x])
         ++x;
       const int id = int(runs.size());
-      runs.push_back({y, x0, x});
+      runs.push_back({y, x0, x, -1});
       parent.push_back(id);
       while (above < aboveEnd && runs[above].X1 < x0)
         ++above;
@@ -371,11 +615,10 @@ std::vector<Blob> LabelBlobs(const std::vector<std::uint8_t>& mask, int width, i
     aboveEnd = runs.size();
     // Runs of this row may still touch runs of the next row from the first.
   }
-  labels.assign(std::size_t(width) * height, -1);
-  std::vector<int> index(runs.size(), -1);
-  std::vector<Blob> blobs;
+  Scratch<int> index(runs.size(), -1);
+  Scratch<Blob> blobs;
   for (std::size_t r = 0; r < runs.size(); ++r) {
-    const Run& run = runs[r];
+    Run& run = runs[r];
     const int root = FindRoot(parent, int(r));
     if (index[root] < 0) {
       index[root] = int(blobs.size());
@@ -387,9 +630,16 @@ std::vector<Blob> LabelBlobs(const std::vector<std::uint8_t>& mask, int width, i
     b.Top = std::min(b.Top, run.Y);
     b.Bottom = std::max(b.Bottom, run.Y + 1);
     b.Area += run.X1 - run.X0;
-    std::fill_n(labels.data() + std::size_t(run.Y) * width + run.X0, run.X1 - run.X0, index[root]);
+    run.Blob = index[root];
   }
   return blobs;
+}
+
+// Labels the cells of the runs: labels[i] is the blob index, or -1.
+void LabelRuns(const Scratch<Run>& runs, int width, int height, Scratch<int>& labels) {
+  labels.assign(std::size_t(width) * height, -1);
+  for (const Run& run : runs)
+    std::fill_n(labels.data() + std::size_t(run.Y) * width + run.X0, run.X1 - run.X0, run.Blob);
 }
 
 template <bool Lightest>
@@ -399,11 +649,11 @@ void PickInto(std::uint8_t* out, const std::uint8_t* in, int count) {
 }
 
 template <bool Lightest>
-std::vector<std::uint8_t> RankFilterOf(const std::vector<std::uint8_t>& values, int width,
-                                       int height, int rx, int ry) {
+Scratch<std::uint8_t> RankFilterOf(const Scratch<std::uint8_t>& values, int width, int height,
+                                   int rx, int ry) {
   // Across: each row picked with itself shifted by 1..r either way; then
   // down: each row picked with the rows within r. Both are plain byte loops.
-  std::vector<std::uint8_t> across(values);
+  Scratch<std::uint8_t> across(values);
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* in = values.data() + std::size_t(y) * width;
     std::uint8_t* out = across.data() + std::size_t(y) * width;
@@ -412,7 +662,7 @@ std::vector<std::uint8_t> RankFilterOf(const std::vector<std::uint8_t>& values, 
       PickInto<Lightest>(out + d, in, width - d);
     }
   }
-  std::vector<std::uint8_t> result(values.size());
+  Scratch<std::uint8_t> result(values.size());
   for (int y = 0; y < height; ++y) {
     std::uint8_t* out = result.data() + std::size_t(y) * width;
     std::copy_n(across.data() + std::size_t(y) * width, width, out);
@@ -423,8 +673,8 @@ std::vector<std::uint8_t> RankFilterOf(const std::vector<std::uint8_t>& values, 
 }
 
 // Lightest (or darkest) value in a square of radius r around every cell.
-std::vector<std::uint8_t> RankFilter(const std::vector<std::uint8_t>& values, int width, int height,
-                                     int r, bool lightest) {
+Scratch<std::uint8_t> RankFilter(const Scratch<std::uint8_t>& values, int width, int height, int r,
+                                 bool lightest) {
   return lightest ? RankFilterOf<true>(values, width, height, r, r)
                   : RankFilterOf<false>(values, width, height, r, r);
 }
@@ -447,12 +697,12 @@ struct Analysis {
   int InkLevel = 0;
   int Contrast = 0;
   int InkDelta = 0;
-  int LineDelta = 0;                    // how much darker than the paper a fold or an edge is
-  int SmallestLetter = 1;               // the least height in cells a mark of text has
-  std::vector<std::uint8_t> Paper;      // local paper per cell
-  std::vector<std::uint8_t> NearPaper;  // the lightest paper around
-  std::vector<std::uint8_t> Ink;        // cell holds a pixel clearly darker than its paper
-  std::vector<Cell> Class;
+  int LineDelta = 0;                // how much darker than the paper a fold or an edge is
+  int SmallestLetter = 1;           // the least height in cells a mark of text has
+  Scratch<std::uint8_t> Paper;      // local paper per cell
+  Scratch<std::uint8_t> NearPaper;  // the lightest paper around
+  Scratch<std::uint8_t> Ink;        // cell holds a pixel clearly darker than its paper
+  Scratch<Cell> Class;
 
   explicit Analysis(const Grid& grid) : G(grid), Class(grid.Darkest.size(), Cell::Paper) {}
   int W() const { return G.Width; }
@@ -466,16 +716,31 @@ class MaskSums {
   MaskSums(int width, int height) : width_(width), height_(height) {
     sums_.assign(std::size_t(width + 1) * (height + 1), 0);
   }
-  template <typename IsSet>
-  void Build(IsSet isSet) {
+  // From a mask of 0 and 1.
+  void Build(const std::uint8_t* mask) {
     const int stride = width_ + 1;
     for (int y = 0; y < height_; ++y) {
+      const std::uint8_t* set = mask + std::size_t(y) * width_;
+      int* out = sums_.data() + std::size_t(y + 1) * stride + 1;
+      const int* above = out - stride;
       int row = 0;
       for (int x = 0; x < width_; ++x) {
-        row += isSet(y * width_ + x) ? 1 : 0;
-        sums_[(y + 1) * stride + x + 1] = sums_[y * stride + x + 1] + row;
+        row += set[x];
+        out[x] = row;
       }
+      for (int x = 0; x < width_; ++x)
+        out[x] += above[x];
     }
+  }
+  // The cells of the runs (in row order) whose blob is set.
+  template <typename IsSet>
+  void BuildFromRuns(const Scratch<Run>& runs, IsSet isSet) {
+    Scratch<std::uint8_t> mask(std::size_t(width_) * height_);
+    for (const Run& run : runs) {
+      if (isSet(run.Blob))
+        std::fill_n(mask.data() + std::size_t(run.Y) * width_ + run.X0, run.X1 - run.X0, 1);
+    }
+    Build(mask.data());
   }
   int In(int x0, int y0, int x1, int y1) const {
     x0 = std::clamp(x0, 0, width_), x1 = std::clamp(x1, 0, width_);
@@ -490,7 +755,7 @@ class MaskSums {
  private:
   int width_;
   int height_;
-  std::vector<int> sums_;
+  Scratch<int> sums_;
 };
 
 // Which cells lie within depth of the page's border, depth being a fraction
@@ -501,9 +766,7 @@ struct Frame {
   Frame(int w, int h, double depth)
       : SideX(int(std::ceil(depth * w))), EndY(int(std::ceil(depth * h))) {}
   bool RowInside(int y, int h) const { return y < EndY || y >= h - EndY; }
-  bool Holds(int x, int y, int w, int h) const {
-    return x < SideX || x >= w - SideX || RowInside(y, h);
-  }
+  bool ColumnInside(int x, int w) const { return x < SideX || x >= w - SideX; }
 };
 
 // Shade wider than a stroke that lies along the page's border: the
@@ -514,41 +777,54 @@ void MarkEdgeBands(Analysis& a) {
   const int w = a.W(), h = a.H(), cells = w * h;
   // Closing the cells' means takes the strokes of ink out of the shade, and
   // leaves what is wider.
-  const std::vector<std::uint8_t> closed =
+  const Scratch<std::uint8_t> closed =
       RankFilter(RankFilter(a.G.Mean, w, h, 1, true), w, h, 1, false);
   const int shadeDelta = std::max(24, int(0.2 * a.Contrast));
-  std::vector<std::uint8_t> shade(cells);
+  Scratch<std::uint8_t> shade(cells);
   for (int i = 0; i < cells; ++i)
     shade[i] = closed[i] + shadeDelta < a.PaperLevel;
-  std::vector<int> labels;
-  const std::vector<Blob> blobs = LabelBlobs(shade, w, h, labels);
+  Scratch<Run> runs;
+  const Scratch<Blob> blobs = FindBlobs(shade, w, h, runs);
+  if (blobs.empty())
+    return;
+  Scratch<int> labels;
+  LabelRuns(runs, w, h, labels);
   // A band of shade is smooth inside; a picture running off the page is
   // not: its inside is full of ink, the dots of a halftone or the strokes of
   // a drawing.
-  std::vector<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
-  std::vector<int> inside(blobs.size()), inkInside(blobs.size());
+  Scratch<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
+  Scratch<int> inside(blobs.size()), inkInside(blobs.size());
   const Frame narrow(w, h, NarrowFrame), wide(w, h, WideFrame);
   constexpr int Depth = 2;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const int i = y * w + x;
-      const int l = labels[i];
-      if (l < 0)
-        continue;
-      outsideNarrow[l] += !narrow.Holds(x, y, w, h);
-      outsideWide[l] += !wide.Holds(x, y, w, h);
-      const auto same = [&](int dx, int dy) {
-        const int nx = x + dx, ny = y + dy;
-        return nx < 0 || ny < 0 || nx >= w || ny >= h || labels[ny * w + nx] == l;
-      };
-      if (same(-Depth, 0) && same(Depth, 0) && same(0, -Depth) && same(0, Depth)) {
-        ++inside[l];
-        inkInside[l] += a.Ink[i];
+  // The cells of a run within [from, to).
+  const auto within = [](const Run& run, int from, int to) {
+    return std::max(0, std::min(run.X1, to) - std::max(run.X0, from));
+  };
+  for (const Run& run : runs) {
+    const int y = run.Y, l = run.Blob;
+    const int* row = labels.data() + std::size_t(y) * w;
+    const std::uint8_t* ink = a.Ink.data() + std::size_t(y) * w;
+    if (!narrow.RowInside(y, h))
+      outsideNarrow[l] += within(run, narrow.SideX, w - narrow.SideX);
+    if (!wide.RowInside(y, h))
+      outsideWide[l] += within(run, wide.SideX, w - wide.SideX);
+    // Past the page's border counts as the same band.
+    const int* up = y >= Depth ? row - Depth * w : nullptr;
+    const int* down = y + Depth < h ? row + Depth * w : nullptr;
+    int in = 0, inkIn = 0;
+    for (int x = run.X0; x < run.X1; ++x) {
+      if ((x - Depth < run.X0 ? x < Depth || row[x - Depth] == l : true) &&
+          (x + Depth >= run.X1 ? x + Depth >= w || row[x + Depth] == l : true) &&
+          (up == nullptr || up[x] == l) && (down == nullptr || down[x] == l)) {
+        ++in;
+        inkIn += ink[x];
       }
     }
+    inside[l] += in;
+    inkInside[l] += inkIn;
   }
   const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
-  std::vector<std::uint8_t> edge(blobs.size());
+  Scratch<std::uint8_t> edge(blobs.size());
   for (std::size_t b = 0; b < blobs.size(); ++b) {
     const Blob& s = blobs[b];
     const bool nearSide = s.Left < nearX || s.Right > w - nearX;
@@ -559,9 +835,10 @@ void MarkEdgeBands(Analysis& a) {
     const bool smooth = inkInside[b] <= SmoothShade * inside[b];
     edge[b] = smooth && (outsideNarrow[b] == 0 || (longBand && outsideWide[b] == 0));
   }
-  for (int i = 0; i < cells; ++i) {
-    if (labels[i] >= 0 && edge[labels[i]])
-      a.Class[i] = Cell::Edge;
+  for (const Run& run : runs) {
+    if (edge[run.Blob])
+      std::fill(a.Class.begin() + run.Y * w + run.X0, a.Class.begin() + run.Y * w + run.X1,
+                Cell::Edge);
   }
 }
 
@@ -576,20 +853,24 @@ void MarkEdgeLines(Analysis& a) {
   // and edges already found. Only the zones along the sides are looked at.
   constexpr int Across = 3;
   constexpr int Wander = 2;
-  auto dark = [&](int i) { return a.G.Darkest[i] + a.LineDelta < a.NearPaper[i]; };
-  auto inVertical = [&](int x, int y) {
-    const int i = y * w + x;
-    if (a.Class[i] == Cell::Edge)
-      return true;
-    return dark(i) && (x < Across || x >= w - Across || !dark(i - Across) || !dark(i + Across));
-  };
-  auto inHorizontal = [&](int x, int y) {
-    const int i = y * w + x;
-    if (a.Class[i] == Cell::Edge)
-      return true;
-    return dark(i) &&
-           (y < Across || y >= h - Across || !dark(i - Across * w) || !dark(i + Across * w));
-  };
+  const int cells = w * h;
+  // Per cell: 1 where dark, and 1 where an edge, as byte maps.
+  Scratch<std::uint8_t> darkMap(static_cast<std::size_t>(cells)), edgeMap(darkMap.size());
+  {
+    const std::uint8_t* __restrict darkest = a.G.Darkest.data();
+    const std::uint8_t* __restrict paper = a.NearPaper.data();
+    const Cell* __restrict cls = a.Class.data();
+    std::uint8_t* __restrict dark = darkMap.data();
+    std::uint8_t* __restrict edge = edgeMap.data();
+    const auto delta8 = std::uint8_t(a.LineDelta);  // 24 to 89: a byte holds it
+    for (int i = 0; i < cells; ++i) {
+      const std::uint8_t below = std::uint8_t(paper[i] - std::min(paper[i], delta8));
+      dark[i] = darkest[i] < below ? 1 : 0;
+      edge[i] = cls[i] == Cell::Edge ? 1 : 0;
+    }
+  }
+  const std::uint8_t* dark = darkMap.data();
+  const std::uint8_t* edge = edgeMap.data();
   const int zoneX = int(LineZone * w), zoneY = int(LineZone * h);
   // Per column (row) of the zones: the rows (columns) with such a cell within
   // Wander, and the first and last of them.
@@ -597,50 +878,70 @@ void MarkEdgeLines(Analysis& a) {
     int Count = 0;
     int First = -1;
     int Last = -1;
-    void Add(int at) {
-      ++Count;
-      First = First < 0 ? at : First;
-      Last = at;
-    }
   };
-  std::vector<Span> columns(w), rows(h);
-  std::vector<int> zoneColumns;
-  for (int x = 0; x < w; ++x) {
-    if (x < zoneX + Wander || x >= w - zoneX - Wander)
-      zoneColumns.push_back(x);
-  }
-  std::vector<std::uint8_t> flags(w);
+  Scratch<Span> columns(w), rows(h);
+  // The zones' columns: [0, leftEnd) and [rightStart, w).
+  const int leftEnd = std::min(w, zoneX + Wander);
+  const int rightStart = std::max(leftEnd, w - zoneX - Wander);
+  Scratch<std::uint8_t> flags(w);
   for (int y = 0; y < h; ++y) {
-    for (int x : zoneColumns)
-      flags[x] = inVertical(x, y);
-    for (int x : zoneColumns) {
-      if (x >= zoneX && x < w - zoneX)
-        continue;
-      for (int dx = std::max(0, x - Wander); dx <= std::min(w - 1, x + Wander); ++dx) {
-        if (flags[dx]) {
-          columns[x].Add(y);
-          break;
-        }
-      }
-    }
+    const std::size_t row = std::size_t(y) * w;
+    const auto flag = [&](int x) {
+      const std::size_t i = row + x;
+      flags[x] = edge[i] | (dark[i] & std::uint8_t(x < Across || x >= w - Across ||
+                                                   !dark[i - Across] || !dark[i + Across]));
+    };
+    for (int x = 0; x < leftEnd; ++x)
+      flag(x);
+    for (int x = rightStart; x < w; ++x)
+      flag(x);
+    const auto count = [&](int x) {
+      std::uint8_t near = 0;
+      for (int dx = std::max(0, x - Wander); dx <= std::min(w - 1, x + Wander); ++dx)
+        near |= flags[dx];
+      Span& span = columns[x];
+      span.Count += near;
+      span.First = span.First < 0 && near ? y : span.First;
+      span.Last = near ? y : span.Last;
+    };
+    for (int x = 0; x < std::min(w, zoneX); ++x)
+      count(x);
+    for (int x = std::max(std::min(w, zoneX), w - zoneX); x < w; ++x)
+      count(x);
   }
-  std::vector<std::uint8_t> rowFlags(std::size_t(w) * h);
+  Scratch<std::uint8_t> rowFlags(static_cast<std::size_t>(cells));
   for (int y = 0; y < h; ++y) {
     if (y >= zoneY + Wander && y < h - zoneY - Wander)
       continue;
+    const std::size_t row = std::size_t(y) * w;
+    std::uint8_t* __restrict out = rowFlags.data() + row;
+    if (y < Across || y >= h - Across) {
+      for (int x = 0; x < w; ++x)
+        out[x] = edge[row + x] | dark[row + x];
+      continue;
+    }
+    const std::uint8_t* up = dark + row - std::size_t(Across) * w;
+    const std::uint8_t* down = dark + row + std::size_t(Across) * w;
     for (int x = 0; x < w; ++x)
-      rowFlags[std::size_t(y) * w + x] = inHorizontal(x, y);
+      out[x] = edge[row + x] | (dark[row + x] & std::uint8_t((up[x] & down[x]) ^ 1));
   }
+  Scratch<std::uint8_t> nearRow(w);
   for (int y = 0; y < h; ++y) {
     if (y >= zoneY && y < h - zoneY)
       continue;
-    for (int x = 0; x < w; ++x) {
-      for (int dy = std::max(0, y - Wander); dy <= std::min(h - 1, y + Wander); ++dy) {
-        if (rowFlags[std::size_t(dy) * w + x]) {
-          rows[y].Add(x);
-          break;
-        }
-      }
+    std::fill(nearRow.begin(), nearRow.end(), std::uint8_t(0));
+    for (int dy = std::max(0, y - Wander); dy <= std::min(h - 1, y + Wander); ++dy) {
+      const std::uint8_t* __restrict from = rowFlags.data() + std::size_t(dy) * w;
+      std::uint8_t* __restrict near = nearRow.data();
+      for (int x = 0; x < w; ++x)
+        near[x] |= from[x];
+    }
+    Span& span = rows[y];
+    for (int x = 0; x < w; ++x)
+      span.Count += nearRow[x];
+    if (span.Count > 0) {
+      span.First = int(std::find(nearRow.begin(), nearRow.end(), 1) - nearRow.begin());
+      span.Last = w - 1 - int(std::find(nearRow.rbegin(), nearRow.rend(), 1) - nearRow.rbegin());
     }
   }
   // A line runs from border to border, though it may fade on the way.
@@ -666,10 +967,13 @@ void MarkEdgeLines(Analysis& a) {
       beyondBottom = y;
   }
   for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      if (x <= beyondLeft || x >= beyondRight || y <= beyondTop || y >= beyondBottom)
-        a.Class[y * w + x] = Cell::Beyond;
+    Cell* row = a.Class.data() + std::size_t(y) * w;
+    if (y <= beyondTop || y >= beyondBottom) {
+      std::fill(row, row + w, Cell::Beyond);
+      continue;
     }
+    std::fill(row, row + std::min(w, beyondLeft + 1), Cell::Beyond);
+    std::fill(row + std::max(0, beyondRight), row + w, Cell::Beyond);
   }
 }
 
@@ -677,7 +981,7 @@ void MarkEdgeLines(Analysis& a) {
 // the facing page behind a gutter shadow, the bed beyond a page edge.
 void MarkCutOff(Analysis& a) {
   const int w = a.W(), h = a.H(), cells = w * h;
-  std::vector<std::uint8_t> open(cells);
+  Scratch<std::uint8_t> open(cells);
   bool anyAside = false;
   for (int i = 0; i < cells; ++i) {
     open[i] = !a.SetAside(i);
@@ -685,52 +989,59 @@ void MarkCutOff(Analysis& a) {
   }
   if (!anyAside)
     return;
-  std::vector<int> labels;
-  const std::vector<Blob> regions = LabelBlobs(open, w, h, labels);
+  Scratch<Run> runs;
+  const Scratch<Blob> regions = FindBlobs(open, w, h, runs);
   if (regions.size() < 2)
     return;
-  std::vector<int> inkIn(regions.size());
-  for (int i = 0; i < cells; ++i) {
-    if (labels[i] >= 0 && a.Ink[i])
-      ++inkIn[labels[i]];
+  Scratch<int> inkIn(regions.size());
+  for (const Run& run : runs) {
+    const std::uint8_t* ink = a.Ink.data() + std::size_t(run.Y) * w;
+    int count = 0;
+    for (int x = run.X0; x < run.X1; ++x)
+      count += ink[x];
+    inkIn[run.Blob] += count;
   }
   const int main = int(std::max_element(inkIn.begin(), inkIn.end()) - inkIn.begin());
-  for (int i = 0; i < cells; ++i) {
-    if (labels[i] >= 0 && labels[i] != main)
-      a.Class[i] = Cell::Beyond;
+  for (const Run& run : runs) {
+    if (run.Blob != main)
+      std::fill(a.Class.begin() + run.Y * w + run.X0, a.Class.begin() + run.Y * w + run.X1,
+                Cell::Beyond);
   }
 }
 
 // The marks of ink on the page's own paper.
 struct Marks {
-  std::vector<std::uint8_t> Mask;
-  std::vector<int> Labels;
-  std::vector<Blob> Blobs;
-  std::vector<Cell> Kind;    // per blob: Content, Speck or Edge
-  std::vector<int> Darkest;  // per blob, its darkest value
-  int Typical = 3;           // the usual height of a mark, in cells
+  Scratch<std::uint8_t> Mask;
+  Scratch<Run> Runs;
+  Scratch<int> Labels;
+  Scratch<Blob> Blobs;
+  Scratch<Cell> Kind;    // per blob: Content, Speck or Edge
+  Scratch<int> Darkest;  // per blob, its darkest value
+  int Typical = 3;       // the usual height of a mark, in cells
 };
 
 Marks FindMarks(const Analysis& a) {
   const int w = a.W(), h = a.H(), cells = w * h;
   // Ink right beside an edge is the edge's own outline.
-  std::vector<std::uint8_t> aside(cells);
+  Scratch<std::uint8_t> aside(cells);
   for (int i = 0; i < cells; ++i)
     aside[i] = a.SetAside(i) ? 255 : 0;
   aside = RankFilter(aside, w, h, 1, true);
   Marks marks;
   marks.Mask.resize(cells);
   for (int i = 0; i < cells; ++i)
-    marks.Mask[i] = a.Ink[i] && !aside[i];
-  marks.Blobs = LabelBlobs(marks.Mask, w, h, marks.Labels);
+    marks.Mask[i] = a.Ink[i] & std::uint8_t(aside[i] == 0);
+  marks.Blobs = FindBlobs(marks.Mask, w, h, marks.Runs);
+  LabelRuns(marks.Runs, w, h, marks.Labels);
   marks.Kind.assign(marks.Blobs.size(), Cell::Content);
   marks.Darkest.assign(marks.Blobs.size(), 255);
-  for (int i = 0; i < cells; ++i) {
-    if (marks.Labels[i] >= 0)
-      marks.Darkest[marks.Labels[i]] =
-          std::min<int>(marks.Darkest[marks.Labels[i]], a.G.Darkest[i]);
+  for (const Run& run : marks.Runs) {
+    const std::size_t from = std::size_t(run.Y) * w + run.X0;
+    const std::uint8_t* darkest = a.G.Darkest.data() + from;
+    marks.Darkest[run.Blob] = std::min<int>(
+        marks.Darkest[run.Blob], *std::min_element(darkest, darkest + (run.X1 - run.X0)));
   }
-  std::vector<int> heights;
+  Scratch<int> heights;
   for (const Blob& b : marks.Blobs) {
     if (b.Height() >= 2 && b.Height() <= h / 10)
       heights.push_back(b.Height());
@@ -774,7 +1085,7 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
     bool Along = false;     // a line beside an edge, within the narrow frame
     bool Trail = false;     // a faint bit or a crumb, that may continue an edge
   };
-  std::vector<Shape> shapes(count);
+  Scratch<Shape> shapes(count);
   for (std::size_t b = 0; b < count; ++b) {
     const Blob& m = marks.Blobs[b];
     Shape& s = shapes[b];
@@ -806,7 +1117,7 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
   // Corners, crumbs on the border itself, and marks at the border or bits in
   // the outer strip that stand apart: no mark of the page within the gap,
   // not counting specks, other such marks and whatever lies beside an edge.
-  std::vector<std::uint8_t> inPage(count);
+  Scratch<std::uint8_t> inPage(count);
   const int tiny = std::max(1, marks.Typical / 2);
   for (std::size_t b = 0; b < count; ++b) {
     const Blob& m = marks.Blobs[b];
@@ -818,7 +1129,7 @@ void SetAsideBorderMarks(const Analysis& a, Marks& marks) {
         !s.Lone && !s.Fragment && !beside && !inStrip && std::max(m.Width(), m.Height()) > tiny;
   }
   MaskSums page(w, h);
-  page.Build([&](int i) { return marks.Labels[i] >= 0 && inPage[marks.Labels[i]]; });
+  page.BuildFromRuns(marks.Runs, [&](int l) { return inPage[l] != 0; });
   const int gap = std::max(2 * marks.Typical, int(0.015 * std::min(w, h)));
   for (std::size_t b = 0; b < count; ++b) {
     const Blob& m = marks.Blobs[b];
@@ -864,18 +1175,21 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
   };
   // Dots in a row, such as a dotted rule or leaders, keep each other: dust
   // seldom lies so close together.
-  std::vector<std::uint8_t> dotAt(std::size_t(w) * h);
+  Scratch<std::uint8_t> dotAt(std::size_t(w) * h);
   for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
     const Blob& m = marks.Blobs[b];
     if (marks.Kind[b] == Cell::Content && size(m) <= tiny && !ghost(int(b)))
       dotAt[std::size_t(m.Top) * w + m.Left] = 1;
   }
   MaskSums dots(w, h);
-  dots.Build([&](int i) { return dotAt[i] != 0; });
+  dots.Build(dotAt.data());
   // Faint dirt first, so that it keeps no speck beside it.
+  MaskSums letters(w, h);
+  bool lettersChanged = true;
   for (const bool tinyOnes : {false, true}) {
-    MaskSums letters(w, h);
-    letters.Build([&](int i) { return marks.Labels[i] >= 0 && isLetter(marks.Labels[i]); });
+    if (lettersChanged)
+      letters.BuildFromRuns(marks.Runs, isLetter);
+    lettersChanged = false;
     for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
       const Blob& m = marks.Blobs[b];
       if (marks.Kind[b] != Cell::Content || size(m) > marks.Typical)
@@ -890,8 +1204,10 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
       // A tiny mark beside a letter may be its full stop or its dot.
       const int reach = isTiny ? std::max(2, tiny) : 4 * t;
       const int own = isLetter(int(b)) ? m.Area : 0;
-      if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == own)
+      if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == own) {
         marks.Kind[b] = Cell::Speck;
+        lettersChanged = true;
+      }
     }
   }
 }
@@ -906,7 +1222,7 @@ void SetAsideFacingPage(const Analysis& a, Marks& marks) {
   // not bridge it.
   const int thin = std::max(2, int(0.01 * w));
   const int middleTop = int(0.1 * h), middleBottom = h - int(0.1 * h);
-  std::vector<int> columnMarks(w);
+  Scratch<int> columnMarks(w);
   for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
     const Blob& m = marks.Blobs[b];
     if (marks.Kind[b] != Cell::Content || m.Bottom <= middleTop || m.Top >= middleBottom)
@@ -986,7 +1302,7 @@ int PixelValue(const PageRaster& page, const Grid& grid, int x, int y) {
 
 // The box of content cells, narrowed to the outermost ink pixels of its
 // border cells.
-Rect RefineBox(const PageRaster& page, const Analysis& a, const std::vector<std::uint8_t>& around,
+Rect RefineBox(const PageRaster& page, const Analysis& a, const Scratch<std::uint8_t>& around,
                const Blob& box) {
   const int f = a.G.Factor, w = a.W();
   const int pageW = page.Width(), pageH = page.Height();
@@ -1070,8 +1386,8 @@ Rect RefineBox(const PageRaster& page, const Analysis& a, const std::vector<std:
 // the marks the side crosses are kept whole. A mark that still goes on after
 // 1% of the page is something the side runs into, such as a dark edge or a
 // finger, not a mark the grid missed: the side then stays where it was.
-Rect KeepWholeMarks(const PageRaster& page, const Analysis& a,
-                    const std::vector<std::uint8_t>& around, Rect r) {
+Rect KeepWholeMarks(const PageRaster& page, const Analysis& a, const Scratch<std::uint8_t>& around,
+                    Rect r) {
   const int f = a.G.Factor, w = a.W();
   auto inkAt = [&](int x, int y) {
     return PixelValue(page, a.G, x, y) + a.InkDelta < around[(y / f) * w + x / f];
@@ -1080,7 +1396,7 @@ Rect KeepWholeMarks(const PageRaster& page, const Analysis& a,
   // and j-th position along it; the side's own line is i = 0.
   auto grow = [&](int length, int reach, int beforeBorder, auto pixel) {
     const int room = std::min(reach, beforeBorder);
-    std::vector<std::uint8_t> touching(length), next(length);
+    Scratch<std::uint8_t> touching(length), next(length);
     for (int j = 0; j < length; ++j)
       touching[j] = pixel(0, j) ? 1 : 0;
     int moved = 0;
@@ -1121,14 +1437,27 @@ Rect KeepWholeMarks(const PageRaster& page, const Analysis& a,
 
 // The content box plus border pixels of paper on each side, as far as paper
 // reaches: the border stops at the first edge or strip beyond the page that
-// it would reach into (aside counts their cells).
-Rect WithBorder(const PageRaster& page, const Analysis& a, const MaskSums& aside,
-                const Rect& content, int border) {
-  const int f = a.G.Factor;
+// it would reach into (aside(i) tells their cells).
+template <typename Aside>
+Rect WithBorder(const PageRaster& page, const Analysis& a, Aside aside, const Rect& content,
+                int border) {
+  const int f = a.G.Factor, w = a.W();
   const int cx0 = content.Left / f, cx1 = (content.Right - 1) / f + 1;
   const int cy0 = content.Top / f, cy1 = (content.Bottom - 1) / f + 1;
-  auto columnFree = [&](int x) { return aside.In(x / f, cy0, x / f + 1, cy1) == 0; };
-  auto rowFree = [&](int y) { return aside.In(cx0, y / f, cx1, y / f + 1) == 0; };
+  auto columnFree = [&](int x) {
+    for (int cy = cy0; cy < cy1; ++cy) {
+      if (aside(cy * w + x / f))
+        return false;
+    }
+    return true;
+  };
+  auto rowFree = [&](int y) {
+    for (int cx = cx0; cx < cx1; ++cx) {
+      if (aside(y / f * w + cx))
+        return false;
+    }
+    return true;
+  };
   Rect cut = content;
   for (int i = 0; i < border && cut.Left > 0 && columnFree(cut.Left - 1); ++i)
     --cut.Left;
@@ -1144,7 +1473,8 @@ Rect WithBorder(const PageRaster& page, const Analysis& a, const MaskSums& aside
 }  // namespace
 
 ContentBox FindContentBox(const PageRaster& page, float dpi, ContentBoxTrace* trace) {
-  PageReduction reduction;
+  // Kept for the thread's next page, for the same reason as the scratch pool.
+  thread_local PageReduction reduction;
   if (!page.IsEmpty())
     reduction.AddRows(page, 0, page.Height());
   return FindContentBox(page, dpi, reduction, trace);
@@ -1166,9 +1496,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   a.SmallestLetter = int(SmallestLetterMm / 25.4 * PageDpi(page, dpi) / factor);
 
   // The paper: its usual shade, and the shade around every cell.
-  std::array<int, 256> meanHistogram{};
-  for (std::uint8_t v : grid.Mean)
-    ++meanHistogram[v];
+  const std::array<int, 256> meanHistogram = HistogramOf(grid.Mean.data(), grid.Mean.size());
   a.PaperLevel = Percentile(meanHistogram, cells, 0.75);
   const int tile = std::max(4, int(std::lround(std::min(gw, gh) / 24.0)));
   PaperMaps paper = LocalPaper(grid, tile);
@@ -1176,24 +1504,52 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   a.NearPaper = std::move(paper.Near);
 
   // The ink's contrast: how far the darker marks lie below the paper.
-  std::array<int, 256> darkHistogram{};
-  int darkCount = 0;
-  for (int i = 0; i < cells; ++i) {
-    if (grid.Darkest[i] + 40 < a.Paper[i]) {
-      ++darkHistogram[grid.Darkest[i]];
-      ++darkCount;
+  // A dark cell is below 215 (paper is at most 255), so the others are
+  // marked 255, skipped eight at a time, and their count dropped.
+  Scratch<std::uint8_t> darkValues(static_cast<std::size_t>(cells));
+  {
+    const std::uint8_t* __restrict darkest = grid.Darkest.data();
+    const std::uint8_t* __restrict paper = a.Paper.data();
+    std::uint8_t* __restrict out = darkValues.data();
+    for (int i = 0; i < cells; ++i) {
+      const std::uint8_t below = std::uint8_t(paper[i] - std::min(paper[i], std::uint8_t(40)));
+      out[i] = darkest[i] < below ? darkest[i] : std::uint8_t(255);
     }
   }
+  std::array<int, 256> darkHistogram{};
+  for (int i = 0; i < cells; ++i) {
+    std::uint64_t word = 0;
+    while (i + 8 <= cells) {
+      std::memcpy(&word, darkValues.data() + i, sizeof word);
+      if (word != ~std::uint64_t(0))
+        break;
+      i += 8;
+    }
+    if (i < cells)
+      ++darkHistogram[darkValues[i]];
+  }
+  darkHistogram[255] = 0;
+  int darkCount = 0;
+  for (int v = 0; v < 256; ++v)
+    darkCount += darkHistogram[v];
   a.InkLevel = darkCount > 0 ? Percentile(darkHistogram, darkCount, 0.1) : a.PaperLevel;
   a.Contrast = std::max(0, a.PaperLevel - a.InkLevel);
   a.InkDelta = std::max(24, int(0.35 * a.Contrast));
   a.LineDelta = std::max(24, int(0.25 * a.Contrast));
   // Ink is clearly darker than the lightest cell around it: a stroke always
   // has paper within a few cells, while shading changes too slowly for that.
-  const std::vector<std::uint8_t> around = RankFilter(grid.Mean, gw, gh, 2, true);
+  const Scratch<std::uint8_t> around = RankFilter(grid.Mean, gw, gh, 2, true);
   a.Ink.resize(cells);
-  for (int i = 0; i < cells; ++i)
-    a.Ink[i] = grid.Darkest[i] + a.InkDelta < around[i];
+  {
+    const std::uint8_t* __restrict darkest = grid.Darkest.data();
+    const std::uint8_t* __restrict light = around.data();
+    std::uint8_t* __restrict ink = a.Ink.data();
+    const auto delta8 = std::uint8_t(a.InkDelta);  // 24 to 89: a byte holds it
+    for (int i = 0; i < cells; ++i) {
+      const std::uint8_t below = std::uint8_t(light[i] - std::min(light[i], delta8));
+      ink[i] = darkest[i] < below ? 1 : 0;
+    }
+  }
 
   MarkEdgeBands(a);
   MarkEdgeLines(a);
@@ -1204,18 +1560,17 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   SetAsideFacingPage(a, marks);
   // What the border stops at: edges and strips, and bits of edges larger than
   // a speck (specks at the border it may cover, as a cut page shows them).
-  MaskSums aside(gw, gh);
-  aside.Build([&](int i) {
+  // (A mark's cells are never set aside themselves: marks lie off edges.)
+  auto aside = [&](int i) {
     const int l = marks.Labels[i];
-    if (l < 0 || marks.Kind[l] != Cell::Edge)
+    if (l < 0)
       return a.SetAside(i);
     const Blob& m = marks.Blobs[l];
-    return 2 * std::max(m.Width(), m.Height()) > marks.Typical;
-  });
-  for (int i = 0; i < cells; ++i) {
-    if (marks.Labels[i] >= 0)
-      a.Class[i] = marks.Kind[marks.Labels[i]];
-  }
+    return marks.Kind[l] == Cell::Edge && 2 * std::max(m.Width(), m.Height()) > marks.Typical;
+  };
+  for (const Run& run : marks.Runs)
+    std::fill_n(a.Class.data() + std::size_t(run.Y) * gw + run.X0, run.X1 - run.X0,
+                marks.Kind[run.Blob]);
   bool any = false;
   Blob box;
   for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
@@ -1242,7 +1597,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
     trace->Factor = factor;
     trace->Width = gw;
     trace->Height = gh;
-    trace->Cells = a.Class;
+    trace->Cells.assign(a.Class.begin(), a.Class.end());
   }
   return result;
 }

@@ -62,7 +62,8 @@ class PageReduction {
   int Width() const { return width_; }
   int Height() const { return height_; }
   int Channels() const { return channels_; }
-  // Per cell and channel, the darkest value and the mean.
+  // Per channel and cell, the darkest value and the mean: one plane of
+  // Width() x Height() cells per channel, in the page's byte order.
   const std::vector<std::uint8_t>& Darkest() const { return darkest_; }
   const std::vector<std::uint8_t>& Mean() const { return mean_; }
 
@@ -83,6 +84,8 @@ class PageReduction {
   std::vector<std::uint8_t> mean_;
   std::vector<std::uint8_t> columnMin_;   // of the cell row in hand, per stored byte
   std::vector<std::uint16_t> columnSum_;  // likewise, of the rows the mean takes
+  std::vector<std::uint8_t> windowMin_;   // scratch: the cells' darkest values
+  std::vector<std::uint16_t> windowSum_;  // and sums, at each cell's first byte
 };
 
 // Finds the content of page. dpi is the page's resolution, 0 when unknown

@@ -239,5 +239,61 @@ TEST(ContentBox, TextRightBesideAnEdgeIsKeptWhole) {
   }
 }
 
+// The reduction against a plain count of every cell: the darkest value of all
+// its pixels, and the mean of its first and middle rows, per channel. Page
+// sizes leave a narrower last column and row of cells, and rows come in
+// uneven bunches as a decoder gives them.
+TEST(PageReduction, MatchesAPlainCountOfEveryCell) {
+  struct Size {
+    int Width, Height;
+  };
+  std::mt19937 random(7);
+  for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
+    for (Size size : {Size{37, 23}, Size{1001, 777}, Size{2483, 1409}}) {
+      SCOPED_TRACE(std::to_string(size.Width) + "x" + std::to_string(size.Height) +
+                   (format == PixelFormat::Gray8 ? " gray" : " colour"));
+      PageRaster page(size.Width, size.Height, format);
+      for (int y = 0; y < page.Height(); ++y) {
+        std::uint8_t* row = page.Row(y);
+        for (std::size_t i = 0; i < page.RowBytes(); ++i)
+          row[i] = std::uint8_t(random() % 4 == 0 ? random() % 256 : 200 + random() % 56);
+      }
+      PageReduction reduction;
+      for (int y = 0; y < page.Height();) {
+        const int rows = std::min(page.Height() - y, 1 + int(random() % 40));
+        reduction.AddRows(page, y, rows);
+        y += rows;
+      }
+      ASSERT_TRUE(reduction.Covers(page));
+      const int f = reduction.Factor(), channels = page.BytesPerPixel();
+      ASSERT_EQ(f, PageReduction::FactorFor(size.Width, size.Height));
+      const std::size_t plane = std::size_t(reduction.Width()) * reduction.Height();
+      int wrong = 0;
+      for (int gy = 0; gy < reduction.Height(); ++gy) {
+        for (int gx = 0; gx < reduction.Width(); ++gx) {
+          const int x0 = gx * f, x1 = std::min(size.Width, x0 + f);
+          const int y0 = gy * f, y1 = std::min(size.Height, y0 + f);
+          for (int c = 0; c < channels; ++c) {
+            int darkest = 255, sum = 0, count = 0;
+            for (int y = y0; y < y1; ++y) {
+              for (int x = x0; x < x1; ++x) {
+                const int v = page.Row(y)[x * channels + c];
+                darkest = std::min(darkest, v);
+                if (y == y0 || y == y0 + (y1 - y0) / 2) {
+                  sum += v;
+                  ++count;
+                }
+              }
+            }
+            const std::size_t at = c * plane + std::size_t(gy) * reduction.Width() + gx;
+            wrong += reduction.Darkest()[at] != darkest || reduction.Mean()[at] != sum / count;
+          }
+        }
+      }
+      EXPECT_EQ(wrong, 0);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pagetrim
