@@ -237,13 +237,7 @@ int RunShellBatch(const QStringList& arguments) {
       return Refuse(QStringLiteral("PAGE '%1' is not among its folder's pages").arg(page));
     BatchOptions options;
     options.ShowStartPageAtEnd = false;
-    if (*kind == BatchKind::TopBottom) {
-      TrimAllTopBottom(state, window, options);
-    } else if (*kind == BatchKind::Auto) {
-      TrimAllToContent(state, window, options);
-    } else {
-      TrimAllLeftRight(state, window, *kind == BatchKind::LeftRightNormalise, options);
-    }
+    RunPageBatch(state, window, *kind, options);
   } catch (const ShownError& error) {
     PrintLine(QStringLiteral("pagetrim: %1").arg(error.Text()));
     return 1;

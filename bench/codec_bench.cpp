@@ -316,19 +316,20 @@ Rect TrimOnce(const QString& path, bool topAndBottom = true) {
   EditState state;
   QuietWindow window;
   OpenPageSet(state, window, path);
-  const int width = state.WorkingPage.Width();
+  const int width = state.Edit.WorkingPage().Width();
   TrimLeftMargin(state, window, 0, SideTrimSampleRow);
-  const int left = width - state.WorkingPage.Width();
-  TrimRightMargin(state, window, state.WorkingPage.Width() - 1, SideTrimSampleRow);
+  const int left = width - state.Edit.WorkingPage().Width();
+  TrimRightMargin(state, window, state.Edit.WorkingPage().Width() - 1, SideTrimSampleRow);
   int top = 0;
   if (topAndBottom) {
-    const int height = state.WorkingPage.Height();
+    const int height = state.Edit.WorkingPage().Height();
     TrimTopMargin(state, window, 0, state.SampleColumn);
-    top = height - state.WorkingPage.Height();
-    TrimBottomMargin(state, window, state.WorkingPage.Height() - 1, state.SampleColumn);
+    top = height - state.Edit.WorkingPage().Height();
+    TrimBottomMargin(state, window, state.Edit.WorkingPage().Height() - 1, state.SampleColumn);
   }
   OverwritePage(state, window);
-  return {left, top, left + state.WorkingPage.Width(), top + state.WorkingPage.Height()};
+  return {left, top, left + state.Edit.WorkingPage().Width(),
+          top + state.Edit.WorkingPage().Height()};
 }
 
 // ---- Rows ----------------------------------------------------------------------
@@ -340,10 +341,10 @@ void CutPastTheCommands(const QString& path, int n) {
   EditState state;
   QuietWindow window;
   OpenPageSet(state, window, path);
-  for (PageRaster* raster : {&state.WorkingPage, &state.AnalysisPage}) {
-    raster->CropLeft(n);
-    raster->CropTop(n);
-  }
+  PageRaster cut = state.Edit.WorkingPage();
+  cut.CropLeft(n);
+  cut.CropTop(n);
+  state.Edit.ReplacePixels(std::move(cut));
   OverwritePage(state, window);
 }
 

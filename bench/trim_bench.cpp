@@ -72,10 +72,7 @@ int Main() {
 
   EditState state;
   NoDisplay window;  // the right view is not part of what is measured
-  auto fresh = [&] {
-    state.WorkingPage.AssignFrom(page);
-    state.AnalysisPage.AssignFrom(binary);
-  };
+  auto fresh = [&] { state.Edit = PageEdit(page, binary); };
   const ColourValue paper = binary.PixelAt(5, 5);
 
   // Copies share pixels until written, so the yardstick writes one pixel of
@@ -93,13 +90,13 @@ int Main() {
     std::function<void()> Command;
   };
   const Row rows[] = {
-      {"left", [&] { ScanFromLeft(state.AnalysisPage, 5, paper); },
+      {"left", [&] { ScanFromLeft(state.Edit.AnalysisPage(), 5, paper); },
        [&] { TrimLeftMargin(state, window, 5, 5); }},
-      {"right", [&] { ScanFromRight(state.AnalysisPage, PageWidth - 5, paper); },
+      {"right", [&] { ScanFromRight(state.Edit.AnalysisPage(), PageWidth - 5, paper); },
        [&] { TrimRightMargin(state, window, PageWidth - 5, 5); }},
-      {"top", [&] { ScanFromTop(state.AnalysisPage, 5, paper); },
+      {"top", [&] { ScanFromTop(state.Edit.AnalysisPage(), 5, paper); },
        [&] { TrimTopMargin(state, window, 5, 5); }},
-      {"bottom", [&] { ScanFromBottom(state.AnalysisPage, PageHeight - 5, paper); },
+      {"bottom", [&] { ScanFromBottom(state.Edit.AnalysisPage(), PageHeight - 5, paper); },
        [&] { TrimBottomMargin(state, window, PageHeight - 5, 5); }},
   };
 

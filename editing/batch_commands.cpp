@@ -10,10 +10,8 @@
 #include <thread>
 
 #include "page_commands.h"
-#include "page_cut.h"
 #include "page_path.h"
 #include "page_prefetcher.h"
-#include "trim_commands.h"
 
 namespace pagetrim {
 
@@ -28,8 +26,9 @@ std::size_t PooledBytesOfShownPage(const EditState& state) {
   const auto bytes = [](const PageRaster& r) {
     return r.IsEmpty() ? 0 : r.RowBytes() * std::size_t(r.Height()) + (std::size_t(4) << 20);
   };
-  return bytes(state.OriginalPage) +
-         (state.AnalysisPage.SharesPixelsWith(state.OriginalPage) ? 0 : bytes(state.AnalysisPage));
+  return bytes(state.OriginalPage) + (state.Edit.AnalysisPage().SharesPixelsWith(state.OriginalPage)
+                                          ? 0
+                                          : bytes(state.Edit.AnalysisPage()));
 }
 
 QStringList FilesOf(const QStringList& pages) {
@@ -59,183 +58,6 @@ QString PagesToCheckNotice(const std::vector<PageToCheck>& pages) {
   if (pages.size() > Named)
     text += QStringLiteral("\n他 %1 頁").arg(pages.size() - Named);
   return text;
-}
-
-namespace {
-
-// The trims of a batch read the analysis image from the page's edges in, up
-// to the first line of ink. Each edge band is this part of the page across
-// (or down), and at least MinimumBand lines: narrower pages are analysed
-// whole.
-constexpr int BandPart = 6;
-constexpr int MinimumBand = 64;
-
-// The analysis image of the two bands along the edges the trims walk from,
-// side by side (or one above the other) with one line between them of a
-// level that neither edge's background has: the walks take that line for ink
-// and stop there at the latest. A walk from either edge meets in it what it
-// would meet in the page's whole analysis image, as far as the bands reach,
-// and the page's middle is neither analysed nor stored. Returns the band's
-// width, or 0 when the page is to be analysed whole.
-int AnalyseEdges(const LoadedPage& page, bool columns, int sampleColumn, PageRaster& analysis) {
-  const PageRaster& source = page.Page;
-  const int length = columns ? source.Width() : source.Height();
-  const int band = length / BandPart;
-  if (!page.File.Decoded || band < MinimumBand)
-    return 0;
-  const int lines = 2 * band + 1;
-  // The page's first and last lines, seen as pages of the image's size: the
-  // analysis fills lines of an image the size of its source.
-  PageRaster first = source;
-  PageRaster last = source;
-  if (columns) {
-    first.SetWidth(lines);
-    last.CropLeft(length - lines);
-    analysis.ResetForOverwrite(lines, source.Height(), PixelFormat::Gray8);
-  } else {
-    first.SetHeight(lines);
-    last.CropTop(length - lines);
-    analysis.ResetForOverwrite(source.Width(), lines, PixelFormat::Gray8);
-  }
-  const AnalysisChoice choice = page.Choice;
-  PageRaster* gray = choice.Gray ? &analysis : nullptr;
-  PageRaster* binary = choice.Gray ? nullptr : &analysis;
-  if (columns) {
-    AnalyseColumns(first, gray, binary, choice.Threshold, 0, band);
-    AnalyseColumns(last, gray, binary, choice.Threshold, band + 1, band);
-  } else {
-    AnalyseRows(first, gray, binary, choice.Threshold, 0, band);
-    AnalyseRows(last, gray, binary, choice.Threshold, band + 1, band);
-  }
-  // The walks sample their backgrounds in the bands: the left and right
-  // trims at row 10 of the first and last column, the top and bottom ones in
-  // the sample column of the first and last row.
-  const ColourValue one =
-      columns ? analysis.PixelAt(0, SideTrimSampleRow) : analysis.PixelAt(sampleColumn, 0);
-  const ColourValue other = columns ? analysis.PixelAt(lines - 1, SideTrimSampleRow)
-                                    : analysis.PixelAt(sampleColumn, lines - 1);
-  std::uint8_t level = 0;
-  while (MakeColour(level, level, level) == one || MakeColour(level, level, level) == other)
-    ++level;
-  if (columns) {
-    for (int y = 0; y < source.Height(); ++y)
-      analysis.Row(y)[band] = level;
-  } else {
-    std::memset(analysis.Row(band), level, std::size_t(source.Width()));
-  }
-  return band;
-}
-
-// The trims of the batch's kind, without normalising, on a state of their own.
-void TrimCopy(EditState& scratch, const PageRaster& working, const PageRaster& analysis,
-              BatchKind kind, int sampleColumn) {
-  scratch = EditState();
-  scratch.WorkingPage = working;
-  scratch.AnalysisPage = analysis;
-  StartWorkingCut(scratch);
-  scratch.SampleColumn = sampleColumn;
-  NoDisplay nowhere;
-  if (kind == BatchKind::TopBottom) {
-    TrimTopAndBottom(scratch, nowhere);
-  } else {
-    TrimLeftAndRight(scratch, nowhere);
-  }
-}
-
-}  // namespace
-
-// The margin trims walk the analysis image, of the two edge bands alone
-// where that is enough.
-void TrimEdgesForBatch(EditState& scratch, BatchPage& page, BatchKind kind, int sampleColumn) {
-  const bool columns = kind != BatchKind::TopBottom;
-  PageRaster edges;
-  const int band =
-      page.Loaded.Analysis.IsEmpty() ? AnalyseEdges(page.Loaded, columns, sampleColumn, edges) : 0;
-  bool trimmed = false;
-  if (band > 0) {
-    TrimCopy(scratch, edges, edges, kind, sampleColumn);
-    // Both walks ended inside their bands, on ink of the page: the result of
-    // walking the whole analysis image, the far cut moved by the page's
-    // middle. A walk that met the line between the bands needs the image
-    // analysed whole.
-    const int lines = columns ? edges.Width() : edges.Height();
-    if (const std::optional<Rect> cut = scratch.WorkingCut) {
-      const int near = columns ? cut->Left : cut->Top;
-      const int far = columns ? cut->Right : cut->Bottom;
-      trimmed = near < band && far > lines - band;
-      if (trimmed) {
-        const PageRaster& whole = page.Loaded.Page;
-        const int middle = (columns ? whole.Width() : whole.Height()) - lines;
-        scratch = EditState();
-        scratch.WorkingPage = whole;
-        // Only its size is read from here on, by normalising.
-        scratch.AnalysisPage = whole;
-        StartWorkingCut(scratch);
-        CutWorkingPage(scratch, columns ? Rect{near, 0, far + middle, whole.Height()}
-                                        : Rect{0, near, whole.Width(), far + middle});
-      }
-    }
-  }
-  if (!trimmed) {
-    if (page.Loaded.Analysis.IsEmpty())
-      Reanalyse(page.Loaded, page.Loaded.Choice);
-    TrimCopy(scratch, page.Loaded.Page, page.Loaded.Analysis, kind, sampleColumn);
-  }
-}
-
-// The content box reads the page itself, from the reduction made while it
-// was decoded, and no analysis image.
-void TrimToContentForBatch(EditState& scratch, const LoadedPage& page) {
-  scratch.WorkingPage = page.Page;
-  scratch.AnalysisPage = page.Page;
-  StartWorkingCut(scratch);
-  scratch.PageResolutionX = page.File.Resolution.X;
-  scratch.PageSource = page.File.Source;  // shared, not copied
-  NoDisplay nowhere;
-  TrimToContent(scratch, nowhere, page.Reduction.get());
-}
-
-void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
-  EditState scratch;
-  if (kind == BatchKind::Auto) {
-    TrimToContentForBatch(scratch, page.Loaded);
-  } else {
-    TrimEdgesForBatch(scratch, page, kind, sampleColumn);
-  }
-  page.Kept = QSize(scratch.WorkingPage.Width(), scratch.WorkingPage.Height());
-  if (kind == BatchKind::LeftRightNormalise) {
-    NoDisplay nowhere;
-    NormalizePage(scratch, nowhere);
-  }
-  page.Working = std::move(scratch.WorkingPage);
-  page.Analysis = std::move(scratch.AnalysisPage);
-  page.Cut = scratch.WorkingCut;
-  page.Before = QSize(page.Loaded.Page.Width(), page.Loaded.Page.Height());
-  // Written even when nothing was cut; an undecodable page is never written.
-  page.Encoded = page.Loaded.File.Decoded
-                     ? EncodePage(page.Loaded.Path, page.Working, page.Loaded.File.Resolution.X,
-                                  page.Loaded.File.Resolution.Y, page.Loaded.File.Source, page.Cut)
-                     : EncodedPage(Result::Failed(Reason::UnreadableImage));
-}
-
-void KeepOnlyWhatIsShown(BatchPage& page, QSize viewSize) {
-  page.Left = std::move(page.Loaded.Reduced);
-  if (!page.Left.IsEmpty()) {
-    // A page that was only cut is drawn from the samples of the page as
-    // loaded; one put on a new canvas is sampled anew.
-    if (page.Cut) {
-      page.Right = page.Left;
-      page.Right.Region = *page.Cut;
-    } else {
-      page.Right =
-          ReducePage(page.Working, ReductionStep(page.Working.Width(), page.Working.Height(),
-                                                 viewSize.width(), viewSize.height()));
-    }
-  }
-  page.Loaded.Page = PageRaster();
-  page.Loaded.Analysis = PageRaster();
-  page.Working = PageRaster();
-  page.Analysis = PageRaster();
 }
 
 PageBatch::PageBatch(EditState& state, BatchKind kind, BatchOptions options)
@@ -306,7 +128,7 @@ bool PageBatch::FileInHand(const QString& file) const {
                      [&](const PageInFlight& p) { return files_[p.Index] == file; });
 }
 
-void PageBatch::ReadAhead(QSize viewSize) {
+void PageBatch::ReadAhead(const BatchJob& job) {
   // Two pages per worker: while the window's thread shows one page, the
   // workers go on with the next ones instead of waiting for it.
   const std::size_t most = 2 * std::size_t(workers_);
@@ -319,15 +141,7 @@ void PageBatch::ReadAhead(QSize viewSize) {
     if (!inFlight_.empty() && bytesAhead_ + bytes > options_.WorkAheadBytes)
       break;
     auto task = std::make_shared<std::packaged_task<BatchPage()>>(
-        [path = pages_[index], choice = readChoice_, kind = kind_, column = sampleColumn_,
-         stop = &stop_, viewSize] {
-          BatchPage page;
-          // The trims analyse only what they read of the page.
-          page.Loaded = ReadPage(path, choice, stop, viewSize, false, kind == BatchKind::Auto);
-          TrimForBatch(page, kind, column);
-          KeepOnlyWhatIsShown(page, viewSize);
-          return page;
-        });
+        [path = pages_[index], job, stop = &stop_] { return RunBatchPage(path, job, stop); });
     inFlight_.push_back({index, bytes, task->get_future()});
     pool_.start([task] { (*task)(); });
     bytesAhead_ += bytes;
@@ -343,20 +157,29 @@ void PageBatch::ReadAhead(QSize viewSize) {
 }
 
 void PageBatch::ShowAndStartWrite(int index, BatchPage page, PageWindow& window) {
+  // The page passing is named on show, but the state holds none of its
+  // pixels: the batch writes them, and at its end a page is shown whole.
   state_.CurrentIndex = index;
   state_.CurrentPath = pages_[index];  // the file this page's work was read from
-  ShowPassingPage(state_, window, page.Loaded, page.Left, page.Right);
+  state_.OriginalPage = PageRaster();
+  state_.GrayPage = PageRaster();
+  state_.BinaryPage = PageRaster();
+  state_.Edit = PageEdit();
+  NamePageOnShow(state_, window, page.File);
+  window.ShowReduced(page.Left, page.Right);
   // The page is written while the window goes on: the next page is shown
-  // only once this write has been reported.
-  PageToWrite target = ShownPageToWrite(state_);
-  // The originals of the next few pages are kept with this one's, under one
-  // sync of the store: a sync can take a tenth of a second on a USB stick.
-  // Stopping before those pages leaves them kept but as they were.
-  if (target.KeepOriginal && !target.Unreadable)
-    target.KeepNext = pages_.mid(index + 1, KeepTogether - 1);
+  // only once this write has been reported. The originals of the next few
+  // pages are kept with this one's, under one sync of the store: a sync can
+  // take a tenth of a second on a USB stick. Stopping before those pages
+  // leaves them kept but as they were.
+  const bool unreadable = state_.PageUnreadable;
+  const bool keep = state_.KeepOriginals;
+  const QStringList keepNext =
+      keep && !unreadable ? pages_.mid(index + 1, KeepTogether - 1) : QStringList();
   auto task = std::make_shared<std::packaged_task<SaveResult()>>(
-      [target = std::move(target), encoded = std::move(page.Encoded)] {
-        return WritePageFile(target, encoded);
+      [path = state_.CurrentPath, unreadable, readAs = page.File.Identity, keep, keepNext,
+       encoded = std::move(page.Encoded)] {
+        return WritePageOver(path, unreadable, readAs, keep, encoded, keepNext);
       });
   writing_ = PageBeingWritten{index, state_.CurrentPath, task->get_future(), std::nullopt};
   if (NeedsCheck(page.Before, page.Kept))
@@ -373,7 +196,7 @@ void PageBatch::FinishWrite(PageWindow& window) {
     startPageDone_ = true;
   writing_.reset();
   if (saved.Ok()) {
-    NoteShownPageWritten(state_, saved);
+    state_.PageIdentity = saved.Identity;  // the next save checks against this file
     if (written.Check)
       pagesToCheck_.push_back(*written.Check);
   } else if (window.ReportSaveFailure(written.Path, saved, true)) {
@@ -411,12 +234,12 @@ bool PageBatch::Step(PageWindow& window) {
       nextToRead_ = pagesDone_;
       readChoice_ = choice;
     }
-    const QSize viewSize = window.ViewSize();
-    ReadAhead(viewSize);
+    const BatchJob job{kind_, readChoice_, sampleColumn_, window.ViewSize()};
+    ReadAhead(job);
     if (inFlight_.empty()) {
       // The next page's file is the one being written, under another name.
       FinishWrite(window);
-      ReadAhead(viewSize);
+      ReadAhead(job);
     }
     PageInFlight next = std::move(inFlight_.front());
     inFlight_.pop_front();
@@ -478,21 +301,23 @@ void RunBatch(PageBatch& batch, PageWindow& window) {
     window.ReportPagesToCheck(batch.PagesToCheck());
 }
 
+void RunPageBatch(EditState& state, PageWindow& window, BatchKind kind, BatchOptions options) {
+  PageBatch batch(state, kind, options);
+  RunBatch(batch, window);
+}
+
 void TrimAllLeftRight(EditState& state, PageWindow& window, bool withNormalise,
                       BatchOptions options) {
-  PageBatch batch(state, withNormalise ? BatchKind::LeftRightNormalise : BatchKind::LeftRight,
-                  options);
-  RunBatch(batch, window);
+  RunPageBatch(state, window, withNormalise ? BatchKind::LeftRightNormalise : BatchKind::LeftRight,
+               options);
 }
 
 void TrimAllTopBottom(EditState& state, PageWindow& window, BatchOptions options) {
-  PageBatch batch(state, BatchKind::TopBottom, options);
-  RunBatch(batch, window);
+  RunPageBatch(state, window, BatchKind::TopBottom, options);
 }
 
 void TrimAllToContent(EditState& state, PageWindow& window, BatchOptions options) {
-  PageBatch batch(state, BatchKind::Auto, options);
-  RunBatch(batch, window);
+  RunPageBatch(state, window, BatchKind::Auto, options);
 }
 
 }  // namespace pagetrim

@@ -1,7 +1,8 @@
-// The batches: trim every page of the folder and write it back. A PageBatch
-// holds one batch's whole life: worker threads read, trim and encode the
-// pages ahead of the one on show, the window's thread shows them in order,
-// and a writer thread writes each page shown while the next one is awaited.
+// The batches: every page of the folder through the page pipeline
+// (batch_page.h) and written back. A PageBatch holds one batch's whole life:
+// worker threads take the pages ahead of the one on show through the
+// pipeline, the window's thread shows them in order, and a writer thread
+// writes each page shown, in page order, while the next one is awaited.
 #pragma once
 
 #include <QSize>
@@ -14,15 +15,12 @@
 #include <optional>
 #include <vector>
 
+#include "batch_page.h"
 #include "edit_state.h"
-#include "page_commands.h"
 #include "page_loading.h"
 #include "page_window.h"
 
 namespace pagetrim {
-
-// Auto cuts each page to its content (TrimToContent).
-enum class BatchKind { LeftRight, LeftRightNormalise, TopBottom, Auto };
 
 struct BatchOptions {
   // Threads that work on pages ahead; 0 for one per core.
@@ -33,23 +31,6 @@ struct BatchOptions {
   bool ShowStartPageAtEnd = true;
 };
 
-// One page of a batch: read, analysed, trimmed and encoded.
-struct BatchPage {
-  LoadedPage Loaded;
-  PageRaster Working;
-  PageRaster Analysis;
-  // The page's size as read, and the size the trims left, before
-  // normalising pads the page out again.
-  QSize Before;
-  QSize Kept;
-  // Where Working lies in the page as read, while it is only a cut of it.
-  std::optional<Rect> Cut;
-  EncodedPage Encoded;
-  // What the views draw of the page as loaded and as trimmed.
-  ReducedPicture Left;
-  ReducedPicture Right;
-};
-
 // Whether a batch's result deserves a look: less than half of the page's
 // width or of its height kept. Judged the same way for every kind of batch.
 bool NeedsCheck(QSize before, QSize kept);
@@ -57,15 +38,6 @@ bool NeedsCheck(QSize before, QSize kept);
 // The window's notice of the pages to check: up to 20 named with their sizes
 // before and after, and how many more there are.
 QString PagesToCheckNotice(const std::vector<PageToCheck>& pages);
-
-// A batch's work on one loaded page, on any thread: the trim commands of the
-// menu, run on an editing state of its own, then the encoding.
-void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn);
-
-// Once a page is encoded, all the window needs of it is its file's details
-// and pictures for views of viewSize (none when empty): the page-sized
-// buffers go back for the next page.
-void KeepOnlyWhatIsShown(BatchPage& page, QSize viewSize);
 
 class PageBatch {
  public:
@@ -114,7 +86,7 @@ class PageBatch {
     // Reported among the pages to check once written.
     std::optional<PageToCheck> Check;
   };
-  void ReadAhead(QSize viewSize);
+  void ReadAhead(const BatchJob& job);
   void ReadStartPageAhead();
   bool FileInHand(const QString& file) const;
   void ShowAndStartWrite(int index, BatchPage page, PageWindow& window);
@@ -157,6 +129,10 @@ class PageBatch {
 // ends the batch still has the save in hand reported first. Once the
 // commands are unlocked again, the pages to check are reported.
 void RunBatch(PageBatch& batch, PageWindow& window);
+
+// Runs a batch of any kind over the page set to its end: the one way the
+// window and the shell start one.
+void RunPageBatch(EditState& state, PageWindow& window, BatchKind kind, BatchOptions options = {});
 
 // For every page in turn: show it fresh from its file, trim its left and right
 // margins (sampling at row 10), normalise it when asked, and write it over its

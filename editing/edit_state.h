@@ -8,6 +8,7 @@
 
 #include "file_safety.h"
 #include "page_codec.h"
+#include "page_edit.h"
 #include "page_list.h"
 #include "page_raster.h"
 
@@ -26,24 +27,18 @@ struct EditState {
   bool PageShown = false;
 
   PageRaster OriginalPage;  // as loaded; the left view
-  PageRaster WorkingPage;   // being trimmed; the right view and what is saved
-  // The analysis images. Only the one the analysis choice uses is built when
-  // a page is shown; the other stays empty.
+  // The analysis images of OriginalPage. Only the one the analysis choice
+  // uses is built when a page is shown; the other stays empty.
   PageRaster GrayPage;
   PageRaster BinaryPage;
-  PageRaster AnalysisPage;  // what the margin scans read; same size as WorkingPage
+  // The page being trimmed: WorkingPage (the right view, and what is
+  // saved), AnalysisPage (what the margin scans read), WorkingCut, and the
+  // page's source and resolution.
+  PageEdit Edit;
 
-  float PageResolutionX = 0;
-  float PageResolutionY = 0;
   // The shown page's file as it was read, or as last saved: nothing is
   // written over a file that has changed since.
   std::optional<FileIdentity> PageIdentity;
-  // What writing the page back keeps of the shown page's file: its colour
-  // profile, and for a JPEG file its coding and its bytes.
-  pagetrim::PageSource PageSource;
-  // Where WorkingPage lies in OriginalPage while it is nothing but a cut of
-  // it (see CutWorkingPage); none once its pixels were changed otherwise.
-  std::optional<Rect> WorkingCut;
   // The shown page's file could not be decoded.
   bool PageUnreadable = false;
   // Keep each page file's first version before it is replaced or removed.

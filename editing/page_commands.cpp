@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "original_store.h"
-#include "page_cut.h"
 #include "page_files.h"
 #include "page_path.h"
 #include "page_prefetcher.h"
@@ -144,53 +143,27 @@ void ShowPage(EditState& state, PageWindow& window) {
     state.Prefetch->Ahead(state.PageList, state.CurrentIndex, choice);
 }
 
-namespace {
-
-// Everything a shown page sets but its pixels.
-void NameShownPage(EditState& state, PageDisplay& display, const LoadedPage& page) {
-  state.PageResolutionX = page.File.Resolution.X;
-  state.PageResolutionY = page.File.Resolution.Y;
-  state.PageIdentity = page.File.Identity;
-  state.PageSource = page.File.Source;
-  state.PageUnreadable = !page.File.Decoded;
+void NamePageOnShow(EditState& state, PageDisplay& display, const PageFileInfo& file) {
+  state.PageIdentity = file.Identity;
+  state.PageUnreadable = !file.Decoded;
   state.PageShown = true;
-  display.SetTitle(PageTitle(state.CurrentPath, state.PageResolutionX, state.PageResolutionY));
+  display.SetTitle(PageTitle(state.CurrentPath, file.Resolution.X, file.Resolution.Y));
+  display.MarkUnreadable(state.PageUnreadable);
 }
-
-}  // namespace
 
 void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& page) {
-  NameShownPage(state, display, page);
-
   // Copies share the pixels: nothing here copies a page.
   state.OriginalPage = page.Page;
-  state.WorkingPage = page.Page;
   state.GrayPage = page.Choice.Gray ? page.Analysis : PageRaster();
   state.BinaryPage = page.Choice.Gray ? PageRaster() : page.Analysis;
-  state.AnalysisPage = page.Analysis;
-  StartWorkingCut(state);
-
-  display.MarkUnreadable(state.PageUnreadable);
+  state.Edit = PageEdit(page.Page, page.Analysis, page.File.Source, page.File.Resolution);
+  NamePageOnShow(state, display, page.File);
   display.ShowLeft(state.OriginalPage);
-  display.ShowRight(state.WorkingPage);
-}
-
-void ShowPassingPage(EditState& state, PageDisplay& display, const LoadedPage& page,
-                     const ReducedPicture& left, const ReducedPicture& right) {
-  NameShownPage(state, display, page);
-  // Holding the page here would keep one more page-sized buffer alive than
-  // the batch's work needs; at the end of the batch a page is shown whole.
-  for (PageRaster* raster : {&state.OriginalPage, &state.WorkingPage, &state.GrayPage,
-                             &state.BinaryPage, &state.AnalysisPage}) {
-    *raster = PageRaster();
-  }
-  StartWorkingCut(state);
-  display.MarkUnreadable(state.PageUnreadable);
-  display.ShowReduced(left, right);
+  display.ShowRight(state.Edit.WorkingPage());
 }
 
 void RefreshResultView(EditState& state, PageDisplay& display) {
-  display.ShowRight(state.WorkingPage);
+  display.ShowRight(state.Edit.WorkingPage());
 }
 
 void NextPage(EditState& state, PageWindow& window) {
@@ -211,36 +184,25 @@ void ReloadPage(EditState& state, PageWindow& window) {
   ShowPage(state, window);
 }
 
-PageToWrite ShownPageToWrite(const EditState& state) {
-  return {state.CurrentPath, state.PageUnreadable, state.PageIdentity, state.KeepOriginals, {}};
-}
-
-SaveResult WritePageFile(const PageToWrite& page, const EncodedPage& encoded) {
-  if (page.Unreadable)
+SaveResult WritePageOver(const QString& path, bool unreadable,
+                         const std::optional<FileIdentity>& readAs, bool keepOriginal,
+                         const EncodedPage& encoded, const QStringList& keepNext) {
+  if (unreadable)
     return Result::Failed(Reason::UnreadableImage);
   SaveOptions options;
-  options.ReadAs = page.ReadAs;
-  options.KeepOriginal = page.KeepOriginal;
-  return WritePage(page.Path, encoded, options, page.KeepNext);
-}
-
-void NoteShownPageWritten(EditState& state, const SaveResult& result) {
-  if (result.Ok())
-    state.PageIdentity = result.Identity;  // the next save checks against this file
-}
-
-SaveResult WriteShownPage(EditState& state, const EncodedPage& page) {
-  const SaveResult result = WritePageFile(ShownPageToWrite(state), page);
-  NoteShownPageWritten(state, result);
-  return result;
+  options.ReadAs = readAs;
+  options.KeepOriginal = keepOriginal;
+  return WritePage(path, encoded, options, keepNext);
 }
 
 void OverwritePage(EditState& state, PageWindow& window) {
   if (state.CurrentPath.isEmpty())
     return;
   const SaveResult result =
-      WriteShownPage(state, EncodePage(state.CurrentPath, state.WorkingPage, state.PageResolutionX,
-                                       state.PageResolutionY, state.PageSource, state.WorkingCut));
+      WritePageOver(state.CurrentPath, state.PageUnreadable, state.PageIdentity,
+                    state.KeepOriginals, state.Edit.Encode(state.CurrentPath));
+  if (result.Ok())
+    state.PageIdentity = result.Identity;  // the next save checks against this file
   // Outside a batch the box offers nothing to choose.
   if (!result.Ok())
     (void)window.ReportSaveFailure(state.CurrentPath, result, false);

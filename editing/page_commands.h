@@ -27,11 +27,9 @@ void ShowPage(EditState& state, PageWindow& window);
 // Puts a page already read into the rasters and both views; CurrentIndex and
 // CurrentPath already name it.
 void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& page);
-// Puts a page passing through a batch on show: the state names it, as for
-// ShowLoadedPage, but holds none of its pixels (the batch has written or is
-// writing them), and the views draw the reduced pictures.
-void ShowPassingPage(EditState& state, PageDisplay& display, const LoadedPage& page,
-                     const ReducedPicture& left, const ReducedPicture& right);
+// Everything showing a page sets but its pixels: the file it was read as,
+// whether it could be read, and the title.
+void NamePageOnShow(EditState& state, PageDisplay& display, const PageFileInfo& file);
 void RefreshResultView(EditState& state, PageDisplay& display);
 void NextPage(EditState& state, PageWindow& window);
 void PreviousPage(EditState& state, PageWindow& window);
@@ -39,26 +37,14 @@ void ReloadPage(EditState& state, PageWindow& window);
 void OverwritePage(EditState& state, PageWindow& window);
 void DeletePage(EditState& state, PageWindow& window);
 
-// Writes an encoded WorkingPage over the shown page's file: refused when the
-// page could not be read or its file changed since; keeps the original first
-// when keeping is on.
-SaveResult WriteShownPage(EditState& state, const EncodedPage& page);
-
-// What writing the shown page needs to know of it, taken on the window's
-// thread, so that the write itself can run on another.
-struct PageToWrite {
-  QString Path;
-  bool Unreadable = false;
-  std::optional<FileIdentity> ReadAs;
-  bool KeepOriginal = false;
-  // The pages a batch writes next, whose originals are kept with this one's.
-  QStringList KeepNext;
-};
-PageToWrite ShownPageToWrite(const EditState& state);
-// WriteShownPage's write, on any thread.
-SaveResult WritePageFile(const PageToWrite& page, const EncodedPage& encoded);
-// After a write of the shown page: the next save checks against that file.
-void NoteShownPageWritten(EditState& state, const SaveResult& result);
+// Writes an encoded page over a page file that was read as readAs (none:
+// the file could not be opened): refused when the page could not be read or
+// its file changed since; keeps the original first when keepOriginal.
+// keepNext: the pages a batch writes next, whose originals are kept with
+// this one's. On any thread.
+SaveResult WritePageOver(const QString& path, bool unreadable,
+                         const std::optional<FileIdentity>& readAs, bool keepOriginal,
+                         const EncodedPage& encoded, const QStringList& keepNext = {});
 
 // The folder of the open page set; empty when none is open.
 QString PageSetFolder(const EditState& state);

@@ -65,17 +65,23 @@ LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomi
   return page;
 }
 
+PageRaster AnalysisImageOf(const PageRaster& page, bool bitonal, AnalysisChoice choice) {
+  PageRaster analysis;
+  if (page.IsEmpty())
+    return analysis;
+  if (IsOwnAnalysis(page, bitonal, choice))
+    return page;
+  if (choice.Gray) {
+    MakeGrayImage(page, analysis);
+  } else {
+    MakeBinaryImage(page, analysis, choice.Threshold);
+  }
+  return analysis;
+}
+
 void Reanalyse(LoadedPage& page, AnalysisChoice choice) {
   page.Choice = choice;
-  if (page.Page.IsEmpty()) {
-    page.Analysis = PageRaster();
-  } else if (IsOwnAnalysis(page.Page, page.File.Bitonal, choice)) {
-    page.Analysis = page.Page;
-  } else if (choice.Gray) {
-    MakeGrayImage(page.Page, page.Analysis);
-  } else {
-    MakeBinaryImage(page.Page, page.Analysis, choice.Threshold);
-  }
+  page.Analysis = AnalysisImageOf(page.Page, page.File.Bitonal, choice);
 }
 
 std::size_t EstimatePageBytes(const QString& path) {

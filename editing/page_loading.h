@@ -9,19 +9,13 @@
 #include <memory>
 
 #include "content_box.h"
+#include "margin_trim.h"
 #include "page_codec.h"
 #include "page_raster.h"
 #include "page_window.h"
 #include "reduced_picture.h"
 
 namespace pagetrim {
-
-// Which analysis image a page is shown with.
-struct AnalysisChoice {
-  bool Gray = false;
-  int Threshold = 128;
-  friend bool operator==(const AnalysisChoice&, const AnalysisChoice&) = default;
-};
 
 // The choice in force now: the threshold box's value (128 when it holds no
 // integer) and the analysis radio buttons.
@@ -50,6 +44,9 @@ LoadedPage ReadPage(const QString& path, AnalysisChoice choice,
                     const std::atomic<bool>* cancel = nullptr, QSize reducedFor = {},
                     bool analyse = true, bool forContent = false);
 
+// The analysis image of a page for a choice: the page itself where it is its
+// own (a gray page seen in gray, a 1-bit page at any threshold from 1 to 255).
+PageRaster AnalysisImageOf(const PageRaster& page, bool bitonal, AnalysisChoice choice);
 // Rebuilds the analysis image for another choice, from the page's pixels.
 void Reanalyse(LoadedPage& page, AnalysisChoice choice);
 

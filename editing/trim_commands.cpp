@@ -1,11 +1,10 @@
-// The trim and normalise commands over the editing state; the pixel work is
-// in margin_scan and page_normalize.
+// The trim and normalise commands over the editing state: each computes what
+// it keeps of the page as a value, then cuts; the pixel work is in
+// margin_trim, content_box and page_normalize.
 #include "trim_commands.h"
 
 #include "content_box.h"
-#include "margin_scan.h"
 #include "page_commands.h"
-#include "page_cut.h"
 #include "page_normalize.h"
 
 namespace pagetrim {
@@ -16,80 +15,45 @@ bool InsidePage(const PageRaster& page, int x, int y) {
   return x >= 0 && x < page.Width() && y >= 0 && y < page.Height();
 }
 
-}  // namespace
-
-namespace {
-
-enum class Edge { Left, Right, Top, Bottom };
-
-// One trim: sample the background at the start point, walk from the start
-// line towards the page body, and cut AnalysisPage, then WorkingPage.
-void TrimEdge(EditState& state, PageDisplay& display, Edge edge, int start, int x, int y) {
-  const bool columns = edge == Edge::Left || edge == Edge::Right;
-  int& cursor = columns ? state.ScanColumn : state.ScanRow;
-  cursor = start;
-  state.BackgroundColor = state.AnalysisPage.PixelAt(x, y);
-  const PageRaster& page = state.AnalysisPage;
-  const ColourValue background = state.BackgroundColor;
-  const MarginScan scan = edge == Edge::Left    ? ScanFromLeft(page, start, background)
-                          : edge == Edge::Right ? ScanFromRight(page, start, background)
-                          : edge == Edge::Top   ? ScanFromTop(page, start, background)
-                                                : ScanFromBottom(page, start, background);
-  cursor = scan.Position;
-  // The ink line the walk stops on stays: on the right and bottom the lines
-  // after it go, so ink in the last line leaves nothing to cut.
-  const bool leading = edge == Edge::Left || edge == Edge::Top;
-  const int length = columns ? page.Width() : page.Height();
-  if (!scan.InkFound || scan.Position < 0 || scan.Position >= length)
+// One trim: the cursor and the background are left as the walk leaves them,
+// and the page is cut to what it keeps.
+void ApplyTrim(EditState& state, PageDisplay& display, Margin margin, int start, int sample) {
+  const MarginTrim trim = TrimMargin(state.Edit.AnalysisPage(), margin, start, sample);
+  const bool columns = margin == Margin::Left || margin == Margin::Right;
+  (columns ? state.ScanColumn : state.ScanRow) = trim.Scan.Position;
+  state.BackgroundColor = trim.Background;
+  if (!trim.Keep)
     return;
-  const int kept = leading ? length - scan.Position : scan.Position + 1;
-  if (kept == length)
-    return;
-  Rect keep{0, 0, page.Width(), page.Height()};
-  switch (edge) {
-    case Edge::Left:
-      keep.Left = scan.Position;
-      break;
-    case Edge::Right:
-      keep.Right = kept;
-      break;
-    case Edge::Top:
-      keep.Top = scan.Position;
-      break;
-    case Edge::Bottom:
-      keep.Bottom = kept;
-      break;
-  }
-  CutWorkingPage(state, keep);
+  state.Edit.Cut(*trim.Keep);
   RefreshResultView(state, display);
 }
 
 }  // namespace
 
 void TrimLeftMargin(EditState& state, PageDisplay& display, int startColumn, int sampleRow) {
-  TrimEdge(state, display, Edge::Left, startColumn, startColumn, sampleRow);
+  ApplyTrim(state, display, Margin::Left, startColumn, sampleRow);
 }
 
 void TrimRightMargin(EditState& state, PageDisplay& display, int startColumn, int sampleRow) {
-  TrimEdge(state, display, Edge::Right, startColumn, startColumn, sampleRow);
+  ApplyTrim(state, display, Margin::Right, startColumn, sampleRow);
 }
 
 void TrimTopMargin(EditState& state, PageDisplay& display, int startRow, int sampleColumn) {
-  TrimEdge(state, display, Edge::Top, startRow, sampleColumn, startRow);
+  ApplyTrim(state, display, Margin::Top, startRow, sampleColumn);
 }
 
 void TrimBottomMargin(EditState& state, PageDisplay& display, int startRow, int sampleColumn) {
-  TrimEdge(state, display, Edge::Bottom, startRow, sampleColumn, startRow);
+  ApplyTrim(state, display, Margin::Bottom, startRow, sampleColumn);
 }
 
 void TrimLeftAtPoint(EditState& state, PageDisplay& display, int x, int y) {
-  if (!InsidePage(state.AnalysisPage, x, y))
+  if (!InsidePage(state.Edit.AnalysisPage(), x, y))
     return;
   TrimLeftMargin(state, display, x, y);
 }
 
 void TrimRightAtPoint(EditState& state, PageDisplay& display, int x, int y) {
-  if (!InsidePage(state.AnalysisPage, x, y))
+  if (!InsidePage(state.Edit.AnalysisPage(), x, y))
     return;
   TrimRightMargin(state, display, x, y);
 }
@@ -98,21 +62,21 @@ void TrimRightAtPoint(EditState& state, PageDisplay& display, int x, int y) {
 // every page in the column of the last top or bottom command.
 void TrimTopAtPoint(EditState& state, PageDisplay& display, int x, int y) {
   state.SampleColumn = x;
-  if (!InsidePage(state.AnalysisPage, x, y))
+  if (!InsidePage(state.Edit.AnalysisPage(), x, y))
     return;
   TrimTopMargin(state, display, y, state.SampleColumn);
 }
 
 void TrimBottomAtPoint(EditState& state, PageDisplay& display, int x, int y) {
   state.SampleColumn = x;
-  if (!InsidePage(state.AnalysisPage, x, y))
+  if (!InsidePage(state.Edit.AnalysisPage(), x, y))
     return;
   TrimBottomMargin(state, display, y, state.SampleColumn);
 }
 
 void TrimSideAtPoint(EditState& state, PageDisplay& display, int x, int y) {
-  const int width = state.AnalysisPage.Width();
-  if (y < 0 || y >= state.AnalysisPage.Height())
+  const int width = state.Edit.AnalysisPage().Width();
+  if (y < 0 || y >= state.Edit.AnalysisPage().Height())
     return;
   const int half = width / 2;
   if (x >= 0 && x < half) {
@@ -124,12 +88,12 @@ void TrimSideAtPoint(EditState& state, PageDisplay& display, int x, int y) {
 
 void TrimLeftAndRight(EditState& state, PageDisplay& display) {
   TrimLeftMargin(state, display, 0, SideTrimSampleRow);
-  TrimRightMargin(state, display, state.AnalysisPage.Width() - 1, SideTrimSampleRow);
+  TrimRightMargin(state, display, state.Edit.AnalysisPage().Width() - 1, SideTrimSampleRow);
 }
 
 void TrimTopAndBottom(EditState& state, PageDisplay& display) {
   TrimTopMargin(state, display, 0, state.SampleColumn);
-  TrimBottomMargin(state, display, state.AnalysisPage.Height() - 1, state.SampleColumn);
+  TrimBottomMargin(state, display, state.Edit.AnalysisPage().Height() - 1, state.SampleColumn);
 }
 
 namespace {
@@ -138,13 +102,13 @@ namespace {
 // content onto the block grid of the JPEG file the page came from: the page
 // is then written by copying the file's blocks, so it keeps its quality and
 // its size, where coding a cut page anew grows its file by half or more.
-Rect CutForSource(const EditState& state, const ContentBox& found) {
-  const PageSource& source = state.PageSource;
-  if (!source.Jpeg || source.Turned || !state.WorkingCut)
+Rect CutForSource(const PageEdit& edit, const ContentBox& found) {
+  const PageSource& source = edit.PageSource();
+  if (!source.Jpeg || source.Turned || !edit.WorkingCut())
     return found.Cut;
   // The grid in the file's coordinates, where the working page starts at the
   // working cut's corner.
-  const int dx = state.WorkingCut->Left, dy = state.WorkingCut->Top;
+  const int dx = edit.WorkingCut()->Left, dy = edit.WorkingCut()->Top;
   auto shifted = [](Rect r, int x, int y) {
     return Rect{r.Left + x, r.Top + y, r.Right + x, r.Bottom + y};
   };
@@ -157,29 +121,39 @@ Rect CutForSource(const EditState& state, const ContentBox& found) {
 
 }  // namespace
 
-void TrimToContent(EditState& state, PageDisplay& display, const PageReduction* reduction) {
-  const PageRaster& page = state.WorkingPage;
+std::optional<Rect> ContentCut(const PageEdit& edit, const PageReduction* reduction) {
+  const PageRaster& page = edit.WorkingPage();
   const ContentBox found = reduction != nullptr
-                               ? FindContentBox(page, state.PageResolutionX, *reduction)
-                               : FindContentBox(page, state.PageResolutionX);
+                               ? FindContentBox(page, edit.PageResolutionX(), *reduction)
+                               : FindContentBox(page, edit.PageResolutionX());
   if (!found.HasContent)
-    return;
-  const Rect cut = CutForSource(state, found);
+    return std::nullopt;
+  const Rect cut = CutForSource(edit, found);
   if (cut.Left == 0 && cut.Top == 0 && cut.Right == page.Width() && cut.Bottom == page.Height())
+    return std::nullopt;
+  return cut;
+}
+
+void TrimToContent(EditState& state, PageDisplay& display, const PageReduction* reduction) {
+  const std::optional<Rect> cut = ContentCut(state.Edit, reduction);
+  if (!cut)
     return;
-  CutWorkingPage(state, cut);
+  state.Edit.Cut(*cut);
   RefreshResultView(state, display);
 }
 
+PageRaster NormalizedPage(const PageEdit& edit) {
+  // Portrait or not is judged on the page's size, which is its analysis
+  // image's too.
+  PageRaster canvas = edit.WorkingPage();
+  const bool portrait = canvas.Width() < canvas.Height();
+  CentreOnCanvas(canvas, NormalizedCanvas(canvas.Width(), canvas.Height(), portrait));
+  return canvas;
+}
+
 void NormalizePage(EditState& state, PageDisplay& display) {
-  ForgetWorkingCut(state);
-  // Portrait or not is judged on the analysis image; it has the working
-  // page's size.
-  const bool portrait = state.AnalysisPage.Width() < state.AnalysisPage.Height();
-  CentreOnCanvas(state.WorkingPage,
-                 NormalizedCanvas(state.WorkingPage.Width(), state.WorkingPage.Height(), portrait));
   // Later trims on this page compare colours of the working page itself.
-  state.AnalysisPage.AssignFrom(state.WorkingPage);
+  state.Edit.ReplacePixels(NormalizedPage(state.Edit));
   RefreshResultView(state, display);
 }
 

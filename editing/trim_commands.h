@@ -3,15 +3,14 @@
 // normalising the page to a fixed width-to-height ratio.
 #pragma once
 
+#include <optional>
+
 #include "content_box.h"
 #include "edit_state.h"
+#include "margin_trim.h"
 #include "page_window.h"
 
 namespace pagetrim {
-
-// The row at which the left-and-right trims sample the background, also on
-// pages shorter than that (every column then counts as ink).
-inline constexpr int SideTrimSampleRow = 10;
 
 // Each trim samples the background in AnalysisPage once, at the start line,
 // walks towards the page body and cuts AnalysisPage and WorkingPage alike.
@@ -43,13 +42,21 @@ void TrimLeftAndRight(EditState& state, PageDisplay& display);
 // sampling in SampleColumn: what the top-and-bottom batch does to each page.
 void TrimTopAndBottom(EditState& state, PageDisplay& display);
 
-// Cuts the page to its content with a border of paper, as FindContentBox
-// finds them in WorkingPage's own pixels: the analysis image and its
-// threshold play no part. A page without content is left as it is; the right
-// view is refreshed only when something was cut. A reduction made as the
-// page was read saves a pass over its pixels.
+// What cutting the page to its content keeps: the content with a border of
+// paper, as FindContentBox finds them in WorkingPage's own pixels (the
+// analysis image and its threshold play no part), its left and top moved
+// within the paper onto the block grid of the JPEG file the page came from.
+// None for a page without content, or when nothing would be cut. A reduction
+// made as the page was read saves a pass over its pixels.
+std::optional<Rect> ContentCut(const PageEdit& edit, const PageReduction* reduction = nullptr);
+
+// Cuts the page to its ContentCut. A page without content is left as it is;
+// the right view is refreshed only when something was cut.
 void TrimToContent(EditState& state, PageDisplay& display,
                    const PageReduction* reduction = nullptr);
+
+// The page centred on its normalised canvas, as NormalizePage makes it.
+PageRaster NormalizedPage(const PageEdit& edit);
 
 // Centres WorkingPage on a white canvas of the normalised width and its own
 // height; a page too wide for that canvas gets a higher one instead, so that

@@ -668,7 +668,7 @@ void TForm1::Image2DblClick() {
 }
 
 QPoint TForm1::MapViewToImage(QPoint viewPoint) const {
-  const PageRaster& page = state_->AnalysisPage;
+  const PageRaster& page = state_->Edit.AnalysisPage();
   return pagetrim::MapViewToImage(viewPoint, page.Width(), page.Height(), Image2->width(),
                                   Image2->height());
 }

@@ -12,9 +12,8 @@
 #include "original_store.h"
 #include "page_codec.h"
 #include "page_commands.h"
-#include "page_cut.h"
-#include "recording_page_window.h"
 #include "realistic_page.h"
+#include "recording_page_window.h"
 #include "support/scan_score.h"
 #include "trim_commands.h"
 
@@ -24,12 +23,10 @@ namespace {
 using test::RecordingPageWindow;
 
 // A page with a dark scanner edge and specks, on its own in the state.
-EditState StateWithPage(const PageRaster& page, float dpi) {
+EditState StateWithPage(const PageRaster& page, float dpi, PageRaster analysis = {},
+                        PageSource source = {}) {
   EditState state;
-  state.WorkingPage = page;
-  state.AnalysisPage = page;
-  state.PageResolutionX = state.PageResolutionY = dpi;
-  StartWorkingCut(state);
+  state.Edit = PageEdit(page, analysis.IsEmpty() ? page : analysis, std::move(source), {dpi, dpi});
   return state;
 }
 
@@ -48,11 +45,11 @@ TEST(AutoTrim, CutsWorkingAndAnalysisPageToTheContentFoundInTheWorkingPage) {
   for (samples::PageKind kind : {samples::PageKind::Colour, samples::PageKind::Bitonal}) {
     SCOPED_TRACE(int(kind));
     const samples::RealisticPage page = DirtyPage(kind);
-    EditState state = StateWithPage(page.Page, 600);
     // The analysis image plays no part: an all-black one changes nothing.
-    state.AnalysisPage = PageRaster(page.Page.Width(), page.Page.Height(), PixelFormat::Gray8);
-    for (int y = 0; y < state.AnalysisPage.Height(); ++y)
-      std::fill_n(state.AnalysisPage.Row(y), state.AnalysisPage.Width(), std::uint8_t(0));
+    PageRaster black(page.Page.Width(), page.Page.Height(), PixelFormat::Gray8);
+    for (int y = 0; y < black.Height(); ++y)
+      std::fill_n(black.Row(y), black.Width(), std::uint8_t(0));
+    EditState state = StateWithPage(page.Page, 600, black);
     RecordingPageWindow window;
     TrimToContent(state, window);
 
@@ -61,19 +58,20 @@ TEST(AutoTrim, CutsWorkingAndAnalysisPageToTheContentFoundInTheWorkingPage) {
     const Rect& cut = found.Cut;
     EXPECT_EQ(page.ContentOutside(cut), 0);
     EXPECT_LT(cut.Right, page.Page.Width() - 25);  // the scanner's edge is gone
-    EXPECT_EQ(state.WorkingPage.Width(), cut.Width());
-    EXPECT_EQ(state.WorkingPage.Height(), cut.Height());
-    EXPECT_EQ(state.AnalysisPage.Width(), cut.Width());
-    EXPECT_EQ(state.AnalysisPage.Height(), cut.Height());
-    EXPECT_EQ(state.WorkingPage.PixelAt(0, 0), page.Page.PixelAt(cut.Left, cut.Top));
-    ASSERT_TRUE(state.WorkingCut.has_value());  // a JPEG page can still be written by copying
-    EXPECT_EQ(state.WorkingCut->Left, cut.Left);
-    EXPECT_EQ(state.WorkingCut->Bottom, cut.Bottom);
+    EXPECT_EQ(state.Edit.WorkingPage().Width(), cut.Width());
+    EXPECT_EQ(state.Edit.WorkingPage().Height(), cut.Height());
+    EXPECT_EQ(state.Edit.AnalysisPage().Width(), cut.Width());
+    EXPECT_EQ(state.Edit.AnalysisPage().Height(), cut.Height());
+    EXPECT_EQ(state.Edit.WorkingPage().PixelAt(0, 0), page.Page.PixelAt(cut.Left, cut.Top));
+    ASSERT_TRUE(
+        state.Edit.WorkingCut().has_value());  // a JPEG page can still be written by copying
+    EXPECT_EQ(state.Edit.WorkingCut()->Left, cut.Left);
+    EXPECT_EQ(state.Edit.WorkingCut()->Bottom, cut.Bottom);
     EXPECT_EQ(window.RightShows, 1);
 
     // Once cut, the page is its content: a second run leaves it as it is.
     TrimToContent(state, window);
-    EXPECT_EQ(state.WorkingPage.Width(), cut.Width());
+    EXPECT_EQ(state.Edit.WorkingPage().Width(), cut.Width());
     EXPECT_EQ(window.RightShows, 1);
   }
 }
@@ -83,8 +81,8 @@ TEST(AutoTrim, ABlankPageIsLeftAsItIs) {
   EditState state = StateWithPage(page.Page, 300);
   RecordingPageWindow window;
   TrimToContent(state, window);
-  EXPECT_EQ(state.WorkingPage.Width(), page.Page.Width());
-  EXPECT_EQ(state.WorkingPage.Height(), page.Page.Height());
+  EXPECT_EQ(state.Edit.WorkingPage().Width(), page.Page.Width());
+  EXPECT_EQ(state.Edit.WorkingPage().Height(), page.Page.Height());
   EXPECT_EQ(window.RightShows, 0);
 }
 
@@ -117,7 +115,7 @@ TEST(AutoTrim, TheBatchWritesEveryPageCutToItsContentAndKeepsTheOriginals) {
     EXPECT_EQ(saved.Height(), cuts[i].Height());
     EXPECT_TRUE(QFile::exists(dir.filePath(".pagetrim-originals/" + names[i])));
   }
-  EXPECT_EQ(state.WorkingPage.Width(), cuts[2].Width());
+  EXPECT_EQ(state.Edit.WorkingPage().Width(), cuts[2].Width());
 }
 
 // The real scans: no page may lose ink of its hand-checked content box, the
@@ -138,15 +136,14 @@ TEST(AutoTrim, AJpegPageIsCutOnItsBlockGrid) {
     PageRaster page;
     const PageFileInfo info = ReadPageFile(path, page);
     ASSERT_TRUE(info.Source.Jpeg.has_value());
-    EditState state = StateWithPage(page, 300);
-    state.PageSource = info.Source;
+    EditState state = StateWithPage(page, 300, {}, info.Source);
     NoDisplay nowhere;
     TrimToContent(state, nowhere);
-    ASSERT_TRUE(state.WorkingCut.has_value());
-    EXPECT_LT(state.WorkingCut->Left, made.ContentBox.Left);
-    EXPECT_LT(state.WorkingCut->Top, made.ContentBox.Top);
+    ASSERT_TRUE(state.Edit.WorkingCut().has_value());
+    EXPECT_LT(state.Edit.WorkingCut()->Left, made.ContentBox.Left);
+    EXPECT_LT(state.Edit.WorkingCut()->Top, made.ContentBox.Top);
     const EncodedPage written =
-        EncodePage(path, state.WorkingPage, 300, 300, info.Source, state.WorkingCut);
+        EncodePage(path, state.Edit.WorkingPage(), 300, 300, info.Source, state.Edit.WorkingCut());
     EXPECT_TRUE(written.Copied);
   }
 }
@@ -163,12 +160,11 @@ TEST(AutoTrim, RealScansLoseNoInkAndKeepLittleMargin) {
     SCOPED_TRACE(scan.Name.toStdString());
     PageRaster page;
     const PageFileInfo info = ReadPageFile(QDir(folder).filePath(scan.Name), page);
-    EditState state = StateWithPage(page, info.Resolution.X);
-    state.PageSource = info.Source;
+    EditState state = StateWithPage(page, info.Resolution.X, {}, info.Source);
     NoDisplay nowhere;
     TrimToContent(state, nowhere);
-    ASSERT_TRUE(state.WorkingCut.has_value());
-    const Rect cut = *state.WorkingCut;
+    ASSERT_TRUE(state.Edit.WorkingCut().has_value());
+    const Rect cut = *state.Edit.WorkingCut();
 
     const test::InkCount ink = test::CountInk(page, scan.Box, cut);
     const std::array<double, 4> margins = test::MarginsLeft(page, scan.Box, cut);

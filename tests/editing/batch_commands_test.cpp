@@ -53,7 +53,7 @@ class Batches : public ::testing::Test {
     RecordingPageWindow window;
     EXPECT_TRUE(OpenPageSet(alone, window, Path(name)));
     trim(alone, window);
-    return std::move(alone.WorkingPage);
+    return std::move(alone.Edit.WorkingPage());
   }
 
   void Open(const char* name) { ASSERT_TRUE(OpenPageSet(state_, window_, Path(name))); }
@@ -76,7 +76,7 @@ TEST_F(Batches, LeftRightWritesEveryPageAsTrimmedAloneAndReturnsToTheStartPage) 
   for (const PageSpec& p : Book) {
     expected.push_back(Expected(p.Name, [](EditState& s, PageWindow& w) {
       TrimLeftMargin(s, w, 0, 10);
-      TrimRightMargin(s, w, s.AnalysisPage.Width() - 1, 10);
+      TrimRightMargin(s, w, s.Edit.AnalysisPage().Width() - 1, 10);
     }));
   }
   // PNG pages are exact: the right trim keeps the last ink column.
@@ -129,7 +129,7 @@ TEST_F(Batches, OnePageFolderIsTrimmedSavedAndShownAgain) {
   PageRaster saved;
   LoadPage(Path("p1.png"), saved);
   EXPECT_EQ(saved.Width(), 300 - 31 - 22);
-  EXPECT_EQ(state_.WorkingPage.Width(), saved.Width());
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), saved.Width());
   EXPECT_FALSE(window_.Locked);
 }
 
@@ -165,7 +165,7 @@ TEST_F(Batches, AnErrorEndingTheBatchStillReportsTheSaveInHand) {
   // The page on show was passing through and nothing holds it: nothing can
   // be reloaded or written until a page is shown again.
   EXPECT_TRUE(state_.CurrentPath.isEmpty());
-  EXPECT_TRUE(state_.WorkingPage.IsEmpty());
+  EXPECT_TRUE(state_.Edit.WorkingPage().IsEmpty());
 }
 
 TEST_F(Batches, APageListedTwiceIsReadAfterItsFirstSave) {
@@ -192,7 +192,7 @@ TEST_F(Batches, TopBottomSamplesInTheRememberedColumn) {
   const auto topAndBottom = [](EditState& s, PageWindow& w) {
     s.SampleColumn = 200;
     TrimTopMargin(s, w, 0, s.SampleColumn);
-    TrimBottomMargin(s, w, s.AnalysisPage.Height() - 1, s.SampleColumn);
+    TrimBottomMargin(s, w, s.Edit.AnalysisPage().Height() - 1, s.SampleColumn);
   };
   const int first = Expected("a1.png", topAndBottom).Height();
   const int third = Expected("a3.png", topAndBottom).Height();
@@ -231,7 +231,7 @@ TEST_F(Batches, CancelStopsAfterThePageInHand) {
   EXPECT_EQ(ReadAll(Path("p3.png")), third);  // untouched
   EXPECT_EQ(ReadAll(Path("p4.jpg")), fourth);
   EXPECT_EQ(state_.CurrentIndex, 3);  // the start page, shown again
-  EXPECT_EQ(state_.WorkingPage.Width(), 310);
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), 310);
   EXPECT_FALSE(window_.Locked);
 }
 
@@ -582,8 +582,8 @@ TEST_F(Batches, PassingPagesAreShownAsSamplesAndWrittenAsWithoutThem) {
   window_.Views = QSize(60, 90);
   window_.OnPump = [&] {
     EXPECT_TRUE(state_.OriginalPage.IsEmpty());
-    EXPECT_TRUE(state_.WorkingPage.IsEmpty());
-    EXPECT_TRUE(state_.AnalysisPage.IsEmpty());
+    EXPECT_TRUE(state_.Edit.WorkingPage().IsEmpty());
+    EXPECT_TRUE(state_.Edit.AnalysisPage().IsEmpty());
   };
   Open("p1.png");
   TrimAllLeftRight(state_, window_, false);
@@ -642,8 +642,6 @@ TEST_F(Batches, ANormalisedPageIsSampledFromItsCanvas) {
 // ---- What the batch analyses of a page --------------------------------------
 
 #include <cstring>
-
-#include "page_cut.h"
 
 namespace pagetrim {
 namespace {
@@ -740,32 +738,28 @@ TEST(BatchTrims, CutAsTheMenuDoesWhereverTheInkLies) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);
-    BatchPage batch;
-    batch.Loaded.Page = row.Page;
-    batch.Loaded.Choice = row.Choice;
-    batch.Loaded.File.Decoded = true;
-    TrimForBatch(batch, row.Kind, row.SampleColumn);
+    LoadedPage loaded;
+    loaded.Page = row.Page;
+    loaded.Choice = row.Choice;
+    loaded.File.Decoded = true;
+    const BatchCut batch = CutForBatch(loaded, {row.Kind, row.Choice, row.SampleColumn, {}});
 
     EditState menu;
-    menu.WorkingPage = row.Page;
-    if (row.Choice.Gray)
-      MakeGrayImage(row.Page, menu.AnalysisPage);
-    else
-      MakeBinaryImage(row.Page, menu.AnalysisPage, row.Choice.Threshold);
-    StartWorkingCut(menu);
+    menu.Edit = PageEdit(row.Page, AnalysisImageOf(row.Page, false, row.Choice));
     menu.SampleColumn = row.SampleColumn;
     NoDisplay nowhere;
     if (row.Kind == BatchKind::TopBottom)
       TrimTopAndBottom(menu, nowhere);
     else
       TrimLeftAndRight(menu, nowhere);
-    ASSERT_TRUE(menu.WorkingCut.has_value());
+    ASSERT_TRUE(menu.Edit.WorkingCut().has_value());
     if (row.Kind == BatchKind::LeftRightNormalise) {
-      EXPECT_EQ(batch.Kept, QSize(menu.WorkingPage.Width(), menu.WorkingPage.Height()));
+      EXPECT_EQ(batch.Kept,
+                QSize(menu.Edit.WorkingPage().Width(), menu.Edit.WorkingPage().Height()));
       continue;
     }
-    ASSERT_TRUE(batch.Cut.has_value());
-    EXPECT_EQ(*batch.Cut, *menu.WorkingCut);
+    ASSERT_TRUE(batch.Edit.WorkingCut().has_value());
+    EXPECT_EQ(*batch.Edit.WorkingCut(), *menu.Edit.WorkingCut());
   }
 }
 

@@ -83,8 +83,8 @@ void ExpectKept(const RealisticPage& page, const PageRaster& result, const Rect&
 
 // Every column kept by the trims lies on the normalised canvas, after the
 // column that the stretch doubles.
-void ExpectOnCanvas(const RealisticPage& page, const BatchPage& batch, const Rect& kept) {
-  const PageRaster& canvas = batch.Working;
+void ExpectOnCanvas(const RealisticPage& page, const BatchCut& batch, const Rect& kept) {
+  const PageRaster& canvas = batch.Edit.WorkingPage();
   ASSERT_EQ(batch.Kept, QSize(kept.Width(), kept.Height()));
   const int left = (canvas.Width() - kept.Width()) / 2 + 1;
   const int top = (canvas.Height() - kept.Height()) / 2;
@@ -131,24 +131,23 @@ TEST(InkKept, MarksAtEveryDistanceFromTheEdgeSurviveEveryTrim) {
           SCOPED_TRACE(trim.Name);
           EditState state;
           NoDisplay nowhere;
-          state.WorkingPage = page.Page;
-          state.AnalysisPage = analysis;
+          state.Edit = PageEdit(page.Page, analysis);
           trim.Run(state, nowhere);
-          ExpectKept(page, state.WorkingPage, trim.Kept);
+          ExpectKept(page, state.Edit.WorkingPage(), trim.Kept);
         }
         for (BatchKind kind :
              {BatchKind::LeftRight, BatchKind::LeftRightNormalise, BatchKind::TopBottom}) {
           SCOPED_TRACE("batch " + std::to_string(int(kind)));
-          BatchPage batch;
-          batch.Loaded.Path = "page.png";
-          batch.Loaded.Page = page.Page;
-          batch.Loaded.Analysis = analysis;
-          TrimForBatch(batch, kind, 0);
+          LoadedPage loaded;
+          loaded.Path = "page.png";
+          loaded.Page = page.Page;
+          loaded.Analysis = analysis;
+          const BatchCut batch = CutForBatch(loaded, {kind, {}, 0, {}});
           const Rect kept = kind == BatchKind::TopBottom ? trims[5].Kept : trims[4].Kept;
           if (kind == BatchKind::LeftRightNormalise) {
             ExpectOnCanvas(page, batch, kept);
           } else {
-            ExpectKept(page, batch.Working, kept);
+            ExpectKept(page, batch.Edit.WorkingPage(), kept);
           }
         }
       }

@@ -65,17 +65,18 @@ TEST_F(PageCommands, OpenShowsTheDroppedPageInEveryRasterAndView) {
   EXPECT_EQ(window_.Title, BaseTitle() + "  p2.png  ResX=300  ResY=300");
   EXPECT_TRUE(BaseTitle().startsWith("pagetrim "));
 
-  for (const PageRaster* r : {&state_.OriginalPage, &state_.WorkingPage, &state_.BinaryPage,
-                              &state_.AnalysisPage, &window_.Left, &window_.Right}) {
+  for (const PageRaster* r : std::initializer_list<const PageRaster*>{
+           &state_.OriginalPage, &state_.Edit.WorkingPage(), &state_.BinaryPage,
+           &state_.Edit.AnalysisPage(), &window_.Left, &window_.Right}) {
     EXPECT_EQ(r->Width(), 21);
     EXPECT_EQ(r->Height(), 30);
   }
   // Only the analysis image in use is built, at one byte per pixel.
   EXPECT_TRUE(state_.GrayPage.IsEmpty());
-  EXPECT_EQ(state_.AnalysisPage.Format(), PixelFormat::Gray8);
+  EXPECT_EQ(state_.Edit.AnalysisPage().Format(), PixelFormat::Gray8);
   // Threshold 128, binary chosen: the dark block is black, the rest white.
-  EXPECT_EQ(state_.AnalysisPage.PixelAt(0, 0), MakeColour(0, 0, 0));
-  EXPECT_EQ(state_.AnalysisPage.PixelAt(20, 29), MakeColour(255, 255, 255));
+  EXPECT_EQ(state_.Edit.AnalysisPage().PixelAt(0, 0), MakeColour(0, 0, 0));
+  EXPECT_EQ(state_.Edit.AnalysisPage().PixelAt(20, 29), MakeColour(255, 255, 255));
 }
 
 TEST_F(PageCommands, RejectedOpenKeepsThePageSetButEmptiesThePath) {
@@ -89,7 +90,7 @@ TEST_F(PageCommands, RejectedOpenKeepsThePageSetButEmptiesThePath) {
   // Reload and overwrite stay inert until a page is shown again.
   const int shows = window_.LeftShows;
   const QByteArray before = ReadAll(PagePath(0));
-  state_.WorkingPage.SetWidth(5);
+  state_.Edit.Cut({0, 0, 5, state_.Edit.WorkingPage().Height()});
   ReloadPage(state_, window_);
   OverwritePage(state_, window_);
   EXPECT_EQ(window_.LeftShows, shows);
@@ -112,10 +113,10 @@ TEST_F(PageCommands, NextAndPreviousWrapAround) {
   Open(2);
   NextPage(state_, window_);
   EXPECT_EQ(state_.CurrentIndex, 0);
-  EXPECT_EQ(state_.WorkingPage.Width(), 20);
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), 20);
   PreviousPage(state_, window_);
   EXPECT_EQ(state_.CurrentIndex, 2);
-  EXPECT_EQ(state_.WorkingPage.Width(), 22);
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), 22);
   PreviousPage(state_, window_);
   EXPECT_EQ(state_.CurrentIndex, 1);
   NextPage(state_, window_);
@@ -125,25 +126,24 @@ TEST_F(PageCommands, NextAndPreviousWrapAround) {
 TEST_F(PageCommands, OnePageNextAndPreviousReloadIt) {
   MakePages(1);
   Open(0);
-  state_.WorkingPage.SetWidth(3);
-  state_.AnalysisPage.SetWidth(3);
+  state_.Edit.Cut({0, 0, 3, state_.Edit.WorkingPage().Height()});
   NextPage(state_, window_);
   EXPECT_EQ(state_.CurrentIndex, 0);
-  EXPECT_EQ(state_.WorkingPage.Width(), 20);
-  state_.WorkingPage.SetWidth(3);
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), 20);
+  state_.Edit.Cut({0, 0, 3, state_.Edit.WorkingPage().Height()});
   PreviousPage(state_, window_);
-  EXPECT_EQ(state_.WorkingPage.Width(), 20);
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), 20);
 }
 
 TEST_F(PageCommands, ThresholdAndAnalysisChoiceAreReadOnlyWhenAPageIsShown) {
   MakePages(1);
   Open(0);
-  ASSERT_EQ(state_.AnalysisPage.PixelAt(0, 0), MakeColour(0, 0, 0));
+  ASSERT_EQ(state_.Edit.AnalysisPage().PixelAt(0, 0), MakeColour(0, 0, 0));
 
   window_.Threshold = "50";  // the block (gray 100) is now above the threshold
-  EXPECT_EQ(state_.AnalysisPage.PixelAt(0, 0), MakeColour(0, 0, 0));
+  EXPECT_EQ(state_.Edit.AnalysisPage().PixelAt(0, 0), MakeColour(0, 0, 0));
   ReloadPage(state_, window_);
-  EXPECT_EQ(state_.AnalysisPage.PixelAt(0, 0), MakeColour(255, 255, 255));
+  EXPECT_EQ(state_.Edit.AnalysisPage().PixelAt(0, 0), MakeColour(255, 255, 255));
 
   window_.Threshold = "0x80";
   ReloadPage(state_, window_);
@@ -159,14 +159,13 @@ TEST_F(PageCommands, ThresholdAndAnalysisChoiceAreReadOnlyWhenAPageIsShown) {
   window_.Gray = true;
   ReloadPage(state_, window_);
   EXPECT_EQ(state_.GrayPage.PixelAt(0, 0), MakeColour(100, 100, 100));
-  EXPECT_EQ(state_.AnalysisPage.PixelAt(0, 0), MakeColour(100, 100, 100));
+  EXPECT_EQ(state_.Edit.AnalysisPage().PixelAt(0, 0), MakeColour(100, 100, 100));
 }
 
 TEST_F(PageCommands, OverwriteSavesTheTrimmedPageAtLeastAt144Dpi) {
   MakePages(2, 72);
   Open(1);
-  state_.WorkingPage.SetWidth(7);
-  state_.AnalysisPage.SetWidth(7);
+  state_.Edit.Cut({0, 0, 7, state_.Edit.WorkingPage().Height()});
   OverwritePage(state_, window_);
   EXPECT_EQ(window_.SaveFailureReports, 0);
   EXPECT_EQ(state_.OriginalPage.Width(), 21);  // not reloaded
@@ -186,7 +185,7 @@ TEST_F(PageCommands, OverwriteThatFailsIsReportedAndRepeatable) {
   ASSERT_TRUE(QDir().mkdir(PagePath(0)));
   OverwritePage(state_, window_);
   EXPECT_EQ(window_.SaveFailureReports, 1);
-  EXPECT_EQ(state_.WorkingPage.Width(), 20);
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), 20);
   OverwritePage(state_, window_);
   EXPECT_EQ(window_.SaveFailureReports, 2);
 }
@@ -200,7 +199,7 @@ TEST_F(PageCommands, UndecodablePageShowsEmptyAndIsNeverOverwritten) {
   }
   const QByteArray before = ReadAll(Folder() + "p3.png");
   ASSERT_TRUE(OpenPageSet(state_, window_, Folder() + "p3.png"));
-  EXPECT_EQ(state_.WorkingPage.Width(), 0);
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), 0);
   EXPECT_EQ(window_.Title, BaseTitle() + "  p3.png  ResX=0  ResY=0");
   OverwritePage(state_, window_);
   EXPECT_EQ(window_.SaveFailures, QStringList{Folder() + "p3.png"});

@@ -216,14 +216,14 @@ TEST_F(Prefetch, APageChangedOnDiskAfterItWasReadAheadIsReadAgain) {
   prefetcher_.WaitUntilIdle();
   ReplaceElsewhere(1, 55);
   NextPage(state_, window_);
-  EXPECT_EQ(state_.WorkingPage.Width(), 55);
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), 55);
   // The page left behind is read ahead as the previous one; unchanged, it
   // comes back as it was.
   PreviousPage(state_, window_);
-  EXPECT_EQ(state_.WorkingPage.Width(), 30);
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), 30);
   ReplaceElsewhere(0, 66);
   ReloadPage(state_, window_);
-  EXPECT_EQ(state_.WorkingPage.Width(), 66);
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), 66);
 }
 
 TEST_F(Prefetch, PagesReadAheadStayWithinTheBudget) {
@@ -238,7 +238,7 @@ TEST_F(Prefetch, PagesReadAheadStayWithinTheBudget) {
   for (int press = 1; press <= 4; ++press) {
     NextPage(state_, window_);
     EXPECT_EQ(none.PagesAhead(), 0);
-    EXPECT_EQ(state_.WorkingPage.Width(), 30 + press % 4);
+    EXPECT_EQ(state_.Edit.WorkingPage().Width(), 30 + press % 4);
   }
 }
 
@@ -249,10 +249,10 @@ TEST_F(Prefetch, TheThresholdInForceWhenAPageIsShownIsTheOneUsed) {
   window_.Threshold = "50";  // the block, gray 100, is now white
   window_.Gray = false;
   NextPage(state_, window_);
-  EXPECT_EQ(state_.AnalysisPage.PixelAt(10, 20), MakeColour(255, 255, 255));
+  EXPECT_EQ(state_.Edit.AnalysisPage().PixelAt(10, 20), MakeColour(255, 255, 255));
   window_.Gray = true;
   NextPage(state_, window_);
-  EXPECT_EQ(state_.AnalysisPage.PixelAt(10, 20), MakeColour(100, 100, 100));
+  EXPECT_EQ(state_.Edit.AnalysisPage().PixelAt(10, 20), MakeColour(100, 100, 100));
 }
 
 // The start page is read again for the end of a batch while the last pages
@@ -276,7 +276,7 @@ TEST_F(Prefetch, AHeldKeyShowsEveryPageAndKeepsAtMostTwoAhead) {
   Open(0);
   for (int press = 1; press <= 14; ++press) {
     NextPage(state_, window_);
-    EXPECT_EQ(state_.WorkingPage.Width(), 30 + press % 6);
+    EXPECT_EQ(state_.Edit.WorkingPage().Width(), 30 + press % 6);
     EXPECT_LE(prefetcher_.PagesAhead(), 2);
   }
   // A batch takes over the memory of pages read ahead, and reads ahead
@@ -289,7 +289,7 @@ TEST_F(Prefetch, AHeldKeyShowsEveryPageAndKeepsAtMostTwoAhead) {
   };
   TrimAllLeftRight(state_, window_, false);
   EXPECT_EQ(pumps, 6);
-  EXPECT_EQ(state_.WorkingPage.Width(), 32 - 5 - 5);  // p3, shown again
+  EXPECT_EQ(state_.Edit.WorkingPage().Width(), 32 - 5 - 5);  // p3, shown again
   EXPECT_EQ(prefetcher_.PagesAhead(), 2);
 }
 
@@ -320,7 +320,7 @@ TEST_F(PageSafety, ABitonalPageIsItsOwnBlackAndWhiteImage) {
     window_.Threshold = row.Threshold;
     window_.Gray = row.Gray;
     Open(0);
-    EXPECT_EQ(state_.AnalysisPage.SharesPixelsWith(state_.OriginalPage), row.Shares);
+    EXPECT_EQ(state_.Edit.AnalysisPage().SharesPixelsWith(state_.OriginalPage), row.Shares);
     PageRaster expected;
     if (row.Gray)
       MakeGrayImage(state_.OriginalPage, expected);
@@ -328,7 +328,8 @@ TEST_F(PageSafety, ABitonalPageIsItsOwnBlackAndWhiteImage) {
       MakeBinaryImage(state_.OriginalPage, expected, ThresholdFromText(row.Threshold));
     for (int y = 0; y < 30; ++y) {
       for (int x = 0; x < 40; ++x)
-        ASSERT_EQ(state_.AnalysisPage.PixelAt(x, y), expected.PixelAt(x, y)) << x << ", " << y;
+        ASSERT_EQ(state_.Edit.AnalysisPage().PixelAt(x, y), expected.PixelAt(x, y))
+            << x << ", " << y;
     }
   }
 }

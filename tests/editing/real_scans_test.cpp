@@ -68,19 +68,18 @@ double MeanDifference(const PageRaster& a, int ax, int ay, const PageRaster& b, 
 Rect KeptByTrims(const LoadedPage& page, BatchKind kind) {
   EditState state;
   NoDisplay nowhere;
-  state.WorkingPage = page.Page;
-  state.AnalysisPage = page.Analysis;
+  state.Edit = PageEdit(page.Page, page.Analysis);
   const int width = page.Page.Width(), height = page.Page.Height();
   if (kind == BatchKind::TopBottom) {
     TrimTopMargin(state, nowhere, 0, 0);
-    const int top = height - state.AnalysisPage.Height();
-    TrimBottomMargin(state, nowhere, state.AnalysisPage.Height() - 1, 0);
-    return {0, top, width, top + state.AnalysisPage.Height()};
+    const int top = height - state.Edit.AnalysisPage().Height();
+    TrimBottomMargin(state, nowhere, state.Edit.AnalysisPage().Height() - 1, 0);
+    return {0, top, width, top + state.Edit.AnalysisPage().Height()};
   }
   TrimLeftMargin(state, nowhere, 0, SideTrimSampleRow);
-  const int left = width - state.AnalysisPage.Width();
-  TrimRightMargin(state, nowhere, state.AnalysisPage.Width() - 1, SideTrimSampleRow);
-  return {left, 0, left + state.AnalysisPage.Width(), height};
+  const int left = width - state.Edit.AnalysisPage().Width();
+  TrimRightMargin(state, nowhere, state.Edit.AnalysisPage().Width() - 1, SideTrimSampleRow);
+  return {left, 0, left + state.Edit.AnalysisPage().Width(), height};
 }
 
 QString Size(int width, int height) {

@@ -70,10 +70,10 @@ struct ExpectedTrim {
 };
 
 ExpectedTrim RefTrim(const EditState& state, Side side, int start, int sample) {
-  const PageRaster& analysis = state.AnalysisPage;
+  const PageRaster& analysis = state.Edit.AnalysisPage();
   const int width = analysis.Width(), height = analysis.Height();
   ExpectedTrim e;
-  e.Working.AssignFrom(state.WorkingPage);
+  e.Working.AssignFrom(state.Edit.WorkingPage());
   e.Analysis.AssignFrom(analysis);
   const bool columns = side == Side::Left || side == Side::Right;
   e.Background = columns ? analysis.PixelAt(start, sample) : analysis.PixelAt(sample, start);
@@ -114,7 +114,7 @@ ExpectedTrim RefTrim(const EditState& state, Side side, int start, int sample) {
       break;
   }
   e.Cut = newWidth != width || newHeight != height;
-  e.Working = RefPart(state.WorkingPage, left, top, newWidth, newHeight);
+  e.Working = RefPart(state.Edit.WorkingPage(), left, top, newWidth, newHeight);
   e.Analysis = RefPart(analysis, left, top, newWidth, newHeight);
   return e;
 }
@@ -138,13 +138,13 @@ void RunTrim(EditState& state, PageDisplay& window, Side side, int start, int sa
 
 void ExpectTrimmed(const EditState& state, const RecordingPageWindow& window, Side side,
                    const ExpectedTrim& e, int showsBefore) {
-  ExpectSamePixels(state.WorkingPage, e.Working);
-  ExpectSamePixels(state.AnalysisPage, e.Analysis);
+  ExpectSamePixels(state.Edit.WorkingPage(), e.Working);
+  ExpectSamePixels(state.Edit.AnalysisPage(), e.Analysis);
   EXPECT_EQ(state.BackgroundColor, e.Background);
   EXPECT_EQ(side == Side::Left || side == Side::Right ? state.ScanColumn : state.ScanRow, e.Cursor);
   EXPECT_EQ(window.RightShows, showsBefore + (e.Cut ? 1 : 0));
   if (e.Cut)
-    ExpectSamePixels(window.Right, state.WorkingPage);
+    ExpectSamePixels(window.Right, state.Edit.WorkingPage());
 }
 
 // A colour page with a body of text-like ink inside random margins, thin
@@ -175,11 +175,10 @@ void LoadRandomPage(EditState& state, std::mt19937& rng, int width, int height) 
       Put(page, uniform(0, width - 1), uniform(0, height - 1), MakeColour(254, 255, 255));
     }
   }
-  state.WorkingPage.AssignFrom(page);
   state.GrayPage.SetSize(width, height);
   state.BinaryPage.SetSize(width, height);
   MakeAnalysisImages(page, state.GrayPage, state.BinaryPage, uniform(100, 255));
-  state.AnalysisPage.AssignFrom(uniform(0, 1) ? state.GrayPage : state.BinaryPage);
+  state.Edit = PageEdit(page, uniform(0, 1) ? state.GrayPage : state.BinaryPage);
 }
 
 TEST(TrimCommandsTest, TrimsMatchReferenceOnRandomPages) {
@@ -194,8 +193,10 @@ TEST(TrimCommandsTest, TrimsMatchReferenceOnRandomPages) {
     for (int step = 0; step < 4; ++step) {
       const Side side = Side(uniform(0, 3));
       const bool columns = side == Side::Left || side == Side::Right;
-      const int length = columns ? state.AnalysisPage.Width() : state.AnalysisPage.Height();
-      const int across = columns ? state.AnalysisPage.Height() : state.AnalysisPage.Width();
+      const int length =
+          columns ? state.Edit.AnalysisPage().Width() : state.Edit.AnalysisPage().Height();
+      const int across =
+          columns ? state.Edit.AnalysisPage().Height() : state.Edit.AnalysisPage().Width();
       const int start = uniform(-30, length + 30);
       const int sample = uniform(-3, across + 2);
       SCOPED_TRACE("round " + std::to_string(round) + ", " + SideName(side) + " from " +
@@ -256,15 +257,14 @@ TEST(TrimCommandsTest, MarginEdgeCases) {
     RecordingPageWindow window;
     PageRaster page(c.Width, c.Height);
     c.Draw(page);
-    state.WorkingPage.AssignFrom(page);
-    state.AnalysisPage.AssignFrom(page);
+    state.Edit = PageEdit(page, page);
     const ExpectedTrim expected = RefTrim(state, c.Trim, c.Start, c.Sample);
     RunTrim(state, window, c.Trim, c.Start, c.Sample);
     ExpectTrimmed(state, window, c.Trim, expected, 0);
     EXPECT_EQ(c.Trim == Side::Left || c.Trim == Side::Right ? state.ScanColumn : state.ScanRow,
               c.CursorAfter);
-    EXPECT_EQ(state.WorkingPage.Width(), c.WidthAfter);
-    EXPECT_EQ(state.WorkingPage.Height(), c.HeightAfter);
+    EXPECT_EQ(state.Edit.WorkingPage().Width(), c.WidthAfter);
+    EXPECT_EQ(state.Edit.WorkingPage().Height(), c.HeightAfter);
   }
 }
 
@@ -273,8 +273,7 @@ void LoadFramedPage(EditState& state, int width, int height) {
   PageRaster page = Patterned(width, height);
   Block(page, 0, 0, width, height, White);
   Block(page, 30, 30, width - 30, height - 30, Black);
-  state.WorkingPage.AssignFrom(page);
-  state.AnalysisPage.AssignFrom(page);
+  state.Edit = PageEdit(page, page);
 }
 
 TEST(TrimCommandsTest, PointCommandsRefusePointsOutsideThePage) {
@@ -299,8 +298,8 @@ TEST(TrimCommandsTest, PointCommandsRefusePointsOutsideThePage) {
       state.SampleColumn = 1234;
       state.ScanColumn = state.ScanRow = 77;
       command.Run(state, window, x, y);
-      EXPECT_EQ(state.WorkingPage.Width(), 100);
-      EXPECT_EQ(state.WorkingPage.Height(), 80);
+      EXPECT_EQ(state.Edit.WorkingPage().Width(), 100);
+      EXPECT_EQ(state.Edit.WorkingPage().Height(), 80);
       EXPECT_EQ(state.ScanColumn, 77);
       EXPECT_EQ(state.ScanRow, 77);
       EXPECT_EQ(window.RightShows, 0);
@@ -332,10 +331,10 @@ TEST(TrimCommandsTest, PointCommandsTrimFromThePoint) {
     LoadFramedPage(state, 100, 80);
     state.SampleColumn = -9;
     c.Run(state, window, c.X, c.Y);
-    EXPECT_EQ(state.WorkingPage.Width(), c.WidthAfter);
-    EXPECT_EQ(state.WorkingPage.Height(), c.HeightAfter);
-    EXPECT_EQ(state.AnalysisPage.Width(), c.WidthAfter);
-    EXPECT_EQ(state.AnalysisPage.Height(), c.HeightAfter);
+    EXPECT_EQ(state.Edit.WorkingPage().Width(), c.WidthAfter);
+    EXPECT_EQ(state.Edit.WorkingPage().Height(), c.HeightAfter);
+    EXPECT_EQ(state.Edit.AnalysisPage().Width(), c.WidthAfter);
+    EXPECT_EQ(state.Edit.AnalysisPage().Height(), c.HeightAfter);
     EXPECT_EQ(state.SampleColumn, c.SampleColumnAfter);
     EXPECT_EQ(window.RightShows, 1);
   }
@@ -349,8 +348,8 @@ TEST(TrimCommandsTest, LeftAndRightSampleAtRowTen) {
     LoadFramedPage(state, 100, 80);
     state.SampleColumn = 42;
     TrimLeftAndRight(state, window);
-    EXPECT_EQ(state.WorkingPage.Width(), 40);  // columns 30..69
-    EXPECT_EQ(state.AnalysisPage.Width(), 40);
+    EXPECT_EQ(state.Edit.WorkingPage().Width(), 40);  // columns 30..69
+    EXPECT_EQ(state.Edit.AnalysisPage().Width(), 40);
     EXPECT_EQ(state.ScanColumn, 39);
     EXPECT_EQ(state.SampleColumn, 42);
     EXPECT_EQ(window.RightShows, 2);
@@ -361,12 +360,11 @@ TEST(TrimCommandsTest, LeftAndRightSampleAtRowTen) {
     RecordingPageWindow window;
     PageRaster page = Patterned(50, 8);
     Block(page, 0, 0, 20, 8, White);
-    state.WorkingPage.AssignFrom(page);
-    state.AnalysisPage.AssignFrom(page);
+    state.Edit = PageEdit(page, page);
     TrimLeftAndRight(state, window);
     EXPECT_EQ(state.BackgroundColor, InvalidColour);
-    ExpectSamePixels(state.WorkingPage, page);
-    ExpectSamePixels(state.AnalysisPage, page);
+    ExpectSamePixels(state.Edit.WorkingPage(), page);
+    ExpectSamePixels(state.Edit.AnalysisPage(), page);
     EXPECT_EQ(state.ScanColumn, 49);
     EXPECT_EQ(window.RightShows, 0);
   }
@@ -375,7 +373,7 @@ TEST(TrimCommandsTest, LeftAndRightSampleAtRowTen) {
     EditState state;
     RecordingPageWindow window;
     TrimLeftAndRight(state, window);
-    EXPECT_TRUE(state.WorkingPage.IsEmpty());
+    EXPECT_TRUE(state.Edit.WorkingPage().IsEmpty());
     EXPECT_EQ(window.RightShows, 0);
   }
 }
@@ -435,17 +433,16 @@ TEST(TrimCommandsTest, NormalizeCentresOnTheTargetWidthAndGrowsRatherThanCut) {
     RecordingPageWindow window;
     PageRaster page = Patterned(c.Width, c.Height);
     if (c.Width > 0)
-      Block(page, 0, 0, 1, c.Height, MakeColour(1, 2, 3));  // distinct first column
-    state.WorkingPage.AssignFrom(page);
-    state.AnalysisPage.SetSize(c.Width, c.Height);  // a gray image of the same size
+      Block(page, 0, 0, 1, c.Height, MakeColour(1, 2, 3));       // distinct first column
+    state.Edit = PageEdit(page, PageRaster(c.Width, c.Height));  // a gray image of the same size
     NormalizePage(state, window);
-    ASSERT_EQ(state.WorkingPage.Width(), c.CanvasWidth);
-    ASSERT_EQ(state.WorkingPage.Height(), c.CanvasHeight);
-    ExpectSamePixels(state.WorkingPage, RefNormalized(page, c.CanvasWidth, c.CanvasHeight));
-    ExpectSamePixels(state.AnalysisPage, state.WorkingPage);
-    ExpectSamePixels(window.Right, state.WorkingPage);
+    ASSERT_EQ(state.Edit.WorkingPage().Width(), c.CanvasWidth);
+    ASSERT_EQ(state.Edit.WorkingPage().Height(), c.CanvasHeight);
+    ExpectSamePixels(state.Edit.WorkingPage(), RefNormalized(page, c.CanvasWidth, c.CanvasHeight));
+    ExpectSamePixels(state.Edit.AnalysisPage(), state.Edit.WorkingPage());
+    ExpectSamePixels(window.Right, state.Edit.WorkingPage());
     EXPECT_EQ(window.RightShows, 1);
-    const PageRaster& canvas = state.WorkingPage;
+    const PageRaster& canvas = state.Edit.WorkingPage();
     if (c.CanvasWidth > 0 && c.CanvasHeight > 0) {
       EXPECT_EQ(WhiteLinesFrom(canvas, 0, 1, true), c.WhiteLeft);
       EXPECT_EQ(WhiteLinesFrom(canvas, c.CanvasWidth - 1, -1, true), c.WhiteRight);
@@ -471,10 +468,9 @@ TEST(TrimCommandsTest, NormalizeKeepsEveryColumnAtEveryWidth) {
       EditState state;
       RecordingPageWindow window;
       const PageRaster page = Patterned(width, height);
-      state.WorkingPage.AssignFrom(page);
-      state.AnalysisPage.AssignFrom(page);
+      state.Edit = PageEdit(page, page);
       NormalizePage(state, window);
-      const PageRaster& canvas = state.WorkingPage;
+      const PageRaster& canvas = state.Edit.WorkingPage();
       EXPECT_EQ(canvas.Width(), NormalizedWidth(canvas.Height(), portrait));
       EXPECT_GE(canvas.Width(), width + 1);
       EXPECT_GE(canvas.Height(), height);
@@ -490,22 +486,21 @@ TEST(TrimCommandsTest, NormalizingTwiceKeepsEveryColumnOfTheFirstResult) {
   EditState state;
   RecordingPageWindow window;
   const PageRaster page = Patterned(1600, 1000);
-  state.WorkingPage.AssignFrom(page);
-  state.AnalysisPage.AssignFrom(page);
+  state.Edit = PageEdit(page, page);
   NormalizePage(state, window);
   // Page column 0 takes canvas columns 1 and 2; page column x, column x + 2.
   for (int x : {0, 1, 700, 1599})
-    EXPECT_EQ(state.WorkingPage.PixelAt(x + 2, 66 + 17), page.PixelAt(x, 17)) << x;
-  EXPECT_EQ(state.WorkingPage.PixelAt(1, 66 + 17), page.PixelAt(0, 17));
+    EXPECT_EQ(state.Edit.WorkingPage().PixelAt(x + 2, 66 + 17), page.PixelAt(x, 17)) << x;
+  EXPECT_EQ(state.Edit.WorkingPage().PixelAt(1, 66 + 17), page.PixelAt(0, 17));
   // The first result is as wide as its own target: the stretch needs one
   // column more, and the canvas grows for it again.
   PageRaster once;
-  once.AssignFrom(state.WorkingPage);
+  once.AssignFrom(state.Edit.WorkingPage());
   NormalizePage(state, window);
-  EXPECT_EQ(state.WorkingPage.Width(), 1604);
-  EXPECT_EQ(state.WorkingPage.Height(), 1134);
-  ExpectSamePixels(state.WorkingPage, RefNormalized(once, 1604, 1134));
-  ExpectEveryColumnKept(state.WorkingPage, once);
+  EXPECT_EQ(state.Edit.WorkingPage().Width(), 1604);
+  EXPECT_EQ(state.Edit.WorkingPage().Height(), 1134);
+  ExpectSamePixels(state.Edit.WorkingPage(), RefNormalized(once, 1604, 1134));
+  ExpectEveryColumnKept(state.Edit.WorkingPage(), once);
   EXPECT_EQ(window.RightShows, 2);
 }
 

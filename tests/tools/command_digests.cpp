@@ -20,6 +20,14 @@
 
 using namespace pagetrim;
 
+// The same tool builds against older trees, whose editing state held the
+// working page itself, so that both sides of a comparison run it.
+#if __has_include("page_edit.h")
+#define PAGE_OF(state, field) (state).Edit.field()
+#else
+#define PAGE_OF(state, field) (state).field
+#endif
+
 namespace {
 
 QByteArray ReadAll(const QString& path) {
@@ -45,7 +53,8 @@ int main(int argc, char** argv) {
   using Command = std::function<void(EditState&, test::RecordingPageWindow&)>;
   const auto at = [](auto trim, double fx, double fy) {
     return [trim, fx, fy](EditState& s, test::RecordingPageWindow& w) {
-      trim(s, w, int(fx * s.AnalysisPage.Width()), int(fy * s.AnalysisPage.Height()));
+      trim(s, w, int(fx * PAGE_OF(s, AnalysisPage).Width()),
+           int(fy * PAGE_OF(s, AnalysisPage).Height()));
     };
   };
   const std::vector<std::pair<const char*, Command>> commands = {
@@ -99,13 +108,14 @@ int main(int argc, char** argv) {
           continue;
         }
         command(state, window);
-        const int width = state.WorkingPage.Width();
-        const int height = state.WorkingPage.Height();
+        const int width = PAGE_OF(state, WorkingPage).Width();
+        const int height = PAGE_OF(state, WorkingPage).Height();
         OverwritePage(state, window);
         const QByteArray written = ReadAll(path);
-        std::printf("%s %s %s %dx%d %s%s\n", qPrintable(name), choice.Name, label, width, height,
-                    QCryptographicHash::hash(written, QCryptographicHash::Sha256).toHex().constData(),
-                    window.SaveFailures.isEmpty() ? "" : " save-failed");
+        std::printf(
+            "%s %s %s %dx%d %s%s\n", qPrintable(name), choice.Name, label, width, height,
+            QCryptographicHash::hash(written, QCryptographicHash::Sha256).toHex().constData(),
+            window.SaveFailures.isEmpty() ? "" : " save-failed");
         if (written != original && !WriteAll(path, original)) {
           std::fprintf(stderr, "command_digests: cannot put %s back\n", qPrintable(path));
           return 1;

@@ -168,10 +168,9 @@ TEST_F(MainWindow, ASinglePageFolderLeavesNextAndPreviousDisabled) {
   EXPECT_FALSE(form_->SB_NP->isEnabled());
   EXPECT_FALSE(form_->SB_PP->isEnabled());
   // Right still reloads the page, and its button is enabled afterwards.
-  State().WorkingPage.SetWidth(10);
-  State().AnalysisPage.SetWidth(10);
+  State().Edit.Cut({0, 0, 10, State().Edit.WorkingPage().Height()});
   QTest::keyClick(form_->Panel2, Qt::Key_Right);
-  EXPECT_EQ(State().WorkingPage.Width(), 200);
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 200);
   EXPECT_TRUE(form_->SB_NP->isEnabled());
 }
 
@@ -241,14 +240,13 @@ TEST_F(MainWindow, FiveKeysPressTheirButtonsFromTheThresholdBox) {
   EXPECT_EQ(State().CurrentIndex, 1);
 
   fromEdit(Qt::Key_Return);  // normalise: 210 x 400 becomes Trunc(401 * 0.707) = 283 wide
-  EXPECT_EQ(State().WorkingPage.Width(), 283);
-  EXPECT_EQ(State().AnalysisPage.Width(), 283);
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 283);
+  EXPECT_EQ(State().Edit.AnalysisPage().Width(), 283);
 
   fromEdit(Qt::Key_Up);  // reload drops the change
-  EXPECT_EQ(State().WorkingPage.Width(), 210);
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 210);
 
-  State().WorkingPage.SetWidth(33);
-  State().AnalysisPage.SetWidth(33);
+  State().Edit.Cut({0, 0, 33, State().Edit.WorkingPage().Height()});
   fromEdit(Qt::Key_Down);  // overwrite
   PageRaster saved;
   LoadPage(Page(1), saved);
@@ -303,7 +301,7 @@ TEST_F(MainWindow, ContextMenuItemsTrimAtTheMenuPoint) {
   EXPECT_EQ(form_->MenuPoint(), global);
   form_->mLtoR->trigger();
   form_->PopupMenu1->close();
-  EXPECT_EQ(State().WorkingPage.Width(), 150);
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 150);
   EXPECT_EQ(form_->Image2->Picture().Width(), 150);
 
   // A keyboard request for the menu opens nothing.
@@ -323,20 +321,20 @@ TEST_F(MainWindow, DoubleClickTrimsTheSideOfTheFirstPressOnlyWithAPage) {
   };
   MakePages(1);
   doubleClick({10, 257}, {10, 257});
-  EXPECT_EQ(State().WorkingPage.Width(), 0);
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 0);
 
   Drop({QUrl::fromLocalFile(Page(0))});
   doubleClick({10, 257}, {11, 257});
-  EXPECT_EQ(State().WorkingPage.Width(), 150);
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 150);
   EXPECT_EQ(State().MouseDownPoint, QPoint(11, 257));
   // Now 150 x 400: view x 180 maps to page x 140, in the right half. The
   // second press drifted into the left half; the first press decides.
   doubleClick({180, 257}, {20, 257});
-  EXPECT_EQ(State().WorkingPage.Width(), 100);
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 100);
   // A right-button double-click trims nothing.
   QTest::mouseClick(form_->Image2, Qt::RightButton, {}, {10, 257});
   QTest::mouseDClick(form_->Image2, Qt::RightButton, {}, {10, 257});
-  EXPECT_EQ(State().WorkingPage.Width(), 100);
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 100);
 }
 
 TEST_F(MainWindow, HandlerErrorsAreShownInTheStandardBox) {
@@ -557,7 +555,7 @@ TEST_F(BatchWindow, CommandsAreLockedWhileItRunsAndAllUnlockedAfter) {
     EXPECT_TRUE(a->isEnabled());
   EXPECT_TRUE(form_->Image2->isEnabled());
   EXPECT_FALSE(form_->BatchProgress->isVisible());
-  EXPECT_EQ(State().WorkingPage.Width(), 100);  // 200 - 50 - 50, shown fresh from the file
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 100);  // 200 - 50 - 50, shown fresh from the file
 }
 
 // 自動削除 cuts the shown page to its ink and a border of 1 mm (12 pixels at
@@ -567,12 +565,12 @@ TEST_F(BatchWindow, AutoTrimCutsTheShownPageAndItsBatchEveryPage) {
   MakePages(2);
   Drop({QUrl::fromLocalFile(Page(0))});
   form_->mAutoTrim->trigger();
-  EXPECT_EQ(State().WorkingPage.Width(), 100 + 2 * 12);
-  EXPECT_EQ(State().WorkingPage.Height(), 360 + 2 * 12);
-  EXPECT_EQ(State().AnalysisPage.Width(), 124);
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 100 + 2 * 12);
+  EXPECT_EQ(State().Edit.WorkingPage().Height(), 360 + 2 * 12);
+  EXPECT_EQ(State().Edit.AnalysisPage().Width(), 124);
   EXPECT_EQ(form_->Image2->Picture().Width(), 124);
   form_->SB_RD->click();
-  EXPECT_EQ(State().WorkingPage.Width(), 200);
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 200);
 
   bool checked = false;
   DuringBatch([&] {
@@ -592,7 +590,7 @@ TEST_F(BatchWindow, AutoTrimCutsTheShownPageAndItsBatchEveryPage) {
     EXPECT_EQ(saved.Width(), 100 + i * 10 + 2 * 12);
     EXPECT_EQ(saved.Height(), 384);
   }
-  EXPECT_EQ(State().WorkingPage.Width(), 124);  // the start page, fresh from its file
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 124);  // the start page, fresh from its file
 }
 
 TEST_F(BatchWindow, KeysAndDropsAreIgnoredWhileItRuns) {
@@ -610,7 +608,7 @@ TEST_F(BatchWindow, KeysAndDropsAreIgnoredWhileItRuns) {
     EXPECT_EQ(State().CurrentIndex, indexDuring);
     // A page passing through is held by no raster; a key that reloaded or
     // moved would have filled them.
-    EXPECT_TRUE(State().WorkingPage.IsEmpty());
+    EXPECT_TRUE(State().Edit.WorkingPage().IsEmpty());
     EXPECT_FALSE(Drop({QUrl::fromLocalFile(dir_.path() + "/other/x.png")}));
     form_->OnDrop({dir_.path() + "/other/x.png"});
     EXPECT_EQ(State().PageList.Count(), 3);
@@ -638,7 +636,7 @@ TEST_F(BatchWindow, EscapeCancelsAfterThePageInHand) {
   EXPECT_EQ(ReadAll(Page(1)), second);
   EXPECT_EQ(ReadAll(Page(3)), last);
   EXPECT_EQ(State().CurrentIndex, 2);  // the start page, shown again
-  EXPECT_EQ(State().WorkingPage.Width(), 220);
+  EXPECT_EQ(State().Edit.WorkingPage().Width(), 220);
   EXPECT_TRUE(form_->SB_AL->isEnabled());
   EXPECT_FALSE(form_->BatchProgress->isVisible());
 
@@ -759,8 +757,9 @@ TEST_F(MainWindow, TheRightViewShowsThePageItWasLastGiven) {
   Drop({QUrl::fromLocalFile(Page(0))});
   const auto expectShown = [&] {
     const QRect r = form_->Image2->DrawRect();
-    EXPECT_EQ(ShownPicture(form_->Image2), ScaleForView(State().WorkingPage, r.width(), r.height())
-                                               .convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(ShownPicture(form_->Image2),
+              ScaleForView(State().Edit.WorkingPage(), r.width(), r.height())
+                  .convertToFormat(QImage::Format_RGB32));
   };
   expectShown();
   form_->SB_NP->click();
@@ -770,7 +769,7 @@ TEST_F(MainWindow, TheRightViewShowsThePageItWasLastGiven) {
   QApplication::sendEvent(form_->Image2, &menu);
   form_->mRtoL->trigger();
   form_->PopupMenu1->close();
-  ASSERT_LT(State().WorkingPage.Width(), 200);
+  ASSERT_LT(State().Edit.WorkingPage().Width(), 200);
   expectShown();
 }
 
@@ -879,8 +878,9 @@ TEST_F(BatchWindow, PassingPagesAreDrawnFromSmallPicturesAndTheLastWhole) {
 
   EXPECT_EQ(form_->Image1->Picture().Width(), 600);  // the start page, whole again
   const QRect r = form_->Image2->DrawRect();
-  EXPECT_EQ(ShownPicture(form_->Image2), ScaleForView(State().WorkingPage, r.width(), r.height())
-                                             .convertToFormat(QImage::Format_RGB32));
+  EXPECT_EQ(ShownPicture(form_->Image2),
+            ScaleForView(State().Edit.WorkingPage(), r.width(), r.height())
+                .convertToFormat(QImage::Format_RGB32));
 }
 
 TEST_F(BatchWindow, TheSaveFailureBoxGivesTheReasonAndCanStopTheBatch) {

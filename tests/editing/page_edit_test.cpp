@@ -1,7 +1,7 @@
 // Where the working page lies in the page as read, and what that lets a save
 // do: a JPEG page that is only a cut on its file's block grid is written with
 // its file's own blocks, by the commands and by the batches alike.
-#include "page_cut.h"
+#include "page_edit.h"
 
 #include <gtest/gtest.h>
 
@@ -25,14 +25,14 @@ using test::RecordingPageWindow;
 
 // Every pixel of page is the page as read at the working cut's place.
 void ExpectCutOfOriginal(const EditState& state) {
-  ASSERT_TRUE(state.WorkingCut.has_value());
-  const Rect cut = *state.WorkingCut;
-  ASSERT_EQ(cut.Width(), state.WorkingPage.Width());
-  ASSERT_EQ(cut.Height(), state.WorkingPage.Height());
-  ASSERT_EQ(state.AnalysisPage.Width(), state.WorkingPage.Width());
+  ASSERT_TRUE(state.Edit.WorkingCut().has_value());
+  const Rect cut = *state.Edit.WorkingCut();
+  ASSERT_EQ(cut.Width(), state.Edit.WorkingPage().Width());
+  ASSERT_EQ(cut.Height(), state.Edit.WorkingPage().Height());
+  ASSERT_EQ(state.Edit.AnalysisPage().Width(), state.Edit.WorkingPage().Width());
   for (int y = 0; y < cut.Height(); ++y) {
     for (int x = 0; x < cut.Width(); ++x) {
-      ASSERT_EQ(state.WorkingPage.PixelAt(x, y),
+      ASSERT_EQ(state.Edit.WorkingPage().PixelAt(x, y),
                 state.OriginalPage.PixelAt(cut.Left + x, cut.Top + y))
           << x << ", " << y;
     }
@@ -97,24 +97,25 @@ TEST_F(PageCutTest, TheWorkingCutFollowsEveryTrimAndEndsWithOtherChanges) {
     const PointTrim trims[] = {TrimLeftAtPoint, TrimRightAtPoint, TrimTopAtPoint, TrimBottomAtPoint,
                                TrimSideAtPoint};
     for (int step = 0; step < 8; ++step) {
-      const int x = int(random() % unsigned(state.AnalysisPage.Width()));
-      const int y = int(random() % unsigned(state.AnalysisPage.Height()));
+      const int x = int(random() % unsigned(state.Edit.AnalysisPage().Width()));
+      const int y = int(random() % unsigned(state.Edit.AnalysisPage().Height()));
       trims[random() % 5](state, window_, x, y);
       // A trim that finds ink in the line it starts from leaves nothing.
-      if (state.WorkingPage.IsEmpty()) {
-        EXPECT_FALSE(state.WorkingCut.has_value());
+      if (state.Edit.WorkingPage().IsEmpty()) {
+        EXPECT_FALSE(state.Edit.WorkingCut().has_value());
         ReloadPage(state, window_);
       }
       ExpectCutOfOriginal(state);
     }
     // Cuts past the page's edges are clipped to it.
-    const Rect before = *state.WorkingCut;
-    CutWorkingPage(state, {-5, 2, state.WorkingPage.Width() + 9, state.WorkingPage.Height()});
-    EXPECT_EQ(state.WorkingCut->Top, before.Top + 2);
-    EXPECT_EQ(state.WorkingCut->Left, before.Left);
+    const Rect before = *state.Edit.WorkingCut();
+    state.Edit.Cut(
+        {-5, 2, state.Edit.WorkingPage().Width() + 9, state.Edit.WorkingPage().Height()});
+    EXPECT_EQ(state.Edit.WorkingCut()->Top, before.Top + 2);
+    EXPECT_EQ(state.Edit.WorkingCut()->Left, before.Left);
     ExpectCutOfOriginal(state);
     NormalizePage(state, window_);
-    EXPECT_FALSE(state.WorkingCut.has_value());
+    EXPECT_FALSE(state.Edit.WorkingCut().has_value());
     ReloadPage(state, window_);
     ExpectCutOfOriginal(state);
   }
@@ -141,28 +142,27 @@ TEST_F(PageCutTest, APageCutOnItsBlockGridIsWrittenWithItsFilesOwnPixels) {
     TrimLeftAndRight(state, window_);
     TrimTopAndBottom(state, window_);
     const int grid = c.Subsampled ? 16 : 8;
-    ASSERT_EQ(state.WorkingCut->Left % grid == 0 && state.WorkingCut->Top % grid == 0, c.Copied);
+    ASSERT_EQ(state.Edit.WorkingCut()->Left % grid == 0 && state.Edit.WorkingCut()->Top % grid == 0,
+              c.Copied);
     OverwritePage(state, window_);
     const PageRaster written = Read(path);
-    ASSERT_EQ(written.Width(), state.WorkingPage.Width());
-    ASSERT_EQ(written.Height(), state.WorkingPage.Height());
+    ASSERT_EQ(written.Width(), state.Edit.WorkingPage().Width());
+    ASSERT_EQ(written.Height(), state.Edit.WorkingPage().Height());
     if (c.Copied && !c.Subsampled) {
-      EXPECT_EQ(Psnr(written, state.WorkingPage, 0, 0), 99);
+      EXPECT_EQ(Psnr(written, state.Edit.WorkingPage(), 0, 0), 99);
     } else if (c.Copied) {
       // Chroma next to the new edges may be smoothed differently.
-      EXPECT_GT(Psnr(written, state.WorkingPage, 0, 0), 60);
+      EXPECT_GT(Psnr(written, state.Edit.WorkingPage(), 0, 0), 60);
     } else {
       // Coded anew, at the source's own quality.
-      EXPECT_LT(Psnr(written, state.WorkingPage, 0, 0), 60);
-      EXPECT_GT(Psnr(written, state.WorkingPage, 0, 0), 35);
+      EXPECT_LT(Psnr(written, state.Edit.WorkingPage(), 0, 0), 60);
+      EXPECT_GT(Psnr(written, state.Edit.WorkingPage(), 0, 0), 35);
     }
 
     // The batches carry the cut too, but 整形 always codes the page anew.
     ASSERT_TRUE(fixtures::WriteBytes(path, file));
     for (const BatchKind kind : {BatchKind::LeftRight, BatchKind::LeftRightNormalise}) {
-      BatchPage page;
-      page.Loaded = ReadPage(path, ChoiceOf(window_));
-      TrimForBatch(page, kind, 0);
+      const BatchPage page = RunBatchPage(path, {kind, ChoiceOf(window_), 0, {}});
       ASSERT_TRUE(page.Encoded.Ok());
       EXPECT_EQ(page.Encoded.Copied, c.Copied && kind == BatchKind::LeftRight);
     }
@@ -182,7 +182,7 @@ TEST_F(PageCutTest, TrimmingAPageFiveTimesLosesNoMoreThanTheFirstTime) {
   for (int i = 0; i < 5; ++i) {
     ReloadPage(state, window_);
     TrimLeftAndRight(state, window_);
-    offset += QPoint(state.WorkingCut->Left, state.WorkingCut->Top);
+    offset += QPoint(state.Edit.WorkingCut()->Left, state.Edit.WorkingCut()->Top);
     OverwritePage(state, window_);
     ASSERT_EQ(window_.SaveFailureReports, 0);
     written.push_back(Read(path));

@@ -1,0 +1,64 @@
+// The margin trims as values: what cutting one blank margin, or the two side
+// margins, of an analysis image keeps, without cutting anything.
+#pragma once
+
+#include <optional>
+
+#include "margin_scan.h"
+#include "page_raster.h"
+
+namespace pagetrim {
+
+// The row at which the left-and-right trims sample the background, also on
+// pages shorter than that (every column then counts as ink).
+inline constexpr int SideTrimSampleRow = 10;
+
+enum class Margin { Left, Right, Top, Bottom };
+
+// One trim: the background sampled at the start point, where the walk from
+// the start line towards the page body stopped, and the part of the page it
+// keeps, in the page's own coordinates. The ink line the walk stops on
+// stays: on the right and bottom the lines after it go, so ink in the last
+// line leaves nothing to cut, and Keep is then none, as it is when the walk
+// found no ink at all.
+struct MarginTrim {
+  ColourValue Background = InvalidColour;
+  MarginScan Scan;
+  std::optional<Rect> Keep;
+};
+
+// The left and right trims walk columns from startLine and sample at
+// (startLine, sample); the top and bottom trims walk rows and sample at
+// (sample, startLine).
+MarginTrim TrimMargin(const PageRaster& analysis, Margin margin, int startLine, int sample);
+
+// The left trim from column 0, then the right trim from the last column of
+// what the left one kept, both sampling at SideTrimSampleRow: what the
+// left-and-right command keeps, or the whole page.
+Rect LeftAndRightKept(const PageRaster& analysis);
+// The top trim from row 0, then the bottom one from the last row kept, both
+// sampling in sampleColumn.
+Rect TopAndBottomKept(const PageRaster& analysis, int sampleColumn);
+
+// Which analysis image a page's ink is seen in: the gray one, or the
+// black-and-white one made with the threshold.
+struct AnalysisChoice {
+  bool Gray = false;
+  int Threshold = 128;
+  friend bool operator==(const AnalysisChoice&, const AnalysisChoice&) = default;
+};
+
+// The analysis image of the two bands along the edges that the side (or top
+// and bottom) trims walk from, of a sixth of the page each, with one line
+// between them of a level that neither edge's background has: a walk takes
+// that line for ink and stops there at the latest. A walk from either edge
+// meets in it what it would meet in the page's whole analysis image as far
+// as the bands reach, and the page's middle is neither analysed nor stored.
+// Returns what the two trims keep of the whole page when both walks ended
+// inside their bands, on ink of the page; none when the page is too narrow
+// for bands or a walk reached the line between them, and the page's whole
+// analysis image is needed.
+std::optional<Rect> KeptByEdgeBands(const PageRaster& page, bool columns, AnalysisChoice choice,
+                                    int sampleColumn);
+
+}  // namespace pagetrim
