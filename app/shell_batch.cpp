@@ -49,10 +49,61 @@ void PrintLine(const QString& text) {
 
 // The window of a batch run from the shell: it shows nothing and reports
 // progress and failures on standard error.
+// A JSON string, escaped as JSON requires.
+QString JsonString(const QString& text) {
+  QString out = QStringLiteral("\"");
+  for (const QChar c : text) {
+    if (c == u'"' || c == u'\\') {
+      out += u'\\';
+      out += c;
+    } else if (c.unicode() < 0x20) {
+      out += QStringLiteral("\\u%1").arg(int(c.unicode()), 4, 16, QChar(u'0'));
+    } else {
+      out += c;
+    }
+  }
+  return out + u'"';
+}
+
+// The reasons a dry run gives for a page's own size, for scripts.
+const char* OwnSizeCode(OwnSizeReason reason) {
+  switch (reason) {
+    case OwnSizeReason::None:
+      break;
+    case OwnSizeReason::EachPage:
+      return "each page";
+    case OwnSizeReason::ContentTooLarge:
+      return "content too large";
+    case OwnSizeReason::NoBookSize:
+      return "no content on its side";
+  }
+  return nullptr;
+}
+
+// One line of JSON: what the batch would do with the page.
+QString DryRunLine(const PageOutcome& page) {
+  const bool readable = !page.Size.isEmpty();
+  const Rect& c = page.Cut;
+  const char* reason = readable ? OwnSizeCode(page.Own) : "unreadable";
+  return QStringLiteral(
+             "{\"name\": %1, \"width\": %2, \"height\": %3, \"cut\": %4, \"own_size\": %5, "
+             "\"reason\": %6, \"lossless\": %7}")
+      .arg(JsonString(FileNameOf(page.Path)))
+      .arg(page.Size.width())
+      .arg(page.Size.height())
+      .arg(
+          readable
+              ? QStringLiteral("[%1, %2, %3, %4]").arg(c.Left).arg(c.Top).arg(c.Right).arg(c.Bottom)
+              : QStringLiteral("null"))
+      .arg(page.Own != OwnSizeReason::None || !readable ? "true" : "false")
+      .arg(reason != nullptr ? JsonString(QString::fromLatin1(reason)) : QStringLiteral("null"))
+      .arg(page.Lossless ? "true" : "false");
+}
+
 class ShellWindow : public PageWindow {
  public:
-  ShellWindow(EditState& state, QString thresholdText, bool gray)
-      : state_(state), thresholdText_(std::move(thresholdText)), gray_(gray) {}
+  ShellWindow(EditState& state, QString thresholdText, bool gray, bool dryRun)
+      : state_(state), thresholdText_(std::move(thresholdText)), gray_(gray), dryRun_(dryRun) {}
 
   bool AnyPageFailed() const { return anyPageFailed_; }
 
@@ -82,7 +133,8 @@ class ShellWindow : public PageWindow {
     ShowNotice(NotRestoredNotice(pages));
   }
   void ShowBatchProgress(int pagesDone, int pageCount) override {
-    if (pagesDone > 0)
+    // A dry run writes nothing, and its lines are the plan.
+    if (pagesDone > 0 && !dryRun_)
       PrintLine(QStringLiteral("%1/%2 %3")
                     .arg(pagesDone)
                     .arg(pageCount)
@@ -95,9 +147,16 @@ class ShellWindow : public PageWindow {
       return QStringLiteral("%1x%2").arg(s.width()).arg(s.height());
     };
     for (const PageToCheck& page : pages) {
-      PrintLine(QStringLiteral("check: %1 %2 -> %3")
-                    .arg(FileNameOf(page.Path), size(page.Before), size(page.After)));
+      QString line = QStringLiteral("check: %1 %2 -> %3")
+                         .arg(FileNameOf(page.Path), size(page.Before), size(page.After));
+      if (page.Own != OwnSizeReason::None)
+        line += QStringLiteral(": ") + OwnSizeReasonText(page.Own);
+      PrintLine(line);
     }
+  }
+  void ReportPageDone(const PageOutcome& page) override {
+    if (dryRun_)
+      std::printf("%s\n", DryRunLine(page).toUtf8().constData());
   }
   void PumpEvents() override {
     if (interrupted.load() && state_.RunningBatch != nullptr)
@@ -110,6 +169,7 @@ class ShellWindow : public PageWindow {
   EditState& state_;
   QString thresholdText_;
   bool gray_;
+  bool dryRun_;
   bool anyPageFailed_ = false;
 };
 
@@ -162,6 +222,13 @@ void DescribeCommandLine(QCommandLineParser& parser) {
   parser.addOption({QStringLiteral("gray"),
                     QStringLiteral("Find ink in the gray analysis image (default: the stored "
                                    "setting).")});
+  parser.addOption({QStringLiteral("dry-run"),
+                    QStringLiteral("Write nothing: print, on standard output, one JSON object per "
+                                   "page and line saying what the batch would do with it.")});
+  parser.addOption({QStringLiteral("each-page"),
+                    QStringLiteral("For auto: cut each page to its own content, rather than "
+                                   "giving the pages of each side one size (default: the stored "
+                                   "setting).")});
   parser.addOption({QStringLiteral("sample-column"),
                     QStringLiteral("For tb: the column that samples the background "
                                    "(default 0)."),
@@ -213,8 +280,11 @@ int RunShellBatch(const QStringList& arguments) {
     if (!ParseInteger(threshold))
       return Refuse(QStringLiteral("--threshold takes an integer, not '%1'").arg(threshold));
   }
+  if (parser.isSet(QStringLiteral("each-page")) && *kind != BatchKind::Auto)
+    return Refuse(QStringLiteral("--each-page is for --batch auto only"));
   EditState state;
   state.KeepOriginals = stored.KeepOriginals;
+  state.OneSizePerSide = stored.OneSizePerSide && !parser.isSet(QStringLiteral("each-page"));
   if (parser.isSet(QStringLiteral("sample-column"))) {
     const QString column = parser.value(QStringLiteral("sample-column"));
     const std::optional<std::int32_t> value = ParseInteger(column);
@@ -224,7 +294,9 @@ int RunShellBatch(const QStringList& arguments) {
       return Refuse(QStringLiteral("--sample-column takes an integer, not '%1'").arg(column));
     state.SampleColumn = *value;
   }
-  ShellWindow window(state, threshold, parser.isSet(QStringLiteral("gray")) || stored.GrayChosen());
+  const bool dryRun = parser.isSet(QStringLiteral("dry-run"));
+  ShellWindow window(state, threshold, parser.isSet(QStringLiteral("gray")) || stored.GrayChosen(),
+                     dryRun);
 
   CatchInterrupts();
   // This process lives for one batch: every page buffer it uses is fresh.
@@ -237,6 +309,7 @@ int RunShellBatch(const QStringList& arguments) {
       return Refuse(QStringLiteral("PAGE '%1' is not among its folder's pages").arg(page));
     BatchOptions options;
     options.ShowStartPageAtEnd = false;
+    options.DryRun = dryRun;
     RunPageBatch(state, window, *kind, options);
   } catch (const ShownError& error) {
     PrintLine(QStringLiteral("pagetrim: %1").arg(error.Text()));

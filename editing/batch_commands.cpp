@@ -46,17 +46,50 @@ bool NeedsCheck(QSize before, QSize kept) {
   return 2 * qint64(kept.width()) < before.width() || 2 * qint64(kept.height()) < before.height();
 }
 
+QString OwnSizeReasonText(OwnSizeReason reason) {
+  switch (reason) {
+    case OwnSizeReason::ContentTooLarge:
+      return QStringLiteral("内容が本の大きさに収まりません");
+    case OwnSizeReason::NoBookSize:
+      return QStringLiteral("同じ側の頁に大きさの基になる内容がありません");
+    case OwnSizeReason::None:
+    case OwnSizeReason::EachPage:
+      break;
+  }
+  return QString();
+}
+
 QString PagesToCheckNotice(const std::vector<PageToCheck>& pages) {
   constexpr std::size_t Named = 20;
   const auto size = [](QSize s) { return QStringLiteral("%1×%2").arg(s.width()).arg(s.height()); };
-  QString text =
-      QStringLiteral("確認が必要な頁があります。次の頁は幅か高さが元の半分未満になりました。\n");
-  for (std::size_t i = 0; i < std::min(pages.size(), Named); ++i) {
-    text += QStringLiteral("\n%1  %2 → %3")
-                .arg(FileNameOf(pages[i].Path), size(pages[i].Before), size(pages[i].After));
+  // Each list names up to 20 pages, then counts the rest.
+  const auto list = [&](bool own) {
+    QString text;
+    std::size_t count = 0;
+    for (const PageToCheck& page : pages) {
+      if ((page.Own != OwnSizeReason::None) != own)
+        continue;
+      if (count++ >= Named)
+        continue;
+      text += QStringLiteral("\n%1  %2 → %3")
+                  .arg(FileNameOf(page.Path), size(page.Before), size(page.After));
+      if (own)
+        text += QStringLiteral("（%1）").arg(OwnSizeReasonText(page.Own));
+    }
+    if (count > Named)
+      text += QStringLiteral("\n他 %1 頁").arg(count - Named);
+    return std::make_pair(count, text);
+  };
+  const auto [cutHard, hardList] = list(false);
+  const auto [ownSize, ownList] = list(true);
+  QString text = QStringLiteral("確認が必要な頁があります。");
+  if (cutHard > 0)
+    text += QStringLiteral("次の頁は幅か高さが元の半分未満になりました。\n") + hardList;
+  if (ownSize > 0) {
+    text += QStringLiteral("%1次の頁は本の大きさに揃えず、その頁だけの大きさで切りました。\n")
+                .arg(cutHard > 0 ? QStringLiteral("\n\n") : QString()) +
+            ownList;
   }
-  if (pages.size() > Named)
-    text += QStringLiteral("\n他 %1 頁").arg(pages.size() - Named);
   return text;
 }
 
@@ -79,6 +112,8 @@ PageBatch::PageBatch(EditState& state, BatchKind kind, BatchOptions options)
   }
   if (state.Prefetch != nullptr)
     state.Prefetch->Clear();
+  if (kind_ == BatchKind::Auto && state.OneSizePerSide)
+    phase_ = Phase::Surveying;
   state.RunningBatch = this;
 }
 
@@ -91,7 +126,7 @@ PageBatch::~PageBatch() {
 }
 
 void PageBatch::RequestCancel() {
-  if (phase_ != Phase::Working)
+  if (phase_ != Phase::Working && phase_ != Phase::Surveying)
     return;
   phase_ = Phase::Stopping;
   stop_.store(true);
@@ -99,9 +134,12 @@ void PageBatch::RequestCancel() {
 
 void PageBatch::StopWorkers() {
   stop_.store(true);
-  for (PageInFlight& page : inFlight_)
+  for (PageInFlight<BatchPage>& page : inFlight_)
+    page.Result.wait();
+  for (PageInFlight<PageSurvey>& page : surveying_)
     page.Result.wait();
   inFlight_.clear();
+  surveying_.clear();
   bytesAhead_ = 0;
 }
 
@@ -125,24 +163,25 @@ bool PageBatch::FileInHand(const QString& file) const {
   if (writing_ && files_[writing_->Index] == file)
     return true;
   return std::any_of(inFlight_.begin(), inFlight_.end(),
-                     [&](const PageInFlight& p) { return files_[p.Index] == file; });
+                     [&](const PageInFlight<BatchPage>& p) { return files_[p.Index] == file; });
 }
 
-void PageBatch::ReadAhead(const BatchJob& job) {
+template <class Outcome, class Work>
+void PageBatch::StartAhead(std::deque<PageInFlight<Outcome>>& inFlight, Work work) {
   // Two pages per worker: while the window's thread shows one page, the
   // workers go on with the next ones instead of waiting for it.
   const std::size_t most = 2 * std::size_t(workers_);
-  while (nextToRead_ < PageCount() && inFlight_.size() < most) {
+  while (nextToRead_ < PageCount() && inFlight.size() < most) {
     const int index = nextToRead_;
     // A page listed twice is read once its earlier listing is written.
     if (FileInHand(files_[index]))
       break;
     const std::size_t bytes = EstimatePageBytes(pages_[index]);
-    if (!inFlight_.empty() && bytesAhead_ + bytes > options_.WorkAheadBytes)
+    if (!inFlight.empty() && bytesAhead_ + bytes > options_.WorkAheadBytes)
       break;
-    auto task = std::make_shared<std::packaged_task<BatchPage()>>(
-        [path = pages_[index], job, stop = &stop_] { return RunBatchPage(path, job, stop); });
-    inFlight_.push_back({index, bytes, task->get_future()});
+    auto task = std::make_shared<std::packaged_task<Outcome()>>(
+        [path = pages_[index], index, work, stop = &stop_] { return work(path, index, stop); });
+    inFlight.push_back({index, bytes, task->get_future()});
     pool_.start([task] { (*task)(); });
     bytesAhead_ += bytes;
     peakBytesAhead_ = std::max(peakBytesAhead_, bytesAhead_);
@@ -154,6 +193,41 @@ void PageBatch::ReadAhead(const BatchJob& job) {
     }
     ++nextToRead_;
   }
+}
+
+void PageBatch::ReadAhead(const BatchJob& job) {
+  StartAhead(inFlight_, [job](const QString& path, int index, const std::atomic<bool>* stop) {
+    return RunBatchPage(path, job, index, stop);
+  });
+}
+
+void PageBatch::SurveyAhead() {
+  StartAhead(surveying_, [](const QString& path, int, const std::atomic<bool>* stop) {
+    return SurveyBatchPage(path, stop);
+  });
+}
+
+void PageBatch::TakeSurvey(PageWindow& window) {
+  if (surveyed_.empty())
+    window.ShowSurveyProgress(0, PageCount());
+  SurveyAhead();
+  PageInFlight<PageSurvey> next = std::move(surveying_.front());
+  surveying_.pop_front();
+  bytesAhead_ -= next.Bytes;
+  surveyed_.push_back(next.Result.get());
+  window.ShowSurveyProgress(int(surveyed_.size()), PageCount());
+  if (int(surveyed_.size()) < PageCount() || phase_ != Phase::Surveying)
+    return;
+  // Every page is known: the book's sizes, then every page cut from the first.
+  auto book = std::make_shared<BookPlan>();
+  std::vector<PageContent> contents;
+  for (const PageSurvey& page : surveyed_)
+    contents.push_back(page.Content);
+  book->Layout = PlanBook(contents);
+  book->Pages = std::move(surveyed_);
+  book_ = std::move(book);
+  nextToRead_ = 0;
+  phase_ = Phase::Working;
 }
 
 void PageBatch::ShowAndStartWrite(int index, BatchPage page, PageWindow& window) {
@@ -176,14 +250,24 @@ void PageBatch::ShowAndStartWrite(int index, BatchPage page, PageWindow& window)
   const bool keep = state_.KeepOriginals;
   const QStringList keepNext =
       keep && !unreadable ? pages_.mid(index + 1, KeepTogether - 1) : QStringList();
+  const bool dryRun = options_.DryRun;
   auto task = std::make_shared<std::packaged_task<SaveResult()>>(
-      [path = state_.CurrentPath, unreadable, readAs = page.File.Identity, keep, keepNext,
+      [path = state_.CurrentPath, unreadable, readAs = page.File.Identity, keep, keepNext, dryRun,
        encoded = std::move(page.Encoded)] {
+        if (dryRun)
+          return SaveResult();
         return WritePageOver(path, unreadable, readAs, keep, encoded, keepNext);
       });
-  writing_ = PageBeingWritten{index, state_.CurrentPath, task->get_future(), std::nullopt};
-  if (NeedsCheck(page.Before, page.Kept))
-    writing_->Check = PageToCheck{state_.CurrentPath, page.Before, page.Kept};
+  writing_ = PageBeingWritten{
+      index, state_.CurrentPath, task->get_future(),
+      PageOutcome{state_.CurrentPath, page.Before, page.Cut, page.Own, page.Lossless},
+      std::nullopt};
+  const bool ownSize =
+      page.Own == OwnSizeReason::ContentTooLarge || page.Own == OwnSizeReason::NoBookSize;
+  if (NeedsCheck(page.Before, page.Kept) || ownSize) {
+    writing_->Check = PageToCheck{state_.CurrentPath, page.Before, page.Kept,
+                                  ownSize ? page.Own : OwnSizeReason::None};
+  }
   writer_.start([task] { (*task)(); });
 }
 
@@ -196,9 +280,11 @@ void PageBatch::FinishWrite(PageWindow& window) {
     startPageDone_ = true;
   writing_.reset();
   if (saved.Ok()) {
-    state_.PageIdentity = saved.Identity;  // the next save checks against this file
+    if (saved.Identity)
+      state_.PageIdentity = saved.Identity;  // the next save checks against this file
     if (written.Check)
       pagesToCheck_.push_back(*written.Check);
+    window.ReportPageDone(written.Outcome);
   } else if (window.ReportSaveFailure(written.Path, saved, true)) {
     RequestCancel();
   }
@@ -221,6 +307,12 @@ void PageBatch::ReadStartPageAhead() {
 bool PageBatch::Step(PageWindow& window) {
   if (phase_ == Phase::Ended)
     return false;
+  if (phase_ == Phase::Surveying && PageCount() > 0) {
+    TakeSurvey(window);
+    return true;
+  }
+  if (phase_ == Phase::Surveying)
+    phase_ = Phase::Working;
   if (phase_ == Phase::Working && pagesDone_ < PageCount()) {
     if (pagesDone_ == 0)
       window.ShowBatchProgress(0, PageCount());
@@ -234,14 +326,15 @@ bool PageBatch::Step(PageWindow& window) {
       nextToRead_ = pagesDone_;
       readChoice_ = choice;
     }
-    const BatchJob job{kind_, readChoice_, sampleColumn_, window.ViewSize()};
+    const BatchJob job{kind_, readChoice_,    sampleColumn_, window.ViewSize(),
+                       book_, options_.DryRun};
     ReadAhead(job);
     if (inFlight_.empty()) {
       // The next page's file is the one being written, under another name.
       FinishWrite(window);
       ReadAhead(job);
     }
-    PageInFlight next = std::move(inFlight_.front());
+    PageInFlight<BatchPage> next = std::move(inFlight_.front());
     inFlight_.pop_front();
     bytesAhead_ -= next.Bytes;
     BatchPage page = next.Result.get();

@@ -29,15 +29,20 @@ struct BatchOptions {
   std::size_t WorkAheadBytes = DefaultWorkAheadBytes;
   // Where nothing is shown, the start page need not be read again at the end.
   bool ShowStartPageAtEnd = true;
+  // Plans every page and reports it, writing nothing.
+  bool DryRun = false;
 };
 
 // Whether a batch's result deserves a look: less than half of the page's
 // width or of its height kept. Judged the same way for every kind of batch.
 bool NeedsCheck(QSize before, QSize kept);
 
-// The window's notice of the pages to check: up to 20 named with their sizes
-// before and after, and how many more there are.
+// The window's notice of the pages to check: the pages cut hard, then those
+// given a size of their own, each list naming up to 20 with their sizes
+// before and after (and why a page has its own size), and how many more.
 QString PagesToCheckNotice(const std::vector<PageToCheck>& pages);
+// Why a page was given a size of its own, in the user's words.
+QString OwnSizeReasonText(OwnSizeReason reason);
 
 class PageBatch {
  public:
@@ -73,20 +78,30 @@ class PageBatch {
   const std::vector<PageToCheck>& PagesToCheck() const { return pagesToCheck_; }
 
  private:
-  enum class Phase { Working, Stopping, Ended };
+  // A batch that looks at the whole book first surveys every page, then
+  // works on each.
+  enum class Phase { Surveying, Working, Stopping, Ended };
+  template <class Outcome>
   struct PageInFlight {
     int Index = 0;
     std::size_t Bytes = 0;
-    std::future<BatchPage> Result;
+    std::future<Outcome> Result;
   };
   struct PageBeingWritten {
     int Index = 0;
     QString Path;
     std::future<SaveResult> Result;
-    // Reported among the pages to check once written.
+    // Reported once written: how, and among the pages to check.
+    PageOutcome Outcome;
     std::optional<PageToCheck> Check;
   };
+  // Starts work on the pages after the last started, within the budget.
+  template <class Outcome, class Work>
+  void StartAhead(std::deque<PageInFlight<Outcome>>& inFlight, Work work);
   void ReadAhead(const BatchJob& job);
+  void SurveyAhead();
+  // The survey of the next page; once the last is in, plans the book.
+  void TakeSurvey(PageWindow& window);
   void ReadStartPageAhead();
   bool FileInHand(const QString& file) const;
   void ShowAndStartWrite(int index, BatchPage page, PageWindow& window);
@@ -107,7 +122,10 @@ class PageBatch {
   int pagesDone_ = 0;
   // The choice the pages in flight are read with.
   AnalysisChoice readChoice_;
-  std::deque<PageInFlight> inFlight_;
+  std::deque<PageInFlight<BatchPage>> inFlight_;
+  std::deque<PageInFlight<PageSurvey>> surveying_;
+  std::vector<PageSurvey> surveyed_;
+  std::shared_ptr<const BookPlan> book_;
   std::optional<PageBeingWritten> writing_;
   // The start page has been written, or failed to be: it can be read again
   // for the end of the batch.

@@ -1,6 +1,8 @@
 // A batch page's way from its file to the bytes written over it.
 #include "batch_page.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "trim_commands.h"
@@ -11,6 +13,10 @@ namespace {
 
 PageEdit StartEdit(const LoadedPage& page, PageRaster analysis) {
   return PageEdit(page.Page, std::move(analysis), page.File.Source, page.File.Resolution);
+}
+
+Rect WholePage(const PageRaster& page) {
+  return {0, 0, page.Width(), page.Height()};
 }
 
 // The margin trims of the job's kind. Their result is the same whether they
@@ -45,6 +51,61 @@ PageEdit TrimToContent(const LoadedPage& page) {
   return edit;
 }
 
+// The page on a canvas of the cut's size, its paper colour around it.
+PageRaster OnPaper(const PageRaster& page, const Rect& cut, ColourValue paper) {
+  PageRaster canvas;
+  canvas.ResetForOverwrite(cut.Width(), cut.Height(), page.Format());
+  const std::uint8_t bgr[3] = {std::uint8_t(paper >> 16), std::uint8_t(paper >> 8),
+                               std::uint8_t(paper)};
+  const int bytes = page.BytesPerPixel();
+  const int from = std::max(0, -cut.Left), to = std::min(cut.Width(), page.Width() - cut.Left);
+  for (int y = 0; y < cut.Height(); ++y) {
+    std::uint8_t* row = canvas.Row(y);
+    if (bytes == 1) {
+      std::memset(row, bgr[0], canvas.RowBytes());
+    } else {
+      for (int x = 0; x < cut.Width(); ++x)
+        std::memcpy(row + 3 * x, bgr, 3);
+    }
+    const int source = cut.Top + y;
+    if (source >= 0 && source < page.Height() && from < to) {
+      std::memcpy(row + std::size_t(from) * std::size_t(bytes),
+                  page.Row(source) + std::size_t(cut.Left + from) * std::size_t(bytes),
+                  std::size_t(to - from) * std::size_t(bytes));
+    }
+  }
+  return canvas;
+}
+
+// The page cut to its place in the book: a cut within the page where the
+// page is large enough, the page on a canvas of its paper where it is not.
+BatchCut PlaceForBook(const LoadedPage& page, const BookPlan& book, int index) {
+  BatchCut result;
+  const PageSurvey* survey = index >= 0 && std::size_t(index) < book.Pages.size()
+                                 ? &book.Pages[std::size_t(index)]
+                                 : nullptr;
+  // A page changed since the first pass is looked at again.
+  const PageContent content = survey != nullptr && survey->Identity == page.File.Identity
+                                  ? survey->Content
+                                  : ContentOf(page);
+  const BookCut placed = PlaceInBook(book.Layout, index, content);
+  result.Own = placed.Own;
+  result.Edit = StartEdit(page, PageRaster());
+  if (!content.Readable || page.Page.IsEmpty()) {
+    result.Cut = WholePage(page.Page);
+    return result;
+  }
+  result.Cut = placed.Cut;
+  const Rect& cut = placed.Cut;
+  if (cut.Left >= 0 && cut.Top >= 0 && cut.Right <= page.Page.Width() &&
+      cut.Bottom <= page.Page.Height()) {
+    result.Edit.Cut(cut);
+  } else {
+    result.Edit.ReplacePixels(OnPaper(page.Page, cut, content.Paper));
+  }
+  return result;
+}
+
 // A page that was only cut is drawn from the samples of the page as loaded;
 // one put on a new canvas is sampled anew.
 ReducedPicture RightView(const ReducedPicture& left, const PageEdit& edit, QSize viewSize) {
@@ -62,26 +123,77 @@ ReducedPicture RightView(const ReducedPicture& left, const PageEdit& edit, QSize
 
 }  // namespace
 
-BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job) {
+PageContent ContentOf(const LoadedPage& page) {
+  PageContent content;
+  content.Readable = page.File.Decoded && !page.Page.IsEmpty();
+  content.Width = page.Page.Width();
+  content.Height = page.Page.Height();
+  content.Dpi = page.File.Resolution.X;
+  if (!content.Readable)
+    return content;
+  std::shared_ptr<const PageReduction> reduction = page.Reduction;
+  if (!reduction || !reduction->Covers(page.Page)) {
+    auto made = std::make_shared<PageReduction>();
+    made->AddRows(page.Page, 0, page.Page.Height());
+    reduction = std::move(made);
+  }
+  const ContentBox found = FindContentBox(page.Page, content.Dpi, *reduction);
+  content.HasContent = found.HasContent;
+  content.Content = found.Content;
+  const PageEdit edit = StartEdit(page, PageRaster());
+  content.OwnCut = ContentCut(edit, found).value_or(WholePage(page.Page));
+  const PageSource& source = page.File.Source;
+  if (source.Jpeg && !source.Turned && !source.Bytes.isEmpty()) {
+    content.GridX = source.Jpeg->McuWidth();
+    content.GridY = source.Jpeg->McuHeight();
+  }
+  content.Paper = PaperColourOf(*reduction);
+  return content;
+}
+
+PageSurvey SurveyBatchPage(const QString& path, const std::atomic<bool>* stop) {
+  const LoadedPage page = ReadPage(path, {}, stop, {}, false, true);
+  return {ContentOf(page), page.File.Identity};
+}
+
+BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job, int index) {
   BatchCut cut;
-  cut.Edit = job.Kind == BatchKind::Auto ? TrimToContent(page) : TrimMargins(page, job);
-  cut.Kept = QSize(cut.Edit.WorkingPage().Width(), cut.Edit.WorkingPage().Height());
+  if (job.Kind == BatchKind::Auto && job.Book) {
+    cut = PlaceForBook(page, *job.Book, index);
+  } else {
+    cut.Edit = job.Kind == BatchKind::Auto ? TrimToContent(page) : TrimMargins(page, job);
+    cut.Cut = cut.Edit.WorkingCut().value_or(WholePage(page.Page));
+  }
+  const Rect inPage{std::max(cut.Cut.Left, 0), std::max(cut.Cut.Top, 0),
+                    std::min(cut.Cut.Right, page.Page.Width()),
+                    std::min(cut.Cut.Bottom, page.Page.Height())};
+  cut.Kept = QSize(std::max(inPage.Width(), 0), std::max(inPage.Height(), 0));
   if (job.Kind == BatchKind::LeftRightNormalise)
     cut.Edit.ReplacePixels(NormalizedPage(cut.Edit));
   return cut;
 }
 
-BatchPage RunBatchPage(const QString& path, const BatchJob& job, const std::atomic<bool>* stop) {
+BatchPage RunBatchPage(const QString& path, const BatchJob& job, int index,
+                       const std::atomic<bool>* stop) {
   BatchPage done;
   // The margin trims analyse only what they read of the page; finding the
-  // content reduces the page as it is decoded.
-  LoadedPage page =
-      ReadPage(path, job.Choice, stop, job.ViewSize, false, job.Kind == BatchKind::Auto);
+  // content reduces the page as it is decoded, unless the first pass found
+  // it already.
+  const bool findContent = job.Kind == BatchKind::Auto && !job.Book;
+  LoadedPage page = ReadPage(path, job.Choice, stop, job.ViewSize, false, findContent);
   done.Before = QSize(page.Page.Width(), page.Page.Height());
-  const BatchCut cut = CutForBatch(page, job);
+  const BatchCut cut = CutForBatch(page, job, index);
   done.Kept = cut.Kept;
-  done.Encoded = page.File.Decoded ? cut.Edit.Encode(path)
-                                   : EncodedPage(Result::Failed(Reason::UnreadableImage));
+  done.Cut = cut.Cut;
+  done.Own = cut.Own;
+  if (job.DryRun) {
+    done.Encoded = EncodedPage(Result{});
+    done.Lossless = page.File.Decoded && cut.Edit.CopiesBlocks(path);
+  } else {
+    done.Encoded = page.File.Decoded ? cut.Edit.Encode(path)
+                                     : EncodedPage(Result::Failed(Reason::UnreadableImage));
+    done.Lossless = done.Encoded.Ok() && done.Encoded.Copied;
+  }
   done.Right = RightView(page.Reduced, cut.Edit, job.ViewSize);
   done.Left = std::move(page.Reduced);
   done.File = std::move(page.File);

@@ -6,7 +6,11 @@
 #include <QSize>
 #include <QString>
 #include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
 
+#include "book_layout.h"
 #include "page_codec.h"
 #include "page_edit.h"
 #include "page_loading.h"
@@ -18,6 +22,20 @@ namespace pagetrim {
 // to its content.
 enum class BatchKind { LeftRight, LeftRightNormalise, TopBottom, Auto };
 
+// What the first pass of a batch that looks at the whole book before it cuts
+// found of a page.
+struct PageSurvey {
+  PageContent Content;
+  // The file as it was read then: a page changed since is looked at again.
+  std::optional<FileIdentity> Identity;
+};
+
+// What the first pass found of the whole book, for the second.
+struct BookPlan {
+  BookLayout Layout;
+  std::vector<PageSurvey> Pages;
+};
+
 // What a batch does to each page it reads.
 struct BatchJob {
   BatchKind Kind = BatchKind::LeftRight;
@@ -28,6 +46,11 @@ struct BatchJob {
   int SampleColumn = 0;
   // The views a page passing through is drawn in; empty where none is.
   QSize ViewSize;
+  // For 全頁自動削除 with one size per side: the book as the first pass found
+  // it; none where each page is cut to its own content.
+  std::shared_ptr<const BookPlan> Book;
+  // Plans each page without encoding it.
+  bool DryRun = false;
 };
 
 // A page's edit once the batch's cuts (and padding) are done.
@@ -35,14 +58,23 @@ struct BatchCut {
   PageEdit Edit;
   // What the cuts kept, before any padding.
   QSize Kept;
+  // Where, in the page as read; beyond it where paper was added around it.
+  Rect Cut;
+  OwnSizeReason Own = OwnSizeReason::EachPage;
 };
+
+// The first pass: what the page at path holds, found as 自動削除 finds it.
+PageSurvey SurveyBatchPage(const QString& path, const std::atomic<bool>* stop = nullptr);
+// What the first pass found of a page already read.
+PageContent ContentOf(const LoadedPage& page);
 
 // The cuts of the job's kind on a page as read, as the menu's commands make
 // them: the margin trims (left and right sampling at row 10, or top and
 // bottom in the job's sample column) or the content cut, then normalising
 // for 同左+整形. The margin trims read only the analysis image of the page's
-// two edge bands where that is enough.
-BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job);
+// two edge bands where that is enough. With the job's book, the page at
+// index gets its side's size, placed in the book.
+BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job, int index = 0);
 
 // A page that has been through the batch: what showing it and writing it
 // need, and no page-sized buffer but the encoded file.
@@ -56,11 +88,15 @@ struct BatchPage {
   // The page as loaded and as cut, reduced for the views.
   ReducedPicture Left;
   ReducedPicture Right;
+  // What the batch did with it; in a dry run, what it would do.
+  Rect Cut;
+  OwnSizeReason Own = OwnSizeReason::EachPage;
+  bool Lossless = false;
 };
 
-// Reads the page at path and takes it through the job. stop, set from
-// another thread, makes the read give up early.
-BatchPage RunBatchPage(const QString& path, const BatchJob& job,
+// Reads the page at path, the index-th of the batch, and takes it through
+// the job. stop, set from another thread, makes the read give up early.
+BatchPage RunBatchPage(const QString& path, const BatchJob& job, int index = 0,
                        const std::atomic<bool>* stop = nullptr);
 
 }  // namespace pagetrim

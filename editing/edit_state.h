@@ -43,6 +43,10 @@ struct EditState {
   bool PageUnreadable = false;
   // Keep each page file's first version before it is replaced or removed.
   bool KeepOriginals = true;
+  // 全頁自動削除 gives the pages of each side of the book one size, and its
+  // text one place: it finds every page's content before it cuts any. Off,
+  // it cuts each page to its own content, as 自動削除 does.
+  bool OneSizePerSide = true;
 
   // Trim state: the colour sampled by the last trim, the column at which the
   // top and bottom trims sample (kept across pages), and the cursors where

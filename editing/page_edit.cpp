@@ -64,4 +64,8 @@ EncodedPage PageEdit::Encode(const QString& path) const {
   return EncodePage(path, working_, resolution_.X, resolution_.Y, source_, cut_);
 }
 
+bool PageEdit::CopiesBlocks(const QString& path) const {
+  return WritesByCopyingBlocks(path, working_, source_, cut_);
+}
+
 }  // namespace pagetrim

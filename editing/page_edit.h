@@ -52,6 +52,8 @@ class PageEdit {
   // says, with its source's coding, and by copying the source's blocks where
   // the working page is a cut that keeps whole blocks.
   EncodedPage Encode(const QString& path) const;
+  // Whether Encode would copy the source's blocks.
+  bool CopiesBlocks(const QString& path) const;
 
  private:
   PageRaster working_;

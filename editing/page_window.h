@@ -7,6 +7,7 @@
 #include <QString>
 #include <vector>
 
+#include "book_layout.h"
 #include "original_store.h"
 #include "page_raster.h"
 #include "reduced_picture.h"
@@ -58,14 +59,31 @@ class AnalysisChoices {
   virtual bool GrayChosen() const = 0;
 };
 
-// A page that a batch cut hard: its trims kept less than half of its width
-// or of its height. Usually a page whose ink the analysis image did not show
-// (text lighter than the threshold), or whose margin was not blank where the
-// background was sampled; its file is written like any other.
+// A page of a batch that deserves a look. Either its trims kept less than
+// half of its width or of its height: usually a page whose ink the analysis
+// image did not show (text lighter than the threshold), or whose margin was
+// not blank where the background was sampled. Or a batch that gives a book
+// one size per side gave it a size of its own (Own says why): a cover, a
+// plate, a fold-out. Its file is written like any other.
 struct PageToCheck {
   QString Path;
   QSize Before;  // the page as read
-  QSize After;   // what its trims kept, before any padding
+  QSize After;   // what its cuts kept, before any padding
+  OwnSizeReason Own = OwnSizeReason::None;
+};
+
+// What a batch did, or in a dry run would do, with one page.
+struct PageOutcome {
+  QString Path;
+  // The page as read, upright; 0 x 0 when it could not be read.
+  QSize Size;
+  // What its cuts keep, in the pixels of the page as read (right and bottom
+  // exclusive); beyond the page where paper is added around it.
+  Rect Cut;
+  // Whether it keeps a size of its own rather than its side's, and why.
+  OwnSizeReason Own = OwnSizeReason::None;
+  // Written by copying its file's blocks, nothing coded anew.
+  bool Lossless = false;
 };
 
 // What a batch reports as it goes.
@@ -77,6 +95,12 @@ class BatchReport {
   virtual void LockCommands() = 0;
   virtual void UnlockCommands() = 0;
   virtual void ShowBatchProgress(int pagesDone, int pageCount) = 0;
+  // A batch that looks at the whole book first goes through every page
+  // before it cuts any.
+  virtual void ShowSurveyProgress(int /*pagesDone*/, int /*pageCount*/) {}
+  // Each page once the batch is done with it (written, or in a dry run
+  // planned), in page order.
+  virtual void ReportPageDone(const PageOutcome& /*page*/) {}
   // Once the batch has ended and the start page is shown again, the pages
   // written that need a look, in page order; only when there are any.
   virtual void ReportPagesToCheck(const std::vector<PageToCheck>& pages) = 0;

@@ -123,9 +123,13 @@ Rect CutForSource(const PageEdit& edit, const ContentBox& found) {
 
 std::optional<Rect> ContentCut(const PageEdit& edit, const PageReduction* reduction) {
   const PageRaster& page = edit.WorkingPage();
-  const ContentBox found = reduction != nullptr
-                               ? FindContentBox(page, edit.PageResolutionX(), *reduction)
-                               : FindContentBox(page, edit.PageResolutionX());
+  return ContentCut(edit, reduction != nullptr
+                              ? FindContentBox(page, edit.PageResolutionX(), *reduction)
+                              : FindContentBox(page, edit.PageResolutionX()));
+}
+
+std::optional<Rect> ContentCut(const PageEdit& edit, const ContentBox& found) {
+  const PageRaster& page = edit.WorkingPage();
   if (!found.HasContent)
     return std::nullopt;
   const Rect cut = CutForSource(edit, found);

@@ -49,6 +49,8 @@ void TrimTopAndBottom(EditState& state, PageDisplay& display);
 // None for a page without content, or when nothing would be cut. A reduction
 // made as the page was read saves a pass over its pixels.
 std::optional<Rect> ContentCut(const PageEdit& edit, const PageReduction* reduction = nullptr);
+// The same for a content box already found in WorkingPage.
+std::optional<Rect> ContentCut(const PageEdit& edit, const ContentBox& found);
 
 // Cuts the page to its ContentCut. A page without content is left as it is;
 // the right view is refreshed only when something was cut.

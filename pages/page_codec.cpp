@@ -283,6 +283,11 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
   return page;
 }
 
+bool WritesByCopyingBlocks(const QString& path, const PageRaster& raster, const PageSource& source,
+                           const std::optional<Rect>& cut) {
+  return !raster.IsEmpty() && !IsPngPath(path) && CanCopyBlocks(raster, source, cut);
+}
+
 EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
                        float resolutionY, const QByteArray& iccProfile) {
   PageSource source;

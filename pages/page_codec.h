@@ -132,6 +132,10 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
                        const std::optional<Rect>& cut = std::nullopt);
 EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
                        float resolutionY, const QByteArray& iccProfile = {});
+// Whether EncodePage would copy the source's blocks for this raster and cut
+// (unless the copy then fails, as for a damaged file).
+bool WritesByCopyingBlocks(const QString& path, const PageRaster& raster, const PageSource& source,
+                           const std::optional<Rect>& cut);
 
 struct SaveOptions {
   // The file as it was read: nothing is written over a file that another

@@ -24,6 +24,7 @@ StoredSettings StoredSettings::Read(const QString& path) {
   settings.GrayChecked = flag("RB_1", false);
   settings.BinaryChecked = flag("RB_2", true);
   settings.KeepOriginals = flag("KeepOriginals", true);
+  settings.OneSizePerSide = flag("OneSizePerSide", true);
   return settings;
 }
 
@@ -49,6 +50,7 @@ bool StoredSettings::Write(const QString& path) const {
   flag("RB_1", GrayChecked);
   flag("RB_2", BinaryChecked);
   flag("KeepOriginals", KeepOriginals);
+  flag("OneSizePerSide", OneSizePerSide);
   return ini.Save();
 }
 

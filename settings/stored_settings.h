@@ -24,6 +24,8 @@ struct StoredSettings {
   bool GrayChecked = false;   // RB_1
   bool BinaryChecked = true;  // RB_2
   bool KeepOriginals = true;
+  // 全頁自動削除 gives each side of a book one size; off, every page its own.
+  bool OneSizePerSide = true;
 
   // The gray image is used only when RB_1 is checked, and a later RB_2
   // unchecks it when both read true.

@@ -362,6 +362,7 @@ void TForm1::ReadIniFile() {
   RB_1->setAutoExclusive(true);
   RB_2->setAutoExclusive(true);
   state_->KeepOriginals = stored.KeepOriginals;
+  state_->OneSizePerSide = stored.OneSizePerSide;
 }
 
 void TForm1::WriteIniFile() {
@@ -375,6 +376,7 @@ void TForm1::WriteIniFile() {
   settings.GrayChecked = RB_1->isChecked();
   settings.BinaryChecked = RB_2->isChecked();
   settings.KeepOriginals = state_->KeepOriginals;
+  settings.OneSizePerSide = state_->OneSizePerSide;
   if (!settings.Write(settingsPath_))
     throw ShownError(QStringLiteral("%1 に書き込めません").arg(settingsPath_));
 }
@@ -507,6 +509,15 @@ void TForm1::UnlockCommands() {
 }
 
 void TForm1::ShowBatchProgress(int pagesDone, int pageCount) {
+  BatchProgress->setFormat(QStringLiteral("%v / %m 頁　Esc で中止"));
+  BatchProgress->setMaximum(pageCount);
+  BatchProgress->setValue(pagesDone);
+}
+
+void TForm1::ShowSurveyProgress(int pagesDone, int pageCount) {
+  // The first pass of a batch that gives the book one size: nothing is cut
+  // yet.
+  BatchProgress->setFormat(QStringLiteral("頁を調べています %v / %m　Esc で中止"));
   BatchProgress->setMaximum(pageCount);
   BatchProgress->setValue(pagesDone);
 }

@@ -102,6 +102,7 @@ class TForm1 : public QWidget, public PageWindow {
   void LockCommands() override;
   void UnlockCommands() override;
   void ShowBatchProgress(int pagesDone, int pageCount) override;
+  void ShowSurveyProgress(int pagesDone, int pageCount) override;
   void ReportPagesToCheck(const std::vector<PageToCheck>& pages) override;
 
   void ReadIniFile();

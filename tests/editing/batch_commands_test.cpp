@@ -742,7 +742,11 @@ TEST(BatchTrims, CutAsTheMenuDoesWhereverTheInkLies) {
     loaded.Page = row.Page;
     loaded.Choice = row.Choice;
     loaded.File.Decoded = true;
-    const BatchCut batch = CutForBatch(loaded, {row.Kind, row.Choice, row.SampleColumn, {}});
+    BatchJob job;
+    job.Kind = row.Kind;
+    job.Choice = row.Choice;
+    job.SampleColumn = row.SampleColumn;
+    const BatchCut batch = CutForBatch(loaded, job);
 
     EditState menu;
     menu.Edit = PageEdit(row.Page, AnalysisImageOf(row.Page, false, row.Choice));
@@ -761,6 +765,98 @@ TEST(BatchTrims, CutAsTheMenuDoesWhereverTheInkLies) {
     ASSERT_TRUE(batch.Edit.WorkingCut().has_value());
     EXPECT_EQ(*batch.Edit.WorkingCut(), *menu.Edit.WorkingCut());
   }
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+// ---- One size for a book ------------------------------------------------------
+
+namespace pagetrim {
+namespace {
+
+// The first ink column and row of a written page.
+QPoint FirstInk(const PageRaster& page) {
+  QPoint first(page.Width(), page.Height());
+  for (int y = 0; y < page.Height(); ++y) {
+    for (int x = 0; x < page.Width(); ++x) {
+      if (page.PixelAt(x, y) != MakeColour(255, 255, 255)) {
+        first.setX(std::min(first.x(), x));
+        first.setY(std::min(first.y(), y));
+      }
+    }
+  }
+  return first;
+}
+
+TEST_F(Batches, AutoGivesEachSideOneSizeAndItsTextOnePlaceAndNamesThePageThatDoesNotFit) {
+  // Seven pages lying up to 8 pixels apart on the scanner; the fourth holds
+  // more than the others, as a plate does. At 300 dpi the border is 12.
+  const int shifts[][2] = {{0, 0}, {-8, 5}, {6, -7}, {0, 0}, {-3, 8}, {8, 2}, {-6, -4}};
+  std::vector<PageSpec> pages;
+  const char* names[] = {"p1.png", "p2.png", "p3.png", "p4.png", "p5.png", "p6.png", "p7.png"};
+  for (int i = 0; i < 7; ++i) {
+    const int dx = shifts[i][0], dy = shifts[i][1];
+    pages.push_back({names[i], 600, 800, {100 + dx, 100 + dy, 100 - dx, 100 - dy}, 300});
+  }
+  pages[3].Margins = {20, 20, 20, 20};
+  Write(pages);
+  const std::vector<QByteArray> before = [&] {
+    std::vector<QByteArray> bytes;
+    for (const char* name : names)
+      bytes.push_back(ReadAll(Path(name)));
+    return bytes;
+  }();
+
+  // A dry run plans every page and writes nothing.
+  Open("p1.png");
+  BatchOptions dry;
+  dry.DryRun = true;
+  RunPageBatch(state_, window_, BatchKind::Auto, dry);
+  for (int i = 0; i < 7; ++i)
+    EXPECT_EQ(ReadAll(Path(names[i])), before[std::size_t(i)]) << names[i];
+  EXPECT_FALSE(QFileInfo::exists(Path(".pagetrim-originals")));
+  ASSERT_EQ(window_.Outcomes.size(), 7u);
+  const std::vector<PageOutcome> planned = window_.Outcomes;
+
+  window_ = RecordingPageWindow();
+  TrimAllToContent(state_, window_);
+  ASSERT_EQ(window_.SaveFailureReports, 0);
+  ASSERT_EQ(window_.Outcomes.size(), 7u);
+  for (int i = 0; i < 7; ++i) {
+    SCOPED_TRACE(names[i]);
+    PageRaster written;
+    LoadPage(Path(names[i]), written);
+    const PageOutcome& outcome = window_.Outcomes[std::size_t(i)];
+    EXPECT_EQ(outcome.Cut, planned[std::size_t(i)].Cut);
+    if (i == 3) {
+      EXPECT_EQ(outcome.Own, OwnSizeReason::ContentTooLarge);
+      continue;
+    }
+    EXPECT_EQ(outcome.Own, OwnSizeReason::None);
+    EXPECT_EQ(written.Width(), 400 + 24);
+    EXPECT_EQ(written.Height(), 600 + 24);
+    EXPECT_EQ(FirstInk(written), QPoint(12, 12));
+  }
+  // The page given its own size is named once the batch is done.
+  ASSERT_EQ(window_.PagesToCheck.size(), 1u);
+  EXPECT_EQ(window_.PagesToCheck[0].Path, Path("p4.png"));
+  EXPECT_EQ(window_.PagesToCheck[0].Own, OwnSizeReason::ContentTooLarge);
+  EXPECT_TRUE(PagesToCheckNotice(window_.PagesToCheck)
+                  .contains(u"p4.png  600×800 → 584×784（内容が本の大きさに収まりません）"_qs));
+
+  // Each page cut to its own content, as 自動削除 does, where that is chosen.
+  for (int i = 0; i < 7; ++i)
+    ASSERT_TRUE(RestoreOriginal(Path(names[i])).Ok());
+  state_.OneSizePerSide = false;
+  window_ = RecordingPageWindow();
+  TrimAllToContent(state_, window_);
+  PageRaster second;
+  LoadPage(Path("p2.png"), second);
+  EXPECT_EQ(second.Width(), 400 + 24);
+  EXPECT_TRUE(window_.PagesToCheck.empty());
+  for (const PageOutcome& outcome : window_.Outcomes)
+    EXPECT_EQ(outcome.Own, OwnSizeReason::EachPage);
 }
 
 }  // namespace

@@ -142,7 +142,9 @@ TEST(InkKept, MarksAtEveryDistanceFromTheEdgeSurviveEveryTrim) {
           loaded.Path = "page.png";
           loaded.Page = page.Page;
           loaded.Analysis = analysis;
-          const BatchCut batch = CutForBatch(loaded, {kind, {}, 0, {}});
+          BatchJob job;
+          job.Kind = kind;
+          const BatchCut batch = CutForBatch(loaded, job);
           const Rect kept = kind == BatchKind::TopBottom ? trims[5].Kept : trims[4].Kept;
           if (kind == BatchKind::LeftRightNormalise) {
             ExpectOnCanvas(page, batch, kept);

@@ -162,7 +162,10 @@ TEST_F(PageCutTest, APageCutOnItsBlockGridIsWrittenWithItsFilesOwnPixels) {
     // The batches carry the cut too, but 整形 always codes the page anew.
     ASSERT_TRUE(fixtures::WriteBytes(path, file));
     for (const BatchKind kind : {BatchKind::LeftRight, BatchKind::LeftRightNormalise}) {
-      const BatchPage page = RunBatchPage(path, {kind, ChoiceOf(window_), 0, {}});
+      BatchJob job;
+      job.Kind = kind;
+      job.Choice = ChoiceOf(window_);
+      const BatchPage page = RunBatchPage(path, job);
       ASSERT_TRUE(page.Encoded.Ok());
       EXPECT_EQ(page.Encoded.Copied, c.Copied && kind == BatchKind::LeftRight);
     }

@@ -45,6 +45,8 @@ class RecordingPageWindow : public PageWindow {
   std::vector<PageToCheck> PagesToCheck;
   int PagesToCheckReports = 0;
   bool LockedWhenReported = false;
+  // Each page a batch was done with, in the order reported.
+  std::vector<PageOutcome> Outcomes;
   // Titles set and save failures reported, in the order they came.
   QStringList Events;
   // Runs on every PumpEvents, as queued window events would.
@@ -98,6 +100,7 @@ class RecordingPageWindow : public PageWindow {
     Locked = false;
   }
   void ShowBatchProgress(int done, int count) override { Progress.emplace_back(done, count); }
+  void ReportPageDone(const PageOutcome& page) override { Outcomes.push_back(page); }
   void ReportPagesToCheck(const std::vector<PageToCheck>& pages) override {
     PagesToCheck = pages;
     ++PagesToCheckReports;
