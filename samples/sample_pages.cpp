@@ -2,6 +2,10 @@
 #include "sample_pages.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <algorithm>
 #include <random>
 
@@ -185,6 +189,129 @@ QStringList WriteRealPaperBook(const QString& folder) {
     const QString path = folder + "/" + name;
     if (WriteSamplePage(path, samples::MakeRealisticPage(options).Page, 300))
       paths.append(path);
+  }
+  return paths;
+}
+
+namespace {
+
+// Quality 85, as scanners write their pages: the example tables of the JPEG
+// standard scaled by libjpeg's rule, luminance in slot 0 and chrominance in
+// slot 1, chroma sampled 2 x 2.
+JpegCoding ScannerCoding() {
+  constexpr std::array<std::uint16_t, 64> Luminance = {
+      16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+      14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+      18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+      49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+  constexpr std::array<std::uint16_t, 64> Chrominance = {
+      17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
+      99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+      99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+  constexpr int Quality = 85, Scale = 200 - 2 * Quality;
+  JpegCoding coding;
+  for (std::size_t i = 0; i < 64; ++i) {
+    coding.Tables[0][i] = std::uint16_t(std::clamp((Luminance[i] * Scale + 50) / 100, 1, 255));
+    coding.Tables[1][i] = std::uint16_t(std::clamp((Chrominance[i] * Scale + 50) / 100, 1, 255));
+  }
+  coding.HasTable = {true, true, false, false};
+  coding.ComponentCount = 3;
+  coding.Components = {{{2, 2, 0}, {1, 1, 1}, {1, 1, 1}}};
+  return coding;
+}
+
+QJsonValue BoxJson(const Rect& r) {
+  if (r.Width() <= 0 || r.Height() <= 0)
+    return QJsonValue::Null;
+  return QJsonArray{r.Left, r.Top, r.Right, r.Bottom};
+}
+
+}  // namespace
+
+QByteArray BookTruthJson(const samples::BookOptions& options,
+                         const std::vector<samples::BookPageTruth>& pages) {
+  QJsonArray list;
+  for (const samples::BookPageTruth& t : pages) {
+    const double turn = t.Place.Turn * 3.14159265358979323846 / 180;
+    QJsonObject page;
+    page["name"] = QString::fromStdString(t.Name);
+    page["kind"] = samples::BookPageKindName(t.Kind);
+    page["side"] = t.Side == samples::BookSide::Recto ? "recto" : "verso";
+    page["width"] = t.Width;
+    page["height"] = t.Height;
+    page["dpi"] = t.Dpi;
+    page["page_width"] = t.PageWidth;
+    page["page_height"] = t.PageHeight;
+    page["turn"] = t.Place.Turn;
+    page["placement"] = QJsonArray{std::cos(turn),  std::sin(turn), t.Place.OriginX,
+                                   -std::sin(turn), std::cos(turn), t.Place.OriginY};
+    page["on_bed"] = t.OnBed;
+    page["text_block"] = BoxJson(t.TextBlock);
+    page["content"] = BoxJson(t.Content);
+    page["scan_content"] = BoxJson(t.ScanContent);
+    list.append(page);
+  }
+  QJsonObject book;
+  book["dpi"] = options.Dpi;
+  book["seed"] = qint64(options.Seed);
+  book["kind"] = options.Kind == samples::PageKind::Colour ? "colour"
+                 : options.Kind == samples::PageKind::Gray ? "gray"
+                                                           : "bitonal";
+  book["conventions"] =
+      "Side by place in the list: even indices (p001, p003, ...) recto, odd ones verso. "
+      "Boxes are [x0, y0, x1, y1], x1 and y1 exclusive, null when empty. text_block (the body "
+      "text, without running head and page number) and content are in the straight page "
+      "(page_width x page_height), scan_content in the scan. A point (x, y) of the straight "
+      "page, pixel edges at whole numbers, lies in the scan at (a x + b y + c, d x + e y + f) "
+      "for placement [a, b, c, d, e, f]; turn is the angle in degrees, counter-clockwise "
+      "positive, by which the page is turned from straight.";
+  // One page to a line, so that the file reads and compares as a list.
+  QByteArray json = QJsonDocument(book).toJson(QJsonDocument::Indented);
+  json.chop(json.size() - json.lastIndexOf('}'));
+  while (json.endsWith('\n'))
+    json.chop(1);
+  json += ",\n    \"pages\": [\n";
+  for (qsizetype i = 0; i < list.size(); ++i) {
+    json += "        " + QJsonDocument(list[i].toObject()).toJson(QJsonDocument::Compact);
+    json += i + 1 < list.size() ? ",\n" : "\n";
+  }
+  json += "    ]\n}\n";
+  return json;
+}
+
+QStringList WriteGeneratedBook(const QString& folder, const samples::BookOptions& options,
+                               const QString& truthPath, QString* reason) {
+  const JpegCoding coding = ScannerCoding();
+  std::vector<samples::BookPageTruth> truths;
+  QStringList paths;
+  auto fail = [&](const QString& why) {
+    if (reason != nullptr)
+      *reason = why;
+    return QStringList();
+  };
+  for (int i = 0; i < int(samples::BookPlan(options.Pages).size()); ++i) {
+    const samples::BookPage page = samples::MakeBookPage(options, i);
+    const QString path = folder + "/" + QString::fromStdString(page.Truth.Name);
+    EncodedBytes bytes;
+    const float dpi = float(options.Dpi);
+    const bool encoded = options.Kind == samples::PageKind::Bitonal
+                             ? codecs::EncodePng(page.Scan, dpi, dpi, {}, bytes, true).Ok()
+                             : codecs::EncodeJpeg(page.Scan, dpi, dpi, {}, bytes, &coding).Ok();
+    QFile file(path);
+    if (!encoded || !file.open(QIODevice::WriteOnly) ||
+        file.write(reinterpret_cast<const char*>(bytes.Data()), qint64(bytes.Size())) !=
+            qint64(bytes.Size())) {
+      return fail("cannot write " + path);
+    }
+    truths.push_back(page.Truth);
+    paths.append(path);
+  }
+  if (!truthPath.isEmpty()) {
+    QSaveFile file(truthPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(BookTruthJson(options, truths)) < 0 ||
+        !file.commit()) {
+      return fail("cannot write " + truthPath);
+    }
   }
   return paths;
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "book_generator.h"
 #include "page_raster.h"
 
 namespace pagetrim {
@@ -36,5 +37,21 @@ QStringList WriteSampleBook(const QString& folder);
 // page, specks, yellowed paper and a picture running off the page, in
 // colour, gray and 1-bit. Returns the page paths in page order.
 QStringList WriteRealPaperBook(const QString& folder);
+
+// Writes a generated book into folder (which must exist), named in page
+// order (p001.jpg, ...; p001.png, ... for a bitonal book), JPEG pages at a
+// scanner's quality, and, when truthPath is not empty, the truth about every
+// page as JSON to truthPath (see WriteBookTruth). Returns the page paths in
+// page order; none, with reason set, when a page or the truth could not be
+// written.
+QStringList WriteGeneratedBook(const QString& folder, const samples::BookOptions& options,
+                               const QString& truthPath, QString* reason = nullptr);
+
+// The truth about a book's pages as JSON: the book's dpi, seed and kind, how
+// to read the placement, and per page its file name, kind, side, scan size
+// and dpi, turn, placement, whether it lies on a bed, and its boxes as
+// [x0, y0, x1, y1] (x1 and y1 exclusive; null when empty).
+QByteArray BookTruthJson(const samples::BookOptions& options,
+                         const std::vector<samples::BookPageTruth>& pages);
 
 }  // namespace pagetrim
