@@ -19,25 +19,20 @@ Rect WholePage(const PageRaster& page) {
   return {0, 0, page.Width(), page.Height()};
 }
 
-// The margin trims of the job's kind. Their result is the same whether they
-// walk the page's whole analysis image or only that of its edge bands; an
-// edit cut by the bands' walk needs no analysis image any more.
+// The margin trims of the job's kind: on the page's own analysis image where
+// it is one (gray and 1-bit pages), otherwise on the page read through the
+// analysis as far as the walks go. An edit cut that way has no analysis
+// image: its trims are done.
 PageEdit TrimMargins(const LoadedPage& page, const BatchJob& job) {
   const bool columns = job.Kind != BatchKind::TopBottom;
   if (page.Analysis.IsEmpty()) {
-    if (const std::optional<Rect> kept =
-            KeptByEdgeBands(page.Page, columns, page.Choice, job.SampleColumn)) {
-      PageEdit edit = StartEdit(page, PageRaster());
-      edit.Cut(*kept);
-      return edit;
-    }
+    PageEdit edit = StartEdit(page, PageRaster());
+    edit.Cut(KeptByTrims(page.Page, columns, page.Choice, job.SampleColumn));
+    return edit;
   }
-  PageRaster analysis = page.Analysis.IsEmpty()
-                            ? AnalysisImageOf(page.Page, page.File.Bitonal, page.Choice)
-                            : page.Analysis;
   const Rect kept =
-      columns ? LeftAndRightKept(analysis) : TopAndBottomKept(analysis, job.SampleColumn);
-  PageEdit edit = StartEdit(page, std::move(analysis));
+      columns ? LeftAndRightKept(page.Analysis) : TopAndBottomKept(page.Analysis, job.SampleColumn);
+  PageEdit edit = StartEdit(page, page.Analysis);
   edit.Cut(kept);
   return edit;
 }

@@ -114,6 +114,22 @@ void AnalyseArea(const PageRaster& source, PageRaster* gray, PageRaster* binary,
 
 }  // namespace
 
+void AnalysePixels(const std::uint8_t* pixels, PixelFormat format, int count, bool gray,
+                   int threshold, std::uint8_t* out) {
+  const int clamped = std::clamp(threshold, 0, 256);
+  if (format == PixelFormat::Gray8) {
+    if (gray) {
+      std::memcpy(out, pixels, std::size_t(count));
+    } else {
+      GrayToBinary(pixels, out, count, clamped);
+    }
+  } else if (gray) {
+    ColourToGray(pixels, out, count);
+  } else {
+    ColourToBinary(pixels, out, count, clamped);
+  }
+}
+
 void AnalyseRows(const PageRaster& source, PageRaster* gray, PageRaster* binary, int threshold,
                  int first, int count) {
   AnalyseArea(source, gray, binary, threshold, first, count, 0, source.Width());

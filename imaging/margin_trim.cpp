@@ -80,11 +80,6 @@ Rect TwoTrimsKept(const PageRaster& analysis, bool columns, int sample) {
   return kept;
 }
 
-// Each edge band is this part of the page across (or down), and at least
-// MinimumBand lines: narrower pages are analysed whole.
-constexpr int BandPart = 6;
-constexpr int MinimumBand = 64;
-
 }  // namespace
 
 Rect LeftAndRightKept(const PageRaster& analysis) {
@@ -95,64 +90,144 @@ Rect TopAndBottomKept(const PageRaster& analysis, int sampleColumn) {
   return TwoTrimsKept(analysis, false, sampleColumn);
 }
 
-std::optional<Rect> KeptByEdgeBands(const PageRaster& source, bool columns, AnalysisChoice choice,
-                                    int sampleColumn) {
-  const int length = columns ? source.Width() : source.Height();
-  const int band = length / BandPart;
-  if (source.IsEmpty() || band < MinimumBand)
-    return std::nullopt;
-  const int lines = 2 * band + 1;
-  // The page's first and last lines, seen as pages of the image's size: the
-  // analysis fills lines of an image the size of its source.
-  PageRaster first = source;
-  PageRaster last = source;
-  PageRaster analysis;
-  if (columns) {
-    first.SetWidth(lines);
-    last.CropLeft(length - lines);
-    analysis.ResetForOverwrite(lines, source.Height(), PixelFormat::Gray8);
-  } else {
-    first.SetHeight(lines);
-    last.CropTop(length - lines);
-    analysis.ResetForOverwrite(source.Width(), lines, PixelFormat::Gray8);
+namespace {
+
+// The analysis image's values read straight from the page, a run of pixels
+// at a time, as the trims' walks would read them from the image: the margins
+// are analysed only as far as the walks go, and the image itself is never
+// made.
+class AnalysedPage {
+ public:
+  AnalysedPage(const PageRaster& page, AnalysisChoice choice)
+      : page_(page), choice_(choice), bpp_(std::size_t(page.BytesPerPixel())) {}
+
+  // The value of one pixel as the analysis image holds it, as a colour;
+  // InvalidColour outside the page.
+  ColourValue At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= page_.Width() || y >= page_.Height())
+      return InvalidColour;
+    std::uint8_t v = 0;
+    AnalysePixels(page_.Row(y) + std::size_t(x) * bpp_, page_.Format(), 1, choice_.Gray,
+                  choice_.Threshold, &v);
+    return MakeColour(v, v, v);
   }
-  PageRaster* gray = choice.Gray ? &analysis : nullptr;
-  PageRaster* binary = choice.Gray ? nullptr : &analysis;
-  if (columns) {
-    AnalyseColumns(first, gray, binary, choice.Threshold, 0, band);
-    AnalyseColumns(last, gray, binary, choice.Threshold, band + 1, band);
-  } else {
-    AnalyseRows(first, gray, binary, choice.Threshold, 0, band);
-    AnalyseRows(last, gray, binary, choice.Threshold, band + 1, band);
+
+  // The first column of [from, to) in row y whose value is not level, or to.
+  int FirstOther(int y, int from, int to, std::uint8_t level) const {
+    std::uint8_t values[Run];
+    for (int x = from; x < to; x += Run) {
+      const int n = std::min(Run, to - x);
+      AnalysePixels(page_.Row(y) + std::size_t(x) * bpp_, page_.Format(), n, choice_.Gray,
+                    choice_.Threshold, values);
+      for (int i = 0; i < n; ++i) {
+        if (values[i] != level)
+          return x + i;
+      }
+    }
+    return to;
   }
-  // The walks sample their backgrounds in the bands: the left and right
-  // trims at row 10 of the first and last column, the top and bottom ones in
-  // the sample column of the first and last row.
-  const ColourValue one =
-      columns ? analysis.PixelAt(0, SideTrimSampleRow) : analysis.PixelAt(sampleColumn, 0);
-  const ColourValue other = columns ? analysis.PixelAt(lines - 1, SideTrimSampleRow)
-                                    : analysis.PixelAt(sampleColumn, lines - 1);
-  std::uint8_t level = 0;
-  while (MakeColour(level, level, level) == one || MakeColour(level, level, level) == other)
-    ++level;
-  if (columns) {
-    for (int y = 0; y < source.Height(); ++y)
-      analysis.Row(y)[band] = level;
-  } else {
-    std::memset(analysis.Row(band), level, std::size_t(source.Width()));
+
+  // The last column of [from, to) in row y whose value is not level, or from - 1.
+  int LastOther(int y, int from, int to, std::uint8_t level) const {
+    std::uint8_t values[Run];
+    for (int end = to; end > from; end -= Run) {
+      const int n = std::min(Run, end - from);
+      AnalysePixels(page_.Row(y) + std::size_t(end - n) * bpp_, page_.Format(), n, choice_.Gray,
+                    choice_.Threshold, values);
+      for (int i = n - 1; i >= 0; --i) {
+        if (values[i] != level)
+          return end - n + i;
+      }
+    }
+    return from - 1;
   }
-  const Rect kept = columns ? LeftAndRightKept(analysis) : TopAndBottomKept(analysis, sampleColumn);
-  // Both walks ended inside their bands, on ink of the page: the result of
-  // walking the whole analysis image, the far cut moved by the page's
-  // middle. A walk that met the line between the bands needs the image
-  // analysed whole.
-  const int near = columns ? kept.Left : kept.Top;
-  const int far = columns ? kept.Right : kept.Bottom;
-  if (kept.Width() <= 0 || kept.Height() <= 0 || near >= band || far <= lines - band)
-    return std::nullopt;
-  const int middle = length - lines;
-  return columns ? Rect{near, 0, far + middle, source.Height()}
-                 : Rect{0, near, source.Width(), far + middle};
+
+ private:
+  // Pixels analysed at a time: a run stays in the fastest cache.
+  static constexpr int Run = 256;
+  const PageRaster& page_;
+  AnalysisChoice choice_;
+  std::size_t bpp_;
+};
+
+// A background the analysis image's pixels can have: a gray level. Any
+// other (InvalidColour, sampled outside the page) makes every pixel ink.
+bool IsLevel(ColourValue colour) {
+  return colour >= 0 && (colour & 0xFF) == ((colour >> 8) & 0xFF) &&
+         (colour & 0xFF) == ((colour >> 16) & 0xFF);
+}
+
+// The rows in an order that meets the text early: from the middle down,
+// then from the top. Once one row shows where the text starts, the others
+// need be read only up to there.
+int MiddleOut(int i, int height) {
+  return (height / 2 + i) % height;
+}
+
+// What the left trim from column 0 and then the right trim from the last
+// column keep, both sampling at SideTrimSampleRow: each walk ends on the
+// first (last) column holding a value other than its background, which is
+// where the columns of every row begin (end) to differ from it.
+Rect SidesKeptAnalysed(const AnalysedPage& page, int width, int height) {
+  Rect kept{0, 0, width, height};
+  const ColourValue leftBackground = page.At(0, SideTrimSampleRow);
+  if (!IsLevel(leftBackground))
+    return kept;  // every column holds ink: the left walk stops at once
+  const auto left = std::uint8_t(leftBackground & 0xFF);
+  int first = width;
+  for (int i = 0; i < height && first > 0; ++i)
+    first = page.FirstOther(MiddleOut(i, height), 0, first, left);
+  if (first < width)
+    kept.Left = first;
+  const ColourValue rightBackground = page.At(width - 1, SideTrimSampleRow);
+  if (!IsLevel(rightBackground))
+    return kept;
+  const auto right = std::uint8_t(rightBackground & 0xFF);
+  int last = kept.Left - 1;
+  for (int i = 0; i < height && last < width - 1; ++i)
+    last = std::max(last, page.LastOther(MiddleOut(i, height), last + 1, width, right));
+  if (last >= kept.Left)
+    kept.Right = last + 1;
+  return kept;
+}
+
+// The top trim from row 0, then the bottom one from the last row, sampling
+// in sampleColumn: each ends on the first (last) row holding a value other
+// than its background.
+Rect TopAndBottomKeptAnalysed(const AnalysedPage& page, int width, int height, int sampleColumn) {
+  Rect kept{0, 0, width, height};
+  const ColourValue topBackground = page.At(sampleColumn, 0);
+  if (!IsLevel(topBackground))
+    return kept;
+  const auto top = std::uint8_t(topBackground & 0xFF);
+  int first = 0;
+  while (first < height && page.FirstOther(first, 0, width, top) == width)
+    ++first;
+  // No ink against the top's background: the bottom trim walks the whole page.
+  if (first < height)
+    kept.Top = first;
+  const ColourValue bottomBackground = page.At(sampleColumn, height - 1);
+  if (!IsLevel(bottomBackground))
+    return kept;
+  const auto bottom = std::uint8_t(bottomBackground & 0xFF);
+  int last = height - 1;
+  while (last > kept.Top && page.FirstOther(last, 0, width, bottom) == width)
+    --last;
+  // The top ink row itself may hold only the top background's ink.
+  if (last == kept.Top && page.FirstOther(last, 0, width, bottom) == width)
+    return kept;
+  kept.Bottom = last + 1;
+  return kept;
+}
+
+}  // namespace
+
+Rect KeptByTrims(const PageRaster& page, bool columns, AnalysisChoice choice, int sampleColumn) {
+  const AnalysedPage analysed(page, choice);
+  if (page.IsEmpty())
+    return {0, 0, page.Width(), page.Height()};
+  return columns ? SidesKeptAnalysed(analysed, page.Width(), page.Height())
+                 : TopAndBottomKeptAnalysed(analysed, page.Width(), page.Height(), sampleColumn);
 }
 
 }  // namespace pagetrim

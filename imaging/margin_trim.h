@@ -48,17 +48,9 @@ struct AnalysisChoice {
   friend bool operator==(const AnalysisChoice&, const AnalysisChoice&) = default;
 };
 
-// The analysis image of the two bands along the edges that the side (or top
-// and bottom) trims walk from, of a sixth of the page each, with one line
-// between them of a level that neither edge's background has: a walk takes
-// that line for ink and stops there at the latest. A walk from either edge
-// meets in it what it would meet in the page's whole analysis image as far
-// as the bands reach, and the page's middle is neither analysed nor stored.
-// Returns what the two trims keep of the whole page when both walks ended
-// inside their bands, on ink of the page; none when the page is too narrow
-// for bands or a walk reached the line between them, and the page's whole
-// analysis image is needed.
-std::optional<Rect> KeptByEdgeBands(const PageRaster& page, bool columns, AnalysisChoice choice,
-                                    int sampleColumn);
+// What LeftAndRightKept (columns) or TopAndBottomKept would keep of the
+// page's analysis image for the choice, read from the page itself: only the
+// margins are analysed, as far as the walks go, and no image is made.
+Rect KeptByTrims(const PageRaster& page, bool columns, AnalysisChoice choice, int sampleColumn);
 
 }  // namespace pagetrim

@@ -174,6 +174,10 @@ void MakeBinaryImage(const PageRaster& source, PageRaster& binary, int threshold
 // whichever of gray and binary is given, both already of source's size.
 void AnalyseRows(const PageRaster& source, PageRaster* gray, PageRaster* binary, int threshold,
                  int first, int count);
+// The analysis image's values of count pixels of a row, stored in format,
+// into out: the gray image's, or with !gray the black-and-white one's.
+void AnalysePixels(const std::uint8_t* pixels, PixelFormat format, int count, bool gray,
+                   int threshold, std::uint8_t* out);
 // The same for columns [first, first + count) of every row.
 void AnalyseColumns(const PageRaster& source, PageRaster* gray, PageRaster* binary, int threshold,
                     int first, int count);

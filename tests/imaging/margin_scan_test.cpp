@@ -300,3 +300,73 @@ TEST(MarginScanTest, HandMadePages) {
 
 }  // namespace
 }  // namespace pagetrim
+
+// ---- The batches' trims, read from the page itself --------------------------
+
+#include "margin_trim.h"
+
+namespace pagetrim {
+namespace {
+
+// A page of mostly one colour, with blocks of ink at random places, a
+// darker margin now and then, and thin lines and single pixels that fall on
+// either side of the threshold.
+PageRaster PageOfBlocks(std::mt19937& rng, int width, int height, bool gray) {
+  auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const auto shade = [&](int level) {
+    return gray
+               ? ColourValue(level * 0x010101)
+               : MakeColour(std::uint8_t(level), std::uint8_t(std::min(255, level + uniform(0, 9))),
+                            std::uint8_t(std::max(0, level - uniform(0, 9))));
+  };
+  PageRaster page(width, height, gray ? PixelFormat::Gray8 : PixelFormat::Bgr24);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x)
+      Put(page, x, y, gray ? 0xF0F0F0 : 0xEFF2F5);
+  }
+  if (width == 0 || height == 0)
+    return page;
+  if (uniform(0, 3) == 0)  // a dark scanner edge along one side
+    Block(page, 0, 0, uniform(1, std::max(1, width / 8)), height, shade(40));
+  for (int i = uniform(0, 6); i > 0; --i) {
+    const int x = uniform(0, width - 1), y = uniform(0, height - 1);
+    Block(page, x, y, std::min(width, x + uniform(1, width / 2 + 1)),
+          std::min(height, y + uniform(1, height / 2 + 1)), shade(uniform(0, 255)));
+  }
+  for (int i = uniform(0, 8); i > 0; --i)
+    Put(page, uniform(0, width - 1), uniform(0, height - 1), shade(uniform(100, 200)));
+  return page;
+}
+
+TEST(KeptByTrims, KeepsWhatTheTrimsKeepOfTheWholeAnalysisImage) {
+  std::mt19937 rng(5);
+  auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int round = 0; round < 600; ++round) {
+    const bool gray = uniform(0, 2) == 0;
+    // Tiny pages (row 10 missing), narrow and wide ones, runs of 256 pixels
+    // and their edges.
+    const int sizes[] = {0, 1, 3, 10, 11, 40, 255, 256, 257, 600};
+    const int width = sizes[uniform(0, 9)], height = sizes[uniform(0, 9)];
+    const PageRaster page = PageOfBlocks(rng, width, height, gray);
+    const AnalysisChoice choice{uniform(0, 3) == 0, uniform(-2, 3) == 0 ? 0 : uniform(1, 300)};
+    const int sampleColumn = uniform(-2, width + 2);
+    SCOPED_TRACE(::testing::Message()
+                 << "round " << round << ", " << width << " x " << height
+                 << (gray ? " gray" : " colour") << ", threshold " << choice.Threshold
+                 << (choice.Gray ? ", gray image" : "") << ", sample column " << sampleColumn);
+    PageRaster analysis;
+    if (choice.Gray) {
+      MakeGrayImage(page, analysis);
+    } else {
+      MakeBinaryImage(page, analysis, choice.Threshold);
+    }
+    if (page.IsEmpty())
+      analysis = page;
+    ASSERT_EQ(KeptByTrims(page, true, choice, sampleColumn), LeftAndRightKept(analysis));
+    ASSERT_EQ(KeptByTrims(page, false, choice, sampleColumn),
+              TopAndBottomKept(analysis, sampleColumn));
+  }
+}
+
+}  // namespace
+}  // namespace pagetrim

@@ -12,7 +12,12 @@
 
 namespace pagetrim::test {
 
+// On a gray raster the colour's red stands for all three.
 inline void Put(PageRaster& page, int x, int y, ColourValue colour) {
+  if (page.Format() == PixelFormat::Gray8) {
+    page.Row(y)[x] = std::uint8_t(colour);
+    return;
+  }
   std::uint8_t* p = page.Row(y) + x * 3;
   p[0] = std::uint8_t(colour >> 16);
   p[1] = std::uint8_t(colour >> 8);
