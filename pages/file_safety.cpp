@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "page_path.h"
 
@@ -151,12 +152,12 @@ Result SyncFolder(const QString& folder) {
 
 namespace {
 
-// Writes target through a temporary file in its folder, synced, then renamed
-// over it. mode: the new file's permissions. path, when not empty, is the
-// page reported to the step hook.
+// Writes target through a temporary file in its folder, synced unless sync
+// is false, then renamed over it. mode: the new file's permissions. path,
+// when not empty, is the page reported to the step hook.
 Result WriteAtomically(const QString& target, const char* data, std::size_t size, mode_t mode,
                        const struct stat* owner, const QString& path, FileIdentity* written,
-                       const BeforeRename& beforeRename) {
+                       const BeforeRename& beforeRename, bool sync = true) {
   const QByteArray targetName = QFile::encodeName(target);
   const QByteArray folder = QFile::encodeName(FolderOf(target));
   const QByteArray openFolder = folder.isEmpty() ? QByteArray(".") : folder;
@@ -211,7 +212,7 @@ Result WriteAtomically(const QString& target, const char* data, std::size_t size
     [[maybe_unused]] const int ignored = ::fchown(fd.Get(), owner->st_uid, owner->st_gid);
   }
   // What was recorded on the file itself must be as durable as its bytes.
-  if ((beforeRename ? ::fsync(fd.Get()) : ::fdatasync(fd.Get())) != 0)
+  if (sync && (beforeRename ? ::fsync(fd.Get()) : ::fdatasync(fd.Get())) != 0)
     return fail(errno);
   if (written != nullptr)
     *written = identity;
@@ -255,6 +256,88 @@ Result ReplaceFileContents(const QString& path, const char* data, std::size_t si
 
 Result WriteFileSynced(const QString& path, const char* data, std::size_t size, unsigned mode) {
   return WriteAtomically(path, data, size, mode_t(mode & 07777), nullptr, QString(), nullptr, {});
+}
+
+Result WriteFileUnsynced(const QString& path, const char* data, std::size_t size, unsigned mode) {
+  return WriteAtomically(path, data, size, mode_t(mode & 07777), nullptr, QString(), nullptr, {},
+                         false);
+}
+
+namespace {
+
+// The syncs put off, made together whenever enough of them wait, and when
+// the process ends (normally).
+class DeferredSyncs {
+ public:
+  ~DeferredSyncs() { SyncAll(); }
+  void Add(const QString& path, bool folder) {
+    {
+      const std::lock_guard<std::mutex> hold(lock_);
+      QStringList& list = folder ? folders_ : files_;
+      if (!list.contains(path))
+        list.append(path);
+      if (++waiting_ < SyncsPutOff)
+        return;
+    }
+    SyncAll();
+  }
+  // Best effort: nothing put off here is what keeps an original safe. The
+  // writing of every file is started before any is waited for, so that a
+  // journalling file system commits them together.
+  void SyncAll() {
+    QStringList files;
+    QStringList folders;
+    {
+      const std::lock_guard<std::mutex> hold(lock_);
+      files.swap(files_);
+      folders.swap(folders_);
+      waiting_ = 0;
+    }
+    std::vector<int> fds;
+    for (const QString& path : files) {
+      const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0)
+        continue;  // gone since
+      (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+      fds.push_back(fd);
+      if (!folders.contains(FolderOf(path)))
+        folders.append(FolderOf(path));
+    }
+    for (const int fd : fds) {
+      (void)::fdatasync(fd);
+      (void)::close(fd);  // only read
+    }
+    for (const QString& folder : folders)
+      (void)SyncFolder(folder);
+  }
+
+ private:
+  // A batch's page takes a few tens of milliseconds to make, and a sync as
+  // many on a USB stick: one in this many pages is little.
+  static constexpr int SyncsPutOff = 16;
+  std::mutex lock_;
+  QStringList files_;
+  QStringList folders_;
+  int waiting_ = 0;
+};
+
+DeferredSyncs& Deferred() {
+  static DeferredSyncs syncs;
+  return syncs;
+}
+
+}  // namespace
+
+void SyncFolderLater(const QString& folder) {
+  Deferred().Add(folder, true);
+}
+
+void SyncFileLater(const QString& path) {
+  Deferred().Add(path, false);
+}
+
+void SyncDeferred() {
+  Deferred().SyncAll();
 }
 
 void SetSaveStepHook(SaveStepHook hook) {

@@ -55,12 +55,24 @@ Result ReplaceFileContents(const QString& path, const char* data, std::size_t si
 // Creates the file at path with bytes and permissions, written and synced
 // under a temporary name first, so that it exists whole or not at all.
 Result WriteFileSynced(const QString& path, const char* data, std::size_t size, unsigned mode);
+// The same without the sync, for a file whose loss to a power cut costs
+// nothing that matters: until then it is whole or absent; after one it may
+// be either, or empty.
+Result WriteFileUnsynced(const QString& path, const char* data, std::size_t size, unsigned mode);
 
 // The file a page path stands for: its target when it is a symbolic link.
 QString ResolvedPath(const QString& path);
 
 // Makes the folder's entries (links made, files renamed in it) durable.
 Result SyncFolder(const QString& folder);
+
+// Syncs that nothing counts on yet, put off so that many share one: a
+// folder a page was renamed into, a file whose loss to a power cut costs
+// nothing that matters. They are made together when enough of them wait,
+// at SyncDeferred, and when the process ends normally.
+void SyncFolderLater(const QString& folder);
+void SyncFileLater(const QString& path);
+void SyncDeferred();
 
 // The steps of a change to a page file, in their order, reported to a hook so
 // that tests can stop the process at each of them.

@@ -46,7 +46,9 @@ Result KeepOriginals(const QString& pagePath, const QStringList& nextPages);
 // these bytes) as its own, durably, before the rename: a later save of that
 // file keeps nothing more, whenever the process or the power stopped. An
 // extended attribute on the file itself where the file system has them, a
-// synced note in the store where not.
+// synced note in the store where not. The note is written in either case,
+// so that a copy of the book without its attributes still knows the pages
+// pagetrim wrote by their bytes.
 Result MarkWrittenPage(const QString& pagePath, int fd, const FileIdentity& written,
                        QByteArrayView bytes);
 
