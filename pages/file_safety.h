@@ -43,7 +43,9 @@ Result CheckWritable(const QString& path);
 using BeforeRename = std::function<Result(int fd, const FileIdentity& identity)>;
 
 // Replaces the file at path by bytes: written to a short-named temporary file
-// in the same folder, synced, then renamed over path. A symbolic link is
+// in the same folder, synced, then renamed over path. The temporary file is
+// locked for as long as it lives (see RemoveLeftoverTemporariesIn). A
+// symbolic link is
 // written through to its target. The old file keeps its permissions where the
 // file system has them, and a file the user may not write is refused. At any
 // moment the file is either the old one or the new one, never a part.
@@ -60,6 +62,13 @@ Result WriteFileSynced(const QString& path, const char* data, std::size_t size, 
 // be either, or empty.
 Result WriteFileUnsynced(const QString& path, const char* data, std::size_t size, unsigned mode);
 
+// Removes from the folder the temporary files that pagetrim left there when
+// it stopped before renaming them, and only those: files of pagetrim's
+// temporary names that no live writer holds (see WriteAtomically). Returns
+// how many it removed; one that cannot be removed is hidden, never taken for
+// a page, and tried again the next time.
+int RemoveLeftoverTemporariesIn(const QString& folder);
+
 // The file a page path stands for: its target when it is a symbolic link.
 QString ResolvedPath(const QString& path);
 
@@ -74,9 +83,22 @@ void SyncFolderLater(const QString& folder);
 void SyncFileLater(const QString& path);
 void SyncDeferred();
 
+// Makes temporary files named from the start, as on FAT and exFAT, which
+// have no anonymous files.
+void SetAnonymousFilesDisabled(bool disabled);
+
 // The steps of a change to a page file, in their order, reported to a hook so
 // that tests can stop the process at each of them.
-enum class SaveStep { OlderSetAside, OriginalKept, WrittenMarked, BeforeReplace, Replaced };
+// StoreFileNamed: a file that is not a page (a copy or a note of the store)
+// has its temporary name and is about to take its own, the path reported.
+enum class SaveStep {
+  OlderSetAside,
+  OriginalKept,
+  WrittenMarked,
+  BeforeReplace,
+  Replaced,
+  StoreFileNamed
+};
 using SaveStepHook = void (*)(SaveStep step, const QString& path);
 void SetSaveStepHook(SaveStepHook hook);
 void ReportSaveStep(SaveStep step, const QString& path);

@@ -9,7 +9,8 @@
 //                           attributes, and in a copy of the book that left
 //                           them behind (cp -r, a memory card);
 //   .pagetrim-older/NAME.N  originals set aside for such a file;
-//   .pagetrim-XXXXXXXX      a copy or a note cut short by a crash.
+//   .pagetrim-XXXXXXXX      a copy or a note cut short by a crash, swept by
+//                           RemoveLeftoverTemporaries.
 // Names starting ".pagetrim-" are never kept pages.
 #include "original_store.h"
 
@@ -624,6 +625,12 @@ std::vector<PageNotRestored> RestoreAllOriginals(const QString& folder) {
       left.push_back({name, restored});
   }
   return left;
+}
+
+int RemoveLeftoverTemporaries(const QString& folder) {
+  const QString store = OriginalStoreOf(folder);
+  return RemoveLeftoverTemporariesIn(folder) + RemoveLeftoverTemporariesIn(store) +
+         RemoveLeftoverTemporariesIn(store + WrittenFolder);
 }
 
 Result DiscardKeptOriginals(const QString& folder) {

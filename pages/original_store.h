@@ -82,6 +82,12 @@ struct PageNotRestored {
 // left as they were and why, in natural order.
 std::vector<PageNotRestored> RestoreAllOriginals(const QString& folder);
 
+// Removes the temporary files that pagetrim left in the folder and in its
+// store when it stopped before renaming them (see RemoveLeftoverTemporariesIn):
+// never another program's file, nor the temporary of a pagetrim, in this
+// process or another, that is writing there now. Returns how many it removed.
+int RemoveLeftoverTemporaries(const QString& folder);
+
 // Deletes the folder's store and everything in it.
 Result DiscardKeptOriginals(const QString& folder);
 
