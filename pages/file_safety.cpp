@@ -216,7 +216,8 @@ namespace {
 
 // Writes target through a temporary file in its folder, synced unless sync
 // is false, then renamed over it. mode: the new file's permissions. path,
-// when not empty, is the page reported to the step hook.
+// when not empty, is the page reported to the step hook; its folder's sync
+// after the rename is put off (SyncFolderLater).
 Result WriteAtomically(const QString& target, const char* data, std::size_t size, mode_t mode,
                        const struct stat* owner, const QString& path, FileIdentity* written,
                        const BeforeRename& beforeRename, bool sync = true) {
@@ -293,6 +294,9 @@ Result WriteAtomically(const QString& target, const char* data, std::size_t size
   if (path.isEmpty())
     return {};
   ReportSaveStep(SaveStep::Replaced, path);
+  // Nothing that keeps an original counts on the rename: until the folder
+  // is synced, a power cut can only undo it, leaving the page as it was.
+  SyncFolderLater(FolderOf(target));
   return {};
 }
 

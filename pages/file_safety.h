@@ -43,9 +43,9 @@ Result CheckWritable(const QString& path);
 using BeforeRename = std::function<Result(int fd, const FileIdentity& identity)>;
 
 // Replaces the file at path by bytes: written to a short-named temporary file
-// in the same folder, synced, then renamed over path. The temporary file is
-// locked for as long as it lives (see RemoveLeftoverTemporariesIn). A
-// symbolic link is
+// in the same folder, synced, then renamed over path; the folder's sync after
+// the rename is put off (SyncFolderLater). The temporary file is locked for
+// as long as it lives (see RemoveLeftoverTemporariesIn). A symbolic link is
 // written through to its target. The old file keeps its permissions where the
 // file system has them, and a file the user may not write is refused. At any
 // moment the file is either the old one or the new one, never a part.

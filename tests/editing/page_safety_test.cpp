@@ -505,6 +505,8 @@ TEST_F(PageSafety, ABatchKilledAtAnyStepLosesNoOriginal) {
 #include <mutex>
 #include <thread>
 
+#include "support/disk_calls.h"
+
 namespace pagetrim {
 namespace {
 
@@ -638,6 +640,116 @@ TEST(LeftoverTemporaries, WhatAStoppedSaveLeftIsSweptAndNothingElse) {
       EXPECT_EQ(ReadAll(page(i)), first[std::size_t(i)]) << i;
   }
   SetAnonymousFilesDisabled(false);
+}
+
+// ---- The order in which a batch makes its steps durable ---------------------
+
+// Each step of a batch is on the disk before a step that counts on it: the
+// kept original, and the store's entry for it, before the page is replaced;
+// the new page file, with the mark it carries, before its rename; the page's
+// folder after the rename, by the time the store is synced for the next
+// pages' originals or the batch ends; and where the store's note is the only
+// mark, the note and its folder before the rename. First in a batch that
+// keeps the originals, then in one over pages pagetrim wrote.
+TEST(DurableSteps, EveryStepOfABatchIsSyncedBeforeTheStepThatCountsOnIt) {
+  using test::DiskCall;
+  // More than a batch keeps under one sync of the store, so that the later
+  // ones are kept where nothing else happens to sync the store.
+  constexpr int Pages = 10;
+  for (const bool copies : {false, true}) {
+    for (const bool notes : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << (copies ? "copies" : "hard links") << ", "
+                                        << (notes ? "notes" : "attributes"));
+      QTemporaryDir dir;
+      const QString folder = dir.path();
+      const QString store = folder + "/" + OriginalStoreName;
+      const QString written = store + "/.pagetrim-written";
+      for (int i = 0; i < Pages; ++i) {
+        ASSERT_EQ(SavePage(folder + QString("/p%1.png").arg(i + 1), BlockPage(30 + i), 300, 300),
+                  SaveOutcome::Written);
+      }
+      SetHardLinksDisabled(copies);
+      SetAttributesDisabled(notes);
+      for (const bool keeping : {true, false}) {
+        SCOPED_TRACE(keeping ? "originals kept" : "pages of pagetrim's");
+        test::StartRecordingDiskCalls();
+        {
+          EditState state;
+          RecordingPageWindow window;
+          ASSERT_TRUE(OpenPageSet(state, window, folder + "/p1.png"));
+          TrimAllLeftRight(state, window, false, {2, DefaultWorkAheadBytes});
+          EXPECT_EQ(window.SaveFailureReports, 0);
+        }
+        const std::vector<DiskCall> calls = test::StopRecordingDiskCalls();
+        const int end = int(calls.size());
+        const auto find = [&](DiskCall::Kind what, const QString& path, int from = 0) {
+          for (int i = from; i < end; ++i) {
+            if (calls[std::size_t(i)].What == what && calls[std::size_t(i)].Path == path)
+              return i;
+          }
+          return -1;
+        };
+        const auto synced = [&](DiskCall::Kind what, const QString& path, int after, int before) {
+          const int i = find(what, path, after + 1);
+          return i >= 0 && i < before;
+        };
+        const auto ofInode = [&](DiskCall::Kind what, std::uint64_t inode, int before) {
+          for (int i = 0; i < before; ++i) {
+            if (calls[std::size_t(i)].What == what && calls[std::size_t(i)].Inode == inode)
+              return i;
+          }
+          return -1;
+        };
+        const auto fileSynced = [&](std::uint64_t inode, int before) {
+          return ofInode(DiskCall::FileSynced, inode, before);
+        };
+        for (int p = 0; p < Pages; ++p) {
+          const QString name = QString("p%1.png").arg(p + 1);
+          SCOPED_TRACE(name.toStdString());
+          const int replaced = find(DiskCall::Renamed, folder + "/" + name);
+          ASSERT_GE(replaced, 0);
+          const int bytes = fileSynced(calls[std::size_t(replaced)].Inode, replaced);
+          EXPECT_GE(bytes, 0) << "the page file is renamed before it is synced";
+          if (!notes) {
+            const int marked =
+                ofInode(DiskCall::AttributeSet, calls[std::size_t(replaced)].Inode, replaced);
+            EXPECT_TRUE(marked >= 0 && marked < bytes) << "the mark is set after the sync";
+          }
+          const int storeSynced = find(DiskCall::FolderSynced, store, replaced + 1);
+          EXPECT_TRUE(synced(DiskCall::FolderSynced, folder, replaced,
+                             storeSynced >= 0 ? storeSynced : end))
+              << "the folder is not synced after the page's rename";
+          if (keeping) {
+            int kept = find(DiskCall::Linked, store + "/" + name);
+            if (copies) {
+              kept = find(DiskCall::Renamed, store + "/" + name);
+              EXPECT_GE(fileSynced(calls[std::size_t(kept)].Inode, kept), 0)
+                  << "the copy of the original is named before it is synced";
+            }
+            ASSERT_TRUE(kept >= 0 && kept < replaced) << "the original is kept after the page";
+            EXPECT_TRUE(synced(DiskCall::FolderSynced, store, kept, replaced))
+                << "the store is not synced before the page is replaced";
+            EXPECT_TRUE(
+                synced(DiskCall::FolderSynced, folder, find(DiskCall::FolderMade, store), replaced))
+                << "the store's folder is not synced into the book's before the page is replaced";
+          }
+          if (notes) {
+            int note = -1;
+            for (int i = find(DiskCall::Renamed, written + "/" + name); i >= 0 && i < replaced;
+                 i = find(DiskCall::Renamed, written + "/" + name, i + 1))
+              note = i;
+            ASSERT_GE(note, 0) << "no note before the page's rename";
+            EXPECT_GE(fileSynced(calls[std::size_t(note)].Inode, note), 0)
+                << "the note is named before it is synced";
+            EXPECT_TRUE(synced(DiskCall::FolderSynced, written, note, replaced))
+                << "the notes' folder is not synced before the page's rename";
+          }
+        }
+      }
+    }
+  }
+  SetHardLinksDisabled(false);
+  SetAttributesDisabled(false);
 }
 
 }  // namespace
