@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "original_store.h"
 #include "page_commands.h"
 #include "page_path.h"
 #include "page_prefetcher.h"
@@ -104,6 +105,10 @@ PageBatch::PageBatch(EditState& state, BatchKind kind, BatchOptions options)
   workers_ = options.Workers > 0 ? options.Workers : std::max(1, QThread::idealThreadCount());
   pool_.setMaxThreadCount(workers_);
   writer_.setMaxThreadCount(1);
+  // As when the folder is opened: a batch may run long after, and rewrites
+  // every page, so it sweeps first what a stopped save left behind.
+  if (!pages_.isEmpty())
+    (void)RemoveLeftoverTemporaries(FolderOf(pages_.front()));
   // Pages read ahead for paging are about to be rewritten; their memory is
   // the batch's now, kept for its first pages rather than given back.
   if (!pages_.isEmpty()) {

@@ -99,6 +99,9 @@ bool FindPageSet(EditState& state, const QString& path, int& unreadable) {
   if (!IsPageFile(path))
     return false;
   state.CurrentIndex = -1;
+  // Whatever a pagetrim stopped in the middle of a save left there goes
+  // before anyone sees it.
+  (void)RemoveLeftoverTemporaries(FolderOf(path));
   ListPages(FolderOf(path), state.PageList, &unreadable);
   state.CurrentIndex = state.PageList.IndexOf(path);
   return state.CurrentIndex >= 0;

@@ -43,7 +43,9 @@ Result CheckWritable(const QString& path);
 using BeforeRename = std::function<Result(int fd, const FileIdentity& identity)>;
 
 // Replaces the file at path by bytes: written to a short-named temporary file
-// in the same folder, synced, then renamed over path. A symbolic link is
+// in the same folder, synced, then renamed over path; the folder's sync after
+// the rename is put off (SyncFolderLater). The temporary file is locked for
+// as long as it lives (see RemoveLeftoverTemporariesIn). A symbolic link is
 // written through to its target. The old file keeps its permissions where the
 // file system has them, and a file the user may not write is refused. At any
 // moment the file is either the old one or the new one, never a part.
@@ -55,6 +57,17 @@ Result ReplaceFileContents(const QString& path, const char* data, std::size_t si
 // Creates the file at path with bytes and permissions, written and synced
 // under a temporary name first, so that it exists whole or not at all.
 Result WriteFileSynced(const QString& path, const char* data, std::size_t size, unsigned mode);
+// The same without the sync, for a file whose loss to a power cut costs
+// nothing that matters: until then it is whole or absent; after one it may
+// be either, or empty.
+Result WriteFileUnsynced(const QString& path, const char* data, std::size_t size, unsigned mode);
+
+// Removes from the folder the temporary files that pagetrim left there when
+// it stopped before renaming them, and only those: files of pagetrim's
+// temporary names that no live writer holds (see WriteAtomically). Returns
+// how many it removed; one that cannot be removed is hidden, never taken for
+// a page, and tried again the next time.
+int RemoveLeftoverTemporariesIn(const QString& folder);
 
 // The file a page path stands for: its target when it is a symbolic link.
 QString ResolvedPath(const QString& path);
@@ -62,9 +75,30 @@ QString ResolvedPath(const QString& path);
 // Makes the folder's entries (links made, files renamed in it) durable.
 Result SyncFolder(const QString& folder);
 
+// Syncs that nothing counts on yet, put off so that many share one: a
+// folder a page was renamed into, a file whose loss to a power cut costs
+// nothing that matters. They are made together when enough of them wait,
+// at SyncDeferred, and when the process ends normally.
+void SyncFolderLater(const QString& folder);
+void SyncFileLater(const QString& path);
+void SyncDeferred();
+
+// Makes temporary files named from the start, as on FAT and exFAT, which
+// have no anonymous files.
+void SetAnonymousFilesDisabled(bool disabled);
+
 // The steps of a change to a page file, in their order, reported to a hook so
 // that tests can stop the process at each of them.
-enum class SaveStep { OlderSetAside, OriginalKept, WrittenMarked, BeforeReplace, Replaced };
+// StoreFileNamed: a file that is not a page (a copy or a note of the store)
+// has its temporary name and is about to take its own, the path reported.
+enum class SaveStep {
+  OlderSetAside,
+  OriginalKept,
+  WrittenMarked,
+  BeforeReplace,
+  Replaced,
+  StoreFileNamed
+};
 using SaveStepHook = void (*)(SaveStep step, const QString& path);
 void SetSaveStepHook(SaveStepHook hook);
 void ReportSaveStep(SaveStep step, const QString& path);

@@ -2,11 +2,15 @@
 // what make keeping a page free and restoring it atomic.
 //
 // Inside the store, besides the kept pages under their own names:
-//   .pagetrim-written/NAME  what pagetrim wrote under NAME, where the file
-//                           system cannot mark the file itself, so that a
-//                           file another program put there is told apart;
+//   .pagetrim-written/NAME  every version pagetrim wrote under NAME, by its
+//                           size and digest, so that a file another program
+//                           put there is told apart where the file itself
+//                           carries no mark: on file systems without
+//                           attributes, and in a copy of the book that left
+//                           them behind (cp -r, a memory card);
 //   .pagetrim-older/NAME.N  originals set aside for such a file;
-//   .pagetrim-XXXXXXXX      a copy cut short by a crash.
+//   .pagetrim-XXXXXXXX      a copy or a note cut short by a crash, swept by
+//                           RemoveLeftoverTemporaries.
 // Names starting ".pagetrim-" are never kept pages.
 #include "original_store.h"
 
@@ -52,20 +56,84 @@ bool IsStoreHousekeeping(const QString& name) {
 }
 
 // A digest that tells pagetrim's own bytes from another program's: not
-// against an adversary, so a fast one, as it is taken of every page written.
-QByteArray QuickDigestOf(QByteArrayView bytes) {
-  const auto* data = reinterpret_cast<const Bytef*>(bytes.data());
-  uLong crc = crc32(0L, Z_NULL, 0);
-  uLong adler = adler32(0L, Z_NULL, 0);
-  // zlib takes lengths as uInt: feed it pieces.
-  for (qsizetype done = 0; done < bytes.size();) {
-    const uInt n = uInt(std::min<qsizetype>(bytes.size() - done, qsizetype(1) << 30));
-    crc = crc32(crc, data + done, n);
-    adler = adler32(adler, data + done, n);
-    done += n;
+// against an adversary, so a fast one, as it is taken of every page written
+// and of every page pagetrim may have written, before it is kept over or
+// restored over. Its text holds a "-", which a SHA-256 in hex never does.
+class QuickDigest {
+ public:
+  void Add(const char* bytes, qsizetype size) {
+    const auto* data = reinterpret_cast<const Bytef*>(bytes);
+    // zlib takes lengths as uInt: feed it pieces.
+    for (qsizetype done = 0; done < size;) {
+      const uInt n = uInt(std::min<qsizetype>(size - done, qsizetype(1) << 30));
+      crc_ = crc32(crc_, data + done, n);
+      adler_ = adler32(adler_, data + done, n);
+      done += n;
+    }
   }
-  return QByteArray::number(qulonglong(crc), 16) + '-' + QByteArray::number(qulonglong(adler), 16);
+  QByteArray Text() const {
+    return QByteArray::number(qulonglong(crc_), 16) + '-' +
+           QByteArray::number(qulonglong(adler_), 16);
+  }
+
+ private:
+  uLong crc_ = crc32(0L, Z_NULL, 0);
+  uLong adler_ = adler32(0L, Z_NULL, 0);
+};
+
+QByteArray QuickDigestOf(QByteArrayView bytes) {
+  QuickDigest digest;
+  digest.Add(bytes.data(), bytes.size());
+  return digest.Text();
 }
+
+bool IsQuickDigest(const QByteArray& digest) {
+  return digest.contains('-');
+}
+
+// The digests of a page file as it is now, each taken once, when first
+// needed; empty when the file cannot be read.
+class PageDigests {
+ public:
+  explicit PageDigests(const QString& path) : path_(path) {}
+  const QByteArray& Quick() {
+    if (!quick_)
+      quick_ = Take(false);
+    return *quick_;
+  }
+  // SHA-256, which notes of earlier versions hold.
+  const QByteArray& Strong() {
+    if (!strong_)
+      strong_ = Take(true);
+    return *strong_;
+  }
+
+ private:
+  QByteArray Take(bool strong) const {
+    QFile page(path_);
+    if (!page.open(QIODevice::ReadOnly))
+      return {};
+    QuickDigest quick;
+    QCryptographicHash sha256(QCryptographicHash::Sha256);
+    QByteArray piece(qsizetype(1) << 18, Qt::Uninitialized);
+    for (;;) {
+      const qint64 n = page.read(piece.data(), piece.size());
+      if (n < 0)
+        return {};
+      if (n == 0)
+        break;
+      if (strong)
+        sha256.addData(QByteArrayView(piece.constData(), qsizetype(n)));
+      else
+        quick.Add(piece.constData(), qsizetype(n));
+    }
+    return strong ? sha256.result().toHex() : quick.Text();
+  }
+
+  QString path_;
+  std::optional<QByteArray> quick_;
+  std::optional<QByteArray> strong_;
+};
 
 // Errors by which a file system says it has no hard links (FAT and exFAT
 // answer EPERM), or none to this file.
@@ -104,20 +172,21 @@ QString WrittenMarkOf(const QString& pagePath) {
 
 // The attribute holds the name pagetrim wrote the file under, its inode,
 // size and modification time, and a digest of its bytes. The device is left
-// out: a disk may come back under another number. A book moved or copied to
-// another disk with its attributes (mv, cp -a, rsync -aX) comes with new
-// inodes, so there the bytes decide; a copy of a page under another page's
-// name stays another program's file.
+// out: a disk may come back under another number. The bytes decide (see
+// AttributeSaysWritten); the inode and time are kept for earlier versions,
+// which read them. A copy of a page under another page's name stays another
+// program's file.
 QByteArray AttributeValue(const QString& pagePath, const FileIdentity& identity,
-                          QByteArrayView bytes) {
-  return "2 " + QuickDigestOf(bytes) + ' ' + QByteArray::number(identity.Size) + ' ' +
+                          const QByteArray& digest) {
+  return "2 " + digest + ' ' + QByteArray::number(identity.Size) + ' ' +
          QByteArray::number(identity.ModifiedNs) + ' ' + QByteArray::number(identity.Inode) + ' ' +
          KeepingName(pagePath).toUtf8();
 }
 
 // What the page file's attribute says: pagetrim wrote this very file, or
 // another; none when it has no attribute or its file system none at all.
-std::optional<bool> AttributeSaysWritten(const QString& pagePath, const FileIdentity& current) {
+std::optional<bool> AttributeSaysWritten(const QString& pagePath, const FileIdentity& current,
+                                         PageDigests& digests) {
   char value[1024];
   const ssize_t length =
       ::getxattr(Native(pagePath).constData(), WrittenAttribute, value, sizeof(value));
@@ -131,21 +200,23 @@ std::optional<bool> AttributeSaysWritten(const QString& pagePath, const FileIden
   const QByteArray name = fields.mid(5).join(' ');
   if (name != KeepingName(pagePath).toUtf8() || fields[2].toLongLong() != current.Size)
     return false;
-  if (fields[3].toLongLong() == current.ModifiedNs && fields[4].toULongLong() == current.Inode)
-    return true;
-  QFile page(pagePath);
-  return page.open(QIODevice::ReadOnly) && QuickDigestOf(page.readAll()) == fields[1];
+  // Never the inode and time alone: a program that writes into the file
+  // keeps its inode, its size too, and may put its time back (touch -r). A
+  // book moved with its attributes (mv, cp -a, rsync -aX) has new inodes.
+  return digests.Quick() == fields[1];
 }
 
 // A line of the note: a file pagetrim wrote, by identity and by its bytes.
 struct WrittenFile {
   FileIdentity Identity;
-  QByteArray Digest;  // SHA-256, in hex; empty in notes of earlier versions
+  // QuickDigestOf; SHA-256 in hex in notes of earlier versions, or empty in
+  // those of the earliest.
+  QByteArray Digest;
 };
 
-QByteArray DigestOf(QByteArrayView bytes) {
-  return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-}
+// Lines beyond these, the oldest, are dropped: a page trimmed so often
+// loses nothing by it, as versions that old are no longer anywhere.
+constexpr std::size_t NoteLinesKept = 64;
 
 QByteArray NoteLine(const WrittenFile& file) {
   const FileIdentity& id = file.Identity;
@@ -172,35 +243,27 @@ std::vector<WrittenFile> ReadNote(const QString& pagePath) {
   return files;
 }
 
-// Whether a line of the note describes the page file: by identity, or by its
-// bytes, since FAT and exFAT through FUSE number their files anew whenever
-// the file system forgets them, and at every mount. digest: the page's,
-// worked out once when needed.
-bool Describes(const WrittenFile& file, const QString& pagePath, const FileIdentity& current,
-               std::optional<QByteArray>& digest) {
-  if (file.Identity == current)
-    return true;
-  if (file.Digest.isEmpty() || file.Identity.Size != current.Size)
+// Whether a line of the note describes the page file: by its bytes, as the
+// attribute does, since a copy of the book, and FAT and exFAT through FUSE
+// at every mount, number the files anew, and an edit may keep the inode,
+// size and time. Lines of the earliest notes know nothing but the identity.
+bool Describes(const WrittenFile& file, const FileIdentity& current, PageDigests& digests) {
+  if (file.Digest.isEmpty())
+    return file.Identity == current;
+  if (file.Identity.Size != current.Size)
     return false;
-  if (!digest) {
-    QFile page(pagePath);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    digest = page.open(QIODevice::ReadOnly) && hash.addData(&page) ? hash.result().toHex()
-                                                                   : QByteArray();
-  }
-  return *digest == file.Digest;
+  return (IsQuickDigest(file.Digest) ? digests.Quick() : digests.Strong()) == file.Digest;
 }
 
 // Whether pagetrim wrote the page file as it is now: the attribute on the
 // file first, the note where the file has none.
 bool WrittenByPagetrim(const QString& pagePath, const FileIdentity& current) {
-  if (const std::optional<bool> says = AttributeSaysWritten(pagePath, current))
+  PageDigests digests(pagePath);
+  if (const std::optional<bool> says = AttributeSaysWritten(pagePath, current, digests))
     return *says;
-  std::optional<QByteArray> digest;
   const std::vector<WrittenFile> files = ReadNote(pagePath);
-  return std::any_of(files.begin(), files.end(), [&](const WrittenFile& file) {
-    return Describes(file, pagePath, current, digest);
-  });
+  return std::any_of(files.begin(), files.end(),
+                     [&](const WrittenFile& file) { return Describes(file, current, digests); });
 }
 
 void ForgetWritten(const QString& pagePath) {
@@ -360,6 +423,7 @@ Result KeepOriginals(const QString& pagePath, const QStringList& nextPages) {
     if (PutInStore(next, also).Ok() && also)
       added.push_back(*also);
   }
+  SyncDeferred();  // the store's sync is theirs too
   QStringList synced;
   Result result;
   for (const Keeping& keeping : added) {
@@ -386,31 +450,47 @@ Result MarkWrittenPage(const QString& pagePath, int fd, const FileIdentity& writ
   // Without a kept original the next save keeps whatever the page is.
   if (!HasKeptOriginal(pagePath))
     return {};
+  const QByteArray digest = QuickDigestOf(bytes);
+  bool marked = false;
   if (!attributesDisabled.load()) {
-    const QByteArray value = AttributeValue(pagePath, written, bytes);
-    if (::fsetxattr(fd, WrittenAttribute, value.constData(), std::size_t(value.size()), 0) == 0)
-      return {};
+    const QByteArray value = AttributeValue(pagePath, written, digest);
     // Whatever the refusal (FAT, exFAT and many FUSE and network file
     // systems have no attributes; a full disk no room for one), the note
     // does the same.
+    marked =
+        ::fsetxattr(fd, WrittenAttribute, value.constData(), std::size_t(value.size()), 0) == 0;
   }
-  // The note keeps the line of the page file now in place: it stays the page
-  // if the new file never takes its place.
+  // Every version stays in the note: a copy of the book made while a page
+  // was being trimmed may hold any of them, as may a page put back from a
+  // backup, and each still has its first original kept.
+  std::vector<WrittenFile> files = ReadNote(pagePath);
+  const bool known = std::any_of(files.begin(), files.end(), [&](const WrittenFile& file) {
+    return file.Digest == digest && file.Identity.Size == written.Size;
+  });
+  if (!known)
+    files.push_back({written, digest});
   QByteArray note;
-  struct stat page {};
-  if (::stat(Native(pagePath).constData(), &page) == 0) {
-    std::optional<QByteArray> digest;
-    for (const WrittenFile& file : ReadNote(pagePath)) {
-      if (Describes(file, pagePath, IdentityOfStat(page), digest))
-        note += NoteLine(file);
-    }
+  for (std::size_t i = files.size() > NoteLinesKept ? files.size() - NoteLinesKept : 0;
+       i < files.size(); ++i) {
+    note += NoteLine(files[i]);
   }
-  note += NoteLine({written, DigestOf(bytes)});
   const QString store = OriginalStoreOf(FolderOf(pagePath));
+  const QString notePath = WrittenMarkOf(pagePath);
   Result result = MakeFolder(store + WrittenFolder, store);
+  if (marked) {
+    // The attribute proves the file pagetrim's own where it is. The note is
+    // read only in a copy of the book that left the attribute behind, made
+    // later: it needs no sync of its own before the rename, and one that
+    // cannot be written leaves that copy to set this page's original aside,
+    // as copies always did, and fails nothing.
+    if (result.Ok() &&
+        WriteFileUnsynced(notePath, note.constData(), std::size_t(note.size()), 0644).Ok())
+      SyncFileLater(notePath);
+    return {};
+  }
+  // The only mark: durable before the rename.
   if (result.Ok())
-    result =
-        WriteFileSynced(WrittenMarkOf(pagePath), note.constData(), std::size_t(note.size()), 0644);
+    result = WriteFileSynced(notePath, note.constData(), std::size_t(note.size()), 0644);
   if (result.Ok())
     result = SyncFolder(store + WrittenFolder);
   return Result::CannotKeep(result);
@@ -545,6 +625,12 @@ std::vector<PageNotRestored> RestoreAllOriginals(const QString& folder) {
       left.push_back({name, restored});
   }
   return left;
+}
+
+int RemoveLeftoverTemporaries(const QString& folder) {
+  const QString store = OriginalStoreOf(folder);
+  return RemoveLeftoverTemporariesIn(folder) + RemoveLeftoverTemporariesIn(store) +
+         RemoveLeftoverTemporariesIn(store + WrittenFolder);
 }
 
 Result DiscardKeptOriginals(const QString& folder) {

@@ -46,7 +46,9 @@ Result KeepOriginals(const QString& pagePath, const QStringList& nextPages);
 // these bytes) as its own, durably, before the rename: a later save of that
 // file keeps nothing more, whenever the process or the power stopped. An
 // extended attribute on the file itself where the file system has them, a
-// synced note in the store where not.
+// synced note in the store where not. The note is written in either case,
+// so that a copy of the book without its attributes still knows the pages
+// pagetrim wrote by their bytes.
 Result MarkWrittenPage(const QString& pagePath, int fd, const FileIdentity& written,
                        QByteArrayView bytes);
 
@@ -79,6 +81,12 @@ struct PageNotRestored {
 // Restores every kept original of the folder that can be; returns the pages
 // left as they were and why, in natural order.
 std::vector<PageNotRestored> RestoreAllOriginals(const QString& folder);
+
+// Removes the temporary files that pagetrim left in the folder and in its
+// store when it stopped before renaming them (see RemoveLeftoverTemporariesIn):
+// never another program's file, nor the temporary of a pagetrim, in this
+// process or another, that is writing there now. Returns how many it removed.
+int RemoveLeftoverTemporaries(const QString& folder);
 
 // Deletes the folder's store and everything in it.
 Result DiscardKeptOriginals(const QString& folder);

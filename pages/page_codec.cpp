@@ -323,6 +323,11 @@ SaveResult WritePage(const QString& path, const EncodedPage& page, const SaveOpt
       !written.Ok()) {
     return written;
   }
+  // A save that no other follows (a single one, a batch's last page) is
+  // durable when it is done, with the syncs put off before it. The pages
+  // that follow are named only where originals are kept.
+  if (options.KeepOriginal && keepNext.isEmpty())
+    SyncDeferred();
   return {Result{}, identity};
 }
 

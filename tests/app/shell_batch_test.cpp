@@ -86,10 +86,25 @@ TEST(ShellBatch, AutoWritesWhatTheWindowsBatchWrites) {
   while (files.hasNext()) {
     const QString path = files.next();
     const QString other = shell.path() + path.mid(window.path().size());
-    EXPECT_EQ(ReadAll(path), ReadAll(other)) << path.toStdString();
+    if (path.contains("/.pagetrim-written/")) {
+      // A note names each file pagetrim wrote by its size and digest, and by
+      // an inode and time that are its folder's own.
+      const auto bytesNamed = [](const QString& note) {
+        QList<QByteArray> named;
+        for (const QByteArray& line : ReadAll(note).split('\n')) {
+          const QList<QByteArray> fields = line.split(' ');
+          if (fields.size() == 5)
+            named.append(fields[2] + ' ' + fields[4]);
+        }
+        return named;
+      };
+      EXPECT_EQ(bytesNamed(path), bytesNamed(other)) << path.toStdString();
+    } else {
+      EXPECT_EQ(ReadAll(path), ReadAll(other)) << path.toStdString();
+    }
     ++compared;
   }
-  EXPECT_EQ(compared, 8);  // four pages and their four originals
+  EXPECT_EQ(compared, 12);  // four pages, their four originals and four notes
   PageRaster cut;
   LoadPage(shell.filePath("p1.jpg"), cut);
   EXPECT_LT(cut.Width(), 850 - 12);

@@ -443,7 +443,8 @@ TEST_F(PageSafety, ABatchKilledAtAnyStepLosesNoOriginal) {
   batch();
   SetSaveStepHook(nullptr);
   const int steps = int(stepsTaken.size());
-  ASSERT_EQ(stepsTaken.size(), std::size_t(4 * Pages));  // kept, marked, before, replaced
+  // Kept; then, for each page, its note named, marked, before, replaced.
+  ASSERT_EQ(stepsTaken.size(), std::size_t(5 * Pages));
   for (int i = 0; i < Pages; ++i) {
     EXPECT_EQ(stepsTaken[std::size_t(i)].first, SaveStep::OriginalKept);
     EXPECT_EQ(stepsTaken[std::size_t(i)].second, Page(i));
@@ -477,11 +478,279 @@ TEST_F(PageSafety, ABatchKilledAtAnyStepLosesNoOriginal) {
           << name.toStdString();
     }
     batch();
+    // The batch swept what the killed one left: nothing but the pages and
+    // the store's own folders.
+    const QString store = dir_.path() + "/" + OriginalStoreName;
+    for (const QString& folder : {dir_.path(), store, store + "/.pagetrim-written"}) {
+      for (const QString& name :
+           QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        EXPECT_TRUE(QFileInfo(name).suffix() == "png" || name == OriginalStoreName ||
+                    name == ".pagetrim-written")
+            << folder.toStdString() << ": " << name.toStdString();
+      }
+    }
     EXPECT_TRUE(RestoreAllOriginals(dir_.path() + "/").empty());
     for (int i = 0; i < Pages; ++i)
       EXPECT_EQ(ReadAll(Page(i)), first[std::size_t(i)]) << i;
     putBack();
   }
+}
+
+}  // namespace
+}  // namespace pagetrim
+
+// ---- What a stopped save leaves behind --------------------------------------
+
+#include <QRegularExpression>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "support/disk_calls.h"
+
+namespace pagetrim {
+namespace {
+
+SaveStep killStep;
+void KillAtStep(SaveStep step, const QString&) {
+  if (step == killStep)
+    ::raise(SIGKILL);
+}
+
+void StopProcessBeforeReplace(SaveStep step, const QString&) {
+  if (step == SaveStep::BeforeReplace)
+    ::raise(SIGSTOP);
+}
+
+std::mutex heldLock;
+std::condition_variable heldChanged;
+bool heldReached = false;
+bool heldReleased = false;
+
+void HoldThreadBeforeReplace(SaveStep step, const QString&) {
+  if (step != SaveStep::BeforeReplace)
+    return;
+  std::unique_lock<std::mutex> hold(heldLock);
+  heldReached = true;
+  heldChanged.notify_all();
+  heldChanged.wait(hold, [] { return heldReleased; });
+}
+
+// The files of a folder named as pagetrim names its temporary files.
+QStringList Temporaries(const QString& folder) {
+  return QDir(folder)
+      .entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks)
+      .filter(QRegularExpression("^\\.pagetrim-([a-z0-9]{8}|[A-Za-z0-9]{6})$"));
+}
+
+// A save killed once its page's temporary file has its name, and one killed
+// once the copy of its original in the store has: the next open removes both
+// files. A live writer's temporary, in a process stopped before its rename
+// or in a thread of this one waiting there, stays, and so do another
+// program's files with names like pagetrim's; the next batch, once the
+// stopped process is dead, sweeps its file too.
+TEST(LeftoverTemporaries, WhatAStoppedSaveLeftIsSweptAndNothingElse) {
+  for (const bool anonymous : {true, false}) {
+    SCOPED_TRACE(anonymous ? "anonymous temporaries" : "named temporaries, as on FAT");
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/";
+    const QString store = OriginalStoreOf(folder);
+    const auto page = [&](int i) { return folder + QString("p%1.png").arg(i + 1); };
+    std::vector<QByteArray> first;
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(SavePage(page(i), BlockPage(30 + i), 300, 300), SaveOutcome::Written);
+      first.push_back(ReadAll(page(i)));
+    }
+    SetAnonymousFilesDisabled(!anonymous);
+    const auto save = [&](int i) {
+      return SavePage(page(i), BlockPage(20), 300, 300, {IdentityOf(page(i)), true, {}}).Ok();
+    };
+    const auto saveInChild = [&](int i, SaveStepHook hook, bool copies) {
+      const pid_t child = ::fork();
+      if (child == 0) {
+        SetHardLinksDisabled(copies);
+        SetSaveStepHook(hook);
+        ::_exit(save(i) ? 0 : 1);
+      }
+      return child;
+    };
+    int status = 0;
+    killStep = SaveStep::BeforeReplace;
+    pid_t child = saveInChild(0, KillAtStep, false);
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    killStep = SaveStep::StoreFileNamed;
+    child = saveInChild(1, KillAtStep, true);
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(Temporaries(folder).size(), 1);
+    ASSERT_EQ(Temporaries(store).size(), 1);
+    const QStringList killed = Temporaries(folder);
+
+    const QStringList theirs = {".pagetrim-abc",          ".pagetrim-abcdefghi",
+                                ".pagetrim-abcd_fgh",     ".pagetrim-ABCDEFGH",
+                                ".pagetrim-abcdefgh.png", "pagetrim-abcdefgh"};
+    for (const QString& name : theirs) {
+      QFile file(folder + name);
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("theirs") == 6);
+    }
+    ASSERT_TRUE(QDir(folder).mkdir(".pagetrim-folder1"));
+    ASSERT_TRUE(QFile::link(page(2), folder + ".pagetrim-link1234"));
+
+    const pid_t stopped = saveInChild(2, StopProcessBeforeReplace, false);
+    ASSERT_EQ(::waitpid(stopped, &status, WUNTRACED), stopped);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    heldReached = heldReleased = false;
+    SetSaveStepHook(HoldThreadBeforeReplace);
+    bool threadSaved = false;
+    std::thread writer([&] { threadSaved = save(0); });
+    {
+      std::unique_lock<std::mutex> hold(heldLock);
+      heldChanged.wait(hold, [] { return heldReached; });
+    }
+    QStringList live = Temporaries(folder);
+    for (const QString& name : killed)
+      live.removeAll(name);
+    EXPECT_EQ(live.size(), 2);
+
+    EditState state;
+    RecordingPageWindow window;
+    EXPECT_TRUE(OpenPageSet(state, window, page(0)));
+    EXPECT_EQ(Temporaries(folder), live);
+    EXPECT_TRUE(Temporaries(store).isEmpty());
+    for (const QString& name : theirs)
+      EXPECT_EQ(ReadAll(folder + name), "theirs") << name.toStdString();
+    EXPECT_TRUE(QFileInfo(folder + ".pagetrim-folder1").isDir());
+    EXPECT_TRUE(QFileInfo(folder + ".pagetrim-link1234").isSymLink());
+
+    {
+      const std::lock_guard<std::mutex> hold(heldLock);
+      heldReleased = true;
+      heldChanged.notify_all();
+    }
+    writer.join();
+    SetSaveStepHook(nullptr);
+    EXPECT_TRUE(threadSaved);
+    ::kill(stopped, SIGKILL);
+    ASSERT_EQ(::waitpid(stopped, &status, 0), stopped);
+    EXPECT_EQ(Temporaries(folder).size(), 1);
+    TrimAllLeftRight(state, window, false);
+    EXPECT_TRUE(Temporaries(folder).isEmpty());
+    for (const QString& name : theirs)
+      EXPECT_TRUE(QFileInfo::exists(folder + name)) << name.toStdString();
+    EXPECT_TRUE(RestoreAllOriginals(folder).empty());
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(ReadAll(page(i)), first[std::size_t(i)]) << i;
+  }
+  SetAnonymousFilesDisabled(false);
+}
+
+// ---- The order in which a batch makes its steps durable ---------------------
+
+// Each step of a batch is on the disk before a step that counts on it: the
+// kept original, and the store's entry for it, before the page is replaced;
+// the new page file, with the mark it carries, before its rename; the page's
+// folder after the rename, by the time the store is synced for the next
+// pages' originals or the batch ends; and where the store's note is the only
+// mark, the note and its folder before the rename. First in a batch that
+// keeps the originals, then in one over pages pagetrim wrote.
+TEST(DurableSteps, EveryStepOfABatchIsSyncedBeforeTheStepThatCountsOnIt) {
+  using test::DiskCall;
+  // More than a batch keeps under one sync of the store, so that the later
+  // ones are kept where nothing else happens to sync the store.
+  constexpr int Pages = 10;
+  for (const bool copies : {false, true}) {
+    for (const bool notes : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << (copies ? "copies" : "hard links") << ", "
+                                        << (notes ? "notes" : "attributes"));
+      QTemporaryDir dir;
+      const QString folder = dir.path();
+      const QString store = folder + "/" + OriginalStoreName;
+      const QString written = store + "/.pagetrim-written";
+      for (int i = 0; i < Pages; ++i) {
+        ASSERT_EQ(SavePage(folder + QString("/p%1.png").arg(i + 1), BlockPage(30 + i), 300, 300),
+                  SaveOutcome::Written);
+      }
+      SetHardLinksDisabled(copies);
+      SetAttributesDisabled(notes);
+      for (const bool keeping : {true, false}) {
+        SCOPED_TRACE(keeping ? "originals kept" : "pages of pagetrim's");
+        test::StartRecordingDiskCalls();
+        {
+          EditState state;
+          RecordingPageWindow window;
+          ASSERT_TRUE(OpenPageSet(state, window, folder + "/p1.png"));
+          TrimAllLeftRight(state, window, false, {2, DefaultWorkAheadBytes});
+          EXPECT_EQ(window.SaveFailureReports, 0);
+        }
+        const std::vector<DiskCall> calls = test::StopRecordingDiskCalls();
+        const int end = int(calls.size());
+        const auto find = [&](DiskCall::Kind what, const QString& path, int from = 0) {
+          for (int i = from; i < end; ++i) {
+            if (calls[std::size_t(i)].What == what && calls[std::size_t(i)].Path == path)
+              return i;
+          }
+          return -1;
+        };
+        const auto synced = [&](DiskCall::Kind what, const QString& path, int after, int before) {
+          const int i = find(what, path, after + 1);
+          return i >= 0 && i < before;
+        };
+        const auto ofInode = [&](DiskCall::Kind what, std::uint64_t inode, int before) {
+          for (int i = 0; i < before; ++i) {
+            if (calls[std::size_t(i)].What == what && calls[std::size_t(i)].Inode == inode)
+              return i;
+          }
+          return -1;
+        };
+        const auto fileSynced = [&](std::uint64_t inode, int before) {
+          return ofInode(DiskCall::FileSynced, inode, before);
+        };
+        for (int p = 0; p < Pages; ++p) {
+          const QString name = QString("p%1.png").arg(p + 1);
+          SCOPED_TRACE(name.toStdString());
+          const int replaced = find(DiskCall::Renamed, folder + "/" + name);
+          ASSERT_GE(replaced, 0);
+          const int bytes = fileSynced(calls[std::size_t(replaced)].Inode, replaced);
+          EXPECT_GE(bytes, 0) << "the page file is renamed before it is synced";
+          if (!notes) {
+            const int marked =
+                ofInode(DiskCall::AttributeSet, calls[std::size_t(replaced)].Inode, replaced);
+            EXPECT_TRUE(marked >= 0 && marked < bytes) << "the mark is set after the sync";
+          }
+          const int storeSynced = find(DiskCall::FolderSynced, store, replaced + 1);
+          EXPECT_TRUE(synced(DiskCall::FolderSynced, folder, replaced,
+                             storeSynced >= 0 ? storeSynced : end))
+              << "the folder is not synced after the page's rename";
+          if (keeping) {
+            int kept = find(DiskCall::Linked, store + "/" + name);
+            if (copies) {
+              kept = find(DiskCall::Renamed, store + "/" + name);
+              EXPECT_GE(fileSynced(calls[std::size_t(kept)].Inode, kept), 0)
+                  << "the copy of the original is named before it is synced";
+            }
+            ASSERT_TRUE(kept >= 0 && kept < replaced) << "the original is kept after the page";
+            EXPECT_TRUE(synced(DiskCall::FolderSynced, store, kept, replaced))
+                << "the store is not synced before the page is replaced";
+            EXPECT_TRUE(
+                synced(DiskCall::FolderSynced, folder, find(DiskCall::FolderMade, store), replaced))
+                << "the store's folder is not synced into the book's before the page is replaced";
+          }
+          if (notes) {
+            int note = -1;
+            for (int i = find(DiskCall::Renamed, written + "/" + name); i >= 0 && i < replaced;
+                 i = find(DiskCall::Renamed, written + "/" + name, i + 1))
+              note = i;
+            ASSERT_GE(note, 0) << "no note before the page's rename";
+            EXPECT_GE(fileSynced(calls[std::size_t(note)].Inode, note), 0)
+                << "the note is named before it is synced";
+            EXPECT_TRUE(synced(DiskCall::FolderSynced, written, note, replaced))
+                << "the notes' folder is not synced before the page's rename";
+          }
+        }
+      }
+    }
+  }
+  SetHardLinksDisabled(false);
+  SetAttributesDisabled(false);
 }
 
 }  // namespace

@@ -3,7 +3,12 @@
 # books on memory cards are: no hard links, no modes, no extended attributes,
 # and files numbered anew at every mount. A batch (twice, with a remount
 # between), 上書き, 元に戻す, 現頁削除, 全頁元に戻す and 元の画像を消去, every
-# page checked byte for byte. Prints a transcript of what it ran.
+# page checked byte for byte. A book trimmed in a plain folder and copied
+# with cp -r (which leaves its attributes behind) to another folder, onto
+# each card, and from each card back to a plain folder, trimmed again and
+# restored in the copy, gives back its first scans. What a stopped save left
+# is swept when a book is opened, but not a live writer's temporary. Prints
+# a transcript of what it ran.
 # usage: real_fs_test.sh PAGETRIM MAKE_SAMPLE_PAGES FS_SESSION
 # Exits with 77 (skipped), after one line saying why, for a file system that
 # cannot be mounted here: no /dev/fuse, no loop devices.
@@ -15,8 +20,10 @@ work=$(mktemp -d)
 loop=""
 mounted=()
 
+holder=""
 cleanup() {
   local point
+  [ -z "$holder" ] || kill "$holder" 2>/dev/null || true
   for point in "${mounted[@]}"; do
     fusermount -u "$point" 2>/dev/null || umount "$point" 2>/dev/null || true
   done
@@ -70,6 +77,31 @@ unmount_fs() {
 
 same() { cmp -s "$1" "$2"; }
 
+# Fails when a temporary file of pagetrim's is left in the book or its store.
+no_temporaries() {
+  local left
+  left=$(ls -A "$1" "$1/.pagetrim-originals" 2>/dev/null | grep '^\.pagetrim-' |
+    grep -v -x -e '.pagetrim-originals' -e '.pagetrim-written' -e '.pagetrim-older' || true)
+  [ -z "$left" ] || fail "left in $(basename "$1"): $left"
+}
+
+# A trimmed book copied with a plain cp -r, trimmed again in the copy and
+# restored there, gives back the first scans.
+copy_trim_restore() {  # trimmed book, the copy to make, where to
+  local p
+  rm -rf "$2"
+  cp -r "$1" "$2"
+  echo "\$ cp -r $(basename "$1") ${2//$work\//}   # $3"
+  run "# 全頁左右削除 in the copy" "$pagetrim" --batch lr "$2/p01.jpg" || fail "the batch in the copy failed"
+  [ ! -e "$2/.pagetrim-originals/.pagetrim-older" ] || fail "the copy's batch ($3) set originals aside"
+  no_temporaries "$2"
+  run "# 全頁元に戻す in the copy" "$session" restore-all "$2/p01.jpg" || fail "the copy ($3) was not restored"
+  for p in $pages; do
+    same "$work/before/$p" "$2/$p" || fail "$p is not its first scan in the copy ($3)"
+  done
+  [ ! -e "$2/.pagetrim-originals" ] || fail "the copy's store ($3) is still there"
+}
+
 check_fs() {
   mkdir -p "$work/mnt"
   mount_fs
@@ -78,7 +110,22 @@ check_fs() {
   mkdir "$book"
   cp "$work"/before/* "$book/"
 
+  # A save stopped before its rename leaves its temporary file; one that a
+  # live writer holds (its lock, here taken by flock) looks the same.
+  : >"$book/.pagetrim-Ab12Cd"
+  local held="$book/.pagetrim-held1234"
+  ( exec 9>>"$held"; flock -x 9; exec sleep 300 ) &
+  holder=$!
+  while flock -n "$held" true; do sleep 0.1; done
+  run "# opened" "$session" open "$book/p01.jpg" || fail "the book did not open"
+  [ ! -e "$book/.pagetrim-Ab12Cd" ] || fail "what a stopped save left was not swept"
+  [ -e "$held" ] || fail "a live writer's temporary was swept"
+  kill "$holder"
+  wait "$holder" 2>/dev/null || true
+  holder=""
+
   run "# 全頁左右削除" "$pagetrim" --batch lr "$book/p01.jpg" || fail "the batch failed"
+  no_temporaries "$book"
   for p in $pages; do
     same "$work/before/$p" "$book/$p" && fail "$p was not trimmed"
     same "$work/before/$p" "$store/$p" || fail "$p: the kept original is not the page as it was"
@@ -94,6 +141,10 @@ check_fs() {
     same "$work/before/$p" "$store/$p" || fail "$p: the second batch replaced the kept original"
   done
   [ ! -e "$store/.pagetrim-older" ] || fail "the second batch set originals aside"
+  no_temporaries "$book"
+  copy_trim_restore "$book" "$work/from-$fs" "from $fs to a plain folder"
+  copy_trim_restore "$work/plain/book" "$work/mnt/copied" "from a plain folder onto $fs"
+  rm -rf "$work/mnt/copied"
 
   run "# 左右削除, 上書き twice" "$session" overwrite "$book/p03.png" || fail "p03.png was not saved"
   run "# 元に戻す" "$session" restore "$book/p02.jpg" || fail "p02.jpg was not restored"
@@ -137,6 +188,14 @@ tools_missing() {
   done
   return 1
 }
+
+fs="a plain folder"
+mkdir -p "$work/plain/book"
+cp "$work"/before/* "$work/plain/book/"
+echo "== $(findmnt -n -o FSTYPE -T "$work"): a plain folder"
+run "# 全頁左右削除" "$pagetrim" --batch lr "$work/plain/book/p01.jpg" || fail "the batch failed"
+copy_trim_restore "$work/plain/book" "$work/plain/copy" "to another plain folder"
+echo "== a plain folder: passed"
 
 fuse_ok=yes
 if [ ! -c /dev/fuse ]; then

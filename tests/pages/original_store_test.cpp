@@ -2,6 +2,7 @@
 // and what a process killed at each step of a change leaves on disk.
 #include "original_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,8 +10,10 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <cstdlib>
@@ -161,6 +164,81 @@ TEST_P(OriginalStoreTest, LinkedPageKeepsItsTargetsContent) {
   EXPECT_TRUE(QFileInfo(page).isSymLink());
   EXPECT_EQ(ReadBytes(Folder() + "scans/target.jpg"), first);
   EXPECT_FALSE(HasKeptOriginals(Folder()));
+}
+
+// A book copied as a plain `cp -r` or a memory card copies it: no extended
+// attributes, every file with a new inode and time. Trimmed again in the
+// copy, its pages are still the ones pagetrim wrote, and restoring gives
+// back the first scans; a change another program makes there afterwards is
+// still another program's.
+TEST_P(OriginalStoreTest, KeptOriginalsSurviveAPlainCopy) {
+  const QStringList names = {"a.jpg", "b.png", "c.jpg"};
+  std::vector<Bytes> first;
+  for (int i = 0; i < names.size(); ++i) {
+    first.push_back(MakePage(names[i], std::uint8_t(10 + i)));
+    ASSERT_EQ(SaveKeeping(Folder() + names[i], std::uint8_t(50 + i)), SaveOutcome::Written);
+    ASSERT_EQ(SaveKeeping(Folder() + names[i], std::uint8_t(60 + i)), SaveOutcome::Written);
+  }
+  QTemporaryDir elsewhere;
+  const QString copy = elsewhere.path() + "/book/";
+  ASSERT_EQ(std::system(QFile::encodeName("cp -r " + Folder() + " " + copy).constData()), 0);
+  for (int i = 0; i < names.size(); ++i)
+    ASSERT_EQ(SaveKeeping(copy + names[i], std::uint8_t(70 + i)), SaveOutcome::Written);
+  EXPECT_FALSE(QFileInfo::exists(OriginalStoreOf(copy) + ".pagetrim-older"));
+
+  // Another program's file of the same size in c.jpg's place.
+  Bytes theirs = ReadBytes(copy + "c.jpg");
+  theirs[theirs.size() / 2] ^= 0xff;
+  ASSERT_TRUE(fixtures::WriteBytes(copy + "c.jpg", theirs));
+  const std::vector<PageNotRestored> left = RestoreAllOriginals(copy);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].Name, "c.jpg");
+  EXPECT_EQ(left[0].Result, Result::Failed(Reason::ChangedElsewhere));
+  EXPECT_EQ(ReadBytes(copy + "a.jpg"), first[0]);
+  EXPECT_EQ(ReadBytes(copy + "b.png"), first[1]);
+  EXPECT_EQ(ReadBytes(copy + "c.jpg"), theirs);
+  EXPECT_EQ(ReadBytes(KeptOriginalOf(copy + "c.jpg")), first[2]);
+}
+
+// An edit of a page pagetrim wrote, by another program that writes into the
+// file and keeps its size, and in the second case puts its modification time
+// back as `touch -r` does: the page keeps its inode, size and time, but not
+// the bytes pagetrim wrote, so it is another program's file. Restoring leaves
+// it alone, and a later save keeps it, with the first original set aside.
+TEST_P(OriginalStoreTest, AnEditOfTheSameSizeIsAnotherProgramsFile) {
+  for (const bool timePutBack : {false, true}) {
+    SCOPED_TRACE(timePutBack ? "time put back" : "time moved on");
+    QTemporaryDir dir;
+    const QString page = dir.path() + "/p.jpg";
+    ASSERT_EQ(SavePage(page, Flat(10), 300, 300), SaveOutcome::Written);
+    const Bytes first = ReadBytes(page);
+    ASSERT_EQ(SaveKeeping(page, 50), SaveOutcome::Written);
+    struct stat written {};
+    ASSERT_EQ(::stat(QFile::encodeName(page).constData(), &written), 0);
+
+    Bytes edited = ReadBytes(page);
+    edited[edited.size() / 2] ^= 0x55;
+    QFile file(page);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_EQ(file.write(reinterpret_cast<const char*>(edited.data()), qint64(edited.size())),
+              qint64(edited.size()));
+    file.close();
+    timespec times[2] = {written.st_atim, written.st_mtim};
+    if (!timePutBack)
+      times[1].tv_sec += 1;  // whatever the clock's step
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(page).constData(), times, 0), 0);
+    struct stat now {};
+    ASSERT_EQ(::stat(QFile::encodeName(page).constData(), &now), 0);
+    ASSERT_EQ(now.st_ino, written.st_ino);
+    ASSERT_EQ(now.st_size, written.st_size);
+
+    EXPECT_EQ(RestoreOriginal(page), Result::Failed(Reason::ChangedElsewhere));
+    EXPECT_EQ(ReadBytes(page), edited);
+    EXPECT_EQ(ReadBytes(KeptOriginalOf(page)), first);
+    ASSERT_EQ(SaveKeeping(page, 60), SaveOutcome::Written);
+    EXPECT_EQ(ReadBytes(KeptOriginalOf(page)), edited);
+    EXPECT_EQ(ReadBytes(dir.path() + "/" + OriginalStoreName + "/.pagetrim-older/p.jpg.1"), first);
+  }
 }
 
 // ---- A process killed in the middle of a change -----------------------------
@@ -347,6 +425,45 @@ TEST(WrittenMarks, TheFileItselfTellsWhatPagetrimWrote) {
   EXPECT_TRUE(RestoreAllOriginals(moved).empty());
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(ReadBytes(moved + QString("p%1.jpg").arg(i)), kept[i]) << i;
+}
+
+// Notes of earlier versions: a line of four fields knows the file by its
+// identity, one of five by a SHA-256 of its bytes as well. Both still tell
+// the page pagetrim wrote; a line of other bytes does not.
+TEST(WrittenMarks, NotesOfEarlierVersionsAreStillRead) {
+  const struct {
+    const char* Name;
+    bool Identity;  // four fields, else five with a digest and no identity
+    bool SameBytes;
+  } rows[] = {{"identity", true, true}, {"digest", false, true}, {"other digest", false, false}};
+  SetAttributesDisabled(true);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    QTemporaryDir dir;
+    const QString page = dir.path() + "/p.jpg";
+    ASSERT_EQ(SavePage(page, Flat(10), 300, 300), SaveOutcome::Written);
+    const Bytes first = ReadBytes(page);
+    ASSERT_EQ(SaveKeeping(page, 50), SaveOutcome::Written);
+    const FileIdentity id = *IdentityOf(page);
+    QFile read(page);
+    ASSERT_TRUE(read.open(QIODevice::ReadOnly));
+    QByteArray bytes = read.readAll();
+    if (!row.SameBytes)
+      bytes += 'x';
+    const QByteArray line =
+        row.Identity ? QByteArray::number(id.Device) + ' ' + QByteArray::number(id.Inode) + ' ' +
+                           QByteArray::number(id.Size) + ' ' + QByteArray::number(id.ModifiedNs)
+                     : "0 0 " + QByteArray::number(id.Size) + " 0 " +
+                           QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    QFile note(OriginalStoreOf(dir.path() + "/") + ".pagetrim-written/p.jpg");
+    ASSERT_TRUE(note.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    note.write(line + '\n');
+    note.close();
+    const Result restored = RestoreOriginal(page);
+    EXPECT_EQ(restored.Ok(), row.SameBytes);
+    EXPECT_EQ(ReadBytes(page) == first, row.SameBytes);
+  }
+  SetAttributesDisabled(false);
 }
 
 }  // namespace
