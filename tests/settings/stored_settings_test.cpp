@@ -49,7 +49,6 @@ TEST(StoredSettings, AFreshFileHoldsTheKeysInTheirOrderAndReadsBackChecked) {
   StoredSettings unplaced;
   ASSERT_TRUE(unplaced.Write(path));
   EXPECT_TRUE(ReadAll(path).startsWith("[Window]\nLeft=-8\nTop=30\nHeight=600\nWidth=800\n"));
-  EXPECT_FALSE(StoredSettings().Write(dir.path()));  // a folder in the file's place
 }
 
 }  // namespace
