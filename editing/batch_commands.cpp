@@ -81,7 +81,7 @@ int AnalyseEdges(const LoadedPage& page, bool columns, int sampleColumn, PageRas
   const PageRaster& source = page.Page;
   const int length = columns ? source.Width() : source.Height();
   const int band = length / BandPart;
-  if (!page.File.Decoded || band < MinimumBand)
+  if (!page.File.Decoded() || band < MinimumBand)
     return 0;
   const int lines = 2 * band + 1;
   // The page's first and last lines, seen as pages of the image's size: the
@@ -212,10 +212,10 @@ void TrimForBatch(BatchPage& page, BatchKind kind, int sampleColumn) {
   page.Cut = scratch.WorkingCut;
   page.Before = QSize(page.Loaded.Page.Width(), page.Loaded.Page.Height());
   // Written even when nothing was cut; an undecodable page is never written.
-  page.Encoded = page.Loaded.File.Decoded
+  page.Encoded = page.Loaded.File.Decoded()
                      ? EncodePage(page.Loaded.Path, page.Working, page.Loaded.File.Resolution.X,
                                   page.Loaded.File.Resolution.Y, page.Loaded.File.Source, page.Cut)
-                     : EncodedPage(Result::Failed(Reason::UnreadableImage));
+                     : EncodedPage(page.Loaded.File.Read);
 }
 
 void KeepOnlyWhatIsShown(BatchPage& page, QSize viewSize) {
@@ -352,7 +352,7 @@ void PageBatch::ShowAndStartWrite(int index, BatchPage page, PageWindow& window)
   // The originals of the next few pages are kept with this one's, under one
   // sync of the store: a sync can take a tenth of a second on a USB stick.
   // Stopping before those pages leaves them kept but as they were.
-  if (target.KeepOriginal && !target.Unreadable)
+  if (target.KeepOriginal && target.Read.Ok())
     target.KeepNext = pages_.mid(index + 1, KeepTogether - 1);
   auto task = std::make_shared<std::packaged_task<SaveResult()>>(
       [target = std::move(target), encoded = std::move(page.Encoded)] {

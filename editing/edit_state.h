@@ -44,8 +44,9 @@ struct EditState {
   // Where WorkingPage lies in OriginalPage while it is nothing but a cut of
   // it (see CutWorkingPage); none once its pixels were changed otherwise.
   std::optional<Rect> WorkingCut;
-  // The shown page's file could not be decoded.
-  bool PageUnreadable = false;
+  // How reading the shown page's file ended: a page that could not be read
+  // is never written, and says why.
+  Result PageRead;
   // Keep each page file's first version before it is replaced or removed.
   bool KeepOriginals = true;
 

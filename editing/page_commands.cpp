@@ -152,7 +152,7 @@ void NameShownPage(EditState& state, PageDisplay& display, const LoadedPage& pag
   state.PageResolutionY = page.File.Resolution.Y;
   state.PageIdentity = page.File.Identity;
   state.PageSource = page.File.Source;
-  state.PageUnreadable = !page.File.Decoded;
+  state.PageRead = page.File.Read;
   state.PageShown = true;
   display.SetTitle(PageTitle(state.CurrentPath, state.PageResolutionX, state.PageResolutionY));
 }
@@ -170,7 +170,7 @@ void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& pa
   state.AnalysisPage = page.Analysis;
   StartWorkingCut(state);
 
-  display.MarkUnreadable(state.PageUnreadable);
+  display.MarkUnreadable(state.PageRead);
   display.ShowLeft(state.OriginalPage);
   display.ShowRight(state.WorkingPage);
 }
@@ -185,7 +185,7 @@ void ShowPassingPage(EditState& state, PageDisplay& display, const LoadedPage& p
     *raster = PageRaster();
   }
   StartWorkingCut(state);
-  display.MarkUnreadable(state.PageUnreadable);
+  display.MarkUnreadable(state.PageRead);
   display.ShowReduced(left, right);
 }
 
@@ -212,12 +212,12 @@ void ReloadPage(EditState& state, PageWindow& window) {
 }
 
 PageToWrite ShownPageToWrite(const EditState& state) {
-  return {state.CurrentPath, state.PageUnreadable, state.PageIdentity, state.KeepOriginals, {}};
+  return {state.CurrentPath, state.PageRead, state.PageIdentity, state.KeepOriginals, {}};
 }
 
 SaveResult WritePageFile(const PageToWrite& page, const EncodedPage& encoded) {
-  if (page.Unreadable)
-    return Result::Failed(Reason::UnreadableImage);
+  if (!page.Read.Ok())
+    return page.Read;
   SaveOptions options;
   options.ReadAs = page.ReadAs;
   options.KeepOriginal = page.KeepOriginal;

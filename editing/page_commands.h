@@ -48,7 +48,8 @@ SaveResult WriteShownPage(EditState& state, const EncodedPage& page);
 // thread, so that the write itself can run on another.
 struct PageToWrite {
   QString Path;
-  bool Unreadable = false;
+  // How reading the page ended: a page not read is not written.
+  Result Read;
   std::optional<FileIdentity> ReadAs;
   bool KeepOriginal = false;
   // The pages a batch writes next, whose originals are kept with this one's.

@@ -338,8 +338,8 @@ TEST_F(Batches, FailuresAreReportedInPageOrderWhileLaterPagesGoOn) {
   Open("p2.jpg");
   TrimAllLeftRight(state_, window_, false, {3, DefaultWorkAheadBytes});
   EXPECT_EQ(window_.SaveFailures, (QStringList{Path("p1.png"), Path("p3.png")}));
-  const Result unreadable = Result::Failed(Reason::UnreadableImage);
-  EXPECT_EQ(window_.SaveFailureResults, (std::vector<Result>{unreadable, unreadable}));
+  const Result cutShort = Result::Failed(Reason::DamagedImage);
+  EXPECT_EQ(window_.SaveFailureResults, (std::vector<Result>{cutShort, cutShort}));
   PageRaster saved;
   LoadPage(Path("p4.jpg"), saved);
   EXPECT_LT(saved.Width(), 310);
@@ -743,7 +743,7 @@ TEST(BatchTrims, CutAsTheMenuDoesWhereverTheInkLies) {
     BatchPage batch;
     batch.Loaded.Page = row.Page;
     batch.Loaded.Choice = row.Choice;
-    batch.Loaded.File.Decoded = true;
+    batch.Loaded.File.Read = Result{};
     TrimForBatch(batch, row.Kind, row.SampleColumn);
 
     EditState menu;
