@@ -111,7 +111,7 @@ class ShellWindow : public PageWindow {
   bool GrayChosen() const override { return gray_; }
   void ShowLeft(const PageRaster&) override {}
   void ShowRight(const PageRaster&) override {}
-  void MarkUnreadable(bool) override {}
+  void MarkUnreadable(const Result&) override {}
   void SetTitle(const QString&) override {}
   // The only notice a batch gives is of pages it cannot reach (names that
   // cannot be read): not every page was trimmed.

@@ -293,7 +293,7 @@ class QuietWindow : public PageWindow {
   bool GrayChosen() const override { return false; }
   void ShowLeft(const PageRaster&) override {}
   void ShowRight(const PageRaster&) override {}
-  void MarkUnreadable(bool) override {}
+  void MarkUnreadable(const Result&) override {}
   void SetTitle(const QString&) override {}
   void ShowNotice(const QString&) override {}
   bool ReportSaveFailure(const QString&, const Result& why, bool) override {

@@ -117,7 +117,7 @@ int Main(int argc, char** argv) {
     const Rect& box = checked.Box;
     PageRaster page;
     const PageFileInfo info = ReadPageFile(folder.filePath(name), page);
-    if (!info.Decoded) {
+    if (!info.Decoded()) {
       std::printf("%-22s cannot be read\n", qPrintable(name));
       losing++;
       continue;

@@ -251,17 +251,17 @@ void PageBatch::ShowAndStartWrite(int index, BatchPage page, PageWindow& window)
   // pages are kept with this one's, under one sync of the store: a sync can
   // take a tenth of a second on a USB stick. Stopping before those pages
   // leaves them kept but as they were.
-  const bool unreadable = state_.PageUnreadable;
+  const Result read = state_.PageRead;
   const bool keep = state_.KeepOriginals;
   const QStringList keepNext =
-      keep && !unreadable ? pages_.mid(index + 1, KeepTogether - 1) : QStringList();
+      keep && read.Ok() ? pages_.mid(index + 1, KeepTogether - 1) : QStringList();
   const bool dryRun = options_.DryRun;
   auto task = std::make_shared<std::packaged_task<SaveResult()>>(
-      [path = state_.CurrentPath, unreadable, readAs = page.File.Identity, keep, keepNext, dryRun,
+      [path = state_.CurrentPath, read, readAs = page.File.Identity, keep, keepNext, dryRun,
        encoded = std::move(page.Encoded)] {
         if (dryRun)
           return SaveResult();
-        return WritePageOver(path, unreadable, readAs, keep, encoded, keepNext);
+        return WritePageOver(path, read, readAs, keep, encoded, keepNext);
       });
   writing_ = PageBeingWritten{
       index, state_.CurrentPath, task->get_future(),

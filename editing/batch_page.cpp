@@ -120,7 +120,7 @@ ReducedPicture RightView(const ReducedPicture& left, const PageEdit& edit, QSize
 
 PageContent ContentOf(const LoadedPage& page) {
   PageContent content;
-  content.Readable = page.File.Decoded && !page.Page.IsEmpty();
+  content.Readable = page.File.Decoded() && !page.Page.IsEmpty();
   content.Width = page.Page.Width();
   content.Height = page.Page.Height();
   content.Dpi = page.File.Resolution.X;
@@ -183,10 +183,9 @@ BatchPage RunBatchPage(const QString& path, const BatchJob& job, int index,
   done.Own = cut.Own;
   if (job.DryRun) {
     done.Encoded = EncodedPage(Result{});
-    done.Lossless = page.File.Decoded && cut.Edit.CopiesBlocks(path);
+    done.Lossless = page.File.Decoded() && cut.Edit.CopiesBlocks(path);
   } else {
-    done.Encoded = page.File.Decoded ? cut.Edit.Encode(path)
-                                     : EncodedPage(Result::Failed(Reason::UnreadableImage));
+    done.Encoded = page.File.Decoded() ? cut.Edit.Encode(path) : EncodedPage(page.File.Read);
     done.Lossless = done.Encoded.Ok() && done.Encoded.Copied;
   }
   done.Right = RightView(page.Reduced, cut.Edit, job.ViewSize);

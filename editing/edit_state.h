@@ -39,8 +39,9 @@ struct EditState {
   // The shown page's file as it was read, or as last saved: nothing is
   // written over a file that has changed since.
   std::optional<FileIdentity> PageIdentity;
-  // The shown page's file could not be decoded.
-  bool PageUnreadable = false;
+  // How reading the shown page's file ended: a page that could not be read
+  // is never written, and says why.
+  Result PageRead;
   // Keep each page file's first version before it is replaced or removed.
   bool KeepOriginals = true;
   // 全頁自動削除 gives the pages of each side of the book one size, and its

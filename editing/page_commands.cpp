@@ -148,10 +148,10 @@ void ShowPage(EditState& state, PageWindow& window) {
 
 void NamePageOnShow(EditState& state, PageDisplay& display, const PageFileInfo& file) {
   state.PageIdentity = file.Identity;
-  state.PageUnreadable = !file.Decoded;
+  state.PageRead = file.Read;
   state.PageShown = true;
   display.SetTitle(PageTitle(state.CurrentPath, file.Resolution.X, file.Resolution.Y));
-  display.MarkUnreadable(state.PageUnreadable);
+  display.MarkUnreadable(state.PageRead);
 }
 
 void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& page) {
@@ -187,11 +187,11 @@ void ReloadPage(EditState& state, PageWindow& window) {
   ShowPage(state, window);
 }
 
-SaveResult WritePageOver(const QString& path, bool unreadable,
+SaveResult WritePageOver(const QString& path, const Result& read,
                          const std::optional<FileIdentity>& readAs, bool keepOriginal,
                          const EncodedPage& encoded, const QStringList& keepNext) {
-  if (unreadable)
-    return Result::Failed(Reason::UnreadableImage);
+  if (!read.Ok())
+    return read;
   SaveOptions options;
   options.ReadAs = readAs;
   options.KeepOriginal = keepOriginal;
@@ -202,7 +202,7 @@ void OverwritePage(EditState& state, PageWindow& window) {
   if (state.CurrentPath.isEmpty())
     return;
   const SaveResult result =
-      WritePageOver(state.CurrentPath, state.PageUnreadable, state.PageIdentity,
+      WritePageOver(state.CurrentPath, state.PageRead, state.PageIdentity,
                     state.KeepOriginals, state.Edit.Encode(state.CurrentPath));
   if (result.Ok())
     state.PageIdentity = result.Identity;  // the next save checks against this file

@@ -37,12 +37,12 @@ void ReloadPage(EditState& state, PageWindow& window);
 void OverwritePage(EditState& state, PageWindow& window);
 void DeletePage(EditState& state, PageWindow& window);
 
-// Writes an encoded page over a page file that was read as readAs (none:
-// the file could not be opened): refused when the page could not be read or
-// its file changed since; keeps the original first when keepOriginal.
-// keepNext: the pages a batch writes next, whose originals are kept with
-// this one's. On any thread.
-SaveResult WritePageOver(const QString& path, bool unreadable,
+// Writes an encoded page over a page file whose reading ended as read, the
+// file being then readAs (none: it could not be opened): refused, for the
+// reason it could not be read, when it could not, or when its file changed
+// since; keeps the original first when keepOriginal. keepNext: the pages a
+// batch writes next, whose originals are kept with this one's. On any thread.
+SaveResult WritePageOver(const QString& path, const Result& read,
                          const std::optional<FileIdentity>& readAs, bool keepOriginal,
                          const EncodedPage& encoded, const QStringList& keepNext = {});
 

@@ -54,7 +54,7 @@ LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomi
                 choice.Gray ? nullptr : &page.Analysis, choice.Threshold, first, count);
   };
   page.File = ReadPageFile(path, page.Page, options);
-  if (!page.File.Decoded) {
+  if (!page.File.Decoded()) {
     page.Analysis = PageRaster();
     page.Reduced = ReducedPicture();
   } else {

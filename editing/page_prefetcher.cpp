@@ -14,7 +14,7 @@ namespace {
 // the very file that was read.
 bool StillCurrent(const LoadedPage& page, const QString& path) {
   // A read that failed may have failed for a passing reason: it is not kept.
-  return page.Path == path && page.File.Decoded && page.File.Identity &&
+  return page.Path == path && page.File.Decoded() && page.File.Identity &&
          IdentityOf(path) == page.File.Identity;
 }
 

@@ -25,9 +25,9 @@ class PageDisplay {
   // Each view drops its picture and keeps a copy of the raster's pixels.
   virtual void ShowLeft(const PageRaster& raster) = 0;
   virtual void ShowRight(const PageRaster& raster) = 0;
-  // Whether the shown page's file could not be decoded; the right view then
-  // says so instead of showing nothing.
-  virtual void MarkUnreadable(bool unreadable) = 0;
+  // How reading the shown page's file ended: when it could not be read, the
+  // right view says so, and why, instead of showing nothing.
+  virtual void MarkUnreadable(const Result& why) = 0;
   virtual void SetTitle(const QString& text) = 0;
   // A plain modal message with one OK button.
   virtual void ShowNotice(const QString& text) = 0;
@@ -116,7 +116,7 @@ class NoDisplay : public PageDisplay {
  public:
   void ShowLeft(const PageRaster&) override {}
   void ShowRight(const PageRaster&) override {}
-  void MarkUnreadable(bool) override {}
+  void MarkUnreadable(const Result&) override {}
   void SetTitle(const QString&) override {}
   void ShowNotice(const QString&) override {}
   bool ReportSaveFailure(const QString&, const Result&, bool) override { return false; }

@@ -5,6 +5,16 @@
 
 namespace pagetrim {
 
+namespace {
+
+// The system's own words for an error number.
+QString SystemText(int error) {
+  char buffer[256];
+  return QString::fromLocal8Bit(::strerror_r(error, buffer, sizeof(buffer)));
+}
+
+}  // namespace
+
 QString ReasonText(const Result& result) {
   switch (result.Why) {
     case Reason::None:
@@ -25,10 +35,24 @@ QString ReasonText(const Result& result) {
       return QStringLiteral("読み込んだ後に他のプログラムが変更しました");
     case Reason::UnreadableImage:
       return QStringLiteral("読み込めない画像です");
+    case Reason::DamagedImage:
+      return QStringLiteral("壊れているか画像ではありません");
+    case Reason::ImageTooLarge:
+      return QStringLiteral("画像が大きすぎます");
+    case Reason::ReadNotPermitted:
+      return QStringLiteral("読み込みが許可されていません");
+    case Reason::ReadFailed:
+      return QStringLiteral("読み込みに失敗しました（%1）").arg(SystemText(result.Error));
+    case Reason::NotAFile:
+      return QStringLiteral("通常のファイルではありません");
+    case Reason::Cancelled:
+      return QStringLiteral("読み込みを中止しました");
     case Reason::EmptyPage:
       return QStringLiteral("空の画像は保存できません");
     case Reason::OutOfMemory:
       return QStringLiteral("メモリが足りないため画像を変換できません");
+    case Reason::CannotEncode:
+      return QStringLiteral("画像を変換できません");
     case Reason::NoEncoder:
       return QStringLiteral("この形式の画像は保存できません");
     case Reason::NoKeptOriginal:
@@ -39,8 +63,7 @@ QString ReasonText(const Result& result) {
     case Reason::SystemError:
       break;
   }
-  char buffer[256];
-  return QString::fromLocal8Bit(::strerror_r(result.Error, buffer, sizeof(buffer)));
+  return SystemText(result.Error);
 }
 
 }  // namespace pagetrim

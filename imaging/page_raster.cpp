@@ -41,21 +41,25 @@ std::atomic<bool> hugePagesWanted{true};
 class Buffer {
  public:
   Buffer() = default;
-  // huge: in transparent huge pages, where they are wanted at all.
+  // huge: in transparent huge pages, where they are wanted at all. Without
+  // the memory the buffer stays empty (no bytes), so that a decoder can say
+  // so instead of throwing through the codec.
   Buffer(std::size_t size, bool huge) {
     if (size < HugePage) {
-      heap_.reset(new std::uint8_t[size]);
+      heap_.reset(new (std::nothrow) std::uint8_t[size]);
       bytes_ = heap_.get();
-      capacity_ = size;
+      capacity_ = bytes_ != nullptr ? size : 0;
       return;
     }
     // Over-allocated by one huge page, so that the buffer can start on a
     // huge-page boundary.
     const std::size_t length = (size + HugePage - 1) / HugePage * HugePage;
+    if (length < size || length > SIZE_MAX - HugePage)
+      return;
     void* mapped = ::mmap(nullptr, length + HugePage, PROT_READ | PROT_WRITE,
                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED)
-      throw std::bad_alloc();
+      return;
     auto* start = static_cast<std::uint8_t*>(mapped);
     auto* aligned = reinterpret_cast<std::uint8_t*>(
         (reinterpret_cast<std::uintptr_t>(start) + HugePage - 1) & ~(HugePage - 1));
@@ -194,7 +198,12 @@ struct PageRaster::Storage {
 
 PageBuffer::PageBuffer(std::size_t size)
     : storage_(size > 0 ? std::make_unique<PageRaster::Storage>(size, false) : nullptr),
-      size_(size) {}
+      size_(size) {
+  if (storage_ && storage_->Memory.Bytes() == nullptr) {
+    storage_.reset();
+    size_ = 0;
+  }
+}
 
 PageBuffer::PageBuffer() noexcept = default;
 PageBuffer::PageBuffer(PageBuffer&&) noexcept = default;
@@ -226,13 +235,23 @@ std::uint8_t* PageRaster::Base() const {
   return storage_ ? storage_->Memory.Bytes() + offset_ : nullptr;
 }
 
-void PageRaster::Allocate(int width, int height) {
+bool PageRaster::TryAllocate(int width, int height) {
   width_ = NonNegative(width);
   height_ = NonNegative(height);
   stride_ = RowBytes();
   offset_ = 0;
   const std::size_t size = std::size_t(height_) * stride_;
   storage_ = size > 0 ? std::make_shared<Storage>(size) : nullptr;
+  if (storage_ && storage_->Memory.Bytes() == nullptr) {
+    *this = PageRaster();
+    return false;
+  }
+  return true;
+}
+
+void PageRaster::Allocate(int width, int height) {
+  if (!TryAllocate(width, height))
+    throw std::bad_alloc();
 }
 
 void PageRaster::MakeUnique() {
@@ -245,6 +264,11 @@ void PageRaster::MakeUnique() {
 }
 
 void PageRaster::ResetForOverwrite(int width, int height, PixelFormat format) {
+  if (!TryResetForOverwrite(width, height, format))
+    throw std::bad_alloc();
+}
+
+bool PageRaster::TryResetForOverwrite(int width, int height, PixelFormat format) {
   width = NonNegative(width);
   height = NonNegative(height);
   const std::size_t size = std::size_t(width) * std::size_t(BytesPerPixelOf(format)) * height;
@@ -254,10 +278,10 @@ void PageRaster::ResetForOverwrite(int width, int height, PixelFormat format) {
     height_ = height;
     stride_ = RowBytes();
     offset_ = 0;
-    return;
+    return true;
   }
   storage_.reset();  // returns the old pixels to the pool before taking new ones
-  Allocate(width, height);
+  return TryAllocate(width, height);
 }
 
 void PageRaster::SetWidth(int width) {

@@ -90,6 +90,11 @@ class PageRaster {
   // Sets the size and format without keeping the old pixels; every pixel is
   // then unspecified until written. For decoders that fill every row.
   void ResetForOverwrite(int width, int height, PixelFormat format = PixelFormat::Bgr24);
+  // The same, but false instead of std::bad_alloc when the pixels' memory
+  // cannot be had, leaving the raster empty: the codecs report that as a
+  // reason of their own.
+  [[nodiscard]] bool TryResetForOverwrite(int width, int height,
+                                          PixelFormat format = PixelFormat::Bgr24);
   // Whether two rasters show the very same stored pixels (a copy not yet written).
   bool SharesPixelsWith(const PageRaster& other) const {
     return storage_ != nullptr && storage_ == other.storage_ && offset_ == other.offset_;
@@ -102,8 +107,11 @@ class PageRaster {
  private:
   std::uint8_t* Base() const;
   void MakeUnique();
-  // Fresh storage of width x height, tightly packed, content unspecified.
+  // Fresh storage of width x height, tightly packed, content unspecified;
+  // throws std::bad_alloc without the memory. TryAllocate leaves the raster
+  // empty instead and returns false.
   void Allocate(int width, int height);
+  bool TryAllocate(int width, int height);
   static PageRaster EmptyOfSize(int width, int height, PixelFormat format);
   // src in this raster's format, promoting this raster to colour when src is.
   PageRaster MatchFormats(const PageRaster& src);
@@ -126,6 +134,8 @@ class PageRaster {
 class PageBuffer {
  public:
   PageBuffer() noexcept;
+  // Bytes() is null when the memory cannot be had: the codec that asked
+  // reports that through its own error path rather than by an exception.
   explicit PageBuffer(std::size_t size);
   PageBuffer(PageBuffer&&) noexcept;
   PageBuffer& operator=(PageBuffer&&) noexcept;

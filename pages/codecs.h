@@ -15,10 +15,14 @@
 
 namespace pagetrim::codecs {
 
-// Pages larger than this are treated as undecodable rather than risking an
+// Pages larger than this are refused as too large rather than risking an
 // allocation the machine cannot make: 2^28 pixels is a 768 MiB raster.
 inline constexpr std::uint64_t MaxPixels = std::uint64_t(1) << 28;
 inline constexpr std::uint32_t MaxSide = 65535;
+// 2^28 pixels of 16-bit RGBA stored without compression, and room for
+// everything else a file may carry: no page file of an allowed size is
+// larger, so a larger one is not even read into memory.
+inline constexpr std::uint64_t MaxPageFileBytes = MaxPixels * 8 + (std::uint64_t(64) << 20);
 
 inline bool SizeAllowed(std::uint64_t width, std::uint64_t height) {
   return width > 0 && height > 0 && width <= MaxSide && height <= MaxSide &&
@@ -69,19 +73,12 @@ struct DeclaredSize {
 bool LooksLikeJpeg(const std::uint8_t* data, std::size_t size);
 bool LooksLikePng(const std::uint8_t* data, std::size_t size);
 
-// The results of the codecs' own steps, which only tell whether they worked:
-// a file that cannot be read is an unreadable image, and what stops an
-// encoder is memory.
-inline Result DecodeResult(bool decoded) {
-  return decoded ? Result{} : Result::Failed(Reason::UnreadableImage);
-}
-inline Result EncodeResult(bool encoded) {
-  return encoded ? Result{} : Result::Failed(Reason::OutOfMemory);
-}
-
-// Decoders fill raster (gray pages as one-byte gray) and context, or fail as
-// an UnreadableImage with both in an unspecified state. They may throw
-// std::bad_alloc.
+// Decoders fill raster (gray pages as one-byte gray) and context, or fail
+// with both in an unspecified state, saying why: DamagedImage (also for a
+// file that is no image of its kind), ImageTooLarge (beyond MaxSide or
+// MaxPixels, or the codec's memory limit), OutOfMemory, UnreadableImage (a
+// kind of file they cannot decode) or Cancelled. They take the page's memory
+// without throwing: no memory is a reason like the others.
 Result DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster,
                   DecodeContext& context);
 Result DecodePng(const std::uint8_t* data, std::size_t size, PageRaster& raster,
@@ -89,8 +86,9 @@ Result DecodePng(const std::uint8_t* data, std::size_t size, PageRaster& raster,
 Result ReadJpegSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared);
 Result ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared);
 
-// Encoders append the whole file to out, or fail as OutOfMemory, the one
-// thing that stops them.
+// Encoders append the whole file to out, or fail as OutOfMemory,
+// ImageTooLarge (a JPEG page beyond the format's 65500 pixels) or
+// CannotEncode (anything else the library refuses).
 // The raster is not empty and the resolutions are already at least
 // MinimumSaveDpi and finite. A colour profile is written when it suits the
 // file's colour channels; an RGB profile keeps a page of only gray pixels in
@@ -103,8 +101,8 @@ Result EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteA
 // Writes the part cut of the JPEG file in data by copying its DCT blocks,
 // without decoding: cut's left and top must fall on the file's MCU grid. The
 // file is read under the decoder's limits. out, empty before, is left empty
-// when the cut does not allow it or the file cannot be read, which fails as
-// an UnreadableImage.
+// on failure: CannotEncode when the cut or the file's coding does not allow
+// a copy, else the decoder's reasons.
 Result CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cut, float dpiX,
                       float dpiY, const QByteArray& iccProfile, EncodedBytes& out);
 // bitonal: every pixel is known to be 0 or 255, as in a cut of a 1-bit page,
@@ -120,8 +118,9 @@ struct ExifFacts {
 };
 ExifFacts ReadExif(const std::uint8_t* tiff, std::size_t size);
 
-// Turns a decoded page upright as its EXIF orientation (2 to 8) says.
-void TurnUpright(PageRaster& page, int orientation);
+// Turns a decoded page upright as its EXIF orientation (2 to 8) says; false,
+// with the page as it was, when the turned page's memory cannot be had.
+bool TurnUpright(PageRaster& page, int orientation);
 // Orientations 5 to 8 turn the page a quarter: its width and height swap.
 inline bool SwapsAxes(int orientation) {
   return orientation >= 5 && orientation <= 8;

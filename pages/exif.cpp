@@ -184,19 +184,22 @@ ExifFacts ReadExif(const std::uint8_t* tiff, std::size_t size) {
   return facts;
 }
 
-void TurnUpright(PageRaster& page, int orientation) {
+bool TurnUpright(PageRaster& page, int orientation) {
   if (orientation < 2 || orientation > 8 || page.IsEmpty())
-    return;
+    return true;
   const bool swap = SwapsAxes(orientation);
   PageRaster out;
-  out.ResetForOverwrite(swap ? page.Height() : page.Width(), swap ? page.Width() : page.Height(),
-                        page.Format());
+  if (!out.TryResetForOverwrite(swap ? page.Height() : page.Width(),
+                                swap ? page.Width() : page.Height(), page.Format())) {
+    return false;
+  }
   if (page.BytesPerPixel() == 1) {
     Orient<1>(page, out, orientation);
   } else {
     Orient<3>(page, out, orientation);
   }
   page = std::move(out);
+  return true;
 }
 
 }  // namespace pagetrim::codecs

@@ -1,11 +1,11 @@
 // JPEG decoding and encoding with libjpeg-turbo, over bytes in memory.
 //
 // libjpeg reports fatal errors by calling error_exit, which must not return;
-// here it longjmps back to the one function that called setjmp. Those
-// functions hold only plain C data in their own frame: the codec state and
-// anything with a destructor live in the caller's frame (JpegReader,
-// JpegWriter), whose destructor always destroys the libjpeg object, so a
-// longjmp never skips a C++ destructor.
+// here it notes the reason its message stands for and longjmps back to the
+// one function that called setjmp. Those functions hold only plain C data in
+// their own frame: the codec state and anything with a destructor live in
+// the caller's frame (JpegReader, JpegWriter), whose destructor always
+// destroys the libjpeg object, so a longjmp never skips a C++ destructor.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -59,10 +58,46 @@ struct JpegErrors {
   jpeg_error_mgr Base;
   std::jmp_buf Jump;
   const std::atomic<bool>* Cancel = nullptr;
+  // Why the jump was made.
+  Reason Why;
+  // The reason of a libjpeg error that says nothing of memory, size or the
+  // kind of file: a damaged file when reading, a refusal when writing.
+  Reason Otherwise;
 };
 
-[[noreturn]] void JumpOut(j_common_ptr info) {
-  std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->Jump, 1);
+[[noreturn]] void JumpOut(j_common_ptr info, Reason why) {
+  auto* errors = reinterpret_cast<JpegErrors*>(info->err);
+  errors->Why = why;
+  std::longjmp(errors->Jump, 1);
+}
+
+// What a libjpeg error stands for.
+Reason ReasonOfError(int code, Reason otherwise) {
+  switch (code) {
+    case JERR_OUT_OF_MEMORY:
+      return Reason::OutOfMemory;
+    // Beyond the memory limit (max_memory_to_use, which no page of an
+    // allowed size needs), or beyond the sides JPEG can hold.
+    case JERR_NO_BACKING_STORE:
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_WIDTH_OVERFLOW:
+      return Reason::ImageTooLarge;
+    // Kinds of JPEG file that this libjpeg does not decode: 12-bit samples,
+    // lossless and hierarchical files, unusual colour spaces.
+    case JERR_BAD_PRECISION:
+    case JERR_SOF_UNSUPPORTED:
+    case JERR_NOT_COMPILED:
+    case JERR_CONVERSION_NOTIMPL:
+    case JERR_ARITH_NOTIMPL:
+      return Reason::UnreadableImage;
+    default:
+      return otherwise;
+  }
+}
+
+[[noreturn]] void ErrorExit(j_common_ptr info) {
+  JumpOut(info,
+          ReasonOfError(info->err->msg_code, reinterpret_cast<JpegErrors*>(info->err)->Otherwise));
 }
 
 // Warnings that mean the picture data is incomplete or damaged. libjpeg goes
@@ -88,14 +123,16 @@ void EmitMessage(j_common_ptr info, int level) {
   // Other warnings (stray bytes before a marker, a damaged colour profile)
   // keep the picture, and no message goes to stderr.
   if (level < 0 && MeansDamagedPicture(info->err->msg_code))
-    JumpOut(info);
+    JumpOut(info, Reason::DamagedImage);
 }
 
 void OutputNothing(j_common_ptr) {}
 
-void InstallErrors(JpegErrors& errors) {
+void InstallErrors(JpegErrors& errors, Reason otherwise) {
   jpeg_std_error(&errors.Base);
-  errors.Base.error_exit = JumpOut;
+  errors.Why = Reason::None;
+  errors.Otherwise = otherwise;
+  errors.Base.error_exit = ErrorExit;
   errors.Base.emit_message = EmitMessage;
   errors.Base.output_message = OutputNothing;
 }
@@ -105,10 +142,11 @@ void InstallErrors(JpegErrors& errors) {
 void Monitor(j_common_ptr info) {
   const auto* errors = reinterpret_cast<const JpegErrors*>(info->err);
   if (errors->Cancel != nullptr && errors->Cancel->load(std::memory_order_relaxed))
-    JumpOut(info);
+    JumpOut(info, Reason::Cancelled);
+  // No encoder writes so many: the file is made to cost passes, not a page.
   if (info->is_decompressor &&
       reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > MaxScans) {
-    JumpOut(info);
+    JumpOut(info, Reason::DamagedImage);
   }
 }
 
@@ -250,12 +288,8 @@ jvirt_barray_ptr RequestBlocks(j_common_ptr info, int pool, boolean preZero,
 }
 
 bool TakeMemory(PooledBlocks& blocks, std::size_t size) {
-  try {
-    blocks.Memory = PageBuffer(size);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  blocks.Memory = PageBuffer(size);
+  return blocks.Memory.Bytes() != nullptr;
 }
 
 void RealizeBlocks(j_common_ptr info) {
@@ -441,19 +475,22 @@ void ReadHeader(JpegReader& reader, const std::uint8_t* data, std::size_t size) 
 }
 
 void InstallReaderErrors(JpegReader& reader, const std::atomic<bool>* cancel) {
-  InstallErrors(reader.Errors);
+  InstallErrors(reader.Errors, Reason::DamagedImage);
   reader.Errors.Cancel = cancel;
   reader.Info.err = &reader.Errors.Base;
 }
 
-bool RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, PageRaster& raster,
-               DecodeContext& context) {
+// Reason::None once the page is decoded.
+Reason RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, PageRaster& raster,
+                 DecodeContext& context) {
   j_decompress_ptr info = &reader.Info;
   if (setjmp(reader.Errors.Jump))
-    return false;
+    return reader.Errors.Why;
   ReadHeader(reader, data, size);
-  if (!SizeAllowed(info->image_width, info->image_height) || !HoldsDeclaredPicture(*info, size))
-    return false;
+  if (!SizeAllowed(info->image_width, info->image_height))
+    return Reason::ImageTooLarge;
+  if (!HoldsDeclaredPicture(*info, size))
+    return Reason::DamagedImage;
   const ExifFacts facts = ReadFacts(*info);
   context.Resolution = facts.Resolution;
   context.Orientation = facts.Orientation;
@@ -475,11 +512,13 @@ bool RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, P
   PoolBlocks(reinterpret_cast<j_common_ptr>(info), reader.Blocks);
   jpeg_start_decompress(info);
   if (info->output_width != info->image_width || info->output_height != info->image_height) {
-    return false;
+    return Reason::UnreadableImage;
   }
 
-  raster.ResetForOverwrite(int(info->output_width), int(info->output_height),
-                           gray ? PixelFormat::Gray8 : PixelFormat::Bgr24);
+  if (!raster.TryResetForOverwrite(int(info->output_width), int(info->output_height),
+                                   gray ? PixelFormat::Gray8 : PixelFormat::Bgr24)) {
+    return Reason::OutOfMemory;
+  }
   if (cmyk) {
     ReadCmykRows(info, raster, context);
   } else {
@@ -489,20 +528,20 @@ bool RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, P
   context.Jpeg = CodingOf(*info);
   // Every row is in place; jpeg_finish_decompress would only read on to the
   // end marker, and the reader's destructor releases the state either way.
-  return true;
+  return Reason::None;
 }
 
-bool RunReadSize(JpegReader& reader, const std::uint8_t* data, std::size_t size,
-                 DeclaredSize& declared) {
+Reason RunReadSize(JpegReader& reader, const std::uint8_t* data, std::size_t size,
+                   DeclaredSize& declared) {
   if (setjmp(reader.Errors.Jump))
-    return false;
+    return reader.Errors.Why;
   ReadHeader(reader, data, size);
   declared.Width = int(reader.Info.image_width);
   declared.Height = int(reader.Info.image_height);
   declared.Channels = reader.Info.jpeg_color_space == JCS_GRAYSCALE ? 1 : 3;
   declared.Components = reader.Info.num_components;
   declared.Progressive = reader.Info.progressive_mode != 0;
-  return true;
+  return Reason::None;
 }
 
 // ---- Encoding ---------------------------------------------------------------
@@ -750,14 +789,15 @@ struct HuffmanChoice {
   const HuffmanTables* Use = nullptr;
 };
 
-bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dpiX, float dpiY,
-               const QByteArray& profile, const JpegCoding* coding, HuffmanChoice huffman,
-               EncodedBytes& out) {
+// Reason::None once the whole file is in out.
+Reason RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dpiX, float dpiY,
+                 const QByteArray& profile, const JpegCoding* coding, HuffmanChoice huffman,
+                 EncodedBytes& out) {
   j_compress_ptr info = &writer.Info;
-  InstallErrors(writer.Errors);
+  InstallErrors(writer.Errors, Reason::CannotEncode);
   info->err = &writer.Errors.Base;
   if (setjmp(writer.Errors.Jump))
-    return false;
+    return writer.Errors.Why;
 
   jpeg_create_compress(info);
   PoolBlocks(reinterpret_cast<j_common_ptr>(info), writer.Blocks);
@@ -812,16 +852,17 @@ bool RunEncode(JpegWriter& writer, const PageRaster& raster, bool gray, float dp
       CopyTable(*info->ac_huff_tbl_ptrs[i], huffman.Made->Ac[i]);
     }
   }
-  return true;
+  return Reason::None;
 }
 
 // Bands of SampleBandRows rows spread evenly over the page, each starting on
-// a row of MCUs, so that they hold the blocks the page holds there.
-PageRaster SampleRows(const PageRaster& raster) {
+// a row of MCUs, so that they hold the blocks the page holds there; false
+// without the memory for them.
+bool SampleRows(const PageRaster& raster, PageRaster& sample) {
   const int bands = (raster.Height() + RowsPerBand - 1) / RowsPerBand;
   const int lastTop = (raster.Height() - SampleBandRows) / SampleBandRows;
-  PageRaster sample;
-  sample.ResetForOverwrite(raster.Width(), bands * SampleBandRows, raster.Format());
+  if (!sample.TryResetForOverwrite(raster.Width(), bands * SampleBandRows, raster.Format()))
+    return false;
   for (int band = 0; band < bands; ++band) {
     const int top = lastTop * band / std::max(bands - 1, 1) * SampleBandRows;
     for (int row = 0; row < SampleBandRows; ++row) {
@@ -829,12 +870,12 @@ PageRaster SampleRows(const PageRaster& raster) {
                   raster.RowBytes());
     }
   }
-  return sample;
+  return true;
 }
 
 // Codes a page as its source was coded, with Huffman tables made for it.
-bool EncodeAsCoded(const PageRaster& raster, bool gray, float dpiX, float dpiY,
-                   const QByteArray& profile, const JpegCoding& coding, EncodedBytes& out) {
+Reason EncodeAsCoded(const PageRaster& raster, bool gray, float dpiX, float dpiY,
+                     const QByteArray& profile, const JpegCoding& coding, EncodedBytes& out) {
   // A progressive file is coded in passes over the whole page anyway.
   if (coding.Progressive || raster.Height() < SampledFromRows) {
     JpegWriter writer{};
@@ -843,11 +884,15 @@ bool EncodeAsCoded(const PageRaster& raster, bool gray, float dpiX, float dpiY,
   }
   HuffmanTables tables;
   {
+    PageRaster rows;
+    if (!SampleRows(raster, rows))
+      return Reason::OutOfMemory;
     JpegWriter writer{};
     EncodedBytes sample;
-    if (!RunEncode(writer, SampleRows(raster), gray, dpiX, dpiY, {}, &coding,
-                   {true, &tables, nullptr}, sample)) {
-      return false;
+    if (const Reason why = RunEncode(writer, rows, gray, dpiX, dpiY, {}, &coding,
+                                     {true, &tables, nullptr}, sample);
+        why != Reason::None) {
+      return why;
     }
   }
   for (int i = 0; i < 2; ++i) {
@@ -1064,32 +1109,34 @@ bool InstallTablesForBlocks(j_compress_ptr info, jvirt_barray_ptr* arrays) {
   return true;
 }
 
-bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, std::size_t size,
-             const Rect& cut, float dpiX, float dpiY, const QByteArray& profile,
-             EncodedBytes& out) {
+// Reason::None once the copy is in out.
+Reason RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, std::size_t size,
+               const Rect& cut, float dpiX, float dpiY, const QByteArray& profile,
+               EncodedBytes& out) {
   j_decompress_ptr source = &reader.Info;
   j_compress_ptr info = &writer.Info;
-  // One error manager for both: any failure comes back here.
+  // One error manager for both: any failure comes back here. The bytes read
+  // are the likelier culprit, so errors say nothing more than the reader's.
   info->err = &reader.Errors.Base;
   if (setjmp(reader.Errors.Jump))
-    return false;
+    return reader.Errors.Why;
   ReadHeader(reader, data, size);
   // The decoder's own limits, word for word.
-  if (!SizeAllowed(source->image_width, source->image_height) ||
-      !HoldsDeclaredPicture(*source, size)) {
-    return false;
-  }
+  if (!SizeAllowed(source->image_width, source->image_height))
+    return Reason::ImageTooLarge;
+  if (!HoldsDeclaredPicture(*source, size))
+    return Reason::DamagedImage;
   const bool gray = source->jpeg_color_space == JCS_GRAYSCALE && source->num_components == 1;
   const bool ycc = source->jpeg_color_space == JCS_YCbCr && source->num_components == 3;
   if (!gray && !ycc)
-    return false;
+    return Reason::CannotEncode;
   const int maxH = gray ? 1 : source->max_h_samp_factor;
   const int maxV = gray ? 1 : source->max_v_samp_factor;
   if (cut.Left < 0 || cut.Top < 0 || cut.Width() <= 0 || cut.Height() <= 0 ||
       JDIMENSION(cut.Right) > source->image_width ||
       JDIMENSION(cut.Bottom) > source->image_height || cut.Left % (maxH * DCTSIZE) != 0 ||
       cut.Top % (maxV * DCTSIZE) != 0) {
-    return false;
+    return Reason::CannotEncode;
   }
   PoolBlocks(reinterpret_cast<j_common_ptr>(source), reader.Blocks);
   jvirt_barray_ptr* sourceBlocks = jpeg_read_coefficients(source);
@@ -1144,7 +1191,7 @@ bool RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, s
                            unsigned(profile.size()));
   }
   jpeg_finish_compress(info);
-  return true;
+  return Reason::None;
 }
 
 // An RGB profile keeps the file in colour; a gray file takes only a gray one.
@@ -1163,13 +1210,13 @@ Result DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster
                   DecodeContext& context) {
   JpegReader reader{};
   InstallReaderErrors(reader, context.Cancel);
-  return DecodeResult(RunDecode(reader, data, size, raster, context));
+  return Result{RunDecode(reader, data, size, raster, context)};
 }
 
 Result ReadJpegSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
   JpegReader reader{};
   InstallReaderErrors(reader, nullptr);
-  return DecodeResult(RunReadSize(reader, data, size, declared));
+  return Result{RunReadSize(reader, data, size, declared)};
 }
 
 Result EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
@@ -1181,12 +1228,12 @@ Result EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteA
   if (coding != nullptr && !gray && coding->ComponentCount != 3)
     coding = nullptr;
   if (coding != nullptr) {
-    return EncodeResult(
-        EncodeAsCoded(raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray), *coding, out));
+    return Result{
+        EncodeAsCoded(raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray), *coding, out)};
   }
   JpegWriter writer{};
-  return EncodeResult(RunEncode(writer, raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray),
-                                nullptr, {}, out));
+  return Result{RunEncode(writer, raster, gray, dpiX, dpiY, FittingProfile(iccProfile, gray),
+                          nullptr, {}, out)};
 }
 
 Result CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cut, float dpiX,
@@ -1194,10 +1241,10 @@ Result CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cu
   JpegReader reader{};
   InstallReaderErrors(reader, nullptr);
   JpegWriter writer{};
-  if (RunCopy(reader, writer, data, size, cut, dpiX, dpiY, iccProfile, out))
-    return {};
-  out = EncodedBytes();
-  return Result::Failed(Reason::UnreadableImage);
+  const Reason why = RunCopy(reader, writer, data, size, cut, dpiX, dpiY, iccProfile, out);
+  if (why != Reason::None)
+    out = EncodedBytes();
+  return Result{why};
 }
 
 }  // namespace pagetrim::codecs

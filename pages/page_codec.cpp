@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "codecs.h"
 #include "original_store.h"
@@ -68,10 +67,6 @@ bool EncodedBytes::Append(const void* bytes, std::size_t count) {
 
 namespace {
 
-// 2^28 pixels of 16-bit RGBA stored without compression, and room for
-// everything else a file may carry.
-constexpr std::uint64_t MaxPageFileBytes = codecs::MaxPixels * 8 + (std::uint64_t(64) << 20);
-
 bool IsPngPath(const QString& path) {
   return FileExtension(path).toUpper() == u".PNG";
 }
@@ -81,40 +76,61 @@ float SaveDpi(float dpi) {
   return dpi >= MinimumSaveDpi ? dpi : MinimumSaveDpi;
 }
 
+// size bytes of unspecified content, or false without the memory: a page
+// file can take a gigabyte, which the machine may not have to spare, and
+// QByteArray itself would throw.
+bool AllocateBytes(QByteArray& bytes, qint64 size) {
+  if (size == 0) {
+    bytes.clear();
+    return true;
+  }
+  const auto taken = QTypedArrayData<char>::allocate(size);
+  if (taken.first == nullptr)
+    return false;
+  QByteArray::DataPointer data(taken, size);
+  data.data()[size] = '\0';  // the room for it is part of every allocation
+  bytes = QByteArray(std::move(data));
+  return true;
+}
+
 // Reads the whole file (or its first limit bytes), and what it was when it
 // was read. Only regular files: a pipe or a device put in a page's place
 // could block the program forever, so nothing else is even opened for reading
-// without O_NONBLOCK; it is an unreadable image, as is a file too large for
-// any page.
+// without O_NONBLOCK. A file too large for any page is not read.
 Result ReadWholeFile(const QString& path, QByteArray& bytes, std::optional<FileIdentity>& identity,
                      qint64 limit = -1) {
   if (path.isEmpty())
-    return Result::FromError(ENOENT);
+    return Result::FromReadError(ENOENT);
   const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
-    return Result::FromError(errno);
+    return Result::FromReadError(errno);
   struct Closer {
     int Fd;
     ~Closer() { (void)::close(Fd); }  // only read from: nothing to lose
   } closer{fd};
   struct stat info {};
   if (::fstat(fd, &info) != 0)
-    return Result::FromError(errno);
+    return Result::FromReadError(errno);
+  if (S_ISDIR(info.st_mode))
+    return Result::FromReadError(EISDIR);
   if (!S_ISREG(info.st_mode))
-    return Result::Failed(Reason::UnreadableImage);
+    return Result::Failed(Reason::NotAFile);
   // No page of the largest allowed size needs more: larger files are not
   // read into memory at all.
-  if (limit < 0 && std::uint64_t(info.st_size) > MaxPageFileBytes)
-    return Result::Failed(Reason::UnreadableImage);
+  if (limit < 0 && std::uint64_t(info.st_size) > codecs::MaxPageFileBytes)
+    return Result::Failed(Reason::ImageTooLarge);
   identity = IdentityOfStat(info);
   const qint64 wanted = limit < 0 ? qint64(info.st_size) : std::min<qint64>(limit, info.st_size);
-  bytes.resize(wanted);
+  if (!AllocateBytes(bytes, wanted))
+    return Result::Failed(Reason::OutOfMemory);
   qint64 got = 0;
   while (got < wanted) {
     const ssize_t n = ::read(fd, bytes.data() + got, std::size_t(wanted - got));
     if (n < 0 && errno == EINTR)
       continue;
-    if (n <= 0)
+    if (n < 0)
+      return Result::FromReadError(errno);
+    if (n == 0)
       break;  // the file shrank meanwhile: what was read is what it holds
     got += n;
   }
@@ -140,14 +156,16 @@ Result Decode(const QByteArray& bytes, PageRaster& raster, codecs::DecodeContext
     return codecs::DecodeJpeg(data, size, raster, context);
   if (codecs::LooksLikePng(data, size))
     return codecs::DecodePng(data, size, raster, context);
-  return Result::Failed(Reason::UnreadableImage);
+  return Result::Failed(Reason::DamagedImage);  // neither: not an image, or its start is lost
 }
 
 // A page stored turned: its pixels, resolution and coding are turned
 // upright, and only then are its rows handed on.
-void StandUpright(PageRaster& raster, codecs::DecodeContext& context, const ReadOptions& options) {
+Result StandUpright(PageRaster& raster, codecs::DecodeContext& context,
+                    const ReadOptions& options) {
   const int orientation = context.Orientation;
-  codecs::TurnUpright(raster, orientation);
+  if (!codecs::TurnUpright(raster, orientation))
+    return Result::Failed(Reason::OutOfMemory);
   if (codecs::SwapsAxes(orientation)) {
     std::swap(context.Resolution.X, context.Resolution.Y);
     if (context.Jpeg) {
@@ -164,11 +182,12 @@ void StandUpright(PageRaster& raster, codecs::DecodeContext& context, const Read
     }
   }
   if (!options.RowsDecoded)
-    return;
+    return {};
   constexpr int RowBatch = 16;
   for (int first = 0; first < raster.Height() && !context.Cancelled(); first += RowBatch)
     options.RowsDecoded(raster, first, std::min(RowBatch, raster.Height() - first),
                         context.Bitonal);
+  return {};
 }
 
 }  // namespace
@@ -197,22 +216,26 @@ PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOpt
       options.RowsDecoded(raster, first, count, context.Bitonal);
     };
   }
-  bool decoded = false;
-  try {
-    decoded = !context.Cancelled() && ReadWholeFile(path, bytes, info.Identity).Ok() &&
-              Decode(bytes, raster, context).Ok();
-    if (decoded && context.Orientation != 1)
-      StandUpright(raster, context, options);
-  } catch (const std::bad_alloc&) {
-    decoded = false;  // a page too large for this machine is as good as damaged
-  }
-  if (!decoded || context.Cancelled()) {
+  const auto cancelled = [&] {
+    return context.Cancelled() ? Result::Failed(Reason::Cancelled) : Result{};
+  };
+  Result read = cancelled();
+  if (read.Ok())
+    read = ReadWholeFile(path, bytes, info.Identity);
+  if (read.Ok())
+    read = Decode(bytes, raster, context);
+  if (read.Ok() && context.Orientation != 1)
+    read = StandUpright(raster, context, options);
+  if (read.Ok())
+    read = cancelled();
+  if (!read.Ok()) {
     raster = PageRaster();
     PageFileInfo refused;
+    refused.Read = read;
     refused.Identity = info.Identity;
     return refused;
   }
-  info.Decoded = true;
+  info.Read = read;
   info.Bitonal = context.Bitonal;
   info.Resolution = context.Resolution;
   info.Source.IccProfile = context.IccProfile;
@@ -261,23 +284,19 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
   const float dpiY = SaveDpi(resolutionY);
   const bool png = IsPngPath(path);
   Result coded;
-  try {
-    if (!png && CanCopyBlocks(raster, source, cut)) {
-      // Falls back to coding the page when the copy fails.
-      page.Copied =
-          codecs::CopyJpegBlocks(reinterpret_cast<const std::uint8_t*>(source.Bytes.constData()),
-                                 std::size_t(source.Bytes.size()), *cut, dpiX, dpiY,
-                                 source.IccProfile, page.Bytes)
-              .Ok();
-    }
-    if (!page.Copied) {
-      coded = png ? codecs::EncodePng(raster, dpiX, dpiY, source.IccProfile, page.Bytes,
-                                      source.Bitonal && cut.has_value())
-                  : codecs::EncodeJpeg(raster, dpiX, dpiY, source.IccProfile, page.Bytes,
-                                       source.Jpeg ? &*source.Jpeg : nullptr);
-    }
-  } catch (const std::bad_alloc&) {
-    coded = Result::Failed(Reason::OutOfMemory);
+  if (!png && CanCopyBlocks(raster, source, cut)) {
+    // Falls back to coding the page when the copy fails.
+    page.Copied =
+        codecs::CopyJpegBlocks(reinterpret_cast<const std::uint8_t*>(source.Bytes.constData()),
+                               std::size_t(source.Bytes.size()), *cut, dpiX, dpiY,
+                               source.IccProfile, page.Bytes)
+            .Ok();
+  }
+  if (!page.Copied) {
+    coded = png ? codecs::EncodePng(raster, dpiX, dpiY, source.IccProfile, page.Bytes,
+                                    source.Bitonal && cut.has_value())
+                : codecs::EncodeJpeg(raster, dpiX, dpiY, source.IccProfile, page.Bytes,
+                                     source.Jpeg ? &*source.Jpeg : nullptr);
   }
   static_cast<Result&>(page) = coded;
   return page;

@@ -13,6 +13,7 @@
 #include "encoded_bytes.h"
 #include "file_safety.h"
 #include "page_raster.h"
+#include "result.h"
 
 namespace pagetrim {
 
@@ -74,7 +75,9 @@ struct PageSource {
 
 // What reading a page file tells besides its pixels.
 struct PageFileInfo {
-  bool Decoded = false;
+  // How the read ended: Ok once the page is decoded, else why it was not.
+  Result Read = Result::Failed(Reason::UnreadableImage);  // until read
+  bool Decoded() const { return Read.Ok(); }
   // Every pixel is 0 or 255: a 1-bit gray file.
   bool Bitonal = false;
   PageResolution Resolution;
@@ -94,8 +97,8 @@ struct ReadOptions {
 // Decodes the JPEG or PNG file at its stored pixel size, transparent pixels
 // blended onto white; gray pages come back as one-byte gray rasters. An EXIF
 // orientation turns the page upright, and its resolution with it. A file that
-// cannot be decoded, or that declares a picture far larger than its bytes
-// could hold, gives a 0 x 0 raster and a resolution of 0.
+// cannot be read or decoded, or that declares a picture far larger than its
+// bytes could hold, gives a 0 x 0 raster, a resolution of 0, and the reason.
 PageFileInfo ReadPageFile(const QString& path, PageRaster& raster, const ReadOptions& options = {});
 PageResolution LoadPage(const QString& path, PageRaster& raster);
 

@@ -1,10 +1,12 @@
 // PNG decoding and encoding with libpng, over bytes in memory.
 //
 // libpng reports fatal errors by longjmp to the one function that called
-// setjmp. Those functions hold only plain C data in their own frame: the
-// libpng objects and every buffer live in the caller's frame (PngReader,
-// PngWriter), whose destructor always destroys them, so a longjmp never skips
-// a C++ destructor.
+// setjmp, after its error function has noted the reason the message stands
+// for. Those functions hold only plain C data in their own frame: the libpng
+// objects and every buffer live in the caller's frame (PngReader, PngWriter),
+// whose destructor always destroys them, so a longjmp never skips a C++
+// destructor. Buffers are taken without throwing: no memory is a reason like
+// the others.
 #include <png.h>
 #include <zlib.h>
 
@@ -12,7 +14,10 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string_view>
 
 #include "codecs.h"
 
@@ -22,23 +27,69 @@ namespace {
 
 constexpr double MetresPerInch = 0.0254;
 
-[[noreturn]] void FailPng(png_structp png, png_const_charp) {
+// Why a reader or writer stopped; libpng's error pointer.
+struct PngErrors {
+  Reason Why = Reason::None;
+  // The reason of a message that says nothing of memory or limits: a
+  // damaged file when reading, a refusal when writing.
+  Reason Otherwise;
+  // libpng warns that a size is beyond the limits set, then fails with a
+  // message that says only that the header is invalid.
+  bool BeyondLimits = false;
+};
+
+PngErrors& ErrorsOf(png_structp png) {
+  return *static_cast<PngErrors*>(png_get_error_ptr(png));
+}
+
+bool Mentions(std::string_view message, std::string_view word) {
+  return message.find(word) != std::string_view::npos;
+}
+
+// libpng says what stopped it only in words: its limits ("exceeds user
+// limit", "chunk data is too large", "Row has too many bytes to allocate in
+// memory") and memory ("Out of memory", "Insufficient memory ...").
+Reason ReasonOfMessage(std::string_view message, const PngErrors& errors) {
+  if (errors.BeyondLimits || Mentions(message, "limit") || Mentions(message, "too large") ||
+      Mentions(message, "too many bytes")) {
+    return Reason::ImageTooLarge;
+  }
+  if (Mentions(message, "emory"))  // Memory or memory
+    return Reason::OutOfMemory;
+  return errors.Otherwise;
+}
+
+[[noreturn]] void FailPng(png_structp png, png_const_charp message) {
+  PngErrors& errors = ErrorsOf(png);
+  if (errors.Why == Reason::None)
+    errors.Why = ReasonOfMessage(message != nullptr ? message : "", errors);
   png_longjmp(png, 1);
 }
 
-// Warnings (bad ancillary chunks and the like) keep the picture and stay off stderr.
-void IgnoreWarning(png_structp, png_const_charp) {}
+// Stops with a reason of the program's own.
+[[noreturn]] void FailPng(png_structp png, Reason why) {
+  ErrorsOf(png).Why = why;
+  png_error(png, "stopped");
+}
+
+// Warnings (bad ancillary chunks and the like) keep the picture and stay off
+// stderr; only a size beyond the limits is noted, for the error that follows.
+void NoteWarning(png_structp png, png_const_charp message) {
+  if (message != nullptr && Mentions(message, "exceeds user limit"))
+    ErrorsOf(png).BeyondLimits = true;
+}
 
 // ---- Decoding ---------------------------------------------------------------
 
 struct PngReader {
   png_structp Png = nullptr;
   png_infop Info = nullptr;
+  PngErrors Errors{Reason::None, Reason::DamagedImage};
   const std::uint8_t* Data = nullptr;
   std::size_t Size = 0;
   std::size_t Offset = 0;
-  std::vector<png_bytep> RowPointers;
-  std::vector<std::uint8_t> Rgba;  // only for pictures with transparency
+  std::unique_ptr<png_bytep[]> RowPointers;
+  std::unique_ptr<std::uint8_t[]> Rgba;  // only for pictures with transparency
 
   ~PngReader() {
     if (Png != nullptr)
@@ -49,7 +100,7 @@ struct PngReader {
 void ReadFromMemory(png_structp png, png_bytep out, std::size_t count) {
   auto* reader = static_cast<PngReader*>(png_get_io_ptr(png));
   if (reader->Size - reader->Offset < count)
-    png_error(png, "truncated");
+    FailPng(png, Reason::DamagedImage);  // cut short
   std::memcpy(out, reader->Data + reader->Offset, count);
   reader->Offset += count;
 }
@@ -93,11 +144,12 @@ void ReadProfile(png_structp png, png_infop info, DecodeContext& context) {
   }
 }
 
-bool RunDecode(PngReader& reader, PageRaster& raster, DecodeContext& context) {
+// Reason::None once the page is decoded.
+Reason RunDecode(PngReader& reader, PageRaster& raster, DecodeContext& context) {
   png_structp png = reader.Png;
   png_infop info = reader.Info;
   if (setjmp(png_jmpbuf(png)))
-    return false;
+    return reader.Errors.Why;
 
   png_set_read_fn(png, &reader, ReadFromMemory);
   png_set_user_limits(png, MaxSide, MaxSide);
@@ -109,10 +161,10 @@ bool RunDecode(PngReader& reader, PageRaster& raster, DecodeContext& context) {
   int colourType = 0;
   png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
   if (!SizeAllowed(width, height))
-    return false;
+    return Reason::ImageTooLarge;
   const std::uint64_t rawBytes = std::uint64_t(height) * (png_get_rowbytes(png, info) + 1);
   if (std::uint64_t(reader.Size) * MaxDeflateRatio < rawBytes)
-    return false;
+    return Reason::DamagedImage;
 
   png_uint_32 ppmX = 0;
   png_uint_32 ppmY = 0;
@@ -144,15 +196,31 @@ bool RunDecode(PngReader& reader, PageRaster& raster, DecodeContext& context) {
   const int channels = png_get_channels(png, info);
   if ((gray ? channels != 1 : channels != 3 && channels != 4) ||
       png_get_rowbytes(png, info) != std::size_t(width) * std::size_t(channels)) {
-    return false;
+    return Reason::UnreadableImage;
   }
 
-  raster.ResetForOverwrite(int(width), int(height), gray ? PixelFormat::Gray8 : PixelFormat::Bgr24);
+  if (!raster.TryResetForOverwrite(int(width), int(height),
+                                   gray ? PixelFormat::Gray8 : PixelFormat::Bgr24)) {
+    return Reason::OutOfMemory;
+  }
   const auto rowsDone = [&](png_uint_32 first, png_uint_32 count) {
     if (context.Cancelled())
-      png_error(png, "cancelled");
+      FailPng(png, Reason::Cancelled);
     context.DeliverRows(int(first), int(count));
   };
+  // Interlaced passes revisit every row, so a picture with alpha is kept
+  // whole until the last pass.
+  if (passes != 1) {
+    reader.RowPointers.reset(new (std::nothrow) png_bytep[height]);
+    if (reader.RowPointers == nullptr)
+      return Reason::OutOfMemory;
+  }
+  if (channels == 4) {
+    reader.Rgba.reset(new (std::nothrow)
+                          std::uint8_t[std::size_t(width) * 4 * (passes == 1 ? 1 : height)]);
+    if (reader.Rgba == nullptr)
+      return Reason::OutOfMemory;
+  }
   if (channels != 4) {
     if (passes == 1) {
       for (png_uint_32 y = 0; y < height; ++y) {
@@ -160,29 +228,23 @@ bool RunDecode(PngReader& reader, PageRaster& raster, DecodeContext& context) {
         rowsDone(y, 1);
       }
     } else {
-      reader.RowPointers.resize(height);
       for (png_uint_32 y = 0; y < height; ++y)
         reader.RowPointers[y] = raster.Row(int(y));
-      png_read_image(png, reader.RowPointers.data());
+      png_read_image(png, reader.RowPointers.get());
       rowsDone(0, height);
     }
   } else if (passes == 1) {
-    reader.Rgba.resize(std::size_t(width) * 4);
     for (png_uint_32 y = 0; y < height; ++y) {
-      png_read_row(png, reader.Rgba.data(), nullptr);
-      BlendOntoWhite(reader.Rgba.data(), raster.Row(int(y)), width);
+      png_read_row(png, reader.Rgba.get(), nullptr);
+      BlendOntoWhite(reader.Rgba.get(), raster.Row(int(y)), width);
       rowsDone(y, 1);
     }
   } else {
-    // Interlaced passes revisit every row, so the whole picture is kept with
-    // its alpha until the last pass.
     const std::size_t rowBytes = std::size_t(width) * 4;
-    reader.Rgba.resize(rowBytes * height);
-    reader.RowPointers.resize(height);
     for (png_uint_32 y = 0; y < height; ++y) {
-      reader.RowPointers[y] = reader.Rgba.data() + rowBytes * y;
+      reader.RowPointers[y] = reader.Rgba.get() + rowBytes * y;
     }
-    png_read_image(png, reader.RowPointers.data());
+    png_read_image(png, reader.RowPointers.get());
     for (png_uint_32 y = 0; y < height; ++y) {
       BlendOntoWhite(reader.RowPointers[y], raster.Row(int(y)), width);
     }
@@ -190,14 +252,14 @@ bool RunDecode(PngReader& reader, PageRaster& raster, DecodeContext& context) {
   }
   // png_read_end is skipped on purpose: every row is in place, and the chunks
   // after the picture data carry nothing this program uses.
-  return true;
+  return Reason::None;
 }
 
-bool RunReadSize(PngReader& reader, DeclaredSize& declared) {
+Reason RunReadSize(PngReader& reader, DeclaredSize& declared) {
   png_structp png = reader.Png;
   png_infop info = reader.Info;
   if (setjmp(png_jmpbuf(png)))
-    return false;
+    return reader.Errors.Why;
   png_set_read_fn(png, &reader, ReadFromMemory);
   png_read_info(png, info);
   declared.Width = int(png_get_image_width(png, info));
@@ -206,7 +268,7 @@ bool RunReadSize(PngReader& reader, DeclaredSize& declared) {
   declared.Channels =
       colourType == PNG_COLOR_TYPE_GRAY && png_get_valid(png, info, PNG_INFO_tRNS) == 0 ? 1 : 3;
   declared.Components = png_get_channels(png, info);
-  return true;
+  return Reason::None;
 }
 
 // ---- Encoding ---------------------------------------------------------------
@@ -254,8 +316,9 @@ PngLayout Classify(const PageRaster& raster) {
 struct PngWriter {
   png_structp Png = nullptr;
   png_infop Info = nullptr;
+  PngErrors Errors{Reason::None, Reason::CannotEncode};
   EncodedBytes* Out = nullptr;
-  std::vector<std::uint8_t> Row;  // one packed row for the gray layouts
+  std::unique_ptr<std::uint8_t[]> Row;  // one packed row for the gray layouts
 
   ~PngWriter() {
     if (Png != nullptr)
@@ -266,7 +329,7 @@ struct PngWriter {
 void WriteToMemory(png_structp png, png_bytep data, std::size_t count) {
   auto* writer = static_cast<PngWriter*>(png_get_io_ptr(png));
   if (!writer->Out->Append(data, count))
-    png_error(png, "out of memory");
+    FailPng(png, Reason::OutOfMemory);
 }
 
 void FlushNothing(png_structp) {}
@@ -316,12 +379,13 @@ constexpr Compression EightBitCompressions[] = {{6, Z_RLE, PNG_ALL_FILTERS},
                                                 {3, Z_DEFAULT_STRATEGY, PNG_ALL_FILTERS},
                                                 {6, Z_FILTERED, PNG_ALL_FILTERS}};
 
-bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, float dpiX,
-               float dpiY, const QByteArray& profile, Compression compression) {
+// Reason::None once the whole file is in the writer's output.
+Reason RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, float dpiX,
+                 float dpiY, const QByteArray& profile, Compression compression) {
   png_structp png = writer.Png;
   png_infop info = writer.Info;
   if (setjmp(png_jmpbuf(png)))
-    return false;
+    return writer.Errors.Why;
 
   const png_uint_32 width = png_uint_32(raster.Width());
   const png_uint_32 height = png_uint_32(raster.Height());
@@ -351,7 +415,7 @@ bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, fl
     for (png_uint_32 y = 0; y < height; ++y)
       png_write_row(png, raster.Row(int(y)));
   } else if (layout == PngLayout::Gray) {
-    std::uint8_t* row = writer.Row.data();
+    std::uint8_t* row = writer.Row.get();
     for (png_uint_32 y = 0; y < height; ++y) {
       const std::uint8_t* src = raster.Row(int(y));
       for (png_uint_32 x = 0; x < width; ++x)
@@ -359,53 +423,59 @@ bool RunEncode(PngWriter& writer, const PageRaster& raster, PngLayout layout, fl
       png_write_row(png, row);
     }
   } else {
-    std::uint8_t* row = writer.Row.data();
+    std::uint8_t* row = writer.Row.get();
     for (png_uint_32 y = 0; y < height; ++y) {
       PackBitonalRow(raster.Row(int(y)), bpp, width, row);
       png_write_row(png, row);
     }
   }
   png_write_end(png, info);
-  return true;
+  return Reason::None;
 }
 
-bool StartReader(PngReader& reader, const std::uint8_t* data, std::size_t size) {
+// libpng's structures fail to be made only for want of memory.
+Reason StartReader(PngReader& reader, const std::uint8_t* data, std::size_t size) {
   reader.Data = data;
   reader.Size = size;
-  reader.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, FailPng, IgnoreWarning);
+  reader.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &reader.Errors, FailPng, NoteWarning);
   if (reader.Png == nullptr)
-    return false;
+    return Reason::OutOfMemory;
   reader.Info = png_create_info_struct(reader.Png);
-  return reader.Info != nullptr;
+  return reader.Info != nullptr ? Reason::None : Reason::OutOfMemory;
 }
 
-bool EncodeAs(const PageRaster& raster, PngLayout layout, float dpiX, float dpiY,
-              const QByteArray& profile, Compression compression, EncodedBytes& out) {
+Reason EncodeAs(const PageRaster& raster, PngLayout layout, float dpiX, float dpiY,
+                const QByteArray& profile, Compression compression, EncodedBytes& out) {
   PngWriter writer;
   writer.Out = &out;
-  if (layout != PngLayout::Colour)
-    writer.Row.resize(std::size_t(raster.Width()));
-  writer.Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, FailPng, IgnoreWarning);
+  if (layout != PngLayout::Colour) {
+    writer.Row.reset(new (std::nothrow) std::uint8_t[std::size_t(raster.Width())]);
+    if (writer.Row == nullptr)
+      return Reason::OutOfMemory;
+  }
+  writer.Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer.Errors, FailPng, NoteWarning);
   if (writer.Png == nullptr)
-    return false;
+    return Reason::OutOfMemory;
   writer.Info = png_create_info_struct(writer.Png);
   if (writer.Info == nullptr)
-    return false;
+    return Reason::OutOfMemory;
   // A profile libpng finds fault with is left out, not the page.
   png_set_benign_errors(writer.Png, 1);
   return RunEncode(writer, raster, layout, dpiX, dpiY, profile, compression);
 }
 
 // The best of the settings for 8-bit pages, tried on eight bands of sixteen
-// rows spread over the page: a few hundredths of the page's work each.
-Compression ChooseCompression(const PageRaster& raster, PngLayout layout) {
+// rows spread over the page: a few hundredths of the page's work each. None
+// without the memory for the bands.
+std::optional<Compression> ChooseCompression(const PageRaster& raster, PngLayout layout) {
   constexpr int Bands = 8;
   constexpr int BandRows = 16;
   PageRaster sample;
   if (raster.Height() <= Bands * BandRows) {
     sample = raster;
   } else {
-    sample.ResetForOverwrite(raster.Width(), Bands * BandRows, raster.Format());
+    if (!sample.TryResetForOverwrite(raster.Width(), Bands * BandRows, raster.Format()))
+      return std::nullopt;
     for (int band = 0; band < Bands; ++band) {
       const int top = int(std::int64_t(raster.Height() - BandRows) * band / (Bands - 1));
       for (int row = 0; row < BandRows; ++row) {
@@ -417,7 +487,8 @@ Compression ChooseCompression(const PageRaster& raster, PngLayout layout) {
   std::size_t smallest = SIZE_MAX;
   for (const Compression& compression : EightBitCompressions) {
     EncodedBytes trial;
-    if (EncodeAs(sample, layout, MinimumSaveDpi, MinimumSaveDpi, {}, compression, trial) &&
+    if (EncodeAs(sample, layout, MinimumSaveDpi, MinimumSaveDpi, {}, compression, trial) ==
+            Reason::None &&
         trial.Size() < smallest) {
       smallest = trial.Size();
       best = compression;
@@ -436,12 +507,18 @@ bool LooksLikePng(const std::uint8_t* data, std::size_t size) {
 Result DecodePng(const std::uint8_t* data, std::size_t size, PageRaster& raster,
                  DecodeContext& context) {
   PngReader reader;
-  return DecodeResult(StartReader(reader, data, size) && RunDecode(reader, raster, context));
+  Reason why = StartReader(reader, data, size);
+  if (why == Reason::None)
+    why = RunDecode(reader, raster, context);
+  return Result{why};
 }
 
 Result ReadPngSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
   PngReader reader;
-  return DecodeResult(StartReader(reader, data, size) && RunReadSize(reader, declared));
+  Reason why = StartReader(reader, data, size);
+  if (why == Reason::None)
+    why = RunReadSize(reader, declared);
+  return Result{why};
 }
 
 Result EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,
@@ -454,10 +531,12 @@ Result EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteAr
                                      : Classify(raster);
   const bool fits =
       layout == PngLayout::Colour ? space == ProfileSpace::Rgb : space == ProfileSpace::Gray;
-  const Compression compression =
+  const std::optional<Compression> compression =
       layout == PngLayout::Bitonal ? BitonalCompression : ChooseCompression(raster, layout);
-  return EncodeResult(
-      EncodeAs(raster, layout, dpiX, dpiY, fits ? iccProfile : QByteArray(), compression, out));
+  if (!compression)
+    return Result::Failed(Reason::OutOfMemory);
+  return Result{
+      EncodeAs(raster, layout, dpiX, dpiY, fits ? iccProfile : QByteArray(), *compression, out)};
 }
 
 }  // namespace pagetrim::codecs

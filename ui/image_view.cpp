@@ -29,11 +29,19 @@ void ImageView::SetPicture(const ReducedPicture& picture) {
   update();
 }
 
-void ImageView::SetUnreadable(bool unreadable) {
-  if (unreadable_ == unreadable)
+void ImageView::SetUnreadable(bool unreadable, const QString& reason) {
+  if (unreadable_ == unreadable && unreadableReason_ == reason)
     return;
   unreadable_ = unreadable;
+  unreadableReason_ = reason;
   update();
+}
+
+QString ImageView::UnreadableText() const {
+  if (!unreadable_)
+    return QString();
+  const QString text = QStringLiteral("この画像は読み込めません");
+  return unreadableReason_.isEmpty() ? text : text + u'\n' + unreadableReason_;
 }
 
 QRect ImageView::DrawRect() const {
@@ -101,8 +109,7 @@ void ImageView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (unreadable_) {
     // Two blank views would look like an empty page; this one says why.
-    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
-                     QStringLiteral("この画像は読み込めません"));
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, UnreadableText());
     return;
   }
   if (picture_.IsEmpty())

@@ -26,9 +26,11 @@ class ImageView : public QWidget {
   const PageRaster& Picture() const { return picture_.Pixels; }
   // Where the page is drawn, from the page's size either way.
   QRect DrawRect() const;
-  // While the shown page's file could not be decoded the view says so.
-  void SetUnreadable(bool unreadable);
+  // While the shown page's file could not be read the view says so, and why.
+  void SetUnreadable(bool unreadable, const QString& reason = {});
   bool Unreadable() const { return unreadable_; }
+  // The words the view shows in place of the page; empty while it shows one.
+  QString UnreadableText() const;
 
   // The other page view: when both show the very same pixels, as right after
   // a page is shown, one scaled picture serves both.
@@ -59,6 +61,7 @@ class ImageView : public QWidget {
   bool scaledValid_ = false;
   bool contextMenuAttached_ = false;
   bool unreadable_ = false;
+  QString unreadableReason_;
   const ImageView* twin_ = nullptr;
 };
 

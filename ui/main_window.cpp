@@ -454,8 +454,8 @@ void TForm1::ShowReduced(const ReducedPicture& left, const ReducedPicture& right
   Image2->SetPicture(right);
 }
 
-void TForm1::MarkUnreadable(bool unreadable) {
-  Image2->SetUnreadable(unreadable);
+void TForm1::MarkUnreadable(const Result& why) {
+  Image2->SetUnreadable(!why.Ok(), ReasonText(why));
 }
 
 void TForm1::SetTitle(const QString& text) {

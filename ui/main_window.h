@@ -90,7 +90,7 @@ class TForm1 : public QWidget, public PageWindow {
   bool GrayChosen() const override;
   void ShowLeft(const PageRaster& raster) override;
   void ShowRight(const PageRaster& raster) override;
-  void MarkUnreadable(bool unreadable) override;
+  void MarkUnreadable(const Result& why) override;
   void SetTitle(const QString& text) override;
   void ShowNotice(const QString& text) override;
   bool ReportSaveFailure(const QString& path, const Result& why, bool canStop) override;

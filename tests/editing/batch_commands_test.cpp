@@ -338,8 +338,8 @@ TEST_F(Batches, FailuresAreReportedInPageOrderWhileLaterPagesGoOn) {
   Open("p2.jpg");
   TrimAllLeftRight(state_, window_, false, {3, DefaultWorkAheadBytes});
   EXPECT_EQ(window_.SaveFailures, (QStringList{Path("p1.png"), Path("p3.png")}));
-  const Result unreadable = Result::Failed(Reason::UnreadableImage);
-  EXPECT_EQ(window_.SaveFailureResults, (std::vector<Result>{unreadable, unreadable}));
+  const Result cutShort = Result::Failed(Reason::DamagedImage);
+  EXPECT_EQ(window_.SaveFailureResults, (std::vector<Result>{cutShort, cutShort}));
   PageRaster saved;
   LoadPage(Path("p4.jpg"), saved);
   EXPECT_LT(saved.Width(), 310);
@@ -741,7 +741,7 @@ TEST(BatchTrims, CutAsTheMenuDoesWhereverTheInkLies) {
     LoadedPage loaded;
     loaded.Page = row.Page;
     loaded.Choice = row.Choice;
-    loaded.File.Decoded = true;
+    loaded.File.Read = Result{};
     BatchJob job;
     job.Kind = row.Kind;
     job.Choice = row.Choice;

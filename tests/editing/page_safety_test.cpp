@@ -3,6 +3,7 @@
 // originals and restoring them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <cerrno>
+#include <functional>
 
 #include "batch_commands.h"
 #include "integer_text.h"
@@ -19,6 +21,7 @@
 #include "page_commands.h"
 #include "page_prefetcher.h"
 #include "recording_page_window.h"
+#include "support/as_another_user.h"
 #include "trim_commands.h"
 
 namespace pagetrim {
@@ -108,20 +111,66 @@ TEST_F(PageSafety, AnEditInPlaceOfTheSameSizeIsNeverOverwritten) {
   EXPECT_EQ(ReadAll(Page(0)), edited);
 }
 
-TEST_F(PageSafety, AnUnreadablePageSaysSoAndIsNeverWritten) {
-  MakePages(1);
-  QFile damaged(dir_.path() + "/p2.png");
-  ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
-  damaged.write("\x89PNG\r\n\x1a\n cut short");
-  damaged.close();
-  ASSERT_TRUE(OpenPageSet(state_, window_, dir_.path() + "/p2.png"));
-  EXPECT_TRUE(window_.Unreadable);
-  OverwritePage(state_, window_);
-  EXPECT_EQ(window_.SaveFailureResults,
-            std::vector<Result>{Result::Failed(Reason::UnreadableImage)});
-  EXPECT_EQ(ReadAll(dir_.path() + "/p2.png"), QByteArray("\x89PNG\r\n\x1a\n cut short"));
-  PreviousPage(state_, window_);
-  EXPECT_FALSE(window_.Unreadable);
+// Whatever keeps a page from being read, the view is told why, and saving
+// the page reports the same reason and leaves what is there alone. Each
+// takes the page's place after the folder was listed, as another program
+// might put it there, and is read by reloading.
+TEST_F(PageSafety, AnUnreadablePageSaysWhyAndIsNeverWritten) {
+  MakePages(2);
+  const QByteArray cutShort("\x89PNG\r\n\x1a\n cut short");
+  const struct {
+    const char* Name;
+    std::function<bool(const QString&)> PutInPlace;
+    Result Why;
+  } cases[] = {
+      {"cut short",
+       [&](const QString& path) {
+         QFile file(path);
+         return file.open(QIODevice::WriteOnly) && file.write(cutShort) == cutShort.size();
+       },
+       Result::Failed(Reason::DamagedImage)},
+      {"a pipe",
+       [](const QString& path) { return ::mkfifo(QFile::encodeName(path).constData(), 0644) == 0; },
+       Result::Failed(Reason::NotAFile)},
+      {"a folder", [](const QString& path) { return QDir().mkdir(path); },
+       Result::FromReadError(EISDIR)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Open(1);
+    EXPECT_FALSE(window_.Unreadable);
+    ASSERT_TRUE(QFile::remove(Page(1)) && c.PutInPlace(Page(1)));
+    ReloadPage(state_, window_);
+    EXPECT_TRUE(window_.Unreadable);
+    EXPECT_EQ(window_.ReadAs, c.Why);
+    window_.SaveFailureResults.clear();
+    OverwritePage(state_, window_);
+    EXPECT_EQ(window_.SaveFailureResults, std::vector<Result>{c.Why});
+    const QFileInfo left(Page(1));
+    EXPECT_TRUE(left.isDir() || left.size() == 0 || ReadAll(Page(1)) == cutShort);
+    EXPECT_FALSE(QFile::exists(dir_.path() + "/.pagetrim-originals/p2.png"));
+    PreviousPage(state_, window_);
+    EXPECT_FALSE(window_.Unreadable);
+    ASSERT_TRUE(QFileInfo(Page(1)).isDir() ? QDir().rmdir(Page(1)) : QFile::remove(Page(1)));
+    MakePages(2);
+  }
+
+  // Root reads every file: the page without permission is read as another
+  // user, who is told so and cannot save it either.
+  ASSERT_EQ(::chmod(QFile::encodeName(dir_.path()).constData(), 0777), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(Page(0)).constData(), 0666), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(Page(1)).constData(), 0200), 0);
+  const int status = test::RunAsAnotherUser([&] {
+    if (!OpenPageSet(state_, window_, Page(0)))
+      return 1;
+    NextPage(state_, window_);
+    if (window_.ReadAs != Result::FromReadError(EACCES))
+      return 2;
+    window_.SaveFailureResults.clear();
+    OverwritePage(state_, window_);
+    return window_.SaveFailureResults == std::vector<Result>{Result::FromReadError(EACCES)} ? 0 : 3;
+  });
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(PageSafety, PagesWhoseNamesCannotBeReadAreCountedInANotice) {

@@ -30,6 +30,20 @@ TEST(ReasonText, EveryFailureHasItsWords) {
       {"changed", Result::Failed(Reason::ChangedElsewhere),
        u"読み込んだ後に他のプログラムが変更しました"_qs},
       {"unreadable", Result::Failed(Reason::UnreadableImage), u"読み込めない画像です"_qs},
+      {"damaged", Result::Failed(Reason::DamagedImage), u"壊れているか画像ではありません"_qs},
+      {"too large", Result::Failed(Reason::ImageTooLarge), u"画像が大きすぎます"_qs},
+      {"EACCES at read", Result::FromReadError(EACCES), u"読み込みが許可されていません"_qs},
+      {"EPERM at read", Result::FromReadError(EPERM), u"読み込みが許可されていません"_qs},
+      {"EIO at read", Result::FromReadError(EIO),
+       u"読み込みに失敗しました（"_qs + ioError + u"）"_qs},
+      {"ENOENT at read", Result::FromReadError(ENOENT), u"ファイルが見つかりません"_qs},
+      {"EISDIR at read", Result::FromReadError(EISDIR), u"同じ名前のフォルダーがあります"_qs},
+      {"ENXIO at read, a socket", Result::FromReadError(ENXIO), u"通常のファイルではありません"_qs},
+      {"ENOMEM at read", Result::FromReadError(ENOMEM),
+       u"メモリが足りないため画像を変換できません"_qs},
+      {"not a file", Result::Failed(Reason::NotAFile), u"通常のファイルではありません"_qs},
+      {"cancelled", Result::Failed(Reason::Cancelled), u"読み込みを中止しました"_qs},
+      {"cannot encode", Result::Failed(Reason::CannotEncode), u"画像を変換できません"_qs},
       {"empty", Result::Failed(Reason::EmptyPage), u"空の画像は保存できません"_qs},
       {"memory", Result::Failed(Reason::OutOfMemory),
        u"メモリが足りないため画像を変換できません"_qs},
@@ -51,6 +65,9 @@ TEST(ReasonText, EveryFailureHasItsWords) {
   EXPECT_EQ(Result::FromError(EROFS), (Result{Reason::NotPermitted, Reason::None, EROFS}));
   EXPECT_EQ(Result::CannotKeep(Result::FromError(EIO)),
             (Result{Reason::CannotKeepOriginal, Reason::SystemError, EIO}));
+  EXPECT_EQ(Result::FromReadError(EIO), (Result{Reason::ReadFailed, Reason::None, EIO}));
+  EXPECT_EQ(Result::FromReadError(EACCES),
+            (Result{Reason::ReadNotPermitted, Reason::None, EACCES}));
 }
 
 }  // namespace

@@ -24,7 +24,9 @@ class RecordingPageWindow : public PageWindow {
   // Pages passing through a batch are shown reduced for views of this size.
   QSize Views;
   std::vector<std::pair<ReducedPicture, ReducedPicture>> ReducedShows;
+  // What MarkUnreadable was last told.
   bool Unreadable = false;
+  Result ReadAs;
   QString Title;
   QStringList Notices;
   int SaveFailureReports = 0;
@@ -66,7 +68,10 @@ class RecordingPageWindow : public PageWindow {
   void ShowReduced(const ReducedPicture& left, const ReducedPicture& right) override {
     ReducedShows.emplace_back(left, right);
   }
-  void MarkUnreadable(bool unreadable) override { Unreadable = unreadable; }
+  void MarkUnreadable(const Result& why) override {
+    Unreadable = !why.Ok();
+    ReadAs = why;
+  }
   void SetTitle(const QString& text) override {
     Title = text;
     Events.append("title " + text);

@@ -90,7 +90,7 @@ TEST_F(ColourProfileTest, ProfilesSurviveReadingAndSaving) {
     ASSERT_TRUE(fixtures::WriteBytes(path, c.Content));
     PageRaster raster;
     const PageFileInfo read = ReadPageFile(path, raster);
-    ASSERT_TRUE(read.Decoded);
+    ASSERT_TRUE(read.Decoded());
     EXPECT_TRUE(read.Source.IccProfile == c.Profile)
         << read.Source.IccProfile.size() << " bytes read";
     ASSERT_EQ(SavePage(path, raster, 300, 300, {read.Identity, false, read.Source.IccProfile}),
@@ -114,7 +114,7 @@ TEST_F(ColourProfileTest, DamagedProfilesAreDroppedNotThePage) {
   ASSERT_TRUE(fixtures::WriteBytes(PathOf("read.jpg"), fixtures::EncodeJpegFixture(fixture)));
   PageRaster raster;
   const PageFileInfo read = ReadPageFile(PathOf("read.jpg"), raster);
-  EXPECT_TRUE(read.Decoded);
+  EXPECT_TRUE(read.Decoded());
   EXPECT_TRUE(read.Source.IccProfile.isEmpty());
 
   for (const char* file : {"saved.jpg", "saved.png"}) {
@@ -127,7 +127,7 @@ TEST_F(ColourProfileTest, DamagedProfilesAreDroppedNotThePage) {
       const QByteArray written = saved.readAll();
       EXPECT_FALSE(written.contains("ICC_PROFILE") || written.contains("iCCP"));
       PageRaster again;
-      EXPECT_EQ(ReadPageFile(PathOf(file), again).Decoded, true);
+      EXPECT_EQ(ReadPageFile(PathOf(file), again).Decoded(), true);
       EXPECT_EQ(again.Width(), 32);
     }
   }

@@ -118,7 +118,7 @@ TEST_F(ExifOrientationTest, EachOfTheEightOrientationsIsTurnedUpright) {
       const Bytes tiff = Tiff({{Orientation, Short, 1, std::uint32_t(c.Value)}}, little);
       PageRaster page;
       const PageFileInfo info = ReadPageFile(Write("turned.jpg", TurnedJpeg(App1(tiff))), page);
-      ASSERT_TRUE(info.Decoded);
+      ASSERT_TRUE(info.Decoded());
       const bool quarter = c.Value >= 5;
       ASSERT_EQ(page.Width(), quarter ? Height : Width);
       ASSERT_EQ(page.Height(), quarter ? Width : Height);
@@ -164,7 +164,7 @@ TEST_F(ExifOrientationTest, AnAbsentOrDamagedOrientationMeansAsStored) {
     SCOPED_TRACE(c.Name);
     PageRaster page;
     const PageFileInfo info = ReadPageFile(Write("stored.jpg", TurnedJpeg(App1(c.Tiff))), page);
-    ASSERT_TRUE(info.Decoded);
+    ASSERT_TRUE(info.Decoded());
     EXPECT_EQ(page.Width(), Width);
     EXPECT_EQ(info.Resolution.X, 300);
     EXPECT_FALSE(info.Source.Turned);

@@ -191,7 +191,7 @@ TEST_F(HostileFilesTest, RealPagesAreNotRefused) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.Name << ", " << c.File.size() << " bytes");
     PageRaster raster;
-    EXPECT_TRUE(ReadPageFile(Write("real", c.File), raster).Decoded);
+    EXPECT_TRUE(ReadPageFile(Write("real", c.File), raster).Decoded());
     ASSERT_EQ(raster.Width(), c.Width);
     ASSERT_EQ(raster.Height(), c.Height);
     EXPECT_EQ(raster.Format(), c.Format);

@@ -20,6 +20,7 @@
 #include <random>
 
 #include "original_store.h"
+#include "pages/hostile_files.h"
 #include "pages/image_fixtures.h"
 #include "support/as_another_user.h"
 
@@ -666,7 +667,26 @@ Bytes BlankBitonalPng(png_uint_32 width, png_uint_32 height) {
   return fixtures::EncodePngFixture(fixture);
 }
 
-TEST_F(PageCodecTest, DamagedFilesGiveAnEmptyPageWithoutResolution) {
+// Sets the precision or the coding process of the first SOF0 segment.
+Bytes WithJpegFrame(Bytes bytes, std::uint8_t marker, std::uint8_t precision) {
+  for (std::size_t i = 2; i + 4 < bytes.size(); ++i) {
+    if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+      bytes[i + 1] = marker;
+      bytes[i + 4] = precision;
+      return bytes;
+    }
+  }
+  ADD_FAILURE() << "no SOF0 marker";
+  return bytes;
+}
+
+Bytes WithPngSize(Bytes png, png_uint_32 width, png_uint_32 height) {
+  for (int i = 0; i < 4; ++i)
+    png[16 + i] = std::uint8_t(width >> (24 - 8 * i));
+  return hostile::DeclaringHeight(std::move(png), height);  // and the checksum
+}
+
+TEST_F(PageCodecTest, DamagedFilesGiveAnEmptyPageWithoutResolutionAndSayWhy) {
   const PageRaster noise = NoisePage(64, 64, 7);
   ASSERT_EQ(SavePage(PathOf("good.jpg"), noise, 300, 300), SaveOutcome::Written);
   ASSERT_EQ(SavePage(PathOf("good.png"), noise, 300, 300), SaveOutcome::Written);
@@ -684,47 +704,57 @@ TEST_F(PageCodecTest, DamagedFilesGiveAnEmptyPageWithoutResolution) {
   progressive.XDensity = progressive.YDensity = 300;
   const Bytes progressiveJpeg = fixtures::EncodeJpegFixture(progressive);
 
+  const Result damaged = Result::Failed(Reason::DamagedImage);
+  const Result tooLarge = Result::Failed(Reason::ImageTooLarge);
+  const Result unsupported = Result::Failed(Reason::UnreadableImage);
   struct Case {
     const char* Name;
     const char* File;
     std::optional<Bytes> Content;  // none: the file does not exist
+    Result Why;
   };
   const std::vector<Case> cases = {
-      {"zero bytes", "zero.jpg", Bytes{}},
-      {"text named .jpg", "text.jpg", Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'g'}},
-      {"JPEG signature then garbage", "sig.jpg", Bytes{0xFF, 0xD8, 0xFF, 0x00, 0x13, 0x37}},
-      {"PNG signature only", "sig.png", Truncated(png, 8)},
-      {"JPEG cut in the middle", "half.jpg", Truncated(jpeg, jpeg.size() * 6 / 10)},
-      {"JPEG cut in its header", "head.jpg", Truncated(jpeg, 30)},
+      {"zero bytes", "zero.jpg", Bytes{}, damaged},
+      {"text named .jpg", "text.jpg", Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'g'},
+       damaged},
+      {"JPEG signature then garbage", "sig.jpg", Bytes{0xFF, 0xD8, 0xFF, 0x00, 0x13, 0x37},
+       damaged},
+      {"PNG signature only", "sig.png", Truncated(png, 8), damaged},
+      {"JPEG cut in the middle", "half.jpg", Truncated(jpeg, jpeg.size() * 6 / 10), damaged},
+      {"JPEG cut in its header", "head.jpg", Truncated(jpeg, 30), damaged},
       {"progressive JPEG cut", "prog.jpg",
-       Truncated(progressiveJpeg, progressiveJpeg.size() * 6 / 10)},
-      {"PNG cut in the middle", "half.png", Truncated(png, png.size() * 6 / 10)},
+       Truncated(progressiveJpeg, progressiveJpeg.size() * 6 / 10), damaged},
+      {"PNG cut in the middle", "half.png", Truncated(png, png.size() * 6 / 10), damaged},
       {"JPEG cut halfway through its picture data, end marker appended", "cut.jpg",
-       CutInPictureData(jpeg256)},
-      {"JPEG with a bad Huffman code in its picture data", "huffman.jpg", BadHuffmanCode(jpeg256)},
-      {"JPEG declaring 65535 x 65535", "huge.jpg", WithJpegSize(jpeg, 65535, 65535)},
-      {"PNG wider than 65535", "wide.png", BlankBitonalPng(65536, 1)},
-      {"PNG above 2^28 pixels", "many.png", BlankBitonalPng(16385, 16385)},
-      {"missing file", "missing.jpg", std::nullopt},
+       CutInPictureData(jpeg256), damaged},
+      {"JPEG with a bad Huffman code in its picture data", "huffman.jpg", BadHuffmanCode(jpeg256),
+       damaged},
+      {"JPEG declaring 4096 x 4096 in 2 kB", "bomb.jpg", WithJpegSize(jpeg, 4096, 4096), damaged},
+      {"JPEG declaring 65535 x 65535", "huge.jpg", WithJpegSize(jpeg, 65535, 65535), tooLarge},
+      {"PNG wider than 65535", "wide.png", BlankBitonalPng(65536, 1), tooLarge},
+      {"PNG above 2^28 pixels", "many.png", BlankBitonalPng(16385, 16385), tooLarge},
+      {"PNG declaring 70000 x 70000", "70000.png", WithPngSize(png, 70000, 70000), tooLarge},
+      {"JPEG of 12-bit samples", "12bit.jpg", WithJpegFrame(jpeg, 0xC0, 12), unsupported},
+      {"lossless JPEG", "lossless.jpg", WithJpegFrame(jpeg, 0xC3, 8), unsupported},
+      {"missing file", "missing.jpg", std::nullopt, Result::FromReadError(ENOENT)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     if (c.Content) {
       ASSERT_TRUE(fixtures::WriteBytes(PathOf(c.File), *c.Content));
     }
-    PageRaster loaded;
-    const PageResolution resolution = Load(c.File, loaded);
+    PageRaster loaded(5, 5);
+    const PageFileInfo info = ReadPageFile(PathOf(c.File), loaded);
+    EXPECT_EQ(info.Read, c.Why);
+    EXPECT_FALSE(info.Decoded());
     EXPECT_EQ(loaded.Width(), 0);
     EXPECT_EQ(loaded.Height(), 0);
-    EXPECT_EQ(resolution.X, 0);
-    EXPECT_EQ(resolution.Y, 0);
+    EXPECT_EQ(info.Resolution.X, 0);
+    EXPECT_EQ(info.Resolution.Y, 0);
+    EXPECT_EQ(info.Identity.has_value(), c.Content.has_value());
   }
-  PageRaster loaded;
-  loaded = PageRaster(5, 5);
-  LoadPage(QString(), loaded);
-  EXPECT_TRUE(loaded.IsEmpty());
-  ASSERT_TRUE(QDir(dir_.path()).mkdir("folder.jpg"));
-  Load("folder.jpg", loaded);
+  PageRaster loaded(5, 5);
+  EXPECT_EQ(ReadPageFile(QString(), loaded).Read, Result::FromReadError(ENOENT));
   EXPECT_TRUE(loaded.IsEmpty());
 }
 
@@ -905,6 +935,11 @@ TEST_F(PageCodecTest, RefusedSavesSayWhyAndTouchNothing) {
       EXPECT_EQ(Snapshot(dir.path()), before);
     }
   }
+  // A page wider than a JPEG file can hold is refused for its size, not for
+  // memory; a PNG file holds it.
+  EXPECT_EQ(EncodePage("p.jpg", PageRaster(65501, 1), 300, 300),
+            Result::Failed(Reason::ImageTooLarge));
+  EXPECT_TRUE(EncodePage("p.png", PageRaster(65501, 1), 300, 300).Ok());
 }
 
 TEST_F(PageCodecTest, PageNameOf250BytesSaves) {

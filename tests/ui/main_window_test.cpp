@@ -773,7 +773,7 @@ TEST_F(MainWindow, TheRightViewShowsThePageItWasLastGiven) {
   expectShown();
 }
 
-TEST_F(MainWindow, AnUnreadablePageSaysSoInTheRightView) {
+TEST_F(MainWindow, AnUnreadablePageSaysWhyInTheRightView) {
   MakePages(1);
   QFile damaged(Folder() + "p2.png");
   ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
@@ -781,14 +781,27 @@ TEST_F(MainWindow, AnUnreadablePageSaysSoInTheRightView) {
   damaged.close();
   Drop({QUrl::fromLocalFile(Folder() + "p2.png")});
   EXPECT_TRUE(form_->Image2->Unreadable());
-  // The words are drawn in the middle of the view, in the text colour.
+  EXPECT_EQ(form_->Image2->UnreadableText(),
+            u"この画像は読み込めません\n壊れているか画像ではありません"_qs);
+  // The words are drawn about the middle of the view, in the text colour:
+  // a line above it and a line below.
   const QImage view = form_->Image2->grab().toImage();
-  int dark = 0;
-  for (int x = 0; x < view.width(); ++x)
-    dark += qGray(view.pixel(x, view.height() / 2)) < 100;
-  EXPECT_GT(dark, 0);
+  int above = 0, below = 0;
+  for (int y = view.height() / 2 - 30; y < view.height() / 2 + 30; ++y) {
+    for (int x = 0; x < view.width(); ++x)
+      (y < view.height() / 2 ? above : below) += qGray(view.pixel(x, y)) < 100;
+  }
+  EXPECT_GT(above, 0);
+  EXPECT_GT(below, 0);
   form_->SB_PP->click();
   EXPECT_FALSE(form_->Image2->Unreadable());
+  EXPECT_EQ(form_->Image2->UnreadableText(), QString());
+
+  // A folder that took the page's place since, read by reloading.
+  ASSERT_TRUE(QFile::remove(Page(0)) && QDir().mkdir(Page(0)));
+  form_->SB_RD->click();
+  EXPECT_EQ(form_->Image2->UnreadableText(),
+            u"この画像は読み込めません\n同じ名前のフォルダーがあります"_qs);
 }
 
 TEST_F(MainWindow, RestoreItemsFollowTheKeptOriginalsAndAskFirst) {
@@ -902,7 +915,7 @@ TEST_F(BatchWindow, TheSaveFailureBoxGivesTheReasonAndCanStopTheBatch) {
   EXPECT_TRUE(restoreLocked);
   ASSERT_EQ(boxes.Seen.size(), 1);
   EXPECT_EQ(boxes.Seen[0].Text, u"保存できませんでした"_qs);
-  EXPECT_EQ(boxes.Seen[0].InformativeText, Page(1) + u"\n読み込めない画像です"_qs);
+  EXPECT_EQ(boxes.Seen[0].InformativeText, Page(1) + u"\n壊れているか画像ではありません"_qs);
   EXPECT_TRUE(boxes.Seen[0].Buttons.contains(u"中止"_qs));
   EXPECT_EQ(ReadAll(Page(2)), third);  // stopped after the page in hand
   EXPECT_FALSE(form_->BatchRunning());
