@@ -52,8 +52,16 @@ void MarkEdgeBands(Analysis& a) {
       RankFilter(RankFilter(a.G.Mean, w, h, StrokeRadius, true), w, h, StrokeRadius, false);
   const int shadeDelta = std::max(LeastShade, int(ShadeShare * a.Contrast));
   Scratch<std::uint8_t> shade(cells);
-  for (int i = 0; i < cells; ++i)
-    shade[i] = closed[i] + shadeDelta < a.PaperLevel;
+  {
+    // Plain pointers and a local level: a store of a byte may alias the
+    // vectors' own pointers and the analysis's fields, which would keep the
+    // loop from being vectorised.
+    const std::uint8_t* __restrict from = closed.data();
+    std::uint8_t* __restrict to = shade.data();
+    const int paperLevel = a.PaperLevel;
+    for (int i = 0; i < cells; ++i)
+      to[i] = from[i] + shadeDelta < paperLevel;
+  }
   Scratch<Run> runs;
   const Scratch<Blob> blobs = FindBlobs(shade, w, h, runs);
   if (blobs.empty())
