@@ -239,6 +239,150 @@ TEST(ContentBox, TextRightBesideAnEdgeIsKeptWhole) {
   }
 }
 
+// What lies beyond the page where only one stage can tell: a dark scanner
+// edge deeper than the zone where lines are looked for (only its band of
+// shade gives it away), a strip of the facing page behind a gutter too
+// narrow to be the facing page's gutter (only its edge, as a line, does),
+// and a strip wider than that zone (only the gutter before it does). The cut
+// leaves it out, and all of the page's content in.
+TEST(ContentBox, WhatLiesBeyondThePageIsLeftOut) {
+  struct Case {
+    const char* Name;
+    std::vector<PageSide> Sides;
+    double Depth;   // of what lies beyond, as a share of the page across it
+    double Gutter;  // between it and the text
+    bool Facing;    // a strip of the facing page, or else a dark edge
+  };
+  const Case cases[] = {
+      {"a deep dark edge",
+       {PageSide::Left, PageSide::Top, PageSide::Right, PageSide::Bottom},
+       0.11,
+       0.04,
+       false},
+      {"a facing strip behind a narrow gutter",
+       {PageSide::Left, PageSide::Right},
+       0.07,
+       0.03,
+       true},
+      {"a wide facing strip", {PageSide::Left, PageSide::Right}, 0.15, 0.1, true},
+  };
+  struct Size {
+    int Width, Height;
+  };
+  const Size sizes[] = {{600, 900}, {850, 1100}, {1100, 1400}, {1700, 2200}};
+  for (const Case& c : cases) {
+    for (PageSide side : c.Sides) {
+      // Each kind of page at every size and side, in turn.
+      for (std::size_t k = 0; k < std::size(sizes); ++k) {
+        const Size size = sizes[k];
+        const PageKind kind = Kinds[(k + std::size_t(side)) % std::size(Kinds)];
+        SCOPED_TRACE(KindName(kind) + ", " + c.Name + ", side " + std::to_string(int(side)) + ", " +
+                     std::to_string(size.Width) + "x" + std::to_string(size.Height));
+        RealisticPageOptions o;
+        o.Kind = kind;
+        o.Width = size.Width;
+        o.Height = size.Height;
+        const bool across = side == PageSide::Left || side == PageSide::Right;
+        const int length = across ? size.Width : size.Height;
+        const int depth = int(c.Depth * length);
+        if (c.Facing) {
+          o.FacingStrip = depth;
+          o.FacingSide = side;
+        } else {
+          o.DarkEdge[std::size_t(side)] = depth;
+        }
+        int& margin = side == PageSide::Left    ? o.MarginLeft
+                      : side == PageSide::Top   ? o.MarginTop
+                      : side == PageSide::Right ? o.MarginRight
+                                                : o.MarginBottom;
+        margin = depth + int(c.Gutter * length);
+        const RealisticPage page = MakeRealisticPage(o);
+        const ContentBox found = FindContentBox(page.Page, 0);
+        ExpectGoodCut(page, found);
+        const int kept = side == PageSide::Left    ? found.Cut.Left
+                         : side == PageSide::Top   ? found.Cut.Top
+                         : side == PageSide::Right ? size.Width - found.Cut.Right
+                                                   : size.Height - found.Cut.Bottom;
+        EXPECT_GE(kept, depth);
+      }
+    }
+  }
+}
+
+// Hand-made pages: white paper, marks drawn as letters of 2-pixel strokes
+// (two posts and a bar, 14 x 16 pixels) in rows, and the box a plain search
+// of the page's own letters finds.
+void Fill(PageRaster& page, int x0, int y0, int x1, int y1, std::uint8_t value) {
+  for (int y = y0; y < y1; ++y)
+    std::fill_n(page.Row(y) + x0 * page.BytesPerPixel(), (x1 - x0) * page.BytesPerPixel(), value);
+}
+
+void DrawLetters(PageRaster& page, int x0, int y0, int x1, int y1) {
+  for (int y = y0; y + 16 <= y1; y += 30) {
+    for (int x = x0; x + 14 <= x1; x += 24) {
+      Fill(page, x, y, x + 2, y + 16, 0);
+      Fill(page, x + 12, y, x + 14, y + 16, 0);
+      Fill(page, x, y, x + 14, y + 2, 0);
+    }
+  }
+}
+
+Rect InkBox(const PageRaster& page) {
+  Rect ink{page.Width(), page.Height(), 0, 0};
+  for (int y = 0; y < page.Height(); ++y) {
+    for (int x = 0; x < page.Width(); ++x) {
+      if (page.PixelAt(x, y) == 0)
+        ink = {std::min(ink.Left, x), std::min(ink.Top, y), std::max(ink.Right, x + 1),
+               std::max(ink.Bottom, y + 1)};
+    }
+  }
+  return ink;
+}
+
+// Not-content the page's edges or its border leave behind, drawn over a page
+// of letters: the content box is the page's own letters' box.
+TEST(ContentBox, WhatTheEdgesLeaveBehindIsNotContent) {
+  struct Case {
+    const char* Name;
+    std::function<void(PageRaster&)> Draw;
+  };
+  const Case cases[] = {
+      // An L of smooth shade that closes off the top-left corner, with the
+      // letters of another page behind it: paper cut off from the page's.
+      {"paper cut off by shade",
+       [](PageRaster& p) {
+         const int w = p.Width(), h = p.Height();
+         Fill(p, w / 10, 0, w * 12 / 100, h * 27 / 100, 110);
+         Fill(p, 0, h / 4, w * 12 / 100, h * 27 / 100, 110);
+         DrawLetters(p, w / 40, h / 25, w * 9 / 100 - 4, h * 22 / 100);
+       }},
+      // Letter-sized marks on the border, far from the text: a clip, a
+      // finger's print.
+      {"lone marks on the border",
+       [](PageRaster& p) {
+         const int w = p.Width(), h = p.Height();
+         DrawLetters(p, 0, h / 2, 14, h / 2 + 16);
+         DrawLetters(p, w - 14, h / 3, w, h / 3 + 16);
+         DrawLetters(p, w / 2, 0, w / 2 + 14, 16);
+       }},
+  };
+  for (const Case& c : cases) {
+    for (PixelFormat format : {PixelFormat::Gray8, PixelFormat::Bgr24}) {
+      for (int width : {600, 800, 1000, 1200, 1700}) {
+        SCOPED_TRACE(std::string(c.Name) + ", width " + std::to_string(width) +
+                     (format == PixelFormat::Gray8 ? " gray" : " colour"));
+        PageRaster page(width, width * 5 / 4, format);
+        DrawLetters(page, width / 4, page.Height() * 3 / 20, width * 7 / 8, page.Height() * 9 / 10);
+        const Rect own = InkBox(page);
+        c.Draw(page);
+        const ContentBox found = FindContentBox(page, 0);
+        ASSERT_TRUE(found.HasContent);
+        EXPECT_EQ(found.Content, own);
+      }
+    }
+  }
+}
+
 // The reduction against a plain count of every cell: the darkest value of all
 // its pixels, and the mean of its first and middle rows, per channel. Page
 // sizes leave a narrower last column and row of cells, and rows come in
@@ -249,7 +393,10 @@ TEST(PageReduction, MatchesAPlainCountOfEveryCell) {
   };
   std::mt19937 random(7);
   for (PixelFormat format : {PixelFormat::Bgr24, PixelFormat::Gray8}) {
-    for (Size size : {Size{37, 23}, Size{1001, 777}, Size{2483, 1409}}) {
+    // Single pixels, rows and columns; a page one pixel high or wide whose
+    // cells are two pixels each way; cells of 3 and 5 pixels.
+    for (Size size : {Size{1, 1}, Size{1, 300}, Size{300, 1}, Size{37, 23}, Size{1, 900001},
+                      Size{900001, 1}, Size{1001, 777}, Size{2483, 1409}, Size{2011, 1999}}) {
       SCOPED_TRACE(std::to_string(size.Width) + "x" + std::to_string(size.Height) +
                    (format == PixelFormat::Gray8 ? " gray" : " colour"));
       PageRaster page(size.Width, size.Height, format);

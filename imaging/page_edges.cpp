@@ -1,0 +1,288 @@
+// The page's edges on the grid: bands of shade along the border, lines that
+// run across the whole page near a side, and the paper they cut off.
+#include "page_edges.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pagetrim::box {
+namespace {
+
+// Lengths in cells are given for a 300 dpi A4 page, whose cells are 5 pixels,
+// 0.42 mm, across; levels are of 0 (black) to 255 (white), paper lying near
+// 255.
+
+// Closing the cells' means with this radius takes strokes up to two cells
+// wide (0.85 mm) out of the shade.
+constexpr int StrokeRadius = 1;
+// Shade is darker than the paper's usual level by a fifth of the contrast
+// between paper and ink, and by no less than 24 levels, past the paper's own
+// unevenness.
+constexpr double ShadeShare = 0.2;
+constexpr int LeastShade = 24;
+// A band of shade is long when it runs along a quarter of a side.
+constexpr int LongBandPart = 4;
+// Shade whose inside holds more ink than this share is a picture.
+constexpr double SmoothShade = 0.3;
+// Page edges and gutter folds run across the page within this far of a side
+// (21 mm across an A4 page, 30 mm down it), dark in this share of the cells
+// they cross, and reach this near to both ends (6 mm, 9 mm).
+constexpr double LineZone = 0.1;
+constexpr double LineCovered = 0.85;
+constexpr double LineEnds = 0.03;
+
+// Which cells lie within depth of the page's border, depth being a fraction
+// of the page's width for the sides and of its height for the top and bottom.
+struct Frame {
+  int SideX;
+  int EndY;
+  Frame(int w, int h, double depth)
+      : SideX(int(std::ceil(depth * w))), EndY(int(std::ceil(depth * h))) {}
+  bool RowInside(int y, int h) const { return y < EndY || y >= h - EndY; }
+  bool ColumnInside(int x, int w) const { return x < SideX || x >= w - SideX; }
+};
+
+}  // namespace
+
+void MarkEdgeBands(Analysis& a) {
+  const int w = a.W(), h = a.H(), cells = w * h;
+  // Closing the cells' means takes the strokes of ink out of the shade, and
+  // leaves what is wider.
+  const Scratch<std::uint8_t> closed =
+      RankFilter(RankFilter(a.G.Mean, w, h, StrokeRadius, true), w, h, StrokeRadius, false);
+  const int shadeDelta = std::max(LeastShade, int(ShadeShare * a.Contrast));
+  Scratch<std::uint8_t> shade(cells);
+  {
+    // Plain pointers and a local level: a store of a byte may alias the
+    // vectors' own pointers and the analysis's fields, which would keep the
+    // loop from being vectorised.
+    const std::uint8_t* __restrict from = closed.data();
+    std::uint8_t* __restrict to = shade.data();
+    const int paperLevel = a.PaperLevel;
+    for (int i = 0; i < cells; ++i)
+      to[i] = from[i] + shadeDelta < paperLevel;
+  }
+  Scratch<Run> runs;
+  const Scratch<Blob> blobs = FindBlobs(shade, w, h, runs);
+  if (blobs.empty())
+    return;
+  Scratch<int> labels;
+  LabelRuns(runs, w, h, labels);
+  // A band of shade is smooth inside; a picture running off the page is
+  // not: its inside is full of ink, the dots of a halftone or the strokes of
+  // a drawing.
+  Scratch<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
+  Scratch<int> inside(blobs.size()), inkInside(blobs.size());
+  const Frame narrow(w, h, NarrowFrame), wide(w, h, WideFrame);
+  constexpr int Depth = 2;  // cells, 0.85 mm
+  // The cells of a run within [from, to).
+  const auto within = [](const Run& run, int from, int to) {
+    return std::max(0, std::min(run.X1, to) - std::max(run.X0, from));
+  };
+  for (const Run& run : runs) {
+    const int y = run.Y, l = run.Blob;
+    const int* row = labels.data() + std::size_t(y) * w;
+    const std::uint8_t* ink = a.Ink.data() + std::size_t(y) * w;
+    if (!narrow.RowInside(y, h))
+      outsideNarrow[l] += within(run, narrow.SideX, w - narrow.SideX);
+    if (!wide.RowInside(y, h))
+      outsideWide[l] += within(run, wide.SideX, w - wide.SideX);
+    // Past the page's border counts as the same band.
+    const int* up = y >= Depth ? row - Depth * w : nullptr;
+    const int* down = y + Depth < h ? row + Depth * w : nullptr;
+    int in = 0, inkIn = 0;
+    for (int x = run.X0; x < run.X1; ++x) {
+      if ((x - Depth < run.X0 ? x < Depth || row[x - Depth] == l : true) &&
+          (x + Depth >= run.X1 ? x + Depth >= w || row[x + Depth] == l : true) &&
+          (up == nullptr || up[x] == l) && (down == nullptr || down[x] == l)) {
+        ++in;
+        inkIn += ink[x];
+      }
+    }
+    inside[l] += in;
+    inkInside[l] += inkIn;
+  }
+  const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
+  Scratch<std::uint8_t> edge(blobs.size());
+  for (std::size_t b = 0; b < blobs.size(); ++b) {
+    const Blob& s = blobs[b];
+    const bool nearSide = s.Left < nearX || s.Right > w - nearX;
+    const bool nearEnd = s.Top < nearY || s.Bottom > h - nearY;
+    if (!nearSide && !nearEnd)
+      continue;
+    const bool longBand =
+        (nearSide && s.Height() >= h / LongBandPart) || (nearEnd && s.Width() >= w / LongBandPart);
+    const bool smooth = inkInside[b] <= SmoothShade * inside[b];
+    edge[b] = smooth && (outsideNarrow[b] == 0 || (longBand && outsideWide[b] == 0));
+  }
+  for (const Run& run : runs) {
+    if (edge[run.Blob])
+      std::fill(a.Class.begin() + run.Y * w + run.X0, a.Class.begin() + run.Y * w + run.X1,
+                Cell::Edge);
+  }
+}
+
+// A line may wander a few cells, and counts when it is dark in nearly every
+// row (column) it crosses.
+void MarkEdgeLines(Analysis& a) {
+  const int w = a.W(), h = a.H();
+  // Dark cells that could belong to a line: ones with paper a few cells away
+  // on one side across the line (the middle of a broad dark area is no line),
+  // and edges already found. Only the zones along the sides are looked at.
+  constexpr int Across = 3;  // cells, 1.3 mm
+  constexpr int Wander = 2;  // cells, 0.85 mm
+  const int cells = w * h;
+  // Per cell: 1 where dark, and 1 where an edge, as byte maps.
+  Scratch<std::uint8_t> darkMap(static_cast<std::size_t>(cells)), edgeMap(darkMap.size());
+  {
+    const std::uint8_t* __restrict darkest = a.G.Darkest.data();
+    const std::uint8_t* __restrict paper = a.NearPaper.data();
+    const Cell* __restrict cls = a.Class.data();
+    std::uint8_t* __restrict dark = darkMap.data();
+    std::uint8_t* __restrict edge = edgeMap.data();
+    const auto delta8 = std::uint8_t(a.LineDelta);  // 24 to 63: a byte holds it
+    for (int i = 0; i < cells; ++i) {
+      const std::uint8_t below = std::uint8_t(paper[i] - std::min(paper[i], delta8));
+      dark[i] = darkest[i] < below ? 1 : 0;
+      edge[i] = cls[i] == Cell::Edge ? 1 : 0;
+    }
+  }
+  const std::uint8_t* dark = darkMap.data();
+  const std::uint8_t* edge = edgeMap.data();
+  const int zoneX = int(LineZone * w), zoneY = int(LineZone * h);
+  // Per column (row) of the zones: the rows (columns) with such a cell within
+  // Wander, and the first and last of them.
+  struct Span {
+    int Count = 0;
+    int First = -1;
+    int Last = -1;
+  };
+  Scratch<Span> columns(w), rows(h);
+  // The zones' columns: [0, leftEnd) and [rightStart, w).
+  const int leftEnd = std::min(w, zoneX + Wander);
+  const int rightStart = std::max(leftEnd, w - zoneX - Wander);
+  Scratch<std::uint8_t> flags(w);
+  for (int y = 0; y < h; ++y) {
+    const std::size_t row = std::size_t(y) * w;
+    const auto flag = [&](int x) {
+      const std::size_t i = row + x;
+      flags[x] = edge[i] | (dark[i] & std::uint8_t(x < Across || x >= w - Across ||
+                                                   !dark[i - Across] || !dark[i + Across]));
+    };
+    for (int x = 0; x < leftEnd; ++x)
+      flag(x);
+    for (int x = rightStart; x < w; ++x)
+      flag(x);
+    const auto count = [&](int x) {
+      std::uint8_t near = 0;
+      for (int dx = std::max(0, x - Wander); dx <= std::min(w - 1, x + Wander); ++dx)
+        near |= flags[dx];
+      Span& span = columns[x];
+      span.Count += near;
+      span.First = span.First < 0 && near ? y : span.First;
+      span.Last = near ? y : span.Last;
+    };
+    for (int x = 0; x < std::min(w, zoneX); ++x)
+      count(x);
+    for (int x = std::max(std::min(w, zoneX), w - zoneX); x < w; ++x)
+      count(x);
+  }
+  Scratch<std::uint8_t> rowFlags(static_cast<std::size_t>(cells));
+  for (int y = 0; y < h; ++y) {
+    if (y >= zoneY + Wander && y < h - zoneY - Wander)
+      continue;
+    const std::size_t row = std::size_t(y) * w;
+    std::uint8_t* __restrict out = rowFlags.data() + row;
+    if (y < Across || y >= h - Across) {
+      for (int x = 0; x < w; ++x)
+        out[x] = edge[row + x] | dark[row + x];
+      continue;
+    }
+    const std::uint8_t* up = dark + row - std::size_t(Across) * w;
+    const std::uint8_t* down = dark + row + std::size_t(Across) * w;
+    for (int x = 0; x < w; ++x)
+      out[x] = edge[row + x] | (dark[row + x] & std::uint8_t((up[x] & down[x]) ^ 1));
+  }
+  Scratch<std::uint8_t> nearRow(w);
+  for (int y = 0; y < h; ++y) {
+    if (y >= zoneY && y < h - zoneY)
+      continue;
+    std::fill(nearRow.begin(), nearRow.end(), std::uint8_t(0));
+    for (int dy = std::max(0, y - Wander); dy <= std::min(h - 1, y + Wander); ++dy) {
+      const std::uint8_t* __restrict from = rowFlags.data() + std::size_t(dy) * w;
+      std::uint8_t* __restrict near = nearRow.data();
+      for (int x = 0; x < w; ++x)
+        near[x] |= from[x];
+    }
+    Span& span = rows[y];
+    for (int x = 0; x < w; ++x)
+      span.Count += nearRow[x];
+    if (span.Count > 0) {
+      span.First = int(std::find(nearRow.begin(), nearRow.end(), 1) - nearRow.begin());
+      span.Last = w - 1 - int(std::find(nearRow.rbegin(), nearRow.rend(), 1) - nearRow.rbegin());
+    }
+  }
+  // A line runs from border to border, though it may fade on the way.
+  auto isLine = [](const Span& s, int length) {
+    const double ends = LineEnds * length;
+    return s.Count >= LineCovered * length && s.First <= ends && s.Last >= length - 1 - ends;
+  };
+  int beyondLeft = -1, beyondRight = w, beyondTop = -1, beyondBottom = h;
+  for (int x = 0; x < zoneX; ++x) {
+    if (isLine(columns[x], h))
+      beyondLeft = x;
+  }
+  for (int x = w - 1; x >= w - zoneX; --x) {
+    if (isLine(columns[x], h))
+      beyondRight = x;
+  }
+  for (int y = 0; y < zoneY; ++y) {
+    if (isLine(rows[y], w))
+      beyondTop = y;
+  }
+  for (int y = h - 1; y >= h - zoneY; --y) {
+    if (isLine(rows[y], w))
+      beyondBottom = y;
+  }
+  for (int y = 0; y < h; ++y) {
+    Cell* row = a.Class.data() + std::size_t(y) * w;
+    if (y <= beyondTop || y >= beyondBottom) {
+      std::fill(row, row + w, Cell::Beyond);
+      continue;
+    }
+    std::fill(row, row + std::min(w, beyondLeft + 1), Cell::Beyond);
+    std::fill(row + std::max(0, beyondRight), row + w, Cell::Beyond);
+  }
+}
+
+void MarkCutOff(Analysis& a) {
+  const int w = a.W(), h = a.H(), cells = w * h;
+  Scratch<std::uint8_t> open(cells);
+  bool anyAside = false;
+  for (int i = 0; i < cells; ++i) {
+    open[i] = !a.SetAside(i);
+    anyAside = anyAside || !open[i];
+  }
+  if (!anyAside)
+    return;
+  Scratch<Run> runs;
+  const Scratch<Blob> regions = FindBlobs(open, w, h, runs);
+  if (regions.size() < 2)
+    return;
+  Scratch<int> inkIn(regions.size());
+  for (const Run& run : runs) {
+    const std::uint8_t* ink = a.Ink.data() + std::size_t(run.Y) * w;
+    int count = 0;
+    for (int x = run.X0; x < run.X1; ++x)
+      count += ink[x];
+    inkIn[run.Blob] += count;
+  }
+  const int main = int(std::max_element(inkIn.begin(), inkIn.end()) - inkIn.begin());
+  for (const Run& run : runs) {
+    if (run.Blob != main)
+      std::fill(a.Class.begin() + run.Y * w + run.X0, a.Class.begin() + run.Y * w + run.X1,
+                Cell::Beyond);
+  }
+}
+
+}  // namespace pagetrim::box
