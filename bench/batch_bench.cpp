@@ -34,6 +34,7 @@
 #include "page_codec.h"
 #include "page_commands.h"
 #include "sample_pages.h"
+#include "support/modal_box_closer.h"
 
 namespace pagetrim {
 namespace {
@@ -421,6 +422,9 @@ int RunBatchHere(const QString& kind, const QString& firstPage, bool keep) {
   // neighbours are read ahead.
   QCoreApplication::processEvents();
   form.State()->Prefetch->WaitUntilIdle();
+  // The notice of pages to check, or of pages given a size of their own,
+  // is answered as it opens.
+  test::ModalBoxCloser closer;
   QElapsedTimer timer;
   const CpuTimes cpu = CpuNow();
   timer.start();

@@ -204,6 +204,8 @@ TEST_F(KeptQualityTest, CutsOnTheBlockGridCopyTheSourcesBlocks) {
       const EncodedPage written = EncodePage("p.jpg", page, 300, 300, info.Source, c.Cut);
       ASSERT_TRUE(written.Ok());
       ASSERT_EQ(written.Copied, c.Copied);
+      // What a dry run says the batch will do is what it does.
+      EXPECT_EQ(WritesByCopyingBlocks("p.jpg", page, info.Source, c.Cut), c.Copied);
       if (!c.Copied) {
         // Coded anew, it is the page within what coding grain loses (a mean
         // of 7 at most); the source's blocks copied from the wrong rows or
