@@ -11,7 +11,10 @@
 // that every written page has the dry run's size and shows the source where
 // the dry run's cut says, and that the dry runs wrote nothing.
 // Spreads are distances from the side's median corner (per axis); the 95th
-// percentile is interpolated between ranks.
+// percentile is interpolated between ranks. The full pages' spread is also
+// split into that of the text corner within the true content's box (what a
+// turned page's axis-aligned box leaves) and that of the cut's top-left
+// against that box (what the cut's place adds).
 // --summary leaves out the lines per page; --shift moves one page's cut by DX,
 // DY pixels in what the scorer reads of the dry run, to see that a wrong cut
 // shows; --keep DIR keeps the books and the written pages there.
@@ -293,8 +296,8 @@ std::vector<std::uint8_t> GrayOf(const PageRaster& page) {
 
 // Whether the written page shows its source where the cut says: it differs
 // less from the source at the cut's place than at any place up to two
-// pixels beside it. Paper alone tells places apart by its grain. None where
-// there is no overlap to compare.
+// pixels beside it. None where there is no overlap to compare, or nothing
+// that tells places apart.
 std::optional<bool> ShowsSourceAt(const PageRaster& source, const PageRaster& written,
                                   const Rect& cut, int step) {
   constexpr int Beside = 2;
@@ -324,6 +327,9 @@ std::optional<bool> ShowsSourceAt(const PageRaster& source, const PageRaster& wr
         bestBeside = std::min(bestBeside, mean);
     }
   }
+  // Flat paper looks the same a pixel or two away, wherever the cut lies.
+  if (bestBeside < 0.5)
+    return std::nullopt;
   return atCut < bestBeside;
 }
 
@@ -397,9 +403,10 @@ const CutScore& EachScore(const PageResult& p) {
   return p.EachScore;
 }
 
-// The pages a side's figures are over: those the batch did not name.
-template <typename Pick>
-TextPlaces PlacesOf(const std::vector<PageResult>& pages, int side, ScoreOf score, Pick pick) {
+// A side's figures are over the pages the batch did not name, also for
+// --each-page, so that the two compare like for like.
+TextPlaces PlacesOf(const std::vector<PageResult>& pages, int side, ScoreOf score) {
+  const auto pick = [](const PageResult& p) { return !p.Named; };
   TextPlaces places;
   std::vector<double> xs, ys;
   for (const PageResult& p : pages) {
@@ -704,9 +711,8 @@ bool ScoreBook(const BookSpec& spec, const QString& root, const QString& program
     SideFigures f;
     f.Book = label;
     f.Side = side;
-    const auto notNamed = [](const PageResult& p) { return !p.Named; };
-    f.Places = PlacesOf(pages, side, AutoScore, notNamed);
-    f.EachPlaces = PlacesOf(pages, side, EachScore, notNamed);
+    f.Places = PlacesOf(pages, side, AutoScore);
+    f.EachPlaces = PlacesOf(pages, side, EachScore);
     for (const PageResult& p : pages) {
       if (p.Side != side)
         continue;
