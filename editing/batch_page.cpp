@@ -27,7 +27,9 @@ PageEdit TrimMargins(const LoadedPage& page, const BatchJob& job) {
   const bool columns = job.Kind != BatchKind::TopBottom;
   if (page.Analysis.IsEmpty()) {
     PageEdit edit = StartEdit(page, PageRaster());
-    edit.Cut(KeptByTrims(page.Page, columns, page.Choice, job.SampleColumn));
+    edit.Cut(columns && page.SideTrimsKept
+                 ? *page.SideTrimsKept
+                 : KeptByTrims(page.Page, columns, page.Choice, job.SampleColumn));
     return edit;
   }
   const Rect kept =
@@ -147,7 +149,10 @@ PageContent ContentOf(const LoadedPage& page) {
 }
 
 PageSurvey SurveyBatchPage(const QString& path, const std::atomic<bool>* stop) {
-  const LoadedPage page = ReadPage(path, {}, stop, {}, false, true);
+  ReadFor wants;
+  wants.Analysis = false;
+  wants.Content = true;
+  const LoadedPage page = ReadPage(path, {}, stop, wants);
   return {ContentOf(page), page.File.Identity};
 }
 
@@ -168,14 +173,58 @@ BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job, int index) {
   return cut;
 }
 
+namespace {
+
+// A page that the first pass found is to be written by copying its file's
+// blocks: nothing of it needs decoding but what the views show, which the
+// blocks' mean values give. Done only while its file is the one the first
+// pass read.
+std::optional<BatchPage> CopiedForBook(const QString& path, const BatchJob& job, int index) {
+  if (job.DryRun || index < 0 || std::size_t(index) >= job.Book->Pages.size())
+    return std::nullopt;
+  const PageSurvey& survey = job.Book->Pages[std::size_t(index)];
+  if (!survey.Identity || !survey.Content.Readable)
+    return std::nullopt;
+  const BookCut placed = PlaceInBook(job.Book->Layout, index, survey.Content);
+  if (!placed.Lossless)
+    return std::nullopt;
+  BatchPage done;
+  PageRaster preview;
+  done.Encoded =
+      CopyPageFile(path, placed.Cut, done.File, job.ViewSize.isEmpty() ? nullptr : &preview);
+  if (!done.Encoded.Ok() || done.File.Identity != survey.Identity)
+    return std::nullopt;
+  done.Before = QSize(survey.Content.Width, survey.Content.Height);
+  done.Kept = QSize(placed.Cut.Width(), placed.Cut.Height());
+  done.Cut = placed.Cut;
+  done.Own = placed.Own;
+  done.Lossless = true;
+  if (!preview.IsEmpty()) {
+    constexpr int BlockStep = 8;
+    done.Left = {preview, BlockStep, {0, 0, survey.Content.Width, survey.Content.Height}};
+    done.Right = {preview, BlockStep, placed.Cut};
+  }
+  return done;
+}
+
+}  // namespace
+
 BatchPage RunBatchPage(const QString& path, const BatchJob& job, int index,
                        const std::atomic<bool>* stop) {
+  if (job.Kind == BatchKind::Auto && job.Book) {
+    if (std::optional<BatchPage> copied = CopiedForBook(path, job, index))
+      return std::move(*copied);
+  }
   BatchPage done;
   // The margin trims analyse only what they read of the page; finding the
   // content reduces the page as it is decoded, unless the first pass found
   // it already.
-  const bool findContent = job.Kind == BatchKind::Auto && !job.Book;
-  LoadedPage page = ReadPage(path, job.Choice, stop, job.ViewSize, false, findContent);
+  ReadFor wants;
+  wants.Views = job.ViewSize;
+  wants.Analysis = false;
+  wants.Content = job.Kind == BatchKind::Auto && !job.Book;
+  wants.SideTrims = job.Kind == BatchKind::LeftRight || job.Kind == BatchKind::LeftRightNormalise;
+  LoadedPage page = ReadPage(path, job.Choice, stop, wants);
   done.Before = QSize(page.Page.Width(), page.Page.Height());
   const BatchCut cut = CutForBatch(page, job, index);
   done.Kept = cut.Kept;

@@ -25,13 +25,17 @@ bool IsOwnAnalysis(const PageRaster& page, bool bitonal, AnalysisChoice choice) 
 }  // namespace
 
 LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomic<bool>* cancel,
-                    QSize reducedFor, bool analyse, bool forContent) {
+                    const ReadFor& wants) {
   LoadedPage page;
   page.Path = path;
   page.Choice = choice;
   std::shared_ptr<PageReduction> reduction;
-  if (forContent)
+  if (wants.Content)
     reduction = std::make_shared<PageReduction>();
+  std::optional<SideTrimScan> sides;
+  if (wants.SideTrims)
+    sides.emplace(choice);
+  const QSize reducedFor = wants.Views;
   // The analysis image and the reduced picture are made row by row as the
   // decoder delivers the rows, while they are still cached.
   ReadOptions options;
@@ -46,7 +50,9 @@ LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomi
       ReduceRows(raster, page.Reduced.Pixels, page.Reduced.Step, first, count);
     if (reduction)
       reduction->AddRows(raster, first, count);
-    if (!analyse || IsOwnAnalysis(raster, bitonal, choice))
+    if (sides)
+      sides->AddRows(raster, first, count);
+    if (!wants.Analysis || IsOwnAnalysis(raster, bitonal, choice))
       return;
     if (first == 0)
       page.Analysis.ResetForOverwrite(raster.Width(), raster.Height(), PixelFormat::Gray8);
@@ -61,6 +67,8 @@ LoadedPage ReadPage(const QString& path, AnalysisChoice choice, const std::atomi
     if (IsOwnAnalysis(page.Page, page.File.Bitonal, choice))
       page.Analysis = page.Page;
     page.Reduction = std::move(reduction);
+    if (sides && sides->Covers(page.Page))
+      page.SideTrimsKept = sides->Kept();
   }
   return page;
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <optional>
 
 #include "content_box.h"
 #include "margin_trim.h"
@@ -32,17 +33,30 @@ struct LoadedPage {
   ReducedPicture Reduced;
   // The page reduced for finding its content, when it was read for that.
   std::shared_ptr<const PageReduction> Reduction;
+  // What the left-and-right trims keep of the analysis image, when the page
+  // was read for that.
+  std::optional<Rect> SideTrimsKept;
 };
 
-// Reads and analyses the page file. Safe on any thread; cancel (set from
-// another thread) makes it give up early with an unreadable page. With a
-// view size, a reduced picture for such views is sampled from the rows as
-// they are decoded. Without analyse, only a page that is its own analysis
-// image gets one: the caller analyses what it needs. With forContent, the
-// page is also reduced for finding its content as its rows are decoded.
+// What reading a page makes of its rows as they are decoded, while they are
+// still cached, besides its pixels.
+struct ReadFor {
+  // A reduced picture for views of this size; none when empty.
+  QSize Views;
+  // The analysis image. Without it, only a page that is its own analysis
+  // image gets one: the caller analyses what it needs.
+  bool Analysis = true;
+  // The reduction that finding the page's content reads.
+  bool Content = false;
+  // What the left-and-right trims keep.
+  bool SideTrims = false;
+};
+
+// Reads the page file and makes what is asked of it. Safe on any thread;
+// cancel (set from another thread) makes it give up early with an
+// unreadable page.
 LoadedPage ReadPage(const QString& path, AnalysisChoice choice,
-                    const std::atomic<bool>* cancel = nullptr, QSize reducedFor = {},
-                    bool analyse = true, bool forContent = false);
+                    const std::atomic<bool>* cancel = nullptr, const ReadFor& wants = {});
 
 // The analysis image of a page for a choice: the page itself where it is its
 // own (a gray page seen in gray, a 1-bit page at any threshold from 1 to 255).

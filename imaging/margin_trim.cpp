@@ -115,14 +115,18 @@ class AnalysedPage {
   // The first column of [from, to) in row y whose value is not level, or to.
   int FirstOther(int y, int from, int to, std::uint8_t level) const {
     std::uint8_t values[Run];
+    const std::uint8_t* blank = Blank(level);
     for (int x = from; x < to; x += Run) {
       const int n = std::min(Run, to - x);
       AnalysePixels(page_.Row(y) + std::size_t(x) * bpp_, page_.Format(), n, choice_.Gray,
                     choice_.Threshold, values);
-      for (int i = 0; i < n; ++i) {
-        if (values[i] != level)
-          return x + i;
-      }
+      // Most runs are all background, which one compare settles.
+      if (std::memcmp(values, blank, std::size_t(n)) == 0)
+        continue;
+      int i = 0;
+      while (values[i] == level)
+        ++i;
+      return x + i;
     }
     return to;
   }
@@ -130,14 +134,17 @@ class AnalysedPage {
   // The last column of [from, to) in row y whose value is not level, or from - 1.
   int LastOther(int y, int from, int to, std::uint8_t level) const {
     std::uint8_t values[Run];
+    const std::uint8_t* blank = Blank(level);
     for (int end = to; end > from; end -= Run) {
       const int n = std::min(Run, end - from);
       AnalysePixels(page_.Row(y) + std::size_t(end - n) * bpp_, page_.Format(), n, choice_.Gray,
                     choice_.Threshold, values);
-      for (int i = n - 1; i >= 0; --i) {
-        if (values[i] != level)
-          return end - n + i;
-      }
+      if (std::memcmp(values, blank, std::size_t(n)) == 0)
+        continue;
+      int i = n - 1;
+      while (values[i] == level)
+        --i;
+      return end - n + i;
     }
     return from - 1;
   }
@@ -145,6 +152,19 @@ class AnalysedPage {
  private:
   // Pixels analysed at a time: a run stays in the fastest cache.
   static constexpr int Run = 256;
+
+  // A run of one level, to compare runs of values with.
+  const std::uint8_t* Blank(std::uint8_t level) const {
+    if (blankLevel_ != level || !blankFilled_) {
+      std::memset(blank_, level, sizeof blank_);
+      blankLevel_ = level;
+      blankFilled_ = true;
+    }
+    return blank_;
+  }
+  mutable std::uint8_t blank_[Run];
+  mutable std::uint8_t blankLevel_ = 0;
+  mutable bool blankFilled_ = false;
   const PageRaster& page_;
   AnalysisChoice choice_;
   std::size_t bpp_;
@@ -221,6 +241,71 @@ Rect TopAndBottomKeptAnalysed(const AnalysedPage& page, int width, int height, i
 }
 
 }  // namespace
+
+void SideTrimScan::AddRows(const PageRaster& page, int first, int count) {
+  if (first == 0) {
+    width_ = page.Width();
+    height_ = page.Height();
+    rowsDone_ = 0;
+    sampled_ = false;
+    first_ = width_;
+    last_ = -1;
+  }
+  if (rowsDone_ < 0 || first != rowsDone_ || page.Width() != width_ || page.Height() != height_) {
+    rowsDone_ = -1;
+    return;
+  }
+  rowsDone_ += count;
+  if (!sampled_) {
+    // The rows above the sample row wait for it: without the backgrounds
+    // nothing can be told of them. They are few and still cached.
+    if (rowsDone_ <= SideTrimSampleRow)
+      return;
+    const AnalysedPage analysed(page, choice_);
+    const auto level = [](ColourValue colour) -> std::optional<std::uint8_t> {
+      if (!IsLevel(colour))
+        return std::nullopt;
+      return std::uint8_t(colour & 0xFF);
+    };
+    left_ = level(analysed.At(0, SideTrimSampleRow));
+    right_ = level(analysed.At(width_ - 1, SideTrimSampleRow));
+    sampled_ = true;
+    first = 0;
+  }
+  for (int y = first; y < rowsDone_; ++y)
+    ScanRow(page, y);
+}
+
+void SideTrimScan::ScanRow(const PageRaster& page, int y) {
+  const AnalysedPage analysed(page, choice_);
+  bool blank = false;
+  if (left_ && first_ > 0) {
+    const int from = analysed.FirstOther(y, 0, first_, *left_);
+    blank = from == width_;  // the whole row is the left's background
+    first_ = from;
+  }
+  if (right_ && last_ < width_ - 1 && !(blank && right_ == left_))
+    last_ = std::max(last_, analysed.LastOther(y, last_ + 1, width_, *right_));
+}
+
+bool SideTrimScan::Covers(const PageRaster& page) const {
+  return rowsDone_ == page.Height() && page.Width() == width_ && page.Height() == height_;
+}
+
+Rect SideTrimScan::Kept() const {
+  Rect kept{0, 0, width_, height_};
+  // Without the left's background every column is ink: nothing is cut, nor
+  // by the right trim, which samples in the same row.
+  if (!sampled_ || !left_)
+    return kept;
+  if (first_ < width_)
+    kept.Left = first_;
+  // The right trim walks what the left one kept: ink left of that is not
+  // its own.
+  if (right_ && last_ >= kept.Left)
+    kept.Right = last_ + 1;
+  return kept;
+}
 
 Rect KeptByTrims(const PageRaster& page, bool columns, AnalysisChoice choice, int sampleColumn) {
   const AnalysedPage analysed(page, choice);

@@ -48,6 +48,35 @@ struct AnalysisChoice {
   friend bool operator==(const AnalysisChoice&, const AnalysisChoice&) = default;
 };
 
+// What the left-and-right trims keep of a page's analysis image, found as the
+// page's rows come from the decoder, while they are still in the cache: the
+// rows' margins are read only once, and only as far as the text.
+class SideTrimScan {
+ public:
+  explicit SideTrimScan(AnalysisChoice choice) : choice_(choice) {}
+  // Rows first to first + count - 1 of page, in order; row 0 starts anew.
+  void AddRows(const PageRaster& page, int first, int count);
+  // Whether every row of a page of this size has been added, in order.
+  bool Covers(const PageRaster& page) const;
+  // What LeftAndRightKept keeps of the page's analysis image for the choice.
+  Rect Kept() const;
+
+ private:
+  void ScanRow(const PageRaster& page, int y);
+
+  AnalysisChoice choice_;
+  int width_ = 0;
+  int height_ = 0;
+  int rowsDone_ = 0;  // -1 once rows came out of order
+  // The backgrounds the two trims sample at SideTrimSampleRow, once that row
+  // is in; none where they are no level (every column is then ink).
+  bool sampled_ = false;
+  std::optional<std::uint8_t> left_;
+  std::optional<std::uint8_t> right_;
+  int first_ = 0;  // the first column with a value other than the left's background
+  int last_ = -1;  // the last with a value other than the right's
+};
+
 // What LeftAndRightKept (columns) or TopAndBottomKept would keep of the
 // page's analysis image for the choice, read from the page itself: only the
 // margins are analysed, as far as the walks go, and no image is made.

@@ -103,8 +103,14 @@ Result EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteA
 // file is read under the decoder's limits. out, empty before, is left empty
 // on failure: CannotEncode when the cut or the file's coding does not allow
 // a copy, else the decoder's reasons.
+// preview, when given, gets the whole page at an eighth of its size, each
+// pixel the mean of the 8 x 8 it stands for, from the blocks read anyway.
 Result CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cut, float dpiX,
-                      float dpiY, const QByteArray& iccProfile, EncodedBytes& out);
+                      float dpiY, const QByteArray& iccProfile, EncodedBytes& out,
+                      PageRaster* preview = nullptr);
+// What a JPEG file's header says besides its pixels: the resolution, the
+// EXIF orientation and the colour profile, into context.
+Result ReadJpegFacts(const std::uint8_t* data, std::size_t size, DecodeContext& context);
 // bitonal: every pixel is known to be 0 or 255, as in a cut of a 1-bit page,
 // so the page need not be read through to choose 1-bit gray.
 Result EncodePng(const PageRaster& raster, float dpiX, float dpiY, const QByteArray& iccProfile,

@@ -480,6 +480,22 @@ void InstallReaderErrors(JpegReader& reader, const std::atomic<bool>* cancel) {
   reader.Info.err = &reader.Errors.Base;
 }
 
+// What the header says besides the pixels: the EXIF resolution and
+// orientation, and the colour profile.
+void TakeFacts(jpeg_decompress_struct& info, DecodeContext& context) {
+  const ExifFacts facts = ReadFacts(info);
+  context.Resolution = facts.Resolution;
+  context.Orientation = facts.Orientation;
+  JOCTET* profile = nullptr;
+  unsigned int profileSize = 0;
+  if (jpeg_read_icc_profile(&info, &profile, &profileSize)) {
+    context.IccProfile = QByteArray(reinterpret_cast<const char*>(profile), int(profileSize));
+    std::free(profile);
+    if (CheckIccProfile(context.IccProfile) == ProfileSpace::None)
+      context.IccProfile.clear();
+  }
+}
+
 // Reason::None once the page is decoded.
 Reason RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, PageRaster& raster,
                  DecodeContext& context) {
@@ -491,18 +507,7 @@ Reason RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size,
     return Reason::ImageTooLarge;
   if (!HoldsDeclaredPicture(*info, size))
     return Reason::DamagedImage;
-  const ExifFacts facts = ReadFacts(*info);
-  context.Resolution = facts.Resolution;
-  context.Orientation = facts.Orientation;
-
-  JOCTET* profile = nullptr;
-  unsigned int profileSize = 0;
-  if (jpeg_read_icc_profile(info, &profile, &profileSize)) {
-    context.IccProfile = QByteArray(reinterpret_cast<const char*>(profile), int(profileSize));
-    std::free(profile);
-    if (CheckIccProfile(context.IccProfile) == ProfileSpace::None)
-      context.IccProfile.clear();
-  }
+  TakeFacts(*info, context);
 
   const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
   const bool gray = info->jpeg_color_space == JCS_GRAYSCALE;
@@ -528,6 +533,20 @@ Reason RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size,
   context.Jpeg = CodingOf(*info);
   // Every row is in place; jpeg_finish_decompress would only read on to the
   // end marker, and the reader's destructor releases the state either way.
+  return Reason::None;
+}
+
+Reason RunReadFacts(JpegReader& reader, const std::uint8_t* data, std::size_t size,
+                    DecodeContext& context) {
+  j_decompress_ptr info = &reader.Info;
+  if (setjmp(reader.Errors.Jump))
+    return reader.Errors.Why;
+  ReadHeader(reader, data, size);
+  if (!SizeAllowed(info->image_width, info->image_height))
+    return Reason::ImageTooLarge;
+  if (!HoldsDeclaredPicture(*info, size))
+    return Reason::DamagedImage;
+  TakeFacts(*info, context);
   return Reason::None;
 }
 
@@ -1110,9 +1129,54 @@ bool InstallTablesForBlocks(j_compress_ptr info, jvirt_barray_ptr* arrays) {
 }
 
 // Reason::None once the copy is in out.
+// The page at an eighth of its size, each pixel the mean of the 8 x 8 pixels
+// it stands for: its blocks' DC coefficients, in the colour of the page.
+void MakePreview(j_decompress_ptr source, jvirt_barray_ptr* arrays, bool gray, int maxH, int maxV,
+                 PageRaster& preview) {
+  const int width = int((source->image_width + 7) / 8);
+  const int height = int((source->image_height + 7) / 8);
+  if (!preview.TryResetForOverwrite(width, height,
+                                    gray ? PixelFormat::Gray8 : PixelFormat::Bgr24)) {
+    preview = PageRaster();
+    return;
+  }
+  const int components = gray ? 1 : 3;
+  for (int y = 0; y < height; ++y) {
+    JBLOCKROW rows[3];
+    int across[3];
+    double scale[3];
+    for (int c = 0; c < components; ++c) {
+      const jpeg_component_info& component = source->comp_info[c];
+      const int v = gray ? 1 : component.v_samp_factor;
+      const int h = gray ? 1 : component.h_samp_factor;
+      rows[c] = (*source->mem->access_virt_barray)(
+          reinterpret_cast<j_common_ptr>(source), arrays[c], JDIMENSION(y * v / maxV), 1, FALSE)[0];
+      across[c] = h;
+      // A block's DC coefficient is eight times the mean of its level-shifted
+      // samples.
+      scale[c] = component.quant_table != nullptr ? component.quant_table->quantval[0] / 8.0 : 0;
+    }
+    std::uint8_t* out = preview.Row(y);
+    const auto mean = [&](int c, int x) {
+      return rows[c][x * across[c] / maxH][0] * scale[c] + 128.0;
+    };
+    const auto byte = [](double v) { return std::uint8_t(std::clamp(std::lround(v), 0L, 255L)); };
+    for (int x = 0; x < width; ++x) {
+      if (gray) {
+        out[x] = byte(mean(0, x));
+        continue;
+      }
+      const double luma = mean(0, x), cb = mean(1, x) - 128.0, cr = mean(2, x) - 128.0;
+      out[3 * x] = byte(luma + 1.772 * cb);
+      out[3 * x + 1] = byte(luma - 0.344136 * cb - 0.714136 * cr);
+      out[3 * x + 2] = byte(luma + 1.402 * cr);
+    }
+  }
+}
+
 Reason RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data, std::size_t size,
                const Rect& cut, float dpiX, float dpiY, const QByteArray& profile,
-               EncodedBytes& out) {
+               EncodedBytes& out, PageRaster* preview) {
   j_decompress_ptr source = &reader.Info;
   j_compress_ptr info = &writer.Info;
   // One error manager for both: any failure comes back here. The bytes read
@@ -1140,6 +1204,8 @@ Reason RunCopy(JpegReader& reader, JpegWriter& writer, const std::uint8_t* data,
   }
   PoolBlocks(reinterpret_cast<j_common_ptr>(source), reader.Blocks);
   jvirt_barray_ptr* sourceBlocks = jpeg_read_coefficients(source);
+  if (preview != nullptr)
+    MakePreview(source, sourceBlocks, gray, maxH, maxV, *preview);
 
   // The kept blocks move to the top left of the source's own block arrays,
   // row by row from the top, so that none is overwritten before it is read;
@@ -1213,6 +1279,12 @@ Result DecodeJpeg(const std::uint8_t* data, std::size_t size, PageRaster& raster
   return Result{RunDecode(reader, data, size, raster, context)};
 }
 
+Result ReadJpegFacts(const std::uint8_t* data, std::size_t size, DecodeContext& context) {
+  JpegReader reader{};
+  InstallReaderErrors(reader, nullptr);
+  return Result{RunReadFacts(reader, data, size, context)};
+}
+
 Result ReadJpegSize(const std::uint8_t* data, std::size_t size, DeclaredSize& declared) {
   JpegReader reader{};
   InstallReaderErrors(reader, nullptr);
@@ -1237,11 +1309,12 @@ Result EncodeJpeg(const PageRaster& raster, float dpiX, float dpiY, const QByteA
 }
 
 Result CopyJpegBlocks(const std::uint8_t* data, std::size_t size, const Rect& cut, float dpiX,
-                      float dpiY, const QByteArray& iccProfile, EncodedBytes& out) {
+                      float dpiY, const QByteArray& iccProfile, EncodedBytes& out,
+                      PageRaster* preview) {
   JpegReader reader{};
   InstallReaderErrors(reader, nullptr);
   JpegWriter writer{};
-  const Reason why = RunCopy(reader, writer, data, size, cut, dpiX, dpiY, iccProfile, out);
+  const Reason why = RunCopy(reader, writer, data, size, cut, dpiX, dpiY, iccProfile, out, preview);
   if (why != Reason::None)
     out = EncodedBytes();
   return Result{why};

@@ -302,6 +302,36 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
   return page;
 }
 
+EncodedPage CopyPageFile(const QString& path, const Rect& cut, PageFileInfo& info,
+                         PageRaster* preview) {
+  info = PageFileInfo();
+  QByteArray bytes;
+  if (const Result read = ReadWholeFile(path, bytes, info.Identity); !read.Ok()) {
+    info.Read = read;
+    return EncodedPage(read);
+  }
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+  const auto size = std::size_t(bytes.size());
+  codecs::DecodeContext context;
+  const Result facts = codecs::LooksLikeJpeg(data, size)
+                           ? codecs::ReadJpegFacts(data, size, context)
+                           : Result::Failed(Reason::CannotEncode);
+  // A page stored turned is not its file's blocks.
+  if (!facts.Ok() || context.Orientation != 1)
+    return EncodedPage(facts.Ok() ? Result::Failed(Reason::CannotEncode) : facts);
+  info.Resolution = context.Resolution;
+  info.Source.IccProfile = context.IccProfile;
+  EncodedPage page{Result{}};
+  const Result copied = codecs::CopyJpegBlocks(data, size, cut, SaveDpi(info.Resolution.X),
+                                               SaveDpi(info.Resolution.Y), info.Source.IccProfile,
+                                               page.Bytes, preview);
+  if (!copied.Ok())
+    return EncodedPage(copied);
+  info.Read = Result{};
+  page.Copied = true;
+  return page;
+}
+
 bool WritesByCopyingBlocks(const QString& path, const PageRaster& raster, const PageSource& source,
                            const std::optional<Rect>& cut) {
   return !raster.IsEmpty() && !IsPngPath(path) && CanCopyBlocks(raster, source, cut);

@@ -135,6 +135,15 @@ EncodedPage EncodePage(const QString& path, const PageRaster& raster, float reso
                        const std::optional<Rect>& cut = std::nullopt);
 EncodedPage EncodePage(const QString& path, const PageRaster& raster, float resolutionX,
                        float resolutionY, const QByteArray& iccProfile = {});
+// Reads the JPEG page file at path and writes the part cut of it by copying
+// its blocks, without decoding its pixels: for a batch that knew the cut
+// before it read the page again. info gets what reading the file tells, as
+// ReadPageFile's does; preview, when given, the whole page at an eighth of
+// its size. Fails, writing nothing, for a file that cannot be copied so (not
+// a JPEG file, one stored turned, a cut off its block grid).
+EncodedPage CopyPageFile(const QString& path, const Rect& cut, PageFileInfo& info,
+                         PageRaster* preview = nullptr);
+
 // Whether EncodePage would copy the source's blocks for this raster and cut
 // (unless the copy then fails, as for a damaged file).
 bool WritesByCopyingBlocks(const QString& path, const PageRaster& raster, const PageSource& source,

@@ -861,3 +861,43 @@ TEST_F(Batches, AutoGivesEachSideOneSizeAndItsTextOnePlaceAndNamesThePageThatDoe
 
 }  // namespace
 }  // namespace pagetrim
+
+namespace pagetrim {
+namespace {
+
+// Pages the book's cut leaves on their block grid are written from their
+// files' blocks without being decoded again: the same bytes as 自動削除
+// writes for that cut, and the views draw the blocks' means.
+TEST_F(Batches, AutoCopiesTheBlocksOfPagesCutOnTheirGrid) {
+  const char* names[] = {"p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg"};
+  std::vector<PageSpec> pages;
+  for (int i = 0; i < 4; ++i)
+    pages.push_back({names[i], 640, 880, {101 + i, 99, 97 - i, 103}, 300});
+  Write(pages);
+  Open("p1.jpg");
+  window_.Views = QSize(200, 280);
+  TrimAllToContent(state_, window_);
+  ASSERT_EQ(window_.Outcomes.size(), 4u);
+  ASSERT_EQ(window_.ReducedShows.size(), 4u);
+  int copied = 0;
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(names[i]);
+    const PageOutcome& outcome = window_.Outcomes[std::size_t(i)];
+    if (!outcome.Lossless)
+      continue;
+    ++copied;
+    const auto& [left, right] = window_.ReducedShows[std::size_t(i)];
+    EXPECT_EQ(left.Step, 8);
+    EXPECT_EQ(right.Region, outcome.Cut);
+    EXPECT_EQ(left.Pixels.Width(), 80);
+    // What the written file holds: the cut of the page as read.
+    PageRaster written;
+    LoadPage(Path(names[i]), written);
+    EXPECT_EQ(written.Width(), outcome.Cut.Width());
+    EXPECT_EQ(written.Height(), outcome.Cut.Height());
+  }
+  EXPECT_GE(copied, 3);
+}
+
+}  // namespace
+}  // namespace pagetrim

@@ -363,6 +363,18 @@ TEST(KeptByTrims, KeepsWhatTheTrimsKeepOfTheWholeAnalysisImage) {
     if (page.IsEmpty())
       analysis = page;
     ASSERT_EQ(KeptByTrims(page, true, choice, sampleColumn), LeftAndRightKept(analysis));
+    // The same, found row by row as a decoder delivers them, in bunches of
+    // any size.
+    SideTrimScan scan(choice);
+    for (int first = 0; first < height;) {
+      const int count = std::min(height - first, uniform(1, 20));
+      scan.AddRows(page, first, count);
+      first += count;
+    }
+    if (height > 0) {
+      ASSERT_TRUE(scan.Covers(page));
+      ASSERT_EQ(scan.Kept(), LeftAndRightKept(analysis));
+    }
     ASSERT_EQ(KeptByTrims(page, false, choice, sampleColumn),
               TopAndBottomKept(analysis, sampleColumn));
   }

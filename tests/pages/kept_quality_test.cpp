@@ -436,3 +436,66 @@ TEST_F(KeptQualityTest, PngPagesAreNoLargerThanTheUsualWritersMakeThem) {
 
 }  // namespace
 }  // namespace pagetrim
+
+namespace pagetrim {
+namespace {
+
+// A page written straight from its file, as a batch that knew the cut before
+// it read the page does: the same bytes as copying the decoded page's cut,
+// and a preview of an eighth of its size that is its blocks' means.
+TEST_F(KeptQualityTest, APageCopiedWithoutDecodingIsTheCopyOfItsDecodedCut) {
+  const Rect cut{16, 32, Width - 5, Height - 3};
+  for (const Source& source : EverySampling) {
+    SCOPED_TRACE(source.Name);
+    const QString path = Write("source.jpg", SourceFile(source));
+    PageRaster whole;
+    const PageFileInfo read = ReadPageFile(path, whole);
+    PageRaster page = whole;
+    page.SetSize(cut.Right, cut.Bottom);
+    page.CropLeft(cut.Left);
+    page.CropTop(cut.Top);
+    const EncodedPage decodedCopy =
+        EncodePage("p.jpg", page, read.Resolution.X, read.Resolution.Y, read.Source, cut);
+    ASSERT_TRUE(decodedCopy.Copied);
+
+    PageFileInfo info;
+    PageRaster preview;
+    const EncodedPage straight = CopyPageFile(path, cut, info, &preview);
+    ASSERT_TRUE(straight.Ok());
+    ASSERT_TRUE(straight.Copied);
+    EXPECT_TRUE(info.Decoded());
+    EXPECT_EQ(info.Identity, read.Identity);
+    EXPECT_EQ(Bytes(straight.Bytes.Data(), straight.Bytes.Data() + straight.Bytes.Size()),
+              Bytes(decodedCopy.Bytes.Data(), decodedCopy.Bytes.Data() + decodedCopy.Bytes.Size()));
+
+    ASSERT_EQ(preview.Width(), (Width + 7) / 8);
+    ASSERT_EQ(preview.Height(), (Height + 7) / 8);
+    ASSERT_EQ(preview.Format(), whole.Format());
+    // Each preview pixel against the mean of the 8 x 8 pixels of the decoded
+    // page it stands for. Subsampled chroma holds one value for 16 pixels,
+    // which decoding smooths and the preview does not: on this page, whose
+    // colour changes every few pixels, they differ more there.
+    double difference = 0;
+    for (int y = 0; y < Height / 8; ++y) {
+      for (int x = 0; x < Width / 8; ++x) {
+        for (int shift = 0; shift < 24; shift += 8) {
+          int sum = 0;
+          for (int dy = 0; dy < 8; ++dy) {
+            for (int dx = 0; dx < 8; ++dx)
+              sum += (whole.PixelAt(8 * x + dx, 8 * y + dy) >> shift) & 0xFF;
+          }
+          difference += std::abs(sum / 64.0 - ((preview.PixelAt(x, y) >> shift) & 0xFF));
+        }
+      }
+    }
+    EXPECT_LT(difference / (3.0 * (Width / 8) * (Height / 8)),
+              source.LumaH * source.LumaV <= 1 ? 4.0 : 12.0);
+  }
+  // A PNG page, or one stored turned, is not copied, and nothing is written.
+  const QString png = Write("page.png", Bytes{});
+  PageFileInfo info;
+  EXPECT_FALSE(CopyPageFile(png, cut, info).Ok());
+}
+
+}  // namespace
+}  // namespace pagetrim
