@@ -551,7 +551,7 @@ void BatchRows(const BookKind& kind, const QString& root) {
   // are shared and noisy, and a slow moment should not fall on one side only.
   Floor fresh, floor;
   fresh.Seconds = floor.Seconds = 1e9;
-  enum Run { WindowKeep, WindowNoKeep, ShellKeep, ShellNoKeep, AutoKeep, RunCount };
+  enum Run { WindowKeep, WindowNoKeep, ShellKeep, ShellNoKeep, AutoKeep, AutoShellKeep, RunCount };
   ChildRun best[RunCount];
   for (ChildRun& run : best)
     run.Seconds = 1e9;
@@ -576,11 +576,16 @@ void BatchRows(const BookKind& kind, const QString& root) {
           kept = run;
       }
     }
-    // 全頁自動削除 in the window on the same pages, originals kept.
+    // 全頁自動削除, both passes, in the window and with --batch on the same
+    // pages, originals kept.
     CopyBook(kind, master, work);
     if (const ChildRun run = RunChild({"--run-batch", "auto", firstPage, "1"});
         run.Ok && run.Seconds < best[AutoKeep].Seconds)
       best[AutoKeep] = run;
+    CopyBook(kind, master, work);
+    if (const ChildRun run = RunShellBatch("auto", firstPage, root + "/bin", true);
+        run.Ok && run.Seconds < best[AutoShellKeep].Seconds)
+      best[AutoShellKeep] = run;
   }
   CopyBook(kind, master, work);
   const double mogrify = Mogrify(kind, work);
@@ -617,8 +622,10 @@ void BatchRows(const BookKind& kind, const QString& root) {
   row("--batch lr, originals kept", best[ShellKeep]);
   row("--batch lr, KeepOriginals=0", best[ShellNoKeep]);
   row("window 全頁自動削除, kept", best[AutoKeep]);
-  std::printf("  全頁自動削除 / 全頁左右削除 in the window: %.2f\n",
-              best[AutoKeep].Seconds / best[WindowKeep].Seconds);
+  row("--batch auto, kept", best[AutoShellKeep]);
+  std::printf("  全頁自動削除 / 全頁左右削除: %.2f in the window, %.2f with --batch\n",
+              best[AutoKeep].Seconds / best[WindowKeep].Seconds,
+              best[AutoShellKeep].Seconds / best[ShellKeep].Seconds);
   std::printf("  content box of a page: %.1f ms = %.2f x decoding it (%.1f ms)\n", analysis.Find,
               analysis.Find / analysis.Decode, analysis.Decode);
   if (mogrify > 0)
