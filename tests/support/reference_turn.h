@@ -1,7 +1,8 @@
 // Pages turned by known angles, written plainly and apart from the program's
 // own turn, so that the skew tests and the benchmark do not check that turn
-// against itself: every pixel of the turned page is the average of 3 x 3
-// points mapped back into the page, each read by bilinear interpolation.
+// against itself: every pixel of the turned page is the average of n x n
+// points (3 x 3 unless said) mapped back into the page, each read by bilinear
+// interpolation.
 #pragma once
 
 #include <algorithm>
@@ -28,7 +29,8 @@ struct ReferenceTurned {
 // thresholded at the midpoint, as a scanner would. content: the page's content mask, or null.
 inline ReferenceTurned ReferenceTurn(const PageRaster& page, double degrees, int width, int height,
                                      const std::uint8_t (&fill)[3], bool bitonal,
-                                     const std::vector<std::uint8_t>* content = nullptr) {
+                                     const std::vector<std::uint8_t>* content = nullptr,
+                                     int n = 3) {
   const int w = page.Width(), h = page.Height();
   const int channels = page.BytesPerPixel();
   const double a = degrees * std::numbers::pi / 180.0;
@@ -63,14 +65,14 @@ inline ReferenceTurned ReferenceTurn(const PageRaster& page, double degrees, int
     for (int x = 0; x < width; ++x) {
       for (int k = 0; k < channels; ++k) {
         double sum = 0;
-        for (int j = 0; j < 3; ++j) {
-          for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < n; ++j) {
+          for (int i = 0; i < n; ++i) {
             double u, v;
-            back(x + (i + 0.5) / 3.0, y + (j + 0.5) / 3.0, u, v);
+            back(x + (i + 0.5) / n, y + (j + 0.5) / n, u, v);
             sum += bilinear(u, v, k);
           }
         }
-        const double value = sum / 9.0;
+        const double value = sum / (n * n);
         row[x * channels + k] =
             std::uint8_t(bitonal ? (value < 127.5 ? 0 : 255) : std::clamp(value + 0.5, 0.0, 255.0));
       }
