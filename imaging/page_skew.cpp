@@ -25,14 +25,14 @@ using Cell = ContentBoxTrace::Cell;
 // The sweep's step: the peak of a page of text or staves is a degree or two
 // wide at full width.
 constexpr double SweepStep = 0.5;
-// The sweep looks at every this many cells only: enough to place the angle
-// within a quarter of a degree.
-constexpr std::size_t SampleEvery = 4;
+// The sweep and the counts of lines look at about this many of the cells:
+// enough to place the angle within a quarter of a degree.
+constexpr std::size_t SampleCells = 15000;
 // The scan after it covers about one sweep step either way, the last one
-// about one of its steps.
+// somewhat more than one of its steps.
 constexpr double MiddleStep = 0.15;
 constexpr double FineStep = 0.05;
-constexpr int FineSteps = 3;
+constexpr int FineSteps = 2;
 // How clearly the lines are level is the score at the peak over the score
 // this far off it, where lines of text are smeared flat.
 constexpr double FarDegrees = 6.0;
@@ -82,15 +82,35 @@ struct InkCells {
   // Per strip, rows added to its cells' projection: lines up columns whose
   // baselines lie apart.
   std::vector<float> Shift = std::vector<float>(MaxColumns, 0.0f);
-  double Radius = 0;  // of the grid's corners from its centre, in the cells' units
+  std::vector<float> CellShift;  // each cell's strip's shift
+  double Radius = 0;             // of the grid's corners from its centre, in the cells' units
 
   std::size_t Size() const { return X.size(); }
+  void Clear() {
+    for (auto* v : {&X, &Y, &Weight, &CellShift})
+      v->clear();
+    Strip.clear();
+    Side.clear();
+    Strips = 1;
+    std::fill(Shift.begin(), Shift.end(), 0.0f);
+  }
+  void Reserve(std::size_t n) {
+    for (auto* v : {&X, &Y, &Weight, &CellShift})
+      v->reserve(n);
+    Strip.reserve(n);
+    Side.reserve(n);
+  }
   void Add(float x, float y, float weight, std::uint8_t strip, std::uint8_t side) {
     X.push_back(x);
     Y.push_back(y);
     Weight.push_back(weight);
     Strip.push_back(strip);
     Side.push_back(side);
+    CellShift.push_back(Shift[strip]);
+  }
+  void SetShifts() {
+    for (std::size_t i = 0; i < Size(); ++i)
+      CellShift[i] = Shift[Strip[i]];
   }
 };
 
@@ -101,7 +121,9 @@ class Profile {
  public:
   // Rows of side k (0 left of the text's middle, 1 right) start at k * Size();
   // byStrip, rows of strip t and side k at (2 t + k) * Size().
-  const std::vector<float>& Of(const InkCells& ink, double degrees, bool byStrip = false) {
+  // Every every-th cell only, weighing every times as much, when every > 1.
+  const std::vector<float>& Of(const InkCells& ink, std::size_t every, double degrees,
+                               bool byStrip = false) {
     const double a = degrees * std::numbers::pi / 180.0;
     const float s = float(std::sin(a)), c = float(std::cos(a));
     const float offset = float(Offset(ink));
@@ -110,24 +132,37 @@ class Profile {
     // Neighbouring cells fall on the same rows, so four profiles take them
     // in turn: each add then need not wait for the one before.
     lanes_.assign(parts * Lanes * size_, 0.0f);
-    const std::size_t n = ink.Size();
+    const std::size_t n = (ink.Size() + every - 1) / every;
+    const float scale = float(every);
     const float* xs = ink.X.data();
     const float* ys = ink.Y.data();
     const float* ws = ink.Weight.data();
+    const float* shifts = ink.CellShift.data();
     const std::uint8_t* strip = ink.Strip.data();
     const std::uint8_t* side = ink.Side.data();
-    const float* shift = ink.Shift.data();
     float* lanes = lanes_.data();
     const std::size_t laneSize = Lanes * size_;
-    for (std::size_t i = 0; i < n; ++i) {
-      // A line climbing to the right (counter-clockwise) projects onto one row.
-      const float b = xs[i] * s + ys[i] * c + offset + shift[strip[i]];
-      const int k = int(b);
-      const float f = b - float(k);
-      const std::size_t part = byStrip ? 2 * std::size_t(strip[i]) + side[i] : side[i];
-      float* rows = lanes + part * laneSize + (i % Lanes) * size_;
-      rows[k] += ws[i] * (1.0f - f);
-      rows[k + 1] += ws[i] * f;
+    // A block of projections at a time, in a loop of its own that the
+    // compiler vectorises; then the adds.
+    constexpr std::size_t Block = 256;
+    float at[Block];
+    for (std::size_t from = 0; from < n; from += Block) {
+      const std::size_t count = std::min(Block, n - from);
+      for (std::size_t j = 0; j < count; ++j) {
+        // A line climbing to the right (counter-clockwise) projects onto one row.
+        const std::size_t i = (from + j) * every;
+        at[j] = xs[i] * s + ys[i] * c + (offset + shifts[i]);
+      }
+      for (std::size_t j = 0; j < count; ++j) {
+        const std::size_t i = (from + j) * every;
+        const int k = int(at[j]);
+        const float f = at[j] - float(k);
+        const std::size_t part = byStrip ? 2 * std::size_t(strip[i]) + side[i] : side[i];
+        float* rows = lanes + part * laneSize + ((from + j) % Lanes) * size_ + k;
+        const float w = ws[i] * scale;
+        rows[0] += w - w * f;
+        rows[1] += w * f;
+      }
     }
     rows_.resize(parts * size_);
     for (std::size_t t = 0; t < parts; ++t) {
@@ -149,12 +184,9 @@ class Profile {
   std::vector<float> rows_;
 };
 
-// The page's text cells at two scales: the cells, and pooled 2 x 2 (a pooled
-// cell weighs the ink cells it holds).
+// The page's text cells.
 struct InkPart {
   InkCells Fine;
-  InkCells Sample;  // every SampleEvery-th cell, for the sweep
-  InkCells Pooled;
   double MiddleRow = 0;  // from the grid's centre, in cells: half the text lies above
 };
 
@@ -185,8 +217,9 @@ std::size_t SplitRow(const InkCells& ink, double degrees, double middleRow, std:
 // The profile, scored: the sharpness of the rows of all strips (each shifted
 // by its own rows), of the sides of the text's middle, and of the rows either
 // side of middleRow's.
-Scores ScoresOf(Profile& profile, const InkCells& ink, double degrees, double middleRow) {
-  const std::vector<float>& rows = profile.Of(ink, degrees);
+Scores ScoresOf(Profile& profile, const InkCells& ink, std::size_t every, double degrees,
+                double middleRow) {
+  const std::vector<float>& rows = profile.Of(ink, every, degrees);
   const std::size_t size = profile.Size();
   const std::size_t split = SplitRow(ink, degrees, middleRow, size);
   Scores scores;
@@ -210,9 +243,10 @@ Scores ScoresOf(Profile& profile, const InkCells& ink, double degrees, double mi
 // fall between two rows.
 void LineUpStrips(Profile& profile, InkCells& ink, double degrees) {
   std::fill(ink.Shift.begin(), ink.Shift.end(), 0.0f);
+  ink.SetShifts();
   if (ink.Strips < 2)
     return;
-  const std::vector<float>& rows = profile.Of(ink, degrees, true);
+  const std::vector<float>& rows = profile.Of(ink, 1, degrees, true);
   const std::size_t size = profile.Size();
   std::vector<std::vector<float>> strips(ink.Strips, std::vector<float>(size));
   std::size_t heaviest = 0;
@@ -254,6 +288,7 @@ void LineUpStrips(Profile& profile, InkCells& ink, double degrees) {
     }
     ink.Shift[t] = float(shift);
   }
+  ink.SetShifts();
 }
 
 // Scores at the angles from - count to + count steps around an angle.
@@ -265,13 +300,13 @@ struct Scan {
   double Angle(std::size_t i) const { return From + double(i) * Step; }
 };
 
-Scan ScanOf(Profile& profile, const InkCells& ink, double around, double step, int count,
-            double middleRow) {
+Scan ScanOf(Profile& profile, const InkCells& ink, std::size_t every, double around, double step,
+            int count, double middleRow) {
   Scan scan;
   scan.From = around - count * step;
   scan.Step = step;
   for (int i = 0; i <= 2 * count; ++i)
-    scan.At.push_back(ScoresOf(profile, ink, scan.Angle(std::size_t(i)), middleRow));
+    scan.At.push_back(ScoresOf(profile, ink, every, scan.Angle(std::size_t(i)), middleRow));
   return scan;
 }
 
@@ -305,15 +340,15 @@ Peak PeakOf(const Scan& scan, int half = -1) {
 // A scan around an angle that, while its best is its first or last angle,
 // moves on that way (within the search): a sweep on thin rules may land a
 // step or two off.
-Scan Climb(Profile& profile, const InkCells& ink, double around, double step, int count,
-           double middleRow) {
-  Scan scan = ScanOf(profile, ink, around, step, count, middleRow);
+Scan Climb(Profile& profile, const InkCells& ink, std::size_t every, double around, double step,
+           int count, double middleRow) {
+  Scan scan = ScanOf(profile, ink, every, around, step, count, middleRow);
   for (int moves = 0; moves < 2 * int(SkewSearchDegrees); ++moves) {
     const Peak peak = PeakOf(scan);
     if (!peak.AtEdge || std::abs(peak.Degrees) >= SkewSearchDegrees)
       break;
     around = peak.Degrees + (peak.Degrees > around ? count : -count) * step;
-    scan = ScanOf(profile, ink, around, step, count, middleRow);
+    scan = ScanOf(profile, ink, every, around, step, count, middleRow);
   }
   return scan;
 }
@@ -354,8 +389,10 @@ struct PageInk {
 // How many cells of a mask of 0 and 1 are set within the square of radius r
 // around each cell; beyond the grid counts as unset. A running sum along the
 // rows, then one down the columns, a row at a time.
-std::vector<std::uint16_t> BoxCounts(const std::vector<std::uint8_t>& mask, int w, int h, int r) {
-  std::vector<std::uint16_t> across(mask.size(), 0), counts(mask.size(), 0);
+void BoxCounts(const std::vector<std::uint8_t>& mask, int w, int h, int r,
+               std::vector<std::uint16_t>& across, std::vector<std::uint16_t>& counts) {
+  across.assign(mask.size(), 0);
+  counts.assign(mask.size(), 0);
   for (int y = 0; y < h; ++y) {
     const std::uint8_t* m = mask.data() + std::size_t(y) * w;
     std::uint16_t* out = across.data() + std::size_t(y) * w;
@@ -390,16 +427,16 @@ std::vector<std::uint16_t> BoxCounts(const std::vector<std::uint8_t>& mask, int 
     }
     std::copy_n(sum, w, counts.data() + std::size_t(y) * w);
   }
-  return counts;
 }
 
 // Lightest (or darkest) value in the 3 x 3 cells around each cell.
-std::vector<std::uint8_t> Rank3(const std::vector<std::uint8_t>& values, int w, int h,
-                                bool lightest) {
+void Rank3(const std::vector<std::uint8_t>& values, int w, int h, bool lightest,
+           std::vector<std::uint8_t>& across, std::vector<std::uint8_t>& out) {
   auto pick = [lightest](std::uint8_t a, std::uint8_t b) {
     return lightest ? std::max(a, b) : std::min(a, b);
   };
-  std::vector<std::uint8_t> across(values.size()), out(values.size());
+  across.resize(values.size());
+  out.resize(values.size());
   for (int y = 0; y < h; ++y) {
     const std::uint8_t* in = values.data() + std::size_t(y) * w;
     std::uint8_t* o = across.data() + std::size_t(y) * w;
@@ -414,7 +451,6 @@ std::vector<std::uint8_t> Rank3(const std::vector<std::uint8_t>& values, int w, 
     for (int x = 0; x < w; ++x)
       o[x] = pick(mid[x], pick(up[x], down[x]));
   }
-  return out;
 }
 
 // The content's ink by cell, with pictures taken out. A picture is dark over
@@ -423,40 +459,88 @@ std::vector<std::uint8_t> Rank3(const std::vector<std::uint8_t>& values, int w, 
 // dense for text (a halftone). A line of text is dark at this scale too, but
 // never over a square higher than its letters. The ink just around a picture
 // (its frame) goes with it.
-PageInk InkOf(const PageReduction& reduction, const ContentBoxTrace& trace) {
-  PageInk ink;
+// Working memory kept from page to page on each thread: freed and taken
+// fresh, these buffers of a page's grid cost the system more to clear than
+// the work done in them.
+struct InkScratch {
+  std::vector<std::uint8_t> Content, PooledGray, PooledInk, Usable, Dark, Core, Picture;
+
+  std::vector<std::uint8_t> Across, Opened, Closed;
+  std::vector<std::uint16_t> Sums, InkAround, DarkAround, CoreAround, PictureAround;
+};
+
+void InkOf(const PageReduction& reduction, const ContentBoxTrace& trace, PageInk& ink) {
+  thread_local InkScratch scratch;
   const int w = trace.Width, h = trace.Height;
   const std::size_t cells = std::size_t(w) * h;
   ink.Width = w;
   ink.Height = h;
+  ink.TextCells = ink.PictureCells = ink.ContentBoxCells = 0;
   ink.Text.assign(cells, 0);
-  std::vector<std::uint8_t> content(cells), gray(cells);
+  std::vector<std::uint8_t>& content = scratch.Content;
+  content.resize(cells);
+  const Cell* kinds = trace.Cells.data();
+  for (std::size_t i = 0; i < cells; ++i)
+    content[i] = kinds[i] == Cell::Content;
+  Rect box{w, h, 0, 0};
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* row = content.data() + std::size_t(y) * w;
+    const std::uint8_t* first = std::find(row, row + w, 1);
+    if (first == row + w)
+      continue;
+    const int last =
+        w - int(std::find(std::make_reverse_iterator(row + w), std::make_reverse_iterator(row), 1) -
+                std::make_reverse_iterator(row + w));
+    box = {std::min(box.Left, int(first - row)), std::min(box.Top, y), std::max(box.Right, last),
+           y + 1};
+  }
+  if (box.Right <= box.Left)
+    return;
+  ink.ContentBoxCells = long(box.Width()) * box.Height();
+
+  // Pictures are large, so they are looked for on the grid pooled 2 x 2: a
+  // pooled cell's shade is the mean of its cells' (over the channels), its
+  // ink their count; it is usable when any of them is neither edge nor beyond.
+  const int pw = (w + 1) / 2, ph = (h + 1) / 2;
+  const std::size_t pooledCells = std::size_t(pw) * ph;
+  std::vector<std::uint8_t>& pooledGray = scratch.PooledGray;
+  std::vector<std::uint8_t>& pooledInk = scratch.PooledInk;
+  std::vector<std::uint8_t>& usable = scratch.Usable;
+  pooledGray.resize(pooledCells);
+  pooledInk.resize(pooledCells);
+  usable.resize(pooledCells);
   const int channels = reduction.Channels();
   const std::uint8_t* mean = reduction.Mean().data();
-  Rect box{w, h, 0, 0};
+  // The paper: the usual shade of the usable cells.
   std::array<int, 256> histogram{};
   int counted = 0;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const std::size_t i = std::size_t(y) * w + x;
+  for (int y = 0; y < ph; ++y) {
+    const std::size_t top = std::size_t(2 * y) * w;
+    const std::size_t down = 2 * y + 1 < h ? std::size_t(w) : 0;
+    for (int x = 0; x < pw; ++x) {
+      const std::size_t i = top + std::size_t(2 * x);
+      const std::size_t right = 2 * x + 1 < w ? 1 : 0;
+      const std::size_t at[4] = {i, i + right, i + down, i + down + right};
       int sum = 0;
-      for (int c = 0; c < channels; ++c)
-        sum += mean[c * cells + i];
-      gray[i] = std::uint8_t(sum / channels);
-      content[i] = trace.Cells[i] == Cell::Content;
-      if (content[i])
-        box = {std::min(box.Left, x), std::min(box.Top, y), std::max(box.Right, x + 1),
-               std::max(box.Bottom, y + 1)};
-      // The paper: the usual shade of what is neither edge nor beyond.
-      if (trace.Cells[i] == Cell::Paper || content[i]) {
-        ++histogram[gray[i]];
+      for (int c = 0; c < channels; ++c) {
+        const std::uint8_t* plane = mean + std::size_t(c) * cells;
+        sum += plane[at[0]] + plane[at[1]] + plane[at[2]] + plane[at[3]];
+      }
+      const std::size_t p = std::size_t(y) * pw + x;
+      pooledGray[p] = std::uint8_t(sum / (4 * channels));
+      // Cells counted twice at the last row or column count as two.
+      pooledInk[p] =
+          std::uint8_t(content[at[0]] + content[at[1]] + content[at[2]] + content[at[3]]);
+      bool use = false;
+      for (const std::size_t j : at)
+        use = use || kinds[j] == Cell::Paper || kinds[j] == Cell::Content;
+      usable[p] = use;
+      if (use) {
+        ++histogram[pooledGray[p]];
         ++counted;
       }
     }
   }
-  if (box.Right <= box.Left)
-    return ink;
-  ink.ContentBoxCells = long(box.Width()) * box.Height();
   int paper = 255;
   for (int v = 0, seen = 0; v < 256; ++v) {
     seen += histogram[std::size_t(v)];
@@ -465,36 +549,17 @@ PageInk InkOf(const PageReduction& reduction, const ContentBoxTrace& trace) {
       break;
     }
   }
-
-  // Pictures are large, so they are looked for on the grid pooled 2 x 2: a
-  // pooled cell's shade is the mean of its cells', its ink their count.
-  const int pw = (w + 1) / 2, ph = (h + 1) / 2;
-  const std::size_t pooledCells = std::size_t(pw) * ph;
-  std::vector<std::uint8_t> pooledGray(pooledCells), pooledInk(pooledCells, 0),
-      usable(pooledCells, 0);
-  for (int y = 0; y < ph; ++y) {
-    for (int x = 0; x < pw; ++x) {
-      int sum = 0, n = 0;
-      const std::size_t p = std::size_t(y) * pw + x;
-      for (int yy = 2 * y; yy < std::min(h, 2 * y + 2); ++yy) {
-        for (int xx = 2 * x; xx < std::min(w, 2 * x + 2); ++xx) {
-          const std::size_t i = std::size_t(yy) * w + xx;
-          sum += gray[i];
-          ++n;
-          pooledInk[p] = std::uint8_t(pooledInk[p] + content[i]);
-          usable[p] |= std::uint8_t(trace.Cells[i] == Cell::Paper || content[i]);
-        }
-      }
-      pooledGray[p] = std::uint8_t(sum / n);
-    }
-  }
-  const std::vector<std::uint8_t> closed = Rank3(Rank3(pooledGray, pw, ph, true), pw, ph, false);
+  Rank3(pooledGray, pw, ph, true, scratch.Across, scratch.Opened);
+  Rank3(scratch.Opened, pw, ph, false, scratch.Across, scratch.Closed);
+  const std::vector<std::uint8_t>& closed = scratch.Closed;
   const int r = std::max(1, int(std::lround(DensityWindow * std::max(w, h) / 2)));
   const int denseCount = int(std::ceil(DenseInk * 4 * (2 * r + 1) * (2 * r + 1)));
-  const std::vector<std::uint16_t> inkAround = BoxCounts(pooledInk, pw, ph, r);
+  BoxCounts(pooledInk, pw, ph, r, scratch.Sums, scratch.InkAround);
+  const std::vector<std::uint16_t>& inkAround = scratch.InkAround;
   const int px0 = box.Left / 2, px1 = (box.Right + 1) / 2, py0 = box.Top / 2,
             py1 = (box.Bottom + 1) / 2;
-  std::vector<std::uint8_t> dark(pooledCells, 0);
+  std::vector<std::uint8_t>& dark = scratch.Dark;
+  dark.assign(pooledCells, 0);
   for (int y = py0; y < py1; ++y) {
     for (int x = px0; x < px1; ++x) {
       const std::size_t i = std::size_t(y) * pw + x;
@@ -505,17 +570,22 @@ PageInk InkOf(const PageReduction& reduction, const ContentBoxTrace& trace) {
   }
   const int open = std::max(2, int(std::lround(PictureSide * std::max(w, h) / 4)));
   const int full = (2 * open + 1) * (2 * open + 1);
-  const std::vector<std::uint16_t> darkAround = BoxCounts(dark, pw, ph, open);
-  std::vector<std::uint8_t> core(pooledCells, 0);
+  BoxCounts(dark, pw, ph, open, scratch.Sums, scratch.DarkAround);
+  const std::vector<std::uint16_t>& darkAround = scratch.DarkAround;
+  std::vector<std::uint8_t>& core = scratch.Core;
+  core.assign(pooledCells, 0);
   for (std::size_t i = 0; i < pooledCells; ++i)
     core[i] = darkAround[i] == full;
-  const std::vector<std::uint16_t> coreAround = BoxCounts(core, pw, ph, open);
-  std::vector<std::uint8_t> picture(pooledCells, 0);
+  BoxCounts(core, pw, ph, open, scratch.Sums, scratch.CoreAround);
+  const std::vector<std::uint16_t>& coreAround = scratch.CoreAround;
+  std::vector<std::uint8_t>& picture = scratch.Picture;
+  picture.assign(pooledCells, 0);
   for (std::size_t i = 0; i < pooledCells; ++i) {
     picture[i] = dark[i] && coreAround[i] > 0;
     ink.PictureCells += 4 * picture[i];
   }
-  const std::vector<std::uint16_t> pictureAround = BoxCounts(picture, pw, ph, r);
+  BoxCounts(picture, pw, ph, r, scratch.Sums, scratch.PictureAround);
+  const std::vector<std::uint16_t>& pictureAround = scratch.PictureAround;
   for (int y = box.Top; y < box.Bottom; ++y) {
     const std::uint8_t* in = content.data() + std::size_t(y) * w;
     const std::uint16_t* around = pictureAround.data() + std::size_t(y / 2) * pw;
@@ -525,7 +595,6 @@ PageInk InkOf(const PageReduction& reduction, const ContentBoxTrace& trace) {
       ink.TextCells += text[x];
     }
   }
-  return ink;
 }
 
 // Where within its cell a cell's ink is taken to lie: a fixed scatter from
@@ -545,13 +614,12 @@ float Scatter(unsigned x, unsigned y, unsigned salt) {
   return float(v >> 8) / 16777216.0f;
 }
 
-// The text cells of the whole page, at both scales, all in one strip.
-InkPart PageInkPart(const PageInk& ink) {
-  InkPart part;
+// The text cells of the whole page, all in one strip.
+void PageInkPart(const PageInk& ink, InkPart& part) {
+  part.Fine.Clear();
   const int w = ink.Width, h = ink.Height;
   const float cx = w / 2.0f, cy = h / 2.0f;
   part.Fine.Radius = std::hypot(w, h) / 2.0 + 1;
-  part.Pooled.Radius = part.Fine.Radius / 2.0 + 1;
   int left = w, right = 0;
   std::vector<long> perRow(std::size_t(h), 0);
   for (int y = 0; y < h; ++y) {
@@ -570,30 +638,14 @@ InkPart PageInkPart(const PageInk& ink) {
     seen += perRow[std::size_t(middle++)];
   part.MiddleRow = middle - cy;
   auto sideOf = [&](int x) { return std::uint8_t(2 * x >= left + right); };
-  const int pw = (w + 1) / 2, ph = (h + 1) / 2;
-  std::vector<std::uint8_t> pooled(std::size_t(pw) * ph, 0);
+  part.Fine.Reserve(std::size_t(ink.TextCells));
   for (int y = 0; y < h; ++y) {
     const std::uint8_t* row = ink.Text.data() + std::size_t(y) * w;
     for (int x = 0; x < w; ++x) {
-      if (!row[x])
-        continue;
-      part.Fine.Add(x + Scatter(x, y, 0) - cx, y + Scatter(x, y, 1) - cy, 1.0f, 0, sideOf(x));
-      ++pooled[std::size_t(y / 2) * pw + std::size_t(x / 2)];
+      if (row[x])
+        part.Fine.Add(x + Scatter(x, y, 0) - cx, y + Scatter(x, y, 1) - cy, 1.0f, 0, sideOf(x));
     }
   }
-  part.Sample.Radius = part.Fine.Radius;
-  part.Sample.Strips = part.Fine.Strips;
-  for (std::size_t i = 0; i < part.Fine.Size(); i += SampleEvery)
-    part.Sample.Add(part.Fine.X[i], part.Fine.Y[i], float(SampleEvery), part.Fine.Strip[i],
-                    part.Fine.Side[i]);
-  for (int y = 0; y < ph; ++y) {
-    for (int x = 0; x < pw; ++x) {
-      if (const int n = pooled[std::size_t(y) * pw + x])
-        part.Pooled.Add((2 * x - cx) / 2 + Scatter(x, y, 2), (2 * y - cy) / 2 + Scatter(x, y, 3),
-                        float(n), 0, sideOf(2 * x + 1));
-    }
-  }
-  return part;
 }
 
 // Puts each cell in the strip of its column: the columns part where, along
@@ -607,9 +659,10 @@ void StripsByColumn(InkCells& ink, const InkPart& part, double degrees) {
   const double reach = part.Fine.Radius;
   const std::size_t bins = std::size_t(2 * reach + 3);
   std::vector<float> along(bins, 0.0f);
-  std::vector<int> binOf(ink.Size());
+  thread_local std::vector<std::uint32_t> binOf;
+  binOf.resize(ink.Size());
   for (std::size_t i = 0; i < ink.Size(); ++i) {
-    const int bin = int(ink.X[i] * c - ink.Y[i] * s + reach + 1);
+    const std::uint32_t bin = std::uint32_t(ink.X[i] * c - ink.Y[i] * s + reach + 1);
     binOf[i] = bin;
     along[std::size_t(bin)] += ink.Weight[i];
   }
@@ -645,9 +698,9 @@ void StripsByColumn(InkCells& ink, const InkPart& part, double degrees) {
 }
 
 // The profile across the page at an angle, or across one half of it.
-std::vector<float> RowsOf(Profile& profile, const InkCells& ink, double degrees, double middleRow,
-                          int half = -1) {
-  const std::vector<float>& sides = profile.Of(ink, degrees);
+std::vector<float> RowsOf(Profile& profile, const InkCells& ink, std::size_t every, double degrees,
+                          double middleRow, int half = -1) {
+  const std::vector<float>& sides = profile.Of(ink, every, degrees);
   const std::size_t size = profile.Size();
   const std::size_t split = SplitRow(ink, degrees, middleRow, size);
   std::vector<float> rows(size, 0.0f);
@@ -659,10 +712,10 @@ std::vector<float> RowsOf(Profile& profile, const InkCells& ink, double degrees,
 
 // How clearly rows are level at an angle: their sharpness there over its mean
 // this far off either way, where lines are smeared flat.
-double ConfidenceOf(Profile& profile, const InkCells& ink, double degrees, double middleRow,
-                    int half = -1) {
+double ConfidenceOf(Profile& profile, const InkCells& ink, std::size_t every, double degrees,
+                    double middleRow, int half = -1) {
   auto sharpness = [&](double at) {
-    const std::vector<float> rows = RowsOf(profile, ink, at, middleRow, half);
+    const std::vector<float> rows = RowsOf(profile, ink, every, at, middleRow, half);
     return Sharpness(rows.data(), 0, rows.size());
   };
   const double far = (sharpness(degrees + FarDegrees) + sharpness(degrees - FarDegrees)) / 2;
@@ -703,7 +756,8 @@ SkewFinding FindSkew(const PageRaster& page, float dpi, const PageReduction& red
       trace.Height != reduction.Height() ||
       trace.Cells.size() != std::size_t(trace.Width) * trace.Height)
     return FindSkew(page, dpi, reduction);
-  const PageInk ink = InkOf(reduction, trace);
+  thread_local PageInk ink;
+  InkOf(reduction, trace, ink);
   if (ink.ContentBoxCells == 0)
     return Unsure(SkewDoubt::Blank);
   const bool mostlyPicture = ink.PictureCells >= PictureShare * double(ink.ContentBoxCells);
@@ -712,21 +766,30 @@ SkewFinding FindSkew(const PageRaster& page, float dpi, const PageReduction& red
 
   thread_local Profile profile;
   const double leastLineCells = LineCells * ink.Width;
-  InkPart all = PageInkPart(ink);
+  thread_local InkPart all;
+  PageInkPart(ink, all);
   const double middleRow = all.MiddleRow;
   const int sweepSteps = int(std::lround(SkewSearchDegrees / SweepStep));
-  const Scan sweep = ScanOf(profile, all.Sample, 0.0, SweepStep, sweepSteps, middleRow);
+  // The sweep and the counts of lines look at a sample of the cells; the scans
+  // near the peak and the halves' confidences at half of them, the last scan
+  // and the page's confidence at all.
+  const InkCells& cells = all.Fine;
+  const std::size_t sample = std::max<std::size_t>(1, cells.Size() / SampleCells);
+  const Scan sweep = ScanOf(profile, cells, sample, 0.0, SweepStep, sweepSteps, middleRow);
   const Peak swept = PeakOf(sweep);
   StripsByColumn(all.Fine, all, swept.Degrees);
   LineUpStrips(profile, all.Fine, swept.Degrees);
-  const Scan middle = Climb(profile, all.Fine, std::round(swept.Degrees / SweepStep) * SweepStep,
-                            MiddleStep, int(std::lround(SweepStep / MiddleStep)), middleRow);
+  const Scan middle = Climb(profile, cells, std::min<std::size_t>(2, sample),
+                            std::round(swept.Degrees / SweepStep) * SweepStep, MiddleStep,
+                            int(std::lround(SweepStep / MiddleStep)), middleRow);
   const double near = PeakOf(middle).Degrees;
   LineUpStrips(profile, all.Fine, near);
-  const Peak fine = PeakOf(ScanOf(profile, all.Fine, near, FineStep, FineSteps, middleRow));
+  const Peak fine = PeakOf(ScanOf(profile, cells, 1, near, FineStep, FineSteps, middleRow));
   const double degrees = fine.Degrees;
-  const double confidence = ConfidenceOf(profile, all.Pooled, degrees, middleRow / 2);
-  const int lines = CountLines(RowsOf(profile, all.Fine, degrees, middleRow), leastLineCells);
+  // (Not on a sample: the noise of a sample, each cell weighing more, fills
+  // the smeared profile's rows and lowers how clearly the lines stand out.)
+  const double confidence = ConfidenceOf(profile, cells, 1, degrees, middleRow);
+  const int lines = CountLines(RowsOf(profile, cells, sample, degrees, middleRow), leastLineCells);
   if (mostlyPicture)
     return Unsure(SkewDoubt::Picture, confidence, lines);
   if (lines < MinLines)
@@ -747,10 +810,9 @@ SkewFinding FindSkew(const PageRaster& page, float dpi, const PageReduction& red
     const Peak own = PeakOf(sweep, half);
     swepts[std::size_t(half)] = own.Degrees;
     fines[std::size_t(half)] = PeakOf(middle, half).Degrees;
-    const double ownConfidence =
-        ConfidenceOf(profile, all.Pooled, own.Degrees, middleRow / 2, half);
+    const double ownConfidence = ConfidenceOf(profile, cells, sample, own.Degrees, middleRow, half);
     const int ownLines =
-        CountLines(RowsOf(profile, all.Pooled, own.Degrees, middleRow / 2, half), leastLineCells);
+        CountLines(RowsOf(profile, cells, sample, own.Degrees, middleRow, half), leastLineCells);
     counts[std::size_t(half)] =
         !own.AtEdge && ownConfidence >= MinConfidence && ownLines >= MinLines;
     halfConfidence[std::size_t(half)] = ownConfidence;
