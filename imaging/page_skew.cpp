@@ -4,8 +4,9 @@
 // which the sum of squared differences between neighbouring rows rewards. A
 // sweep over a sample of the cells finds the angle to a quarter of a degree;
 // the columns of the text are then found along the lines and shifted into
-// line with each other, and two scans over all cells, each with a parabola
-// through its top, place the angle to a few hundredths. The halves of the page
+// line with each other, and two scans, over half of the cells and over all
+// of them, each with a parabola through its top, place the angle to a few
+// hundredths. The halves of the page
 // (the sides of its middle, and the rows above and below) are scored at every
 // angle on the way, so that a page whose halves disagree costs little more to
 // tell.
@@ -51,7 +52,7 @@ constexpr double DenseInk = 0.75;
 // side: a good part of a letter.
 constexpr double DensityWindow = 0.004;
 // A picture is dark over a square at least this share of the grid's longer
-// side across: higher than a line of the text of any book.
+// side across: higher than several lines of the closest, heaviest type.
 constexpr double PictureSide = 0.04;
 // A row of the profile belongs to a line when it holds this share of a full
 // row of ink (the 90th percentile of the rows that hold any), and at least
@@ -64,14 +65,13 @@ constexpr double GutterWidth = 0.015;
 constexpr double GutterInk = 0.03;
 constexpr std::size_t MaxColumns = 8;
 // Columns are shifted into line with each other by at most this share of
-// the page's diagonal: more than a line of text either way.
+// half the grid's diagonal: more than a line of text either way.
 constexpr double StripShift = 0.025;
 // Halves whose sweeps peak farther apart than this disagree outright.
 constexpr double HalvesApart = 1.5;
 
-// Ink cells, in cells from the grid's centre (or in pooled cells), with their
-// weight, the column (strip) of the text they lie in and their side of its
-// middle.
+// Ink cells, in cells from the grid's centre, with their weight, the column
+// (strip) of the text they lie in and their side of its middle.
 struct InkCells {
   std::vector<float> X;
   std::vector<float> Y;
@@ -453,22 +453,21 @@ void Rank3(const std::vector<std::uint8_t>& values, int w, int h, bool lightest,
   }
 }
 
-// The content's ink by cell, with pictures taken out. A picture is dark over
-// a wide square: shade wider than a stroke (a smooth photograph, whose cells'
-// means stay dark once the strokes of letters are closed over), or ink too
-// dense for text (a halftone). A line of text is dark at this scale too, but
-// never over a square higher than its letters. The ink just around a picture
-// (its frame) goes with it.
 // Working memory kept from page to page on each thread: freed and taken
 // fresh, these buffers of a page's grid cost the system more to clear than
 // the work done in them.
 struct InkScratch {
   std::vector<std::uint8_t> Content, PooledGray, PooledInk, Usable, Dark, Core, Picture;
-
   std::vector<std::uint8_t> Across, Opened, Closed;
   std::vector<std::uint16_t> Sums, InkAround, DarkAround, CoreAround, PictureAround;
 };
 
+// The content's ink by cell, with pictures taken out. A picture is dark over
+// a wide square: shade wider than a stroke (a smooth photograph, whose cells'
+// means stay dark once the strokes of letters are closed over), or ink too
+// dense for text (a halftone). Lines of text are dark at this scale too, but
+// never over a square higher than several of them. The ink just around a picture
+// (its frame) goes with it.
 void InkOf(const PageReduction& reduction, const ContentBoxTrace& trace, PageInk& ink) {
   thread_local InkScratch scratch;
   const int w = trace.Width, h = trace.Height;
@@ -651,12 +650,12 @@ void PageInkPart(const PageInk& ink, InkPart& part) {
 // Puts each cell in the strip of its column: the columns part where, along
 // the lines at an angle, a gap with next to no ink runs down the text. A page
 // of one column is one strip, and its lines are scored whole.
-void StripsByColumn(InkCells& ink, const InkPart& part, double degrees) {
+void StripsByColumn(InkCells& ink, double degrees) {
   const double a = degrees * std::numbers::pi / 180.0;
   const double s = std::sin(a), c = std::cos(a);
-  // Along the lines: u = x cos - y sin, in whole cells from the text's left
-  // corner's reach.
-  const double reach = part.Fine.Radius;
+  // Along the lines: u = x cos - y sin, in whole cells, counted from beyond
+  // the grid's farthest corner so that every bin is positive.
+  const double reach = ink.Radius;
   const std::size_t bins = std::size_t(2 * reach + 3);
   std::vector<float> along(bins, 0.0f);
   thread_local std::vector<std::uint32_t> binOf;
@@ -677,7 +676,7 @@ void StripsByColumn(InkCells& ink, const InkPart& part, double degrees) {
   for (std::size_t i = first; i < last; ++i)
     total += along[i];
   const double usual = total / double(last - first);
-  const std::size_t widest = std::max<std::size_t>(2, std::size_t(GutterWidth * (last - first)));
+  const std::size_t narrowest = std::max<std::size_t>(2, std::size_t(GutterWidth * (last - first)));
   // Strip k holds the bins from its start to the next start.
   std::vector<std::size_t> starts{first};
   std::size_t run = 0;
@@ -686,7 +685,7 @@ void StripsByColumn(InkCells& ink, const InkPart& part, double degrees) {
       ++run;
       continue;
     }
-    if (run >= widest && starts.size() < MaxColumns && i - run > starts.back())
+    if (run >= narrowest && starts.size() < MaxColumns && i - run > starts.back())
       starts.push_back(i - run / 2);
     run = 0;
   }
@@ -777,7 +776,7 @@ SkewFinding FindSkew(const PageRaster& page, float dpi, const PageReduction& red
   const std::size_t sample = std::max<std::size_t>(1, cells.Size() / SampleCells);
   const Scan sweep = ScanOf(profile, cells, sample, 0.0, SweepStep, sweepSteps, middleRow);
   const Peak swept = PeakOf(sweep);
-  StripsByColumn(all.Fine, all, swept.Degrees);
+  StripsByColumn(all.Fine, swept.Degrees);
   LineUpStrips(profile, all.Fine, swept.Degrees);
   const Scan middle = Climb(profile, cells, std::min<std::size_t>(2, sample),
                             std::round(swept.Degrees / SweepStep) * SweepStep, MiddleStep,
