@@ -19,6 +19,7 @@
 #include "settings_location.h"
 #include "shown_error.h"
 #include "stored_settings.h"
+#include "trim_commands.h"
 
 namespace pagetrim {
 
@@ -80,6 +81,23 @@ const char* OwnSizeCode(OwnSizeReason reason) {
   return nullptr;
 }
 
+// The turn of a page, for batches that look for it: its angle (null when
+// unsure, and why), whether it was turned, and its size then.
+QString TurnFields(const PageOutcome& page) {
+  if (!page.LookedForTurn)
+    return QString();
+  const QString doubt = page.Doubt != SkewDoubt::None
+                            ? JsonString(QString::fromLatin1(SkewDoubtName(page.Doubt)))
+                            : QStringLiteral("null");
+  return QStringLiteral(
+             ", \"skew\": %1, \"skew_doubt\": %2, \"turned\": %3, \"turned_width\": %4, "
+             "\"turned_height\": %5")
+      .arg(page.Skew ? QString::number(*page.Skew, 'f', 3) : QStringLiteral("null"), doubt,
+           page.Turned ? QStringLiteral("true") : QStringLiteral("false"))
+      .arg(page.TurnedSize.width())
+      .arg(page.TurnedSize.height());
+}
+
 // One line of JSON: what the batch would do with the page.
 QString DryRunLine(const PageOutcome& page) {
   const bool readable = !page.Size.isEmpty();
@@ -87,7 +105,7 @@ QString DryRunLine(const PageOutcome& page) {
   const char* reason = readable ? OwnSizeCode(page.Own) : "unreadable";
   return QStringLiteral(
              "{\"name\": %1, \"width\": %2, \"height\": %3, \"cut\": %4, \"own_size\": %5, "
-             "\"reason\": %6, \"lossless\": %7}")
+             "\"reason\": %6, \"lossless\": %7%8}")
       .arg(JsonString(FileNameOf(page.Path)))
       .arg(page.Size.width())
       .arg(page.Size.height())
@@ -97,7 +115,8 @@ QString DryRunLine(const PageOutcome& page) {
               : QStringLiteral("null"))
       .arg(page.Own != OwnSizeReason::None || !readable ? "true" : "false")
       .arg(reason != nullptr ? JsonString(QString::fromLatin1(reason)) : QStringLiteral("null"))
-      .arg(page.Lossless ? "true" : "false");
+      .arg(page.Lossless ? "true" : "false")
+      .arg(readable ? TurnFields(page) : QString());
 }
 
 class ShellWindow : public PageWindow {
@@ -151,6 +170,10 @@ class ShellWindow : public PageWindow {
                          .arg(FileNameOf(page.Path), size(page.Before), size(page.After));
       if (page.Own != OwnSizeReason::None)
         line += QStringLiteral(": ") + OwnSizeReasonText(page.Own);
+      if (page.Unsure != SkewDoubt::None) {
+        line += QStringLiteral(": 傾きを確かめられないため回していません（%1）")
+                    .arg(SkewDoubtText(page.Unsure));
+      }
       PrintLine(line);
     }
   }
@@ -189,6 +212,8 @@ std::optional<BatchKind> KindNamed(const QString& name) {
     return BatchKind::TopBottom;
   if (name == u"auto")
     return BatchKind::Auto;
+  if (name == u"deskew")
+    return BatchKind::Deskew;
   return std::nullopt;
 }
 
@@ -200,10 +225,13 @@ void DescribeCommandLine(QCommandLineParser& parser) {
       "With a PAGE, opens its folder in the window and shows that page.\n"
       "With --batch, trims every page of PAGE's folder without a window, as the\n"
       "window's batches do, and writes each page over its file:\n"
-      "  lr   cut left and right margins (全頁左右削除)\n"
-      "  lrn  the same, then pad to the 0.707 page ratio (同左+整形)\n"
-      "  tb   cut top and bottom margins (全頁上下余白削除)\n"
-      "  auto cut each page to its content, found on the page itself (全頁自動削除)\n"
+      "  lr     cut left and right margins (全頁左右削除)\n"
+      "  lrn    the same, then pad to the 0.707 page ratio (同左+整形)\n"
+      "  tb     cut top and bottom margins (全頁上下余白削除)\n"
+      "  auto   cut each page to its content, found on the page itself, the pages of\n"
+      "         each side of the book to one size, each turned straight first\n"
+      "         (全頁自動削除)\n"
+      "  deskew turn each page straight where its turn is sure (全頁傾き補正)\n"
       "Progress and failures go to standard error. Exit status: 0 when every page\n"
       "was saved, 1 when any page failed, 2 for bad arguments, 130 when stopped by\n"
       "Ctrl-C, which stops after the page in hand.\n\n"
@@ -212,9 +240,10 @@ void DescribeCommandLine(QCommandLineParser& parser) {
       "    xargs -d '\\n' -n 1 -P 4 pagetrim --batch lr"));
   parser.addHelpOption();
   parser.addVersionOption();
-  parser.addOption({QStringLiteral("batch"),
-                    QStringLiteral("Trim every page of PAGE's folder: lr, lrn, tb or auto."),
-                    QStringLiteral("kind")});
+  parser.addOption(
+      {QStringLiteral("batch"),
+       QStringLiteral("Trim every page of PAGE's folder: lr, lrn, tb, auto or deskew."),
+       QStringLiteral("kind")});
   parser.addOption({QStringLiteral("threshold"),
                     QStringLiteral("Threshold of the black-and-white analysis image "
                                    "(default: the stored setting)."),
@@ -229,6 +258,9 @@ void DescribeCommandLine(QCommandLineParser& parser) {
                     QStringLiteral("For auto: cut each page to its own content, rather than "
                                    "giving the pages of each side one size (default: the stored "
                                    "setting).")});
+  parser.addOption({QStringLiteral("no-deskew"),
+                    QStringLiteral("For auto: leave pages turned as they are (default: the "
+                                   "stored setting).")});
   parser.addOption({QStringLiteral("sample-column"),
                     QStringLiteral("For tb: the column that samples the background "
                                    "(default 0)."),
@@ -261,7 +293,7 @@ int RunShellBatch(const QStringList& arguments) {
     parser.showVersion();
   const std::optional<BatchKind> kind = KindNamed(parser.value(QStringLiteral("batch")));
   if (!kind) {
-    return Refuse(QStringLiteral("--batch takes lr, lrn, tb or auto, not '%1'")
+    return Refuse(QStringLiteral("--batch takes lr, lrn, tb, auto or deskew, not '%1'")
                       .arg(parser.value(QStringLiteral("batch"))));
   }
   const QStringList pages = parser.positionalArguments();
@@ -282,9 +314,12 @@ int RunShellBatch(const QStringList& arguments) {
   }
   if (parser.isSet(QStringLiteral("each-page")) && *kind != BatchKind::Auto)
     return Refuse(QStringLiteral("--each-page is for --batch auto only"));
+  if (parser.isSet(QStringLiteral("no-deskew")) && *kind != BatchKind::Auto)
+    return Refuse(QStringLiteral("--no-deskew is for --batch auto only"));
   EditState state;
   state.KeepOriginals = stored.KeepOriginals;
   state.OneSizePerSide = stored.OneSizePerSide && !parser.isSet(QStringLiteral("each-page"));
+  state.TurnPagesStraight = stored.TurnPagesStraight && !parser.isSet(QStringLiteral("no-deskew"));
   if (parser.isSet(QStringLiteral("sample-column"))) {
     const QString column = parser.value(QStringLiteral("sample-column"));
     const std::optional<std::int32_t> value = ParseInteger(column);

@@ -13,6 +13,7 @@
 #include "page_commands.h"
 #include "page_path.h"
 #include "page_prefetcher.h"
+#include "trim_commands.h"
 
 namespace pagetrim {
 
@@ -63,34 +64,47 @@ QString OwnSizeReasonText(OwnSizeReason reason) {
 QString PagesToCheckNotice(const std::vector<PageToCheck>& pages) {
   constexpr std::size_t Named = 20;
   const auto size = [](QSize s) { return QStringLiteral("%1×%2").arg(s.width()).arg(s.height()); };
+  enum class Kind { CutHard, OwnSize, Unsure };
+  const auto kindOf = [](const PageToCheck& page) {
+    return page.Unsure != SkewDoubt::None    ? Kind::Unsure
+           : page.Own != OwnSizeReason::None ? Kind::OwnSize
+                                             : Kind::CutHard;
+  };
   // Each list names up to 20 pages, then counts the rest.
-  const auto list = [&](bool own) {
+  const auto list = [&](Kind kind) {
     QString text;
     std::size_t count = 0;
     for (const PageToCheck& page : pages) {
-      if ((page.Own != OwnSizeReason::None) != own)
+      if (kindOf(page) != kind || count++ >= Named)
         continue;
-      if (count++ >= Named)
+      if (kind == Kind::Unsure) {
+        text += QStringLiteral("\n%1（%2）").arg(FileNameOf(page.Path), SkewDoubtText(page.Unsure));
         continue;
+      }
       text += QStringLiteral("\n%1  %2 → %3")
                   .arg(FileNameOf(page.Path), size(page.Before), size(page.After));
-      if (own)
+      if (kind == Kind::OwnSize)
         text += QStringLiteral("（%1）").arg(OwnSizeReasonText(page.Own));
     }
     if (count > Named)
       text += QStringLiteral("\n他 %1 頁").arg(count - Named);
     return std::make_pair(count, text);
   };
-  const auto [cutHard, hardList] = list(false);
-  const auto [ownSize, ownList] = list(true);
+  const auto [cutHard, hardList] = list(Kind::CutHard);
+  const auto [ownSize, ownList] = list(Kind::OwnSize);
+  const auto [unsure, unsureList] = list(Kind::Unsure);
   QString text = QStringLiteral("確認が必要な頁があります。");
-  if (cutHard > 0)
-    text += QStringLiteral("次の頁は幅か高さが元の半分未満になりました。\n") + hardList;
-  if (ownSize > 0) {
-    text += QStringLiteral("%1次の頁は本の大きさに揃えず、その頁だけの大きさで切りました。\n")
-                .arg(cutHard > 0 ? QStringLiteral("\n\n") : QString()) +
-            ownList;
-  }
+  bool first = true;
+  const auto part = [&](std::size_t count, const QString& heading, const QString& names) {
+    if (count == 0)
+      return;
+    text += (first ? QString() : QStringLiteral("\n\n")) + heading + names;
+    first = false;
+  };
+  part(cutHard, QStringLiteral("次の頁は幅か高さが元の半分未満になりました。\n"), hardList);
+  part(ownSize, QStringLiteral("次の頁は本の大きさに揃えず、その頁だけの大きさで切りました。\n"),
+       ownList);
+  part(unsure, QStringLiteral("次の頁は傾きを確かめられないため、回していません。\n"), unsureList);
   return text;
 }
 
@@ -207,8 +221,9 @@ void PageBatch::ReadAhead(const BatchJob& job) {
 }
 
 void PageBatch::SurveyAhead() {
-  StartAhead(surveying_, [](const QString& path, int, const std::atomic<bool>* stop) {
-    return SurveyBatchPage(path, stop);
+  StartAhead(surveying_, [turn = state_.TurnPagesStraight](const QString& path, int,
+                                                           const std::atomic<bool>* stop) {
+    return SurveyBatchPage(path, turn, stop);
   });
 }
 
@@ -263,15 +278,28 @@ void PageBatch::ShowAndStartWrite(int index, BatchPage page, PageWindow& window)
           return SaveResult();
         return WritePageOver(path, read, readAs, keep, encoded, keepNext);
       });
-  writing_ = PageBeingWritten{
-      index, state_.CurrentPath, task->get_future(),
-      PageOutcome{state_.CurrentPath, page.Before, page.Cut, page.Own, page.Lossless},
-      std::nullopt};
+  PageOutcome outcome;
+  outcome.Path = state_.CurrentPath;
+  outcome.Size = page.Before;
+  outcome.Cut = page.Cut;
+  outcome.Own = page.Own;
+  outcome.Lossless = page.Lossless;
+  const PageTurning& turning = page.Turning;
+  outcome.LookedForTurn = turning.Looked;
+  if (turning.Looked && turning.Skew.Sure)
+    outcome.Skew = turning.Skew.Degrees;
+  outcome.Doubt = turning.Looked && !turning.Skew.Sure ? turning.Skew.Doubt : SkewDoubt::None;
+  outcome.Turned = turning.Turned;
+  outcome.TurnedSize = turning.Looked ? turning.TurnedSize : page.Before;
+  writing_ = PageBeingWritten{index, state_.CurrentPath, task->get_future(), outcome, std::nullopt};
   const bool ownSize =
       page.Own == OwnSizeReason::ContentTooLarge || page.Own == OwnSizeReason::NoBookSize;
-  if (NeedsCheck(page.Before, page.Kept) || ownSize) {
+  // 全頁傾き補正 names the pages it left as they were, unsure of their turn.
+  const SkewDoubt unsure =
+      kind_ == BatchKind::Deskew && read.Ok() ? outcome.Doubt : SkewDoubt::None;
+  if (NeedsCheck(page.Before, page.Kept) || ownSize || unsure != SkewDoubt::None) {
     writing_->Check = PageToCheck{state_.CurrentPath, page.Before, page.Kept,
-                                  ownSize ? page.Own : OwnSizeReason::None};
+                                  ownSize ? page.Own : OwnSizeReason::None, unsure};
   }
   writer_.start([task] { (*task)(); });
 }
@@ -331,8 +359,14 @@ bool PageBatch::Step(PageWindow& window) {
       nextToRead_ = pagesDone_;
       readChoice_ = choice;
     }
-    const BatchJob job{kind_, readChoice_,    sampleColumn_, window.ViewSize(),
-                       book_, options_.DryRun};
+    BatchJob job;
+    job.Kind = kind_;
+    job.Choice = readChoice_;
+    job.SampleColumn = sampleColumn_;
+    job.ViewSize = window.ViewSize();
+    job.Book = book_;
+    job.TurnPages = kind_ == BatchKind::Auto && state_.TurnPagesStraight;
+    job.DryRun = options_.DryRun;
     ReadAhead(job);
     if (inFlight_.empty()) {
       // The next page's file is the one being written, under another name.
@@ -416,6 +450,10 @@ void TrimAllTopBottom(EditState& state, PageWindow& window, BatchOptions options
 
 void TrimAllToContent(EditState& state, PageWindow& window, BatchOptions options) {
   RunPageBatch(state, window, BatchKind::Auto, options);
+}
+
+void StraightenAllPages(EditState& state, PageWindow& window, BatchOptions options) {
+  RunPageBatch(state, window, BatchKind::Deskew, options);
 }
 
 }  // namespace pagetrim

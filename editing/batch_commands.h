@@ -165,4 +165,7 @@ void TrimAllTopBottom(EditState& state, PageWindow& window, BatchOptions options
 // The same, cutting each page to its content.
 void TrimAllToContent(EditState& state, PageWindow& window, BatchOptions options = {});
 
+// 全頁傾き補正: the same, turning each page straight where its turn is sure.
+void StraightenAllPages(EditState& state, PageWindow& window, BatchOptions options = {});
+
 }  // namespace pagetrim

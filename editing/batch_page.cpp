@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "page_turn.h"
 #include "trim_commands.h"
 
 namespace pagetrim {
@@ -17,6 +18,85 @@ PageEdit StartEdit(const LoadedPage& page, PageRaster analysis) {
 
 Rect WholePage(const PageRaster& page) {
   return {0, 0, page.Width(), page.Height()};
+}
+
+// The page turned straight and its reduction, made as the turn finishes its
+// rows; the corners brought in are its paper.
+struct TurnedPage {
+  PageRaster Pixels;
+  std::shared_ptr<const PageReduction> Reduction;
+};
+
+TurnedPage Turn(const PageRaster& page, const PageReduction* reduction, double degrees) {
+  PageReduction own;
+  if (reduction == nullptr || !reduction->Covers(page)) {
+    own.AddRows(page, 0, page.Height());
+    reduction = &own;
+  }
+  auto turnedReduction = std::make_shared<PageReduction>();
+  TurnOptions options;
+  options.Fill = PaperColour(*reduction);
+  options.RowsTurned = [&](const PageRaster& turned, int first, int count) {
+    turnedReduction->AddRows(turned, first, count);
+  };
+  TurnedPage turned;
+  turned.Pixels = TurnPage(page, -degrees, options);
+  turned.Reduction = std::move(turnedReduction);
+  return turned;
+}
+
+// How far a page is turned, from the reduction made while it was read, and
+// the content box's classes of its cells when they are known.
+SkewFinding SkewOfLoaded(const LoadedPage& page, const ContentBoxTrace* trace) {
+  const float dpi = page.File.Resolution.X;
+  if (page.Page.IsEmpty())
+    return {};
+  if (page.Reduction && page.Reduction->Covers(page.Page)) {
+    return trace != nullptr ? FindSkew(page.Page, dpi, *page.Reduction, *trace)
+                            : FindSkew(page.Page, dpi, *page.Reduction);
+  }
+  return FindSkew(page.Page, dpi);
+}
+
+// What the page's content is once turned straight, closely, from the content
+// box of the page as read: the turned box of every cell of content. The
+// turned page itself is not made.
+PageContent TurnedContentOf(const LoadedPage& page, const ContentBoxTrace& trace, double degrees) {
+  const PageTurn turn(page.Page.Width(), page.Page.Height(), -degrees);
+  PageContent content;
+  content.Readable = true;
+  content.Width = turn.Width();
+  content.Height = turn.Height();
+  content.Dpi = page.File.Resolution.X;
+  const int f = trace.Factor;
+  for (int y = 0; y < trace.Height; ++y) {
+    for (int x = 0; x < trace.Width; ++x) {
+      if (trace.Cells[std::size_t(y) * std::size_t(trace.Width) + std::size_t(x)] !=
+          ContentBoxTrace::Content)
+        continue;
+      const Rect cell{x * f, y * f, std::min((x + 1) * f, page.Page.Width()),
+                      std::min((y + 1) * f, page.Page.Height())};
+      const Rect turned = turn.TurnedBox(cell);
+      if (!content.HasContent) {
+        content.Content = turned;
+        content.HasContent = true;
+        continue;
+      }
+      content.Content = {std::min(content.Content.Left, turned.Left),
+                         std::min(content.Content.Top, turned.Top),
+                         std::max(content.Content.Right, turned.Right),
+                         std::max(content.Content.Bottom, turned.Bottom)};
+    }
+  }
+  const int border =
+      int(std::lround(CutBorderMm / 25.4 * (content.Dpi > 0 ? content.Dpi : AssumedDpi)));
+  const Rect& c = content.Content;
+  content.OwnCut = {std::max(0, c.Left - border), std::max(0, c.Top - border),
+                    std::min(content.Width, c.Right + border),
+                    std::min(content.Height, c.Bottom + border)};
+  if (page.Reduction)
+    content.Paper = PaperColour(*page.Reduction);
+  return content;
 }
 
 // The margin trims of the job's kind: on the page's own analysis image where
@@ -36,15 +116,6 @@ PageEdit TrimMargins(const LoadedPage& page, const BatchJob& job) {
       columns ? LeftAndRightKept(page.Analysis) : TopAndBottomKept(page.Analysis, job.SampleColumn);
   PageEdit edit = StartEdit(page, page.Analysis);
   edit.Cut(kept);
-  return edit;
-}
-
-// The content box reads the page itself, from the reduction made while it
-// was decoded, and no analysis image.
-PageEdit TrimToContent(const LoadedPage& page) {
-  PageEdit edit = StartEdit(page, PageRaster());
-  if (const std::optional<Rect> cut = ContentCut(edit, page.Reduction.get()))
-    edit.Cut(*cut);
   return edit;
 }
 
@@ -74,33 +145,31 @@ PageRaster OnPaper(const PageRaster& page, const Rect& cut, ColourValue paper) {
   return canvas;
 }
 
-// The page cut to its place in the book: a cut within the page where the
-// page is large enough, the page on a canvas of its paper where it is not.
-BatchCut PlaceForBook(const LoadedPage& page, const BookPlan& book, int index) {
-  BatchCut result;
-  const PageSurvey* survey = index >= 0 && std::size_t(index) < book.Pages.size()
-                                 ? &book.Pages[std::size_t(index)]
-                                 : nullptr;
-  // A page changed since the first pass is looked at again.
-  const PageContent content = survey != nullptr && survey->Identity == page.File.Identity
-                                  ? survey->Content
-                                  : ContentOf(page);
+// The working page cut to its place in the book: a cut within it where it is
+// large enough, the page on a canvas of its paper where it is not.
+OwnSizeReason PlaceForBook(PageEdit& edit, const PageContent& content, const BookPlan& book,
+                           int index, Rect& cut) {
+  const PageRaster& page = edit.WorkingPage();
+  cut = WholePage(page);
+  if (!content.Readable || page.IsEmpty())
+    return OwnSizeReason::EachPage;
   const BookCut placed = PlaceInBook(book.Layout, index, content);
-  result.Own = placed.Own;
-  result.Edit = StartEdit(page, PageRaster());
-  if (!content.Readable || page.Page.IsEmpty()) {
-    result.Cut = WholePage(page.Page);
-    return result;
-  }
-  result.Cut = placed.Cut;
-  const Rect& cut = placed.Cut;
-  if (cut.Left >= 0 && cut.Top >= 0 && cut.Right <= page.Page.Width() &&
-      cut.Bottom <= page.Page.Height()) {
-    result.Edit.Cut(cut);
+  cut = placed.Cut;
+  if (cut.Left >= 0 && cut.Top >= 0 && cut.Right <= page.Width() && cut.Bottom <= page.Height()) {
+    edit.Cut(cut);
   } else {
-    result.Edit.ReplacePixels(OnPaper(page.Page, cut, content.Paper));
+    edit.ReplacePixels(OnPaper(page, cut, content.Paper));
   }
-  return result;
+  return placed.Own;
+}
+
+// The first pass's look at the page at index, while its file is the one read
+// then; none otherwise.
+const PageSurvey* SurveyOf(const BatchJob& job, int index, const LoadedPage& page) {
+  if (!job.Book || index < 0 || std::size_t(index) >= job.Book->Pages.size())
+    return nullptr;
+  const PageSurvey& survey = job.Book->Pages[std::size_t(index)];
+  return survey.Identity && survey.Identity == page.File.Identity ? &survey : nullptr;
 }
 
 // A page that was only cut is drawn from the samples of the page as loaded;
@@ -120,53 +189,120 @@ ReducedPicture RightView(const ReducedPicture& left, const PageEdit& edit, QSize
 
 }  // namespace
 
-PageContent ContentOf(const LoadedPage& page) {
+namespace {
+
+// What the first pass finds of a page's pixels: those of the page as read,
+// whose file's block grid a cut may keep to, or those of the page turned.
+PageContent ContentOfPixels(const PageRaster& pixels, const PageReduction* reduction,
+                            const PageFileInfo& file, bool asRead,
+                            ContentBoxTrace* trace = nullptr) {
   PageContent content;
-  content.Readable = page.File.Decoded() && !page.Page.IsEmpty();
-  content.Width = page.Page.Width();
-  content.Height = page.Page.Height();
-  content.Dpi = page.File.Resolution.X;
+  content.Readable = file.Decoded() && !pixels.IsEmpty();
+  content.Width = pixels.Width();
+  content.Height = pixels.Height();
+  content.Dpi = file.Resolution.X;
   if (!content.Readable)
     return content;
-  std::shared_ptr<const PageReduction> reduction = page.Reduction;
-  if (!reduction || !reduction->Covers(page.Page)) {
-    auto made = std::make_shared<PageReduction>();
-    made->AddRows(page.Page, 0, page.Page.Height());
-    reduction = std::move(made);
+  PageReduction own;
+  if (reduction == nullptr || !reduction->Covers(pixels)) {
+    own.AddRows(pixels, 0, pixels.Height());
+    reduction = &own;
   }
-  const ContentBox found = FindContentBox(page.Page, content.Dpi, *reduction);
+  const ContentBox found = FindContentBox(pixels, content.Dpi, *reduction, trace);
   content.HasContent = found.HasContent;
   content.Content = found.Content;
-  const PageEdit edit = StartEdit(page, PageRaster());
-  content.OwnCut = ContentCut(edit, found).value_or(WholePage(page.Page));
-  const PageSource& source = page.File.Source;
-  if (source.Jpeg && !source.Turned && !source.Bytes.isEmpty()) {
+  const PageEdit edit(pixels, PageRaster(), asRead ? file.Source : PageSource(), file.Resolution);
+  content.OwnCut = ContentCut(edit, found).value_or(WholePage(pixels));
+  const PageSource& source = file.Source;
+  if (asRead && source.Jpeg && !source.Turned && !source.Bytes.isEmpty()) {
     content.GridX = source.Jpeg->McuWidth();
     content.GridY = source.Jpeg->McuHeight();
   }
-  content.Paper = PaperColourOf(*reduction);
+  content.Paper = PaperColour(*reduction);
   return content;
 }
 
-PageSurvey SurveyBatchPage(const QString& path, const std::atomic<bool>* stop) {
+}  // namespace
+
+PageContent ContentOf(const LoadedPage& page) {
+  return ContentOfPixels(page.Page, page.Reduction.get(), page.File, true);
+}
+
+PageSurvey SurveyBatchPage(const QString& path, bool turnPages, const std::atomic<bool>* stop) {
   ReadFor wants;
   wants.Analysis = false;
   wants.Content = true;
   const LoadedPage page = ReadPage(path, {}, stop, wants);
-  return {ContentOf(page), page.File.Identity};
+  PageSurvey survey;
+  survey.Identity = page.File.Identity;
+  ContentBoxTrace trace;
+  survey.Content = ContentOfPixels(page.Page, page.Reduction.get(), page.File, true, &trace);
+  if (turnPages && survey.Content.Readable) {
+    survey.Turning.Looked = true;
+    survey.Turning.Skew = SkewOfLoaded(page, &trace);
+    survey.Turning.TurnedSize = QSize(page.Page.Width(), page.Page.Height());
+    if (survey.Turning.Skew.NeedsTurn) {
+      survey.Turning.Turned = true;
+      survey.Content = TurnedContentOf(page, trace, survey.Turning.Skew.Degrees);
+      survey.Turning.TurnedSize = QSize(survey.Content.Width, survey.Content.Height);
+    }
+  }
+  return survey;
 }
 
 BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job, int index) {
   BatchCut cut;
-  if (job.Kind == BatchKind::Auto && job.Book) {
-    cut = PlaceForBook(page, *job.Book, index);
-  } else {
-    cut.Edit = job.Kind == BatchKind::Auto ? TrimToContent(page) : TrimMargins(page, job);
-    cut.Cut = cut.Edit.WorkingCut().value_or(WholePage(page.Page));
+  const PageSurvey* survey = SurveyOf(job, index, page);
+  // Pages are turned straight first, by the first pass's angle where it
+  // found one for this very file.
+  const bool turns =
+      job.Kind == BatchKind::Deskew || (job.Kind == BatchKind::Auto && job.TurnPages);
+  TurnedPage turned;
+  if (turns && page.File.Decoded() && !page.Page.IsEmpty()) {
+    if (survey != nullptr && survey->Turning.Looked) {
+      cut.Turning = survey->Turning;
+    } else {
+      cut.Turning.Looked = true;
+      cut.Turning.Skew = SkewOfLoaded(page, nullptr);
+    }
+    cut.Turning.Turned = cut.Turning.Skew.NeedsTurn;
+    if (cut.Turning.Turned)
+      turned = Turn(page.Page, page.Reduction.get(), cut.Turning.Skew.Degrees);
+  }
+  cut.Edit = StartEdit(page, PageRaster());
+  if (cut.Turning.Turned)
+    cut.Edit.ReplacePixels(turned.Pixels);
+  // The pixels the cut is made in: the page as read, or as turned.
+  const PageRaster working = cut.Edit.WorkingPage();
+  cut.Turning.TurnedSize = QSize(working.Width(), working.Height());
+  cut.Cut = WholePage(working);
+  switch (job.Kind) {
+    case BatchKind::Deskew:
+      break;
+    case BatchKind::Auto:
+      if (job.Book) {
+        // A turned page's content is found exactly on the page turned; an
+        // unturned one's is what the first pass found, for this very file.
+        const PageContent content =
+            cut.Turning.Turned  ? ContentOfPixels(working, turned.Reduction.get(), page.File, false)
+            : survey != nullptr ? survey->Content
+                                : ContentOf(page);
+        cut.Own = PlaceForBook(cut.Edit, content, *job.Book, index, cut.Cut);
+      } else if (const std::optional<Rect> own =
+                     ContentCut(cut.Edit, cut.Turning.Turned ? turned.Reduction.get()
+                                                             : page.Reduction.get())) {
+        cut.Cut = *own;
+        cut.Edit.Cut(*own);
+      }
+      break;
+    default:
+      cut.Edit = TrimMargins(page, job);
+      cut.Cut = cut.Edit.WorkingCut().value_or(WholePage(page.Page));
+      break;
   }
   const Rect inPage{std::max(cut.Cut.Left, 0), std::max(cut.Cut.Top, 0),
-                    std::min(cut.Cut.Right, page.Page.Width()),
-                    std::min(cut.Cut.Bottom, page.Page.Height())};
+                    std::min(cut.Cut.Right, working.Width()),
+                    std::min(cut.Cut.Bottom, working.Height())};
   cut.Kept = QSize(std::max(inPage.Width(), 0), std::max(inPage.Height(), 0));
   if (job.Kind == BatchKind::LeftRightNormalise)
     cut.Edit.ReplacePixels(NormalizedPage(cut.Edit));
@@ -199,6 +335,7 @@ std::optional<BatchPage> CopiedForBook(const QString& path, const BatchJob& job,
   done.Cut = placed.Cut;
   done.Own = placed.Own;
   done.Lossless = true;
+  done.Turning = survey.Turning;
   if (!preview.IsEmpty()) {
     constexpr int BlockStep = 8;
     done.Left = {preview, BlockStep, {0, 0, survey.Content.Width, survey.Content.Height}};
@@ -222,7 +359,12 @@ BatchPage RunBatchPage(const QString& path, const BatchJob& job, int index,
   ReadFor wants;
   wants.Views = job.ViewSize;
   wants.Analysis = false;
-  wants.Content = job.Kind == BatchKind::Auto && !job.Book;
+  // A page about to be turned is reduced too, for the paper its corners
+  // take and for finding its turn.
+  const bool surveyTurned = job.Book && index >= 0 && std::size_t(index) < job.Book->Pages.size() &&
+                            job.Book->Pages[std::size_t(index)].Turning.Turned;
+  wants.Content =
+      (job.Kind == BatchKind::Auto && (!job.Book || surveyTurned)) || job.Kind == BatchKind::Deskew;
   wants.SideTrims = job.Kind == BatchKind::LeftRight || job.Kind == BatchKind::LeftRightNormalise;
   LoadedPage page = ReadPage(path, job.Choice, stop, wants);
   done.Before = QSize(page.Page.Width(), page.Page.Height());
@@ -230,6 +372,7 @@ BatchPage RunBatchPage(const QString& path, const BatchJob& job, int index,
   done.Kept = cut.Kept;
   done.Cut = cut.Cut;
   done.Own = cut.Own;
+  done.Turning = cut.Turning;
   if (job.DryRun) {
     done.Encoded = EncodedPage(Result{});
     done.Lossless = page.File.Decoded() && cut.Edit.CopiesBlocks(path);

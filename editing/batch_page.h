@@ -14,18 +14,33 @@
 #include "page_codec.h"
 #include "page_edit.h"
 #include "page_loading.h"
+#include "page_skew.h"
 #include "reduced_picture.h"
 
 namespace pagetrim {
 
-// 全頁左右削除, 同左+整形, 全頁上下余白削除, and 全頁自動削除, which cuts each page
-// to its content.
-enum class BatchKind { LeftRight, LeftRightNormalise, TopBottom, Auto };
+// 全頁左右削除, 同左+整形, 全頁上下余白削除, 全頁自動削除, which cuts each page to
+// its content, and 全頁傾き補正, which turns each page straight.
+enum class BatchKind { LeftRight, LeftRightNormalise, TopBottom, Auto, Deskew };
+
+// What a batch that turns pages straight found of a page's turn.
+struct PageTurning {
+  // Whether the batch looked at the page's turn at all.
+  bool Looked = false;
+  SkewFinding Skew;
+  // Whether the page was turned, and its size then: the pixels its cut is in.
+  bool Turned = false;
+  QSize TurnedSize;
+};
 
 // What the first pass of a batch that looks at the whole book before it cuts
 // found of a page.
 struct PageSurvey {
+  // In the pixels of the page once turned straight, where it is to be; the
+  // content of a page to be turned is found closely from the page as read,
+  // and exactly once it is turned, in the second pass.
   PageContent Content;
+  PageTurning Turning;
   // The file as it was read then: a page changed since is looked at again.
   std::optional<FileIdentity> Identity;
 };
@@ -49,6 +64,8 @@ struct BatchJob {
   // For 全頁自動削除 with one size per side: the book as the first pass found
   // it; none where each page is cut to its own content.
   std::shared_ptr<const BookPlan> Book;
+  // 全頁自動削除 turns each page straight before finding its content.
+  bool TurnPages = false;
   // Plans each page without encoding it.
   bool DryRun = false;
 };
@@ -58,14 +75,18 @@ struct BatchCut {
   PageEdit Edit;
   // What the cuts kept, before any padding.
   QSize Kept;
-  // Where, in the page as read; beyond it where paper was added around it.
+  // Where, in the page as read, or as turned; beyond it where paper was
+  // added around it.
   Rect Cut;
   OwnSizeReason Own = OwnSizeReason::EachPage;
+  PageTurning Turning;
 };
 
-// The first pass: what the page at path holds, found as 自動削除 finds it.
-PageSurvey SurveyBatchPage(const QString& path, const std::atomic<bool>* stop = nullptr);
-// What the first pass found of a page already read.
+// The first pass: what the page at path holds, found as 自動削除 finds it,
+// and with turnPages how far it is turned and what it holds once straight.
+PageSurvey SurveyBatchPage(const QString& path, bool turnPages,
+                           const std::atomic<bool>* stop = nullptr);
+// What the first pass finds of a page already read.
 PageContent ContentOf(const LoadedPage& page);
 
 // The cuts of the job's kind on a page as read, as the menu's commands make
@@ -92,6 +113,7 @@ struct BatchPage {
   Rect Cut;
   OwnSizeReason Own = OwnSizeReason::EachPage;
   bool Lossless = false;
+  PageTurning Turning;
 };
 
 // Reads the page at path, the index-th of the batch, and takes it through

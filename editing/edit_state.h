@@ -35,6 +35,9 @@ struct EditState {
   // saved), AnalysisPage (what the margin scans read), WorkingCut, and the
   // page's source and resolution.
   PageEdit Edit;
+  // The analysis choice the shown page was read with: what its analysis
+  // image is made with again when its pixels change.
+  AnalysisChoice ShownChoice;
 
   // The shown page's file as it was read, or as last saved: nothing is
   // written over a file that has changed since.
@@ -48,6 +51,8 @@ struct EditState {
   // text one place: it finds every page's content before it cuts any. Off,
   // it cuts each page to its own content, as 自動削除 does.
   bool OneSizePerSide = true;
+  // 全頁自動削除 turns each page straight before finding its content.
+  bool TurnPagesStraight = true;
 
   // Trim state: the colour sampled by the last trim, the column at which the
   // top and bottom trims sample (kept across pages), and the cursors where

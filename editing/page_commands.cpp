@@ -160,6 +160,7 @@ void ShowLoadedPage(EditState& state, PageDisplay& display, const LoadedPage& pa
   state.GrayPage = page.Choice.Gray ? page.Analysis : PageRaster();
   state.BinaryPage = page.Choice.Gray ? PageRaster() : page.Analysis;
   state.Edit = PageEdit(page.Page, page.Analysis, page.File.Source, page.File.Resolution);
+  state.ShownChoice = page.Choice;
   NamePageOnShow(state, display, page.File);
   display.ShowLeft(state.OriginalPage);
   display.ShowRight(state.Edit.WorkingPage());
@@ -202,8 +203,8 @@ void OverwritePage(EditState& state, PageWindow& window) {
   if (state.CurrentPath.isEmpty())
     return;
   const SaveResult result =
-      WritePageOver(state.CurrentPath, state.PageRead, state.PageIdentity,
-                    state.KeepOriginals, state.Edit.Encode(state.CurrentPath));
+      WritePageOver(state.CurrentPath, state.PageRead, state.PageIdentity, state.KeepOriginals,
+                    state.Edit.Encode(state.CurrentPath));
   if (result.Ok())
     state.PageIdentity = result.Identity;  // the next save checks against this file
   // Outside a batch the box offers nothing to choose.

@@ -5,11 +5,13 @@
 
 #include <QSize>
 #include <QString>
+#include <optional>
 #include <vector>
 
 #include "book_layout.h"
 #include "original_store.h"
 #include "page_raster.h"
+#include "page_skew.h"
 #include "reduced_picture.h"
 #include "result.h"
 
@@ -70,6 +72,9 @@ struct PageToCheck {
   QSize Before;  // the page as read
   QSize After;   // what its cuts kept, before any padding
   OwnSizeReason Own = OwnSizeReason::None;
+  // A batch that turns every page straight left it as it was, unsure of its
+  // turn, for this reason.
+  SkewDoubt Unsure = SkewDoubt::None;
 };
 
 // What a batch did, or in a dry run would do, with one page.
@@ -84,6 +89,14 @@ struct PageOutcome {
   OwnSizeReason Own = OwnSizeReason::None;
   // Written by copying its file's blocks, nothing coded anew.
   bool Lossless = false;
+  // For batches that turn pages straight: whether they looked, the page's
+  // turn (none when unsure, and why), whether it was turned, and its size
+  // then, which Cut is in.
+  bool LookedForTurn = false;
+  std::optional<double> Skew;
+  SkewDoubt Doubt = SkewDoubt::None;
+  bool Turned = false;
+  QSize TurnedSize;
 };
 
 // What a batch reports as it goes.

@@ -6,6 +6,7 @@
 #include "content_box.h"
 #include "page_commands.h"
 #include "page_normalize.h"
+#include "page_turn.h"
 
 namespace pagetrim {
 
@@ -143,6 +144,51 @@ void TrimToContent(EditState& state, PageDisplay& display, const PageReduction* 
   if (!cut)
     return;
   state.Edit.Cut(*cut);
+  RefreshResultView(state, display);
+}
+
+SkewFinding SkewOf(const PageEdit& edit, const PageReduction* reduction) {
+  const PageRaster& page = edit.WorkingPage();
+  if (reduction != nullptr)
+    return FindSkew(page, edit.PageResolutionX(), *reduction);
+  return FindSkew(page, edit.PageResolutionX());
+}
+
+QString SkewDoubtText(SkewDoubt doubt) {
+  switch (doubt) {
+    case SkewDoubt::Blank:
+      return QStringLiteral("内容がありません");
+    case SkewDoubt::Picture:
+      return QStringLiteral("ほとんどが写真や絵です");
+    case SkewDoubt::TooLittleText:
+      return QStringLiteral("文字が少なすぎます");
+    case SkewDoubt::LinesDisagree:
+      return QStringLiteral("行の傾きが揃っていません");
+    case SkewDoubt::None:
+      break;
+  }
+  return QString();
+}
+
+void StraightenPage(EditState& state, PageDisplay& display) {
+  const PageRaster& page = state.Edit.WorkingPage();
+  if (page.IsEmpty())
+    return;
+  PageReduction reduction;
+  reduction.AddRows(page, 0, page.Height());
+  const SkewFinding skew = SkewOf(state.Edit, &reduction);
+  if (!skew.Sure) {
+    display.ShowNotice(QStringLiteral("傾きを確かめられないため、補正しませんでした（%1）")
+                           .arg(SkewDoubtText(skew.Doubt)));
+    return;
+  }
+  if (!skew.NeedsTurn) {
+    display.ShowNotice(QStringLiteral("この頁は傾いていません"));
+    return;
+  }
+  TurnOptions options;
+  options.Fill = PaperColour(reduction);
+  state.Edit.ReplacePixels(TurnPage(page, -skew.Degrees, options), state.ShownChoice);
   RefreshResultView(state, display);
 }
 

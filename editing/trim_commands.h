@@ -8,6 +8,7 @@
 #include "content_box.h"
 #include "edit_state.h"
 #include "margin_trim.h"
+#include "page_skew.h"
 #include "page_window.h"
 
 namespace pagetrim {
@@ -56,6 +57,18 @@ std::optional<Rect> ContentCut(const PageEdit& edit, const ContentBox& found);
 // the right view is refreshed only when something was cut.
 void TrimToContent(EditState& state, PageDisplay& display,
                    const PageReduction* reduction = nullptr);
+
+// How far the working page is turned from straight, found in its own pixels.
+SkewFinding SkewOf(const PageEdit& edit, const PageReduction* reduction = nullptr);
+
+// 傾き補正: turns the working page straight about its centre, onto a canvas
+// that holds all of it, the corners brought in filled with its paper; its
+// analysis image is made anew with the choice it was shown with. A page
+// whose turn cannot be told for sure is left as it is, and so is a page
+// turned by less than a tenth of a degree: a notice says so, and why.
+void StraightenPage(EditState& state, PageDisplay& display);
+// Why a page's turn could not be told, in the user's words.
+QString SkewDoubtText(SkewDoubt doubt);
 
 // The page centred on its normalised canvas, as NormalizePage makes it.
 PageRaster NormalizedPage(const PageEdit& edit);

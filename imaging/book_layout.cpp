@@ -119,29 +119,6 @@ bool OntoGrid(AxisPlace& place, int grid, int shift) {
 
 }  // namespace
 
-ColourValue PaperColourOf(const PageReduction& reduction) {
-  const int cells = reduction.Width() * reduction.Height();
-  if (cells <= 0)
-    return MakeColour(255, 255, 255);
-  // Paper covers most of a page: each channel's level that three quarters of
-  // the cells' means reach.
-  std::array<int, 3> level{255, 255, 255};
-  for (int channel = 0; channel < reduction.Channels(); ++channel) {
-    std::array<int, 256> histogram{};
-    const std::uint8_t* mean = reduction.Mean().data() + std::size_t(channel) * std::size_t(cells);
-    for (int i = 0; i < cells; ++i)
-      ++histogram[mean[i]];
-    int seen = 0, value = 0;
-    while (value < 255 && (seen += histogram[std::size_t(value)]) < 3 * cells / 4)
-      ++value;
-    level[std::size_t(channel)] = value;
-  }
-  if (reduction.Channels() == 1)
-    return MakeColour(std::uint8_t(level[0]), std::uint8_t(level[0]), std::uint8_t(level[0]));
-  // Planes are in the page's byte order: blue, green, red.
-  return MakeColour(std::uint8_t(level[2]), std::uint8_t(level[1]), std::uint8_t(level[0]));
-}
-
 BookLayout PlanBook(const std::vector<PageContent>& pages) {
   BookLayout book;
   for (int side = 0; side < 2; ++side) {

@@ -42,9 +42,6 @@ struct SideLayout {
   int TypicalPages = 0;
 };
 
-// The colour of a page's paper: the light colour most of its cells have.
-ColourValue PaperColourOf(const PageReduction& reduction);
-
 // Sides by place in the page list: index 0, 2, 4… and 1, 3, 5….
 struct BookLayout {
   std::array<SideLayout, 2> Sides;

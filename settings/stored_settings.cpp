@@ -25,6 +25,7 @@ StoredSettings StoredSettings::Read(const QString& path) {
   settings.BinaryChecked = flag("RB_2", true);
   settings.KeepOriginals = flag("KeepOriginals", true);
   settings.OneSizePerSide = flag("OneSizePerSide", true);
+  settings.TurnPagesStraight = flag("TurnPagesStraight", true);
   return settings;
 }
 
@@ -51,6 +52,7 @@ bool StoredSettings::Write(const QString& path) const {
   flag("RB_2", BinaryChecked);
   flag("KeepOriginals", KeepOriginals);
   flag("OneSizePerSide", OneSizePerSide);
+  flag("TurnPagesStraight", TurnPagesStraight);
   return ini.Save();
 }
 

@@ -26,6 +26,8 @@ struct StoredSettings {
   bool KeepOriginals = true;
   // 全頁自動削除 gives each side of a book one size; off, every page its own.
   bool OneSizePerSide = true;
+  // 全頁自動削除 turns each page straight before finding its content.
+  bool TurnPagesStraight = true;
 
   // The gray image is used only when RB_1 is checked, and a later RB_2
   // unchecks it when both read true.

@@ -180,7 +180,8 @@ QList<QToolButton*> TForm1::CommandButtons() const {
 }
 
 QList<QAction*> TForm1::LockedMenuItems() const {
-  return {mAllTandB, mAutoTrim, mAllAuto, mDelPage, mBtoT, mLandR, mLtoR, mRtoL, mTtoB};
+  return {mAllTandB, mAutoTrim, mAllAuto, mStraighten, mAllStraighten, mDelPage,
+          mBtoT,     mLandR,    mLtoR,    mRtoL,       mTtoB};
 }
 
 void TForm1::CreateMenu() {
@@ -201,6 +202,8 @@ void TForm1::CreateMenu() {
   mAllTandB = MakeAction("mAllTandB", QStringLiteral("全頁上下余白削除"));
   mAutoTrim = MakeAction("mAutoTrim", QStringLiteral("自動削除"));
   mAllAuto = MakeAction("mAllAuto", QStringLiteral("全頁自動削除"));
+  mStraighten = MakeAction("mStraighten", QStringLiteral("傾き補正"));
+  mAllStraighten = MakeAction("mAllStraighten", QStringLiteral("全頁傾き補正"));
   N4 = PopupMenu1->addSeparator();
   N4->setObjectName("N4");
   mRestorePage = MakeAction("mRestorePage", QStringLiteral("元に戻す"));
@@ -229,6 +232,8 @@ void TForm1::ConnectHandlers() {
   on(mAllTandB, &QAction::triggered, &TForm1::mAllTandBClick);
   on(mAutoTrim, &QAction::triggered, &TForm1::mAutoTrimClick);
   on(mAllAuto, &QAction::triggered, &TForm1::mAllAutoClick);
+  on(mStraighten, &QAction::triggered, &TForm1::mStraightenClick);
+  on(mAllStraighten, &QAction::triggered, &TForm1::mAllStraightenClick);
   on(mRestorePage, &QAction::triggered, &TForm1::mRestorePageClick);
   on(mRestoreAll, &QAction::triggered, &TForm1::mRestoreAllClick);
   on(mDiscardKept, &QAction::triggered, &TForm1::mDiscardKeptClick);
@@ -363,6 +368,7 @@ void TForm1::ReadIniFile() {
   RB_2->setAutoExclusive(true);
   state_->KeepOriginals = stored.KeepOriginals;
   state_->OneSizePerSide = stored.OneSizePerSide;
+  state_->TurnPagesStraight = stored.TurnPagesStraight;
 }
 
 void TForm1::WriteIniFile() {
@@ -377,6 +383,7 @@ void TForm1::WriteIniFile() {
   settings.BinaryChecked = RB_2->isChecked();
   settings.KeepOriginals = state_->KeepOriginals;
   settings.OneSizePerSide = state_->OneSizePerSide;
+  settings.TurnPagesStraight = state_->TurnPagesStraight;
   if (!settings.Write(settingsPath_))
     throw ShownError(QStringLiteral("%1 に書き込めません").arg(settingsPath_));
 }
@@ -587,6 +594,14 @@ void TForm1::mAutoTrimClick() {
 
 void TForm1::mAllAutoClick() {
   RunWindowBatch([&] { TrimAllToContent(*state_, *this); });
+}
+
+void TForm1::mStraightenClick() {
+  StraightenPage(*state_, *this);
+}
+
+void TForm1::mAllStraightenClick() {
+  RunWindowBatch([&] { StraightenAllPages(*state_, *this); });
 }
 
 void TForm1::mLandRClick() {

@@ -57,8 +57,10 @@ class TForm1 : public QWidget, public PageWindow {
   QAction* mBtoT;
   QAction* N3;
   QAction* mAllTandB;
-  QAction* mAutoTrim;  // "自動削除"
-  QAction* mAllAuto;   // "全頁自動削除"
+  QAction* mAutoTrim;       // "自動削除"
+  QAction* mAllAuto;        // "全頁自動削除"
+  QAction* mStraighten;     // "傾き補正"
+  QAction* mAllStraighten;  // "全頁傾き補正"
   QAction* N4;
   QAction* mRestorePage;  // "元に戻す"
   QAction* mRestoreAll;   // "全頁元に戻す"
@@ -125,6 +127,8 @@ class TForm1 : public QWidget, public PageWindow {
   void mAllTandBClick();
   void mAutoTrimClick();
   void mAllAutoClick();
+  void mStraightenClick();
+  void mAllStraightenClick();
   void mRestorePageClick();
   void mRestoreAllClick();
   void mDiscardKeptClick();

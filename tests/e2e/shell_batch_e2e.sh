@@ -110,4 +110,30 @@ rm "$work/bin/pagetrim.INI"
 [ ! -e "$work/nokeep/.pagetrim-originals" ] || fail "KeepOriginals=0, yet originals were kept"
 [ "$(page_info "$work/nokeep/p01.jpg" | cut -d' ' -f1)" -lt 1240 ] || fail "KeepOriginals=0: p01.jpg not trimmed"
 
+# A dry run writes nothing and says, per page and line, what the batch would
+# do: for 全頁自動削除, the cut of each page, its own size or its side's, and
+# its turn. Its lines are JSON a script can read.
+mkdir "$work/dry"
+"$make_samples" "$work/dry" >/dev/null
+cp -a "$work/dry" "$work/dry-before"
+"$pagetrim" --batch auto --dry-run "$work/dry/p01.jpg" >"$work/dry.json" 2>"$work/dry.log" ||
+  fail "the dry run failed: $(cat "$work/dry.log")"
+diff -r "$work/dry-before" "$work/dry" >/dev/null || fail "the dry run changed the book"
+[ "$(wc -l <"$work/dry.json")" = "$(ls "$work/dry" | wc -l)" ] || fail "not one line per page: $(cat "$work/dry.json")"
+python3 - "$work/dry.json" <<'CHECK' || fail "the dry run's lines are not what they should be: $(cat "$work/dry.json")"
+import json, sys
+for line in open(sys.argv[1]):
+    page = json.loads(line)
+    left, top, right, bottom = page["cut"]
+    assert right > left and bottom > top, page
+    assert isinstance(page["own_size"], bool) and isinstance(page["lossless"], bool), page
+    assert page["turned_width"] >= page["width"] or not page["turned"], page
+    assert page["skew"] is None or abs(page["skew"]) < 8, page
+CHECK
+# 全頁傾き補正 from the shell: every page readable, none turned (the sample
+# pages are straight), every page written.
+expect_status 0 "$pagetrim" --batch deskew "$work/dry/p01.jpg"
+[ "$(grep -c '/6 ' "$work/err.log")" = 6 ] || fail "deskew did not go through the book: $(cat "$work/err.log")"
+expect_status 2 "$pagetrim" --batch lr --no-deskew "$work/dry/p01.jpg"
+
 echo "shell batch end-to-end: passed ($done_pages of 40 pages before Ctrl-C)"

@@ -24,6 +24,7 @@ TEST(StoredSettings, AFreshFileHoldsTheKeysInTheirOrderAndReadsBackChecked) {
   EXPECT_FALSE(defaults.GrayChosen());
   EXPECT_TRUE(defaults.KeepOriginals);
   EXPECT_TRUE(defaults.OneSizePerSide);
+  EXPECT_TRUE(defaults.TurnPagesStraight);
 
   StoredSettings settings;
   settings.Left = -8;
@@ -35,10 +36,11 @@ TEST(StoredSettings, AFreshFileHoldsTheKeysInTheirOrderAndReadsBackChecked) {
   settings.BinaryChecked = false;
   settings.KeepOriginals = false;
   settings.OneSizePerSide = false;
+  settings.TurnPagesStraight = false;
   ASSERT_TRUE(settings.Write(path));
   EXPECT_EQ(ReadAll(path),
             "[Window]\nLeft=-8\nTop=30\nHeight=600\nWidth=800\nEdit1=300  RB_1=1\nRB_1=1\n"
-            "RB_2=0\nKeepOriginals=0\nOneSizePerSide=0\n");
+            "RB_2=0\nKeepOriginals=0\nOneSizePerSide=0\nTurnPagesStraight=0\n");
 
   const StoredSettings read = StoredSettings::Read(path);
   EXPECT_EQ(read.Left, -8);
@@ -47,6 +49,7 @@ TEST(StoredSettings, AFreshFileHoldsTheKeysInTheirOrderAndReadsBackChecked) {
   EXPECT_TRUE(read.GrayChosen());
   EXPECT_FALSE(read.KeepOriginals);
   EXPECT_FALSE(read.OneSizePerSide);
+  EXPECT_FALSE(read.TurnPagesStraight);
 
   // Values not known are left as the file has them.
   StoredSettings unplaced;

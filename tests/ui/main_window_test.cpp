@@ -128,8 +128,9 @@ TEST_F(MainWindow, ControlsCarryTheirNamesCaptionsAndPlaces) {
   EXPECT_EQ(menu, (QStringList{u"mLandR:左右削除"_qs, "N2:-", u"mDelPage:現頁削除"_qs, "N1:-",
                                u"mRtoL:右側削除"_qs, u"mLtoR:左側削除"_qs, u"mTtoB:上側削除"_qs,
                                u"mBtoT:下側削除"_qs, "N3:-", u"mAllTandB:全頁上下余白削除"_qs,
-                               u"mAutoTrim:自動削除"_qs, u"mAllAuto:全頁自動削除"_qs, "N4:-",
-                               u"mRestorePage:元に戻す"_qs, u"mRestoreAll:全頁元に戻す"_qs,
+                               u"mAutoTrim:自動削除"_qs, u"mAllAuto:全頁自動削除"_qs,
+                               u"mStraighten:傾き補正"_qs, u"mAllStraighten:全頁傾き補正"_qs,
+                               "N4:-", u"mRestorePage:元に戻す"_qs, u"mRestoreAll:全頁元に戻す"_qs,
                                u"mDiscardKept:元の画像を消去"_qs}));
 }
 
