@@ -42,6 +42,51 @@ struct Frame {
   bool ColumnInside(int x, int w) const { return x < SideX || x >= w - SideX; }
 };
 
+// Whether ink runs on from the shade s further into the page than the shade
+// reaches by more than a stroke: then s is a stroke of a mark running off
+// the page, which closing cannot take out at the border. The ink is
+// followed within s's box grown by s's larger side.
+bool InkRunsOn(const Analysis& a, const Blob& s, bool fromSide, bool fromEnd) {
+  const int w = a.W(), h = a.H();
+  const int grow = std::max(s.Width(), s.Height());
+  const int x0 = std::max(0, s.Left - grow), x1 = std::min(w, s.Right + grow);
+  const int y0 = std::max(0, s.Top - grow), y1 = std::min(h, s.Bottom + grow);
+  const int bw = x1 - x0;
+  Scratch<std::uint8_t> seen(std::size_t(bw) * (y1 - y0));
+  Scratch<int> todo;
+  for (int y = s.Top; y < s.Bottom; ++y) {
+    for (int x = s.Left; x < s.Right; ++x) {
+      if (a.Ink[std::size_t(y) * w + x]) {
+        seen[std::size_t(y - y0) * bw + (x - x0)] = 1;
+        todo.push_back(y * w + x);
+      }
+    }
+  }
+  Blob reached = s;
+  while (!todo.empty()) {
+    const int i = todo.back();
+    todo.pop_back();
+    const int x = i % w, y = i / w;
+    reached.Left = std::min(reached.Left, x), reached.Right = std::max(reached.Right, x + 1);
+    reached.Top = std::min(reached.Top, y), reached.Bottom = std::max(reached.Bottom, y + 1);
+    for (int ny = std::max(y0, y - 1); ny <= std::min(y1 - 1, y + 1); ++ny) {
+      for (int nx = std::max(x0, x - 1); nx <= std::min(x1 - 1, x + 1); ++nx) {
+        std::uint8_t& was = seen[std::size_t(ny - y0) * bw + (nx - x0)];
+        if (!was && a.Ink[std::size_t(ny) * w + nx]) {
+          was = 1;
+          todo.push_back(ny * w + nx);
+        }
+      }
+    }
+  }
+  const int stroke = 2 * StrokeRadius + 1;
+  const bool across =
+      s.Left < w - s.Right ? reached.Right - s.Right > stroke : s.Left - reached.Left > stroke;
+  const bool down =
+      s.Top < h - s.Bottom ? reached.Bottom - s.Bottom > stroke : s.Top - reached.Top > stroke;
+  return (fromSide && across) || (fromEnd && down);
+}
+
 }  // namespace
 
 void MarkEdgeBands(Analysis& a) {
@@ -114,6 +159,8 @@ void MarkEdgeBands(Analysis& a) {
         (nearSide && s.Height() >= h / LongBandPart) || (nearEnd && s.Width() >= w / LongBandPart);
     const bool smooth = inkInside[b] <= SmoothShade * inside[b];
     edge[b] = smooth && (outsideNarrow[b] == 0 || (longBand && outsideWide[b] == 0));
+    if (edge[b] && inside[b] == 0 && !longBand && InkRunsOn(a, s, nearSide, nearEnd))
+      edge[b] = 0;
   }
   for (const Run& run : runs) {
     if (edge[run.Blob])
