@@ -48,10 +48,13 @@ struct Analysis {
   int InkDelta = 0;
   int LineDelta = 0;                // how much darker than the paper a fold or an edge is
   int SmallestLetter = 1;           // the least height in cells a mark of text has
+  double CellsPerMm = 1;            // at the page's resolution
   Scratch<std::uint8_t> Paper;      // local paper per cell
   Scratch<std::uint8_t> NearPaper;  // the lightest paper around
   Scratch<std::uint8_t> Around;     // the lightest mean around, which ink is measured against
   Scratch<std::uint8_t> Ink;        // cell holds a pixel clearly darker than its paper
+  Scratch<std::uint8_t> Closed;     // the cells' means with strokes closed away: the shade
+  Scratch<std::uint8_t> OwnFrame;   // dark along the border, content right against it; or none
   Scratch<Cell> Class;
 
   explicit Analysis(const Grid& grid) : G(grid), Class(grid.Darkest.size(), Cell::Paper) {}

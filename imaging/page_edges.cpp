@@ -3,6 +3,7 @@
 #include "page_edges.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace pagetrim::box {
@@ -30,6 +31,26 @@ constexpr double SmoothShade = 0.3;
 constexpr double LineZone = 0.1;
 constexpr double LineCovered = 0.85;
 constexpr double LineEnds = 0.03;
+
+// The ground is darker than the paper by this share of the contrast between
+// paper and ink, its strokes closed away.
+constexpr double GroundShare = 0.5;
+// Past the ground's inner end, the page shows blank paper: from this far
+// past it, beyond the paper's rough and shaded edge, to this far, within the
+// margin of any page.
+constexpr double MarginFromMm = 0.5;
+constexpr double MarginToMm = 2.5;
+// The paper along a side is flat: the shades past the ground that lie between
+// these shares of them differ by no more than FlatSpread levels. It holds
+// no more ink than text does.
+constexpr double FlatFrom = 0.1;
+constexpr double FlatTo = 0.9;
+constexpr int FlatSpread = 24;
+constexpr double MostInkAlong = 0.5;
+// Along a side, the ground's inner end lies within this share of the side's
+// length (for a sheet turned by 3 degrees), or MarginToMm, between the same
+// shares of its walks.
+constexpr double StraightShare = 0.05;
 
 // Which cells lie within depth of the page's border, depth being a fraction
 // of the page's width for the sides and of its height for the top and bottom.
@@ -93,8 +114,7 @@ void MarkEdgeBands(Analysis& a) {
   const int w = a.W(), h = a.H(), cells = w * h;
   // Closing the cells' means takes the strokes of ink out of the shade, and
   // leaves what is wider.
-  const Scratch<std::uint8_t> closed =
-      RankFilter(RankFilter(a.G.Mean, w, h, StrokeRadius, true), w, h, StrokeRadius, false);
+  const Scratch<std::uint8_t>& closed = a.Closed;
   const int shadeDelta = std::max(LeastShade, int(ShadeShare * a.Contrast));
   Scratch<std::uint8_t> shade(cells);
   {
@@ -117,7 +137,7 @@ void MarkEdgeBands(Analysis& a) {
   // not: its inside is full of ink, the dots of a halftone or the strokes of
   // a drawing.
   Scratch<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
-  Scratch<int> inside(blobs.size()), inkInside(blobs.size());
+  Scratch<int> inside(blobs.size()), inkInside(blobs.size()), framed(blobs.size());
   const Frame narrow(w, h, NarrowFrame), wide(w, h, WideFrame);
   constexpr int Depth = 2;  // cells, 0.85 mm
   // The cells of a run within [from, to).
@@ -146,6 +166,9 @@ void MarkEdgeBands(Analysis& a) {
     }
     inside[l] += in;
     inkInside[l] += inkIn;
+    if (!a.OwnFrame.empty())
+      framed[l] += int(std::count(a.OwnFrame.begin() + std::size_t(y) * w + run.X0,
+                                  a.OwnFrame.begin() + std::size_t(y) * w + run.X1, 1));
   }
   const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
   Scratch<std::uint8_t> edge(blobs.size());
@@ -153,7 +176,7 @@ void MarkEdgeBands(Analysis& a) {
     const Blob& s = blobs[b];
     const bool nearSide = s.Left < nearX || s.Right > w - nearX;
     const bool nearEnd = s.Top < nearY || s.Bottom > h - nearY;
-    if (!nearSide && !nearEnd)
+    if ((!nearSide && !nearEnd) || framed[b] > 0)
       continue;
     const bool longBand =
         (nearSide && s.Height() >= h / LongBandPart) || (nearEnd && s.Width() >= w / LongBandPart);
@@ -166,6 +189,147 @@ void MarkEdgeBands(Analysis& a) {
     if (edge[run.Blob])
       std::fill(a.Class.begin() + run.Y * w + run.X0, a.Class.begin() + run.Y * w + run.X1,
                 Cell::Edge);
+  }
+}
+
+// The ground is measured from the border inwards, along every row and
+// column that starts in it: per side, whether the page's paper lies along
+// its inner end, and where that paper begins.
+void MarkGround(Analysis& a) {
+  const int w = a.W(), h = a.H(), cells = w * h;
+  a.Closed = RankFilter(RankFilter(a.G.Mean, w, h, StrokeRadius, true), w, h, StrokeRadius, false);
+  const int darkest = a.PaperLevel - int(GroundShare * a.Contrast);
+  Scratch<std::uint8_t> dark(static_cast<std::size_t>(cells));
+  {
+    const std::uint8_t* __restrict from = a.Closed.data();
+    std::uint8_t* __restrict to = dark.data();
+    for (int i = 0; i < cells; ++i)
+      to[i] = from[i] < darkest;
+  }
+  Scratch<Run> runs;
+  const Scratch<Blob> blobs = FindBlobs(dark, w, h, runs);
+  auto atBorder = [&](const Blob& b) {
+    return ((b.Left == 0 || b.Right == w) && b.Height() >= h / LongBandPart) ||
+           ((b.Top == 0 || b.Bottom == h) && b.Width() >= w / LongBandPart);
+  };
+  if (std::none_of(blobs.begin(), blobs.end(), atBorder))
+    return;
+  Scratch<int> labels;
+  LabelRuns(runs, w, h, labels);
+  const int from = std::max(1, int(std::lround(MarginFromMm * a.CellsPerMm)));
+  const int to = std::max(from + 1, int(std::lround(MarginToMm * a.CellsPerMm)));
+  const int shadeDelta = std::max(LeastShade, int(ShadeShare * a.Contrast));
+  auto blank = [&](int i) { return !a.Ink[i] && a.Around[i] + shadeDelta >= a.PaperLevel; };
+  // The walks inwards from each side: step k of walk j is the cell
+  // Start + j * Along + k * In.
+  struct Walk {
+    int Length;  // of the side
+    int Depth;   // of the image across it
+    int Start;
+    int Along;
+    int In;
+  };
+  const Walk walks[4] = {
+      {h, w, 0, w, 1}, {w, h, 0, 1, w}, {h, w, w - 1, w, -1}, {w, h, (h - 1) * w, 1, -w}};
+  for (std::size_t b = 0; b < blobs.size(); ++b) {
+    const Blob& g = blobs[b];
+    if (!atBorder(g) || g.Area > cells / 2)
+      continue;
+    const int l = int(b);
+    // Per side: the walks that start in the ground, the ink and the shades
+    // of the paper past it.
+    std::array<int, 4> walked{}, seen{}, inked{};
+    std::array<std::array<int, 256>, 4> tones{};
+    std::array<Scratch<int>, 4> depths;
+    for (int side = 0; side < 4; ++side) {
+      const Walk& k = walks[side];
+      for (int j = 0; j < k.Length; ++j) {
+        const int first = k.Start + j * k.Along;
+        if (labels[first] != l)
+          continue;
+        int d = 0;
+        while (d < k.Depth && labels[first + d * k.In] == l)
+          ++d;
+        // A walk past the middle runs along the ground beside another side.
+        if (2 * d > k.Depth)
+          continue;
+        ++walked[side];
+        depths[side].push_back(d);
+        for (int e = d + from; e < std::min(k.Depth, d + to); ++e) {
+          const int i = first + e * k.In;
+          ++seen[side];
+          inked[side] += a.Ink[i];
+          ++tones[side][a.Around[i]];
+        }
+      }
+    }
+    // The page's paper lies along a side where it is light, flat and holds
+    // no more ink than text; a picture changes its shade along the side, a
+    // screened one is ink throughout.
+    int paper = 0, other = 0, inside = 0, inkInside = 0;
+    for (int side = 0; side < 4; ++side) {
+      if (walked[side] < walks[side].Length / LongBandPart || seen[side] == 0)
+        continue;
+      const int low = Percentile(tones[side], seen[side], FlatFrom);
+      const int high = Percentile(tones[side], seen[side], FlatTo);
+      // The sheet's edge runs straight along the side, as far as its turn
+      // and its rough edge let it; the picture's dark shapes do not.
+      Scratch<int>& d = depths[side];
+      const auto at = [&](double share) {
+        const auto k = d.begin() + long(share * double(d.size() - 1));
+        std::nth_element(d.begin(), k, d.end());
+        return *k;
+      };
+      const int straight = std::max(to, int(StraightShare * walks[side].Length));
+      const bool isPaper = inked[side] <= MostInkAlong * seen[side] && high - low <= FlatSpread &&
+                           high + shadeDelta >= a.PaperLevel &&
+                           at(FlatTo) - at(FlatFrom) <= straight;
+      paper += isPaper;
+      other += !isPaper;
+    }
+    for (const Run& run : runs) {
+      if (run.Blob != l)
+        continue;
+      const std::uint8_t* ink = a.Ink.data() + std::size_t(run.Y) * w;
+      for (int x = run.X0; x < run.X1; ++x)
+        inkInside += ink[x];
+      inside += run.X1 - run.X0;
+    }
+    if (other >= 2) {
+      // Content lies right against it on more than one side: the page's
+      // own dark frame, or a picture running off the page.
+      if (a.OwnFrame.empty())
+        a.OwnFrame.assign(std::size_t(cells), 0);
+      for (const Run& run : runs) {
+        if (run.Blob == l)
+          std::fill_n(a.OwnFrame.data() + std::size_t(run.Y) * w + run.X0, run.X1 - run.X0, 1);
+      }
+      continue;
+    }
+    // The sheet's edge may be shaded where it is bound, or show the next
+    // page there: one side without paper is allowed.
+    if (paper <= other || inkInside > SmoothShade * inside)
+      continue;
+    for (const Run& run : runs) {
+      if (run.Blob == l)
+        std::fill(a.Class.begin() + run.Y * w + run.X0, a.Class.begin() + run.Y * w + run.X1,
+                  Cell::Beyond);
+    }
+    // And the sheet's rough edge, up to its blank paper: no further than
+    // the margin's first part, where text may begin.
+    for (int side = 0; side < 4; ++side) {
+      const Walk& k = walks[side];
+      for (int j = 0; j < k.Length; ++j) {
+        const int first = k.Start + j * k.Along;
+        if (labels[first] != l)
+          continue;
+        int d = 0;
+        while (d < k.Depth && labels[first + d * k.In] == l)
+          ++d;
+        for (int e = d; e < std::min(k.Depth, d + from) && !blank(first + e * k.In); ++e)
+          a.Class[first + e * k.In] = Cell::Beyond;
+      }
+    }
   }
 }
 
@@ -270,25 +434,47 @@ void MarkEdgeLines(Analysis& a) {
     }
   }
   // A line runs from border to border, though it may fade on the way.
-  auto isLine = [](const Span& s, int length) {
+  const auto isLine = [](const Span& s, int length) {
     const double ends = LineEnds * length;
     return s.Count >= LineCovered * length && s.First <= ends && s.Last >= length - 1 - ends;
   };
+  // The inner edge of the page's own dark frame is no page edge: a line
+  // with mostly frame between it and the border is none. Frame cells per
+  // column and row, counted from each border.
+  Scratch<int> frameLeft(w + 1), frameRight(w + 1), frameTop(h + 1), frameBottom(h + 1);
+  for (int y = 0; y < h && !a.OwnFrame.empty(); ++y) {
+    const std::uint8_t* framed = a.OwnFrame.data() + std::size_t(y) * w;
+    for (int x = 0; x < w; ++x) {
+      frameLeft[x + 1] += framed[x];
+      frameTop[y + 1] += framed[x];
+    }
+  }
+  for (int x = 0; x < w; ++x) {
+    frameRight[x + 1] = frameRight[x] + frameLeft[w - x];
+    frameLeft[x + 1] += frameLeft[x];
+  }
+  for (int y = 0; y < h; ++y) {
+    frameBottom[y + 1] = frameBottom[y] + frameTop[h - y];
+    frameTop[y + 1] += frameTop[y];
+  }
+  auto pageEdge = [&](const Span& s, int length, const Scratch<int>& frame, int lines, int across) {
+    return isLine(s, length) && 2 * frame[lines] < lines * across;
+  };
   int beyondLeft = -1, beyondRight = w, beyondTop = -1, beyondBottom = h;
   for (int x = 0; x < zoneX; ++x) {
-    if (isLine(columns[x], h))
+    if (pageEdge(columns[x], h, frameLeft, x + 1, h))
       beyondLeft = x;
   }
   for (int x = w - 1; x >= w - zoneX; --x) {
-    if (isLine(columns[x], h))
+    if (pageEdge(columns[x], h, frameRight, w - x, h))
       beyondRight = x;
   }
   for (int y = 0; y < zoneY; ++y) {
-    if (isLine(rows[y], w))
+    if (pageEdge(rows[y], w, frameTop, y + 1, w))
       beyondTop = y;
   }
   for (int y = h - 1; y >= h - zoneY; --y) {
-    if (isLine(rows[y], w))
+    if (pageEdge(rows[y], w, frameBottom, h - y, w))
       beyondBottom = y;
   }
   for (int y = 0; y < h; ++y) {
