@@ -14,6 +14,7 @@
 #include "content_analysis.h"
 #include "ink_marks.h"
 #include "page_edges.h"
+#include "page_ground.h"
 #include "paper_and_ink.h"
 
 namespace pagetrim {
@@ -64,6 +65,7 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   MeasureInk(a);
   MarkInk(a);
 
+  CloseStrokes(a);
   MarkGround(a);
   MarkEdgeBands(a);
   MarkEdgeLines(a);

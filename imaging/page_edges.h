@@ -12,11 +12,6 @@ namespace pagetrim::box {
 // or more within a wider one.
 void MarkEdgeBands(Analysis& a);
 
-// What the sheet lies on, where the scan shows it around the page: a dark
-// scanner bed or a cloth, of any width, smooth, and with the page's blank
-// paper along its inner side. It lies beyond the page.
-void MarkGround(Analysis& a);
-
 // Lines that run across the whole page near one of its sides, such as the
 // edge of the page or the fold of the gutter: everything between such a line
 // and the border lies beyond the page.
