@@ -168,6 +168,31 @@ Rect KeepWholeMarks(const PageRaster& page, const Analysis& a, Rect r) {
   return r;
 }
 
+std::optional<Rect> WithOwnFrame(const PageRaster& page, const Analysis& a,
+                                 const std::optional<Rect>& content) {
+  if (a.OwnFrame.empty())
+    return content;
+  const int w = a.W(), h = a.H(), f = a.G.Factor;
+  Blob frame{w, h, 0, 0, 0};
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* row = a.OwnFrame.data() + std::size_t(y) * w;
+    for (int x = 0; x < w; ++x) {
+      if (row[x]) {
+        frame.Left = std::min(frame.Left, x), frame.Right = std::max(frame.Right, x + 1);
+        frame.Top = std::min(frame.Top, y), frame.Bottom = std::max(frame.Bottom, y + 1);
+      }
+    }
+  }
+  if (frame.Right <= frame.Left)
+    return content;
+  const Rect framed{frame.Left * f, frame.Top * f, std::min(page.Width(), frame.Right * f),
+                    std::min(page.Height(), frame.Bottom * f)};
+  if (!content)
+    return framed;
+  return Rect{std::min(content->Left, framed.Left), std::min(content->Top, framed.Top),
+              std::max(content->Right, framed.Right), std::max(content->Bottom, framed.Bottom)};
+}
+
 Rect WithBorder(const PageRaster& page, const Analysis& a, const Marks& marks, const Rect& content,
                 int border) {
   // What the border stops at: edges and strips, and bits of edges larger than

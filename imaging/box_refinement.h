@@ -25,6 +25,12 @@ Rect RefineBox(const PageRaster& page, const Analysis& a, const Blob& box);
 // then stays where it was.
 Rect KeepWholeMarks(const PageRaster& page, const Analysis& a, Rect r);
 
+// The content box widened to the page's own dark frame (or a dark picture
+// running off the page), which is content though it holds no ink inside; none
+// on a page with neither.
+std::optional<Rect> WithOwnFrame(const PageRaster& page, const Analysis& a,
+                                 const std::optional<Rect>& content);
+
 // The content box plus border pixels of paper on each side, as far as paper
 // reaches: the border stops at the first edge or strip beyond the page that
 // it would reach into, or a bit of an edge larger than a speck.

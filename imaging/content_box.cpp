@@ -14,6 +14,7 @@
 #include "content_analysis.h"
 #include "ink_marks.h"
 #include "page_edges.h"
+#include "page_ground.h"
 #include "paper_and_ink.h"
 
 namespace pagetrim {
@@ -57,12 +58,15 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
     return FindContentBox(page, dpi, trace);
   const Grid grid = WhiteBalanced(reduction);
   Analysis a(grid);
-  a.SmallestLetter = int(SmallestLetterMm / MmPerInch * PageDpi(page, dpi) / grid.Factor);
+  a.CellsPerMm = PageDpi(page, dpi) / MmPerInch / grid.Factor;
+  a.SmallestLetter = int(SmallestLetterMm * a.CellsPerMm);
 
   MeasurePaper(a);
   MeasureInk(a);
   MarkInk(a);
 
+  CloseStrokes(a);
+  MarkGround(a);
   MarkEdgeBands(a);
   MarkEdgeLines(a);
   MarkCutOff(a);
@@ -73,9 +77,13 @@ ContentBox FindContentBox(const PageRaster& page, float dpi, const PageReduction
   SetAsideFacingPage(a, marks);
   PaintMarks(a, marks);
 
-  if (const std::optional<Blob> cells = ContentCells(marks)) {
+  std::optional<Rect> content;
+  if (const std::optional<Blob> cells = ContentCells(marks))
+    content = KeepWholeMarks(page, a, RefineBox(page, a, *cells));
+  content = WithOwnFrame(page, a, content);
+  if (content) {
     result.HasContent = true;
-    result.Content = KeepWholeMarks(page, a, RefineBox(page, a, *cells));
+    result.Content = *content;
     const int border = int(std::lround(CutBorderMm / MmPerInch * PageDpi(page, dpi)));
     result.Cut = WithBorder(page, a, marks, result.Content, border);
     result.Room = WithBorder(page, a, marks, result.Content, 2 * border);

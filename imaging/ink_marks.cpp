@@ -62,6 +62,9 @@ constexpr double FacingGutter = 0.06;
 constexpr double FacingWidth = 0.35;
 // The fold runs dark down this share of the page's height.
 constexpr double FoldCovered = 0.4;
+// The facing page's text ends nearer the border than this part of the
+// gutter, or within NearBorder of it.
+constexpr int OuterGapPart = 3;
 
 }  // namespace
 
@@ -275,23 +278,34 @@ void SetAsideFacingPage(const Analysis& a, Marks& marks) {
     for (int x = m.Left; x < m.Right; ++x)
       ++columnMarks[x];
   }
-  // Whether something dark runs down most of the page within columns x0..x1.
-  auto foldIn = [&](int x0, int x1) {
-    int best = 0;
+  // Whether something dark runs down most of the page within the gap, gap0
+  // to gap1, or the edge of the block beside it, block0 to block1: there
+  // the fold may touch the block's letters, which are no fold themselves.
+  const int foldRows = int(std::ceil(FoldCovered * h));
+  auto foldIn = [&](int gap0, int gap1, int block0, int block1) {
+    const int x0 = std::min(gap0, block0), x1 = std::max(gap1, block1);
+    auto foldCell = [&](int i, int x) {
+      if (a.SetAside(i))
+        return true;
+      if (a.G.Darkest[i] + a.LineDelta >= a.NearPaper[i])
+        return false;
+      const int l = marks.Labels[i];
+      return (x >= gap0 && x < gap1) || l < 0 || marks.Blobs[std::size_t(l)].Height() >= foldRows;
+    };
     for (int x = x0; x < x1; ++x) {
       int rows = 0;
       for (int y = 0; y < h; ++y) {
         for (int dx = std::max(x0, x - thin); dx <= std::min(x1 - 1, x + thin); ++dx) {
-          const int i = y * w + dx;
-          if (a.G.Darkest[i] + a.LineDelta < a.NearPaper[i] || a.SetAside(i)) {
+          if (foldCell(y * w + dx, dx)) {
             ++rows;
             break;
           }
         }
       }
-      best = std::max(best, rows);
+      if (rows >= foldRows)
+        return true;
     }
-    return best >= FoldCovered * h;
+    return false;
   };
   const int nearX = std::max(1, int(NearBorder * w));
   const int gutter = int(FacingGutter * w);
@@ -302,35 +316,32 @@ void SetAsideFacingPage(const Analysis& a, Marks& marks) {
         marks.Kind[b] = Cell::Beyond;
     }
   };
-  // From the right: a block that reaches the border, then the gutter.
-  int x = w - 1;
-  while (x >= w - nearX && columnMarks[x] == 0)
-    --x;
-  if (x >= w - nearX) {
-    int blockStart = x;
-    while (blockStart > 0 && columnMarks[blockStart - 1] > 0)
-      --blockStart;
-    int gapStart = blockStart;
-    while (gapStart > 0 && columnMarks[gapStart - 1] == 0)
-      --gapStart;
-    if (gapStart > 0 && blockStart - gapStart >= gutter && w - blockStart <= widest &&
-        foldIn(gapStart, blockStart))
-      setAsideColumns(gapStart, w);
-  }
-  x = 0;
-  while (x < nearX && columnMarks[x] == 0)
-    ++x;
-  if (x < nearX) {
-    int blockEnd = x;
-    while (blockEnd + 1 < w && columnMarks[blockEnd + 1] > 0)
+  // From each border inwards: the block, then the gutter. The facing page's
+  // text need not reach the border, but it ends much nearer to the border
+  // than to the page's own text. Columns are counted from the border.
+  auto fromBorder = [&](bool right) {
+    auto marksAt = [&](int i) { return columnMarks[right ? w - 1 - i : i]; };
+    int outer = 0;
+    while (outer < widest && marksAt(outer) == 0)
+      ++outer;
+    int blockEnd = outer;
+    while (blockEnd < w && marksAt(blockEnd) > 0)
       ++blockEnd;
     int gapEnd = blockEnd;
-    while (gapEnd + 1 < w && columnMarks[gapEnd + 1] == 0)
+    while (gapEnd < w && marksAt(gapEnd) == 0)
       ++gapEnd;
-    if (gapEnd + 1 < w && gapEnd - blockEnd >= gutter && blockEnd + 1 <= widest &&
-        foldIn(blockEnd + 1, gapEnd + 1))
-      setAsideColumns(0, gapEnd + 1);
-  }
+    const int gap = gapEnd - blockEnd;
+    if (outer >= widest || gapEnd >= w || gap < gutter || blockEnd > widest ||
+        outer > std::max(nearX, gap / OuterGapPart))
+      return;
+    const int x0 = right ? w - gapEnd : blockEnd, x1 = right ? w - blockEnd : gapEnd;
+    const bool fold = right ? foldIn(x0, x1, x1, std::min(w, x1 + thin))
+                            : foldIn(x0, x1, std::max(0, x0 - thin), x0);
+    if (fold)
+      setAsideColumns(right ? x0 : 0, right ? w : x1);
+  };
+  fromBorder(true);
+  fromBorder(false);
 }
 
 void PaintMarks(Analysis& a, const Marks& marks) {

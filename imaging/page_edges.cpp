@@ -12,18 +12,6 @@ namespace {
 // 0.42 mm, across; levels are of 0 (black) to 255 (white), paper lying near
 // 255.
 
-// Closing the cells' means with this radius takes strokes up to two cells
-// wide (0.85 mm) out of the shade.
-constexpr int StrokeRadius = 1;
-// Shade is darker than the paper's usual level by a fifth of the contrast
-// between paper and ink, and by no less than 24 levels, past the paper's own
-// unevenness.
-constexpr double ShadeShare = 0.2;
-constexpr int LeastShade = 24;
-// A band of shade is long when it runs along a quarter of a side.
-constexpr int LongBandPart = 4;
-// Shade whose inside holds more ink than this share is a picture.
-constexpr double SmoothShade = 0.3;
 // Page edges and gutter folds run across the page within this far of a side
 // (21 mm across an A4 page, 30 mm down it), dark in this share of the cells
 // they cross, and reach this near to both ends (6 mm, 9 mm).
@@ -42,15 +30,59 @@ struct Frame {
   bool ColumnInside(int x, int w) const { return x < SideX || x >= w - SideX; }
 };
 
+// Whether ink runs on from the shade s further into the page than the shade
+// reaches by more than a stroke: then s is a stroke of a mark running off
+// the page, which closing cannot take out at the border. The ink is
+// followed within s's box grown by s's larger side.
+bool InkRunsOn(const Analysis& a, const Blob& s, bool fromSide, bool fromEnd) {
+  const int w = a.W(), h = a.H();
+  const int grow = std::max(s.Width(), s.Height());
+  const int x0 = std::max(0, s.Left - grow), x1 = std::min(w, s.Right + grow);
+  const int y0 = std::max(0, s.Top - grow), y1 = std::min(h, s.Bottom + grow);
+  const int bw = x1 - x0;
+  Scratch<std::uint8_t> seen(std::size_t(bw) * (y1 - y0));
+  Scratch<int> todo;
+  for (int y = s.Top; y < s.Bottom; ++y) {
+    for (int x = s.Left; x < s.Right; ++x) {
+      if (a.Ink[std::size_t(y) * w + x]) {
+        seen[std::size_t(y - y0) * bw + (x - x0)] = 1;
+        todo.push_back(y * w + x);
+      }
+    }
+  }
+  Blob reached = s;
+  while (!todo.empty()) {
+    const int i = todo.back();
+    todo.pop_back();
+    const int x = i % w, y = i / w;
+    reached.Left = std::min(reached.Left, x), reached.Right = std::max(reached.Right, x + 1);
+    reached.Top = std::min(reached.Top, y), reached.Bottom = std::max(reached.Bottom, y + 1);
+    for (int ny = std::max(y0, y - 1); ny <= std::min(y1 - 1, y + 1); ++ny) {
+      for (int nx = std::max(x0, x - 1); nx <= std::min(x1 - 1, x + 1); ++nx) {
+        std::uint8_t& was = seen[std::size_t(ny - y0) * bw + (nx - x0)];
+        if (!was && a.Ink[std::size_t(ny) * w + nx]) {
+          was = 1;
+          todo.push_back(ny * w + nx);
+        }
+      }
+    }
+  }
+  const int stroke = 2 * StrokeRadius + 1;
+  const bool across =
+      s.Left < w - s.Right ? reached.Right - s.Right > stroke : s.Left - reached.Left > stroke;
+  const bool down =
+      s.Top < h - s.Bottom ? reached.Bottom - s.Bottom > stroke : s.Top - reached.Top > stroke;
+  return (fromSide && across) || (fromEnd && down);
+}
+
 }  // namespace
 
 void MarkEdgeBands(Analysis& a) {
   const int w = a.W(), h = a.H(), cells = w * h;
   // Closing the cells' means takes the strokes of ink out of the shade, and
   // leaves what is wider.
-  const Scratch<std::uint8_t> closed =
-      RankFilter(RankFilter(a.G.Mean, w, h, StrokeRadius, true), w, h, StrokeRadius, false);
-  const int shadeDelta = std::max(LeastShade, int(ShadeShare * a.Contrast));
+  const Scratch<std::uint8_t>& closed = a.Closed;
+  const int shadeDelta = ShadeDelta(a);
   Scratch<std::uint8_t> shade(cells);
   {
     // Plain pointers and a local level: a store of a byte may alias the
@@ -72,7 +104,7 @@ void MarkEdgeBands(Analysis& a) {
   // not: its inside is full of ink, the dots of a halftone or the strokes of
   // a drawing.
   Scratch<int> outsideNarrow(blobs.size()), outsideWide(blobs.size());
-  Scratch<int> inside(blobs.size()), inkInside(blobs.size());
+  Scratch<int> inside(blobs.size()), inkInside(blobs.size()), framed(blobs.size());
   const Frame narrow(w, h, NarrowFrame), wide(w, h, WideFrame);
   constexpr int Depth = 2;  // cells, 0.85 mm
   // The cells of a run within [from, to).
@@ -101,6 +133,9 @@ void MarkEdgeBands(Analysis& a) {
     }
     inside[l] += in;
     inkInside[l] += inkIn;
+    if (!a.OwnFrame.empty())
+      framed[l] += int(std::count(a.OwnFrame.begin() + std::size_t(y) * w + run.X0,
+                                  a.OwnFrame.begin() + std::size_t(y) * w + run.X1, 1));
   }
   const int nearX = std::max(1, int(NearBorder * w)), nearY = std::max(1, int(NearBorder * h));
   Scratch<std::uint8_t> edge(blobs.size());
@@ -108,12 +143,14 @@ void MarkEdgeBands(Analysis& a) {
     const Blob& s = blobs[b];
     const bool nearSide = s.Left < nearX || s.Right > w - nearX;
     const bool nearEnd = s.Top < nearY || s.Bottom > h - nearY;
-    if (!nearSide && !nearEnd)
+    if ((!nearSide && !nearEnd) || framed[b] > 0)
       continue;
     const bool longBand =
         (nearSide && s.Height() >= h / LongBandPart) || (nearEnd && s.Width() >= w / LongBandPart);
     const bool smooth = inkInside[b] <= SmoothShade * inside[b];
     edge[b] = smooth && (outsideNarrow[b] == 0 || (longBand && outsideWide[b] == 0));
+    if (edge[b] && inside[b] == 0 && !longBand && InkRunsOn(a, s, nearSide, nearEnd))
+      edge[b] = 0;
   }
   for (const Run& run : runs) {
     if (edge[run.Blob])
@@ -223,25 +260,47 @@ void MarkEdgeLines(Analysis& a) {
     }
   }
   // A line runs from border to border, though it may fade on the way.
-  auto isLine = [](const Span& s, int length) {
+  const auto isLine = [](const Span& s, int length) {
     const double ends = LineEnds * length;
     return s.Count >= LineCovered * length && s.First <= ends && s.Last >= length - 1 - ends;
   };
+  // The inner edge of the page's own dark frame is no page edge: a line
+  // with mostly frame between it and the border is none. Frame cells per
+  // column and row, counted from each border.
+  Scratch<int> frameLeft(w + 1), frameRight(w + 1), frameTop(h + 1), frameBottom(h + 1);
+  for (int y = 0; y < h && !a.OwnFrame.empty(); ++y) {
+    const std::uint8_t* framed = a.OwnFrame.data() + std::size_t(y) * w;
+    for (int x = 0; x < w; ++x) {
+      frameLeft[x + 1] += framed[x];
+      frameTop[y + 1] += framed[x];
+    }
+  }
+  for (int x = 0; x < w; ++x) {
+    frameRight[x + 1] = frameRight[x] + frameLeft[w - x];
+    frameLeft[x + 1] += frameLeft[x];
+  }
+  for (int y = 0; y < h; ++y) {
+    frameBottom[y + 1] = frameBottom[y] + frameTop[h - y];
+    frameTop[y + 1] += frameTop[y];
+  }
+  auto pageEdge = [&](const Span& s, int length, const Scratch<int>& frame, int lines, int across) {
+    return isLine(s, length) && 2 * frame[lines] < lines * across;
+  };
   int beyondLeft = -1, beyondRight = w, beyondTop = -1, beyondBottom = h;
   for (int x = 0; x < zoneX; ++x) {
-    if (isLine(columns[x], h))
+    if (pageEdge(columns[x], h, frameLeft, x + 1, h))
       beyondLeft = x;
   }
   for (int x = w - 1; x >= w - zoneX; --x) {
-    if (isLine(columns[x], h))
+    if (pageEdge(columns[x], h, frameRight, w - x, h))
       beyondRight = x;
   }
   for (int y = 0; y < zoneY; ++y) {
-    if (isLine(rows[y], w))
+    if (pageEdge(rows[y], w, frameTop, y + 1, w))
       beyondTop = y;
   }
   for (int y = h - 1; y >= h - zoneY; --y) {
-    if (isLine(rows[y], w))
+    if (pageEdge(rows[y], w, frameBottom, h - y, w))
       beyondBottom = y;
   }
   for (int y = 0; y < h; ++y) {

@@ -269,7 +269,8 @@ TEST(ContentBox, WhatLiesBeyondThePageIsLeftOut) {
   struct Size {
     int Width, Height;
   };
-  const Size sizes[] = {{600, 900}, {850, 1100}, {1100, 1400}, {1700, 2200}};
+  const Size sizes[] = {{425, 550},   {600, 900},   {850, 1100}, {1100, 1400},
+                        {1241, 1754}, {1700, 2200}, {2480, 3508}};
   for (const Case& c : cases) {
     for (PageSide side : c.Sides) {
       // Each kind of page at every size and side, in turn.
@@ -368,7 +369,7 @@ TEST(ContentBox, WhatTheEdgesLeaveBehindIsNotContent) {
   };
   for (const Case& c : cases) {
     for (PixelFormat format : {PixelFormat::Gray8, PixelFormat::Bgr24}) {
-      for (int width : {600, 800, 1000, 1200, 1700}) {
+      for (int width : {500, 600, 800, 1000, 1200, 1700}) {
         SCOPED_TRACE(std::string(c.Name) + ", width " + std::to_string(width) +
                      (format == PixelFormat::Gray8 ? " gray" : " colour"));
         PageRaster page(width, width * 5 / 4, format);
