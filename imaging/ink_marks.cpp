@@ -47,6 +47,10 @@ constexpr int DottedRow = 4;
 // Faint dirt is a speck when no letter lies within this many times the
 // usual height of a mark: a few lines of text.
 constexpr int DirtReach = 4;
+// Small words are a line when more than this many others lie beside them,
+// each within this many times its height of the next.
+constexpr int WordsInLine = 2;
+constexpr int WordGaps = 3;
 // The facing page's gutter is looked for between the top and bottom tenth
 // of the page (30 mm on A4), where rules and edges across the page do not
 // bridge it.
@@ -219,6 +223,10 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
   auto isLetter = [&](int l) {
     return marks.Kind[l] == Cell::Content && size(marks.Blobs[l]) > tiny;
   };
+  // What keeps dirt smaller than any letter: marks of a letter's size.
+  auto isLetterSized = [&](int l) {
+    return isLetter(l) && size(marks.Blobs[l]) >= a.SmallestLetter;
+  };
   // Dots in a row, such as a dotted rule or leaders, keep each other: dust
   // seldom lies so close together.
   Scratch<std::uint8_t> dotAt(std::size_t(w) * h);
@@ -229,19 +237,41 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
   }
   MaskSums dots(w, h);
   dots.Build(dotAt.data());
+  // Small words in a line, such as an imprint in small type, keep each
+  // other too: their middles lie in a row, close beside each other.
+  const int wordHeight = std::max(2, a.SmallestLetter / 2);
+  auto word = [&](const Blob& m) { return m.Height() >= wordHeight && size(m) <= marks.Typical; };
+  Scratch<std::uint8_t> wordAt(std::size_t(w) * h);
+  for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
+    const Blob& m = marks.Blobs[b];
+    if (marks.Kind[b] == Cell::Content && word(m))
+      wordAt[std::size_t((m.Top + m.Bottom) / 2) * w + (m.Left + m.Right) / 2] = 1;
+  }
+  MaskSums words(w, h);
+  words.Build(wordAt.data());
+  auto inLine = [&](const Blob& m) {
+    const int beside = WordGaps * m.Height();
+    return word(m) && words.In(m.Left - beside, m.Top, m.Right + beside, m.Bottom) > WordsInLine;
+  };
   // Faint dirt first, so that it keeps no speck beside it.
-  MaskSums letters(w, h);
+  MaskSums letters(w, h), letterSized(w, h);
   bool lettersChanged = true;
   for (const bool tinyOnes : {false, true}) {
-    if (lettersChanged)
+    if (lettersChanged) {
       letters.BuildFromRuns(marks.Runs, isLetter);
+      letterSized.BuildFromRuns(marks.Runs, isLetterSized);
+    }
     lettersChanged = false;
     for (std::size_t b = 0; b < marks.Blobs.size(); ++b) {
       const Blob& m = marks.Blobs[b];
       if (marks.Kind[b] != Cell::Content || size(m) > marks.Typical)
         continue;
+      // A mark smaller than any letter is dirt as a faint one is, however
+      // dark: alone on a blank page, or far from the text.
       const bool isTiny = size(m) <= tiny;
-      if (isTiny != tinyOnes || (!isTiny && !faint(int(b))))
+      const bool dirt = !isTiny && faint(int(b));
+      const bool small = !isTiny && !dirt && size(m) < a.SmallestLetter;
+      if (isTiny != tinyOnes || (!isTiny && !dirt && !small) || inLine(m))
         continue;
       const int t = marks.Typical;
       if (isTiny && !ghost(int(b)) &&
@@ -249,8 +279,9 @@ void SetAsideSpecks(const Analysis& a, Marks& marks) {
         continue;
       // A tiny mark beside a letter may be its full stop or its dot.
       const int reach = isTiny ? std::max(2, tiny) : DirtReach * t;
-      const int own = isLetter(int(b)) ? m.Area : 0;
-      if (letters.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == own) {
+      const MaskSums& keeping = small ? letterSized : letters;
+      const int own = (small ? isLetterSized(int(b)) : isLetter(int(b))) ? m.Area : 0;
+      if (keeping.In(m.Left - reach, m.Top - reach, m.Right + reach, m.Bottom + reach) == own) {
         marks.Kind[b] = Cell::Speck;
         lettersChanged = true;
       }

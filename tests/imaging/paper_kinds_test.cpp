@@ -103,6 +103,18 @@ const std::vector<Kind>& Kinds() {
          o.PlateFrame = Mm(dpi, 6);
          o.Runs.push_back({o.Width / 4, o.Height / 4, o.Width / 2, o.GlyphHeight * 2, 0});
        }},
+      // Staves, and far below them a short imprint in small type at the
+      // left margin: its words are smaller than the score's marks, but they
+      // stand in a line and are ink.
+      {"a lone imprint far below a score",
+       [](RealisticPageOptions& o, int) {
+         o.Seed = 3;
+         o.Staves = 6;
+         o.MarginBottom = o.Height * 22 / 100;
+         o.PageNumberDigits = 0;
+         o.Runs.push_back({o.MarginLeft, o.Height * 95 / 100, o.Width * 8 / 100, o.GlyphHeight / 2,
+                           o.Stroke / 2});
+       }},
   };
   return kinds;
 }
