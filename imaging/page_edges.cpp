@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace pagetrim::box {
 namespace {
@@ -14,10 +15,16 @@ namespace {
 
 // Page edges and gutter folds run across the page within this far of a side
 // (21 mm across an A4 page, 30 mm down it), dark in this share of the cells
-// they cross, and reach this near to both ends (6 mm, 9 mm).
+// they cross, and reach this near to both ends: down the page 15 mm, for a
+// page on the scanner's lid ends a few millimetres short of the border;
+// across it 6 mm, for a line of text across the page would pass for a line
+// if allowed to stop further short.
 constexpr double LineZone = 0.1;
 constexpr double LineCovered = 0.85;
-constexpr double LineEnds = 0.03;
+constexpr double LineEndsDown = 0.05;
+constexpr double LineEndsAcross = 0.03;
+// Lines are followed at slopes of up to this, a page turned by 2 degrees.
+constexpr double LineTurn = 0.035;
 
 // Which cells lie within depth of the page's border, depth being a fraction
 // of the page's width for the sides and of its height for the top and bottom.
@@ -160,7 +167,9 @@ void MarkEdgeBands(Analysis& a) {
 }
 
 // A line may wander a few cells, and counts when it is dark in nearly every
-// row (column) it crosses.
+// row (column) it crosses. A page lies turned by a degree or two: lines are
+// followed at slopes up to LineTurn, in steps that move their ends by the
+// wander.
 void MarkEdgeLines(Analysis& a) {
   const int w = a.W(), h = a.H();
   // Dark cells that could belong to a line: ones with paper a few cells away
@@ -187,14 +196,10 @@ void MarkEdgeLines(Analysis& a) {
   const std::uint8_t* dark = darkMap.data();
   const std::uint8_t* edge = edgeMap.data();
   const int zoneX = int(LineZone * w), zoneY = int(LineZone * h);
-  // Per column (row) of the zones: the rows (columns) with such a cell within
-  // Wander, and the first and last of them.
-  struct Span {
-    int Count = 0;
-    int First = -1;
-    int Last = -1;
-  };
-  Scratch<Span> columns(w), rows(h);
+  // Per cell of the zones: whether such a cell lies within Wander across the
+  // line, for lines down the page (columns) and across it (rows).
+  Scratch<std::uint8_t> nearColumns(static_cast<std::size_t>(cells));
+  Scratch<std::uint8_t> nearRows(static_cast<std::size_t>(cells));
   // The zones' columns: [0, leftEnd) and [rightStart, w).
   const int leftEnd = std::min(w, zoneX + Wander);
   const int rightStart = std::max(leftEnd, w - zoneX - Wander);
@@ -210,19 +215,16 @@ void MarkEdgeLines(Analysis& a) {
       flag(x);
     for (int x = rightStart; x < w; ++x)
       flag(x);
-    const auto count = [&](int x) {
+    const auto mark = [&](int x) {
       std::uint8_t near = 0;
       for (int dx = std::max(0, x - Wander); dx <= std::min(w - 1, x + Wander); ++dx)
         near |= flags[dx];
-      Span& span = columns[x];
-      span.Count += near;
-      span.First = span.First < 0 && near ? y : span.First;
-      span.Last = near ? y : span.Last;
+      nearColumns[row + x] = near;
     };
     for (int x = 0; x < std::min(w, zoneX); ++x)
-      count(x);
+      mark(x);
     for (int x = std::max(std::min(w, zoneX), w - zoneX); x < w; ++x)
-      count(x);
+      mark(x);
   }
   Scratch<std::uint8_t> rowFlags(static_cast<std::size_t>(cells));
   for (int y = 0; y < h; ++y) {
@@ -240,30 +242,16 @@ void MarkEdgeLines(Analysis& a) {
     for (int x = 0; x < w; ++x)
       out[x] = edge[row + x] | (dark[row + x] & std::uint8_t((up[x] & down[x]) ^ 1));
   }
-  Scratch<std::uint8_t> nearRow(w);
   for (int y = 0; y < h; ++y) {
     if (y >= zoneY && y < h - zoneY)
       continue;
-    std::fill(nearRow.begin(), nearRow.end(), std::uint8_t(0));
+    std::uint8_t* __restrict near = nearRows.data() + std::size_t(y) * w;
     for (int dy = std::max(0, y - Wander); dy <= std::min(h - 1, y + Wander); ++dy) {
       const std::uint8_t* __restrict from = rowFlags.data() + std::size_t(dy) * w;
-      std::uint8_t* __restrict near = nearRow.data();
       for (int x = 0; x < w; ++x)
         near[x] |= from[x];
     }
-    Span& span = rows[y];
-    for (int x = 0; x < w; ++x)
-      span.Count += nearRow[x];
-    if (span.Count > 0) {
-      span.First = int(std::find(nearRow.begin(), nearRow.end(), 1) - nearRow.begin());
-      span.Last = w - 1 - int(std::find(nearRow.rbegin(), nearRow.rend(), 1) - nearRow.rbegin());
-    }
   }
-  // A line runs from border to border, though it may fade on the way.
-  const auto isLine = [](const Span& s, int length) {
-    const double ends = LineEnds * length;
-    return s.Count >= LineCovered * length && s.First <= ends && s.Last >= length - 1 - ends;
-  };
   // The inner edge of the page's own dark frame is no page edge: a line
   // with mostly frame between it and the border is none. Frame cells per
   // column and row, counted from each border.
@@ -283,34 +271,109 @@ void MarkEdgeLines(Analysis& a) {
     frameBottom[y + 1] = frameBottom[y] + frameTop[h - y];
     frameTop[y + 1] += frameTop[y];
   }
-  auto pageEdge = [&](const Span& s, int length, const Scratch<int>& frame, int lines, int across) {
-    return isLine(s, length) && 2 * frame[lines] < lines * across;
+  // The innermost line of one side's zone, as its place across (0 at the
+  // border, growing inwards) at every step along it; none when there is
+  // none. near(across, along) is the zone's near map, seen from that side.
+  const auto innermost = [&](int length, double endsShare, int zone, int slantZone,
+                             const Scratch<int>& frame, int breadth, auto near, auto darkAt,
+                             Scratch<int>& place) {
+    // Cells within reach of each place across, to skip places no line of
+    // any slope can run through.
+    const int slopes = int(std::ceil(LineTurn * length / (2.0 * Wander)));
+    const int reach = slopes * Wander;
+    Scratch<int> total(zone + 1);
+    for (int p = 0; p < zone; ++p) {
+      int n = 0;
+      for (int t = 0; t < length; ++t)
+        n += near(p, t);
+      total[p + 1] = total[p] + n;
+    }
+    const double ends = endsShare * length;
+    int bestOuter = std::numeric_limits<int>::min(), bestSlope = 0, bestAt = -1;
+    for (int p = 0; p < zone; ++p) {
+      if (total[std::min(zone, p + reach + 1)] - total[std::max(0, p - reach)] <
+          LineCovered * length)
+        continue;
+      for (int k = 0; k <= slopes; ++k) {
+        for (const int slope : {k, -k}) {
+          if (slope != k && k == 0)
+            continue;
+          // The line's place across at step t: p at the middle, moved by
+          // the slope's Wander-steps at either end.
+          const auto at = [&](int t) {
+            return p + int(std::lround(double(slope) * Wander * (2.0 * t - length) / length));
+          };
+          const int outer = p - k * Wander;
+          // A turned line is a page edge only near the border: farther in, a
+          // rule of the page's own turned with it looks the same.
+          if (k > 0 && p + k * Wander >= slantZone)
+            continue;
+          if (outer < bestOuter || (outer == bestOuter && k >= std::abs(bestSlope)))
+            continue;
+          int count = 0, first = -1, last = -1;
+          for (int t = 0; t < length; ++t) {
+            const int q = at(t);
+            if (q >= 0 && q < zone && near(q, t)) {
+              ++count;
+              first = first < 0 ? t : first;
+              last = t;
+            }
+          }
+          const bool line = count >= LineCovered * length && first >= 0 && first <= ends &&
+                            last >= length - 1 - ends;
+          const int framedTo = std::clamp(outer + 1, 0, zone);
+          if (!line || 2 * frame[framedTo] >= framedTo * breadth)
+            continue;
+          bestOuter = outer, bestSlope = slope, bestAt = p;
+        }
+      }
+    }
+    place.assign(length, -1);
+    if (bestAt < 0)
+      return;
+    // The line's own dark cells just inside it go with it: a turned line
+    // wanders across the place followed.
+    for (int t = 0; t < length; ++t) {
+      int q = std::clamp(
+          bestAt + int(std::lround(double(bestSlope) * Wander * (2.0 * t - length) / length)), 0,
+          zone - 1);
+      for (const int last = q + 2 * Wander + 1;
+           q + 1 < std::min(zone, last + 1) && darkAt(q + 1, t);)
+        ++q;
+      place[t] = q;
+    }
   };
-  int beyondLeft = -1, beyondRight = w, beyondTop = -1, beyondBottom = h;
-  for (int x = 0; x < zoneX; ++x) {
-    if (pageEdge(columns[x], h, frameLeft, x + 1, h))
-      beyondLeft = x;
-  }
-  for (int x = w - 1; x >= w - zoneX; --x) {
-    if (pageEdge(columns[x], h, frameRight, w - x, h))
-      beyondRight = x;
-  }
-  for (int y = 0; y < zoneY; ++y) {
-    if (pageEdge(rows[y], w, frameTop, y + 1, w))
-      beyondTop = y;
-  }
-  for (int y = h - 1; y >= h - zoneY; --y) {
-    if (pageEdge(rows[y], w, frameBottom, h - y, w))
-      beyondBottom = y;
-  }
+  Scratch<int> left, right, top, bottom;
+  const std::uint8_t* columnsNear = nearColumns.data();
+  const std::uint8_t* rowsNear = nearRows.data();
+  const int slantX = int(NarrowFrame * w), slantY = int(NarrowFrame * h);
+  innermost(
+      h, LineEndsDown, zoneX, slantX, frameLeft, h,
+      [&](int p, int t) { return columnsNear[std::size_t(t) * w + p]; },
+      [&](int p, int t) { return dark[std::size_t(t) * w + p]; }, left);
+  innermost(
+      h, LineEndsDown, zoneX, slantX, frameRight, h,
+      [&](int p, int t) { return columnsNear[std::size_t(t) * w + (w - 1 - p)]; },
+      [&](int p, int t) { return dark[std::size_t(t) * w + (w - 1 - p)]; }, right);
+  innermost(
+      w, LineEndsAcross, zoneY, slantY, frameTop, w,
+      [&](int p, int t) { return rowsNear[std::size_t(p) * w + t]; },
+      [&](int p, int t) { return dark[std::size_t(p) * w + t]; }, top);
+  innermost(
+      w, LineEndsAcross, zoneY, slantY, frameBottom, w,
+      [&](int p, int t) { return rowsNear[std::size_t(h - 1 - p) * w + t]; },
+      [&](int p, int t) { return dark[std::size_t(h - 1 - p) * w + t]; }, bottom);
+  // Everything between a line and its border lies beyond the page.
   for (int y = 0; y < h; ++y) {
     Cell* row = a.Class.data() + std::size_t(y) * w;
-    if (y <= beyondTop || y >= beyondBottom) {
-      std::fill(row, row + w, Cell::Beyond);
-      continue;
-    }
-    std::fill(row, row + std::min(w, beyondLeft + 1), Cell::Beyond);
-    std::fill(row + std::max(0, beyondRight), row + w, Cell::Beyond);
+    std::fill(row, row + left[y] + 1, Cell::Beyond);
+    std::fill(row + (w - 1 - right[y]), row + w, Cell::Beyond);
+  }
+  for (int x = 0; x < w; ++x) {
+    for (int y = 0; y <= top[x]; ++y)
+      a.Class[std::size_t(y) * w + x] = Cell::Beyond;
+    for (int y = h - 1 - bottom[x]; y < h && bottom[x] >= 0; ++y)
+      a.Class[std::size_t(y) * w + x] = Cell::Beyond;
   }
 }
 

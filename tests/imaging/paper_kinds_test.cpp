@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "book_generator.h"
 #include "content_box.h"
 #include "realistic_page.h"
 
@@ -134,6 +135,31 @@ TEST(PaperKinds, EveryKindKeepsItsContentAndLittleElse) {
         ExpectKept(page, FindContentBox(page.Page, float(dpi)), dpi);
       }
     }
+  }
+}
+
+// Pages of a generated book lying turned by 0.6 to 0.9 degrees on the
+// scanner's lid: the edge of the sheet runs aslant along the border, and is
+// no content however turned.
+TEST(PaperKinds, ATurnedPagesOwnEdgeIsNoContent) {
+  samples::BookOptions o;
+  o.Dpi = 150;
+  o.Seed = 1;
+  o.Kind = PageKind::Bitonal;
+  for (const int index : {5, 9, 21}) {
+    const samples::BookPage page = samples::MakeBookPage(o, index);
+    SCOPED_TRACE(page.Truth.Name + " turned " + std::to_string(page.Truth.Place.Turn));
+    const ContentBox found = FindContentBox(page.Scan, float(o.Dpi));
+    ASSERT_TRUE(found.HasContent);
+    const Rect& box = page.Truth.ScanContent;
+    const Rect& cut = found.Cut;
+    EXPECT_TRUE(cut.Left <= box.Left && cut.Top <= box.Top && cut.Right >= box.Right &&
+                cut.Bottom >= box.Bottom);
+    const int slack = int(std::lround(CutBorderMm / 25.4 * o.Dpi)) + Mm(o.Dpi, 3);
+    EXPECT_LE(box.Left - cut.Left, slack);
+    EXPECT_LE(box.Top - cut.Top, slack);
+    EXPECT_LE(cut.Right - box.Right, slack);
+    EXPECT_LE(cut.Bottom - box.Bottom, slack);
   }
 }
 
