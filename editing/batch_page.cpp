@@ -20,29 +20,16 @@ Rect WholePage(const PageRaster& page) {
   return {0, 0, page.Width(), page.Height()};
 }
 
-// The page turned straight and its reduction, made as the turn finishes its
-// rows; the corners brought in are its paper.
-struct TurnedPage {
-  PageRaster Pixels;
-  std::shared_ptr<const PageReduction> Reduction;
-};
-
-TurnedPage Turn(const PageRaster& page, const PageReduction* reduction, double degrees) {
+// The page turned straight; the corners brought in are its paper.
+PageRaster Turn(const PageRaster& page, const PageReduction* reduction, double degrees) {
   PageReduction own;
   if (reduction == nullptr || !reduction->Covers(page)) {
     own.AddRows(page, 0, page.Height());
     reduction = &own;
   }
-  auto turnedReduction = std::make_shared<PageReduction>();
   TurnOptions options;
   options.Fill = PaperColour(*reduction);
-  options.RowsTurned = [&](const PageRaster& turned, int first, int count) {
-    turnedReduction->AddRows(turned, first, count);
-  };
-  TurnedPage turned;
-  turned.Pixels = TurnPage(page, -degrees, options);
-  turned.Reduction = std::move(turnedReduction);
-  return turned;
+  return TurnPage(page, -degrees, options);
 }
 
 // How far a page is turned, from the reduction made while it was read, and
@@ -59,16 +46,31 @@ SkewFinding SkewOfLoaded(const LoadedPage& page, const ContentBoxTrace* trace) {
 }
 
 // What the page's content is once turned straight, closely, from the content
-// box of the page as read: the turned box of every cell of content. The
-// turned page itself is not made.
-PageContent TurnedContentOf(const LoadedPage& page, const ContentBoxTrace& trace, double degrees) {
+// box of the page as read: the turned box of every cell of content. Where
+// the box holds more than those cells (a cover's own frame, a picture to the
+// edges), the turned box of all of it, which may keep a wedge of paper but
+// never cuts ink. The turned page itself is not made.
+PageContent TurnedContentOf(const LoadedPage& page, const PageContent& asRead,
+                            const ContentBoxTrace& trace, double degrees) {
   const PageTurn turn(page.Page.Width(), page.Page.Height(), -degrees);
   PageContent content;
   content.Readable = true;
   content.Width = turn.Width();
   content.Height = turn.Height();
   content.Dpi = page.File.Resolution.X;
+  auto add = [&content](const Rect& turned) {
+    if (!content.HasContent) {
+      content.Content = turned;
+      content.HasContent = true;
+      return;
+    }
+    content.Content = {std::min(content.Content.Left, turned.Left),
+                       std::min(content.Content.Top, turned.Top),
+                       std::max(content.Content.Right, turned.Right),
+                       std::max(content.Content.Bottom, turned.Bottom)};
+  };
   const int f = trace.Factor;
+  Rect cells{page.Page.Width(), page.Page.Height(), 0, 0};
   for (int y = 0; y < trace.Height; ++y) {
     for (int x = 0; x < trace.Width; ++x) {
       if (trace.Cells[std::size_t(y) * std::size_t(trace.Width) + std::size_t(x)] !=
@@ -76,18 +78,15 @@ PageContent TurnedContentOf(const LoadedPage& page, const ContentBoxTrace& trace
         continue;
       const Rect cell{x * f, y * f, std::min((x + 1) * f, page.Page.Width()),
                       std::min((y + 1) * f, page.Page.Height())};
-      const Rect turned = turn.TurnedBox(cell);
-      if (!content.HasContent) {
-        content.Content = turned;
-        content.HasContent = true;
-        continue;
-      }
-      content.Content = {std::min(content.Content.Left, turned.Left),
-                         std::min(content.Content.Top, turned.Top),
-                         std::max(content.Content.Right, turned.Right),
-                         std::max(content.Content.Bottom, turned.Bottom)};
+      cells = {std::min(cells.Left, cell.Left), std::min(cells.Top, cell.Top),
+               std::max(cells.Right, cell.Right), std::max(cells.Bottom, cell.Bottom)};
+      add(turn.TurnedBox(cell));
     }
   }
+  const Rect& box = asRead.Content;
+  if (asRead.HasContent && (box.Left < cells.Left - f || box.Top < cells.Top - f ||
+                            box.Right > cells.Right + f || box.Bottom > cells.Bottom + f))
+    add(turn.TurnedBox(box));
   const int border =
       int(std::lround(CutBorderMm / 25.4 * (content.Dpi > 0 ? content.Dpi : AssumedDpi)));
   const Rect& c = content.Content;
@@ -191,11 +190,10 @@ ReducedPicture RightView(const ReducedPicture& left, const PageEdit& edit, QSize
 
 namespace {
 
-// What the first pass finds of a page's pixels: those of the page as read,
-// whose file's block grid a cut may keep to, or those of the page turned.
+// What the first pass finds of a page as read, whose file's block grid a cut
+// may keep to.
 PageContent ContentOfPixels(const PageRaster& pixels, const PageReduction* reduction,
-                            const PageFileInfo& file, bool asRead,
-                            ContentBoxTrace* trace = nullptr) {
+                            const PageFileInfo& file, ContentBoxTrace* trace = nullptr) {
   PageContent content;
   content.Readable = file.Decoded() && !pixels.IsEmpty();
   content.Width = pixels.Width();
@@ -211,10 +209,10 @@ PageContent ContentOfPixels(const PageRaster& pixels, const PageReduction* reduc
   const ContentBox found = FindContentBox(pixels, content.Dpi, *reduction, trace);
   content.HasContent = found.HasContent;
   content.Content = found.Content;
-  const PageEdit edit(pixels, PageRaster(), asRead ? file.Source : PageSource(), file.Resolution);
+  const PageEdit edit(pixels, PageRaster(), file.Source, file.Resolution);
   content.OwnCut = ContentCut(edit, found).value_or(WholePage(pixels));
   const PageSource& source = file.Source;
-  if (asRead && source.Jpeg && !source.Turned && !source.Bytes.isEmpty()) {
+  if (source.Jpeg && !source.Turned && !source.Bytes.isEmpty()) {
     content.GridX = source.Jpeg->McuWidth();
     content.GridY = source.Jpeg->McuHeight();
   }
@@ -222,10 +220,22 @@ PageContent ContentOfPixels(const PageRaster& pixels, const PageReduction* reduc
   return content;
 }
 
+// A turned page's content, found on the page as read and turned with it:
+// the scanner's edges, shadows and the facing page lie straight along the
+// border there, where the content box knows them, and would lie aslant on
+// the turned page.
+PageContent ContentTurned(const LoadedPage& page, double degrees) {
+  ContentBoxTrace trace;
+  const PageContent asRead = ContentOfPixels(page.Page, page.Reduction.get(), page.File, &trace);
+  if (!asRead.Readable)
+    return asRead;
+  return TurnedContentOf(page, asRead, trace, degrees);
+}
+
 }  // namespace
 
 PageContent ContentOf(const LoadedPage& page) {
-  return ContentOfPixels(page.Page, page.Reduction.get(), page.File, true);
+  return ContentOfPixels(page.Page, page.Reduction.get(), page.File);
 }
 
 PageSurvey SurveyBatchPage(const QString& path, bool turnPages, const std::atomic<bool>* stop) {
@@ -236,14 +246,14 @@ PageSurvey SurveyBatchPage(const QString& path, bool turnPages, const std::atomi
   PageSurvey survey;
   survey.Identity = page.File.Identity;
   ContentBoxTrace trace;
-  survey.Content = ContentOfPixels(page.Page, page.Reduction.get(), page.File, true, &trace);
+  survey.Content = ContentOfPixels(page.Page, page.Reduction.get(), page.File, &trace);
   if (turnPages && survey.Content.Readable) {
     survey.Turning.Looked = true;
     survey.Turning.Skew = SkewOfLoaded(page, &trace);
     survey.Turning.TurnedSize = QSize(page.Page.Width(), page.Page.Height());
     if (survey.Turning.Skew.NeedsTurn) {
       survey.Turning.Turned = true;
-      survey.Content = TurnedContentOf(page, trace, survey.Turning.Skew.Degrees);
+      survey.Content = TurnedContentOf(page, survey.Content, trace, survey.Turning.Skew.Degrees);
       survey.Turning.TurnedSize = QSize(survey.Content.Width, survey.Content.Height);
     }
   }
@@ -257,7 +267,7 @@ BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job, int index) {
   // found one for this very file.
   const bool turns =
       job.Kind == BatchKind::Deskew || (job.Kind == BatchKind::Auto && job.TurnPages);
-  TurnedPage turned;
+  PageRaster turned;
   if (turns && page.File.Decoded() && !page.Page.IsEmpty()) {
     if (survey != nullptr && survey->Turning.Looked) {
       cut.Turning = survey->Turning;
@@ -271,7 +281,7 @@ BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job, int index) {
   }
   cut.Edit = StartEdit(page, PageRaster());
   if (cut.Turning.Turned)
-    cut.Edit.ReplacePixels(turned.Pixels);
+    cut.Edit.ReplacePixels(turned);
   // The pixels the cut is made in: the page as read, or as turned.
   const PageRaster working = cut.Edit.WorkingPage();
   cut.Turning.TurnedSize = QSize(working.Width(), working.Height());
@@ -281,16 +291,19 @@ BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job, int index) {
       break;
     case BatchKind::Auto:
       if (job.Book) {
-        // A turned page's content is found exactly on the page turned; an
-        // unturned one's is what the first pass found, for this very file.
-        const PageContent content =
-            cut.Turning.Turned  ? ContentOfPixels(working, turned.Reduction.get(), page.File, false)
-            : survey != nullptr ? survey->Content
-                                : ContentOf(page);
+        // What the first pass found, for this very file and this turn.
+        const PageContent content = survey != nullptr ? survey->Content
+                                    : cut.Turning.Turned
+                                        ? ContentTurned(page, cut.Turning.Skew.Degrees)
+                                        : ContentOf(page);
         cut.Own = PlaceForBook(cut.Edit, content, *job.Book, index, cut.Cut);
-      } else if (const std::optional<Rect> own =
-                     ContentCut(cut.Edit, cut.Turning.Turned ? turned.Reduction.get()
-                                                             : page.Reduction.get())) {
+      } else if (cut.Turning.Turned) {
+        const PageContent content = ContentTurned(page, cut.Turning.Skew.Degrees);
+        if (content.HasContent && content.OwnCut != WholePage(working)) {
+          cut.Cut = content.OwnCut;
+          cut.Edit.Cut(content.OwnCut);
+        }
+      } else if (const std::optional<Rect> own = ContentCut(cut.Edit, page.Reduction.get())) {
         cut.Cut = *own;
         cut.Edit.Cut(*own);
       }

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "batch_commands.h"
+#include "book_generator.h"
 #include "page_skew.h"
 #include "realistic_page.h"
 #include "recording_page_window.h"
@@ -159,6 +160,34 @@ TEST_F(StraightenBatch, AutoTurnsEachPageBeforeFindingItsContentUnlessSwitchedOf
   for (const PageOutcome& page : window_.Outcomes) {
     EXPECT_FALSE(page.LookedForTurn);
     EXPECT_FALSE(page.Turned);
+  }
+}
+
+// A cover scanned turned, its picture running off every edge of the scan:
+// the content box of the page as read holds all of it, so the turned page
+// keeps every pixel of its canvas, alone and as a page of a book.
+TEST(StraightenCover, ATurnedPictureToTheEdgesKeepsTheWholeTurnedPage) {
+  samples::BookOptions book;
+  book.Dpi = 150;
+  const samples::BookPage cover = samples::MakeBookPage(book, 0);
+  ASSERT_GT(std::abs(cover.Truth.Place.Turn), 0.3);
+  for (const bool oneSize : {false, true}) {
+    SCOPED_TRACE(oneSize ? "a book" : "each page");
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/p001.png";
+    ASSERT_TRUE(WriteSamplePage(path, cover.Scan, 150));
+    EditState state;
+    RecordingPageWindow window;
+    ASSERT_TRUE(OpenPageSet(state, window, path));
+    state.OneSizePerSide = oneSize;
+    TrimAllToContent(state, window);
+    ASSERT_EQ(window.Outcomes.size(), 1u);
+    const PageOutcome& page = window.Outcomes[0];
+    ASSERT_TRUE(page.Turned);
+    // A book's page of its own size may reach past the canvas, onto paper.
+    EXPECT_TRUE(page.Cut.Left <= 0 && page.Cut.Top <= 0 &&
+                page.Cut.Right >= page.TurnedSize.width() &&
+                page.Cut.Bottom >= page.TurnedSize.height());
   }
 }
 
