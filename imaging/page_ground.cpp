@@ -75,6 +75,13 @@ void MarkGround(Analysis& a) {
   };
   const Walk walks[4] = {
       {h, w, 0, w, 1}, {w, h, 0, 1, w}, {h, w, w - 1, w, -1}, {w, h, (h - 1) * w, 1, -w}};
+  // How many cells of walk k, from its first, lie in ground l.
+  auto groundDepth = [&labels](const Walk& k, int first, int l) {
+    int d = 0;
+    while (d < k.Depth && labels[first + d * k.In] == l)
+      ++d;
+    return d;
+  };
   for (std::size_t b = 0; b < blobs.size(); ++b) {
     const Blob& g = blobs[b];
     if (!atBorder(g) || g.Area > cells / 2)
@@ -89,11 +96,9 @@ void MarkGround(Analysis& a) {
       const Walk& k = walks[side];
       for (int j = 0; j < k.Length; ++j) {
         const int first = k.Start + j * k.Along;
-        if (labels[first] != l)
+        const int d = groundDepth(k, first, l);
+        if (d == 0)
           continue;
-        int d = 0;
-        while (d < k.Depth && labels[first + d * k.In] == l)
-          ++d;
         // A walk past the middle runs along the ground beside another side.
         if (2 * d > k.Depth)
           continue;
@@ -165,11 +170,9 @@ void MarkGround(Analysis& a) {
       const Walk& k = walks[side];
       for (int j = 0; j < k.Length; ++j) {
         const int first = k.Start + j * k.Along;
-        if (labels[first] != l)
+        const int d = groundDepth(k, first, l);
+        if (d == 0)
           continue;
-        int d = 0;
-        while (d < k.Depth && labels[first + d * k.In] == l)
-          ++d;
         for (int e = d; e < std::min(k.Depth, d + from) && !blank(first + e * k.In); ++e)
           a.Class[first + e * k.In] = Cell::Beyond;
       }
