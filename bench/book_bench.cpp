@@ -494,7 +494,7 @@ bool MayBeNamed(BookPageKind kind) {
   return kind == BookPageKind::Cover || kind == BookPageKind::Plate;
 }
 
-struct BookSpec {
+struct BookToScore {
   samples::PageKind Kind;
   QString Format;
   unsigned Seed;
@@ -615,18 +615,20 @@ void PrintSide(const SideFigures& f) {
               qPrintable(spread(f.EachPlaces.Ends)));
 }
 
-bool ScoreBook(const BookSpec& spec, const QString& root, const QString& program,
+bool ScoreBook(const BookToScore& scored, const QString& root, const QString& program,
                const std::optional<Shift>& shift, bool perPage, Totals& totals) {
-  const QString label = QString("%1 seed %2, %3 dpi").arg(spec.Format).arg(spec.Seed).arg(spec.Dpi);
-  const QString base = QString("%1/%2-%3-%4").arg(root, spec.Format).arg(spec.Seed).arg(spec.Dpi);
+  const QString label =
+      QString("%1 seed %2, %3 dpi").arg(scored.Format).arg(scored.Seed).arg(scored.Dpi);
+  const QString base =
+      QString("%1/%2-%3-%4").arg(root, scored.Format).arg(scored.Seed).arg(scored.Dpi);
   const QString book = base + "/book", written = base + "/written";
   QDir(base).removeRecursively();
   QDir().mkpath(book);
   samples::BookOptions options;
-  options.Dpi = spec.Dpi;
-  options.Seed = spec.Seed;
-  options.Pages = spec.Pages;
-  options.Kind = spec.Kind;
+  options.Dpi = scored.Dpi;
+  options.Seed = scored.Seed;
+  options.Pages = scored.Pages;
+  options.Kind = scored.Kind;
   QString reason;
   const QStringList paths = WriteGeneratedBook(book, options, base + "/truth.json", &reason);
   if (paths.isEmpty()) {
@@ -668,7 +670,7 @@ bool ScoreBook(const BookSpec& spec, const QString& root, const QString& program
   }
 
   std::vector<PageResult> pages;
-  const int step = std::max(2, spec.Dpi / 50);
+  const int step = std::max(2, scored.Dpi / 50);
   for (int i = 0; i < int(paths.size()); ++i) {
     const BookPage made = samples::MakeBookPage(options, i);
     PageResult p;
@@ -844,7 +846,7 @@ int Main(int argc, char** argv) {
     }
     moved = Shift{f[0], f[1].toInt(), f[2].toInt()};
   }
-  std::vector<BookSpec> specs;
+  std::vector<BookToScore> toScore;
   for (const QString& format : parser.value(formats).split(',')) {
     const samples::PageKind kind = format == "gray"    ? samples::PageKind::Gray
                                    : format == "1-bit" ? samples::PageKind::Bitonal
@@ -854,8 +856,8 @@ int Main(int argc, char** argv) {
       return 2;
     }
     for (const QString& seed : parser.value(seeds).split(','))
-      specs.push_back({kind, format, seed.toUInt(), parser.value(dpi).toInt(),
-                       parser.value(pageCount).toInt()});
+      toScore.push_back({kind, format, seed.toUInt(), parser.value(dpi).toInt(),
+                         parser.value(pageCount).toInt()});
   }
 
   QTemporaryDir temporary;
@@ -885,8 +887,8 @@ int Main(int argc, char** argv) {
   QElapsedTimer timer;
   timer.start();
   Totals totals;
-  for (const BookSpec& spec : specs) {
-    if (!ScoreBook(spec, root, program, moved, !parser.isSet(summary), totals))
+  for (const BookToScore& scored : toScore) {
+    if (!ScoreBook(scored, root, program, moved, !parser.isSet(summary), totals))
       return 1;
     std::fflush(stdout);
   }
