@@ -20,15 +20,21 @@ Rect WholePage(const PageRaster& page) {
   return {0, 0, page.Width(), page.Height()};
 }
 
-// The page turned straight; the corners brought in are its paper.
-PageRaster Turn(const PageRaster& page, const PageReduction* reduction, double degrees) {
-  PageReduction own;
-  if (reduction == nullptr || !reduction->Covers(page)) {
-    own.AddRows(page, 0, page.Height());
-    reduction = &own;
-  }
+// The page turned straight; the corners brought in are its paper, as the
+// first pass found it or from the page's reduction.
+PageRaster Turn(const PageRaster& page, const PageReduction* reduction,
+                const std::optional<ColourValue>& paper, double degrees) {
   TurnOptions options;
-  options.Fill = PaperColour(*reduction);
+  if (paper) {
+    options.Fill = *paper;
+  } else {
+    PageReduction own;
+    if (reduction == nullptr || !reduction->Covers(page)) {
+      own.AddRows(page, 0, page.Height());
+      reduction = &own;
+    }
+    options.Fill = PaperColour(*reduction);
+  }
   return TurnPage(page, -degrees, options);
 }
 
@@ -277,7 +283,9 @@ BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job, int index) {
     }
     cut.Turning.Turned = cut.Turning.Skew.NeedsTurn;
     if (cut.Turning.Turned)
-      turned = Turn(page.Page, page.Reduction.get(), cut.Turning.Skew.Degrees);
+      turned = Turn(page.Page, page.Reduction.get(),
+                    survey != nullptr ? std::optional(survey->Content.Paper) : std::nullopt,
+                    cut.Turning.Skew.Degrees);
   }
   cut.Edit = StartEdit(page, PageRaster());
   if (cut.Turning.Turned)
@@ -372,12 +380,9 @@ BatchPage RunBatchPage(const QString& path, const BatchJob& job, int index,
   ReadFor wants;
   wants.Views = job.ViewSize;
   wants.Analysis = false;
-  // A page about to be turned is reduced too, for the paper its corners
-  // take and for finding its turn.
-  const bool surveyTurned = job.Book && index >= 0 && std::size_t(index) < job.Book->Pages.size() &&
-                            job.Book->Pages[std::size_t(index)].Turning.Turned;
-  wants.Content =
-      (job.Kind == BatchKind::Auto && (!job.Book || surveyTurned)) || job.Kind == BatchKind::Deskew;
+  // A page of a book was reduced in the first pass, which found its
+  // content, its turn and its paper; others are reduced as they are read.
+  wants.Content = (job.Kind == BatchKind::Auto && !job.Book) || job.Kind == BatchKind::Deskew;
   wants.SideTrims = job.Kind == BatchKind::LeftRight || job.Kind == BatchKind::LeftRightNormalise;
   LoadedPage page = ReadPage(path, job.Choice, stop, wants);
   done.Before = QSize(page.Page.Width(), page.Page.Height());
