@@ -99,8 +99,7 @@ PageContent TurnedContentOf(const LoadedPage& page, const PageContent& asRead,
   content.OwnCut = {std::max(0, c.Left - border), std::max(0, c.Top - border),
                     std::min(content.Width, c.Right + border),
                     std::min(content.Height, c.Bottom + border)};
-  if (page.Reduction)
-    content.Paper = PaperColour(*page.Reduction);
+  content.Paper = asRead.Paper;
   return content;
 }
 
@@ -226,29 +225,12 @@ PageContent ContentOfPixels(const PageRaster& pixels, const PageReduction* reduc
   return content;
 }
 
-// A turned page's content, found on the page as read and turned with it:
-// the scanner's edges, shadows and the facing page lie straight along the
-// border there, where the content box knows them, and would lie aslant on
-// the turned page.
-PageContent ContentTurned(const LoadedPage& page, double degrees) {
-  ContentBoxTrace trace;
-  const PageContent asRead = ContentOfPixels(page.Page, page.Reduction.get(), page.File, &trace);
-  if (!asRead.Readable)
-    return asRead;
-  return TurnedContentOf(page, asRead, trace, degrees);
-}
-
-}  // namespace
-
-PageContent ContentOf(const LoadedPage& page) {
-  return ContentOfPixels(page.Page, page.Reduction.get(), page.File);
-}
-
-PageSurvey SurveyBatchPage(const QString& path, bool turnPages, const std::atomic<bool>* stop) {
-  ReadFor wants;
-  wants.Analysis = false;
-  wants.Content = true;
-  const LoadedPage page = ReadPage(path, {}, stop, wants);
+// What the first pass finds of a page it has read: its content and, when
+// asked, its turn. A turned page's content is found on the page as read and
+// turned with it: the scanner's edges, shadows and the facing page lie
+// straight along the border there, where the content box knows them, and
+// would lie aslant on the turned page.
+PageSurvey SurveyLoaded(const LoadedPage& page, bool turnPages) {
   PageSurvey survey;
   survey.Identity = page.File.Identity;
   ContentBoxTrace trace;
@@ -266,9 +248,25 @@ PageSurvey SurveyBatchPage(const QString& path, bool turnPages, const std::atomi
   return survey;
 }
 
+}  // namespace
+
+PageSurvey SurveyBatchPage(const QString& path, bool turnPages, const std::atomic<bool>* stop) {
+  ReadFor wants;
+  wants.Analysis = false;
+  wants.Content = true;
+  return SurveyLoaded(ReadPage(path, {}, stop, wants), turnPages);
+}
+
 BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job, int index) {
   BatchCut cut;
+  // What the first pass found, for this very file; a page it did not see, or
+  // that changed since, is surveyed here.
   const PageSurvey* survey = SurveyOf(job, index, page);
+  std::optional<PageSurvey> own;
+  if (job.Kind == BatchKind::Auto && survey == nullptr) {
+    own = SurveyLoaded(page, job.TurnPages);
+    survey = &*own;
+  }
   // Pages are turned straight first, by the first pass's angle where it
   // found one for this very file.
   const bool turns =
@@ -299,21 +297,10 @@ BatchCut CutForBatch(const LoadedPage& page, const BatchJob& job, int index) {
       break;
     case BatchKind::Auto:
       if (job.Book) {
-        // What the first pass found, for this very file and this turn.
-        const PageContent content = survey != nullptr ? survey->Content
-                                    : cut.Turning.Turned
-                                        ? ContentTurned(page, cut.Turning.Skew.Degrees)
-                                        : ContentOf(page);
-        cut.Own = PlaceForBook(cut.Edit, content, *job.Book, index, cut.Cut);
-      } else if (cut.Turning.Turned) {
-        const PageContent content = ContentTurned(page, cut.Turning.Skew.Degrees);
-        if (content.HasContent && content.OwnCut != WholePage(working)) {
-          cut.Cut = content.OwnCut;
-          cut.Edit.Cut(content.OwnCut);
-        }
-      } else if (const std::optional<Rect> own = ContentCut(cut.Edit, page.Reduction.get())) {
-        cut.Cut = *own;
-        cut.Edit.Cut(*own);
+        cut.Own = PlaceForBook(cut.Edit, survey->Content, *job.Book, index, cut.Cut);
+      } else if (survey->Content.HasContent && survey->Content.OwnCut != WholePage(working)) {
+        cut.Cut = survey->Content.OwnCut;
+        cut.Edit.Cut(cut.Cut);
       }
       break;
     default:

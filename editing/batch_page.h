@@ -86,8 +86,6 @@ struct BatchCut {
 // and with turnPages how far it is turned and what it holds once straight.
 PageSurvey SurveyBatchPage(const QString& path, bool turnPages,
                            const std::atomic<bool>* stop = nullptr);
-// What the first pass finds of a page already read.
-PageContent ContentOf(const LoadedPage& page);
 
 // The cuts of the job's kind on a page as read, as the menu's commands make
 // them: the margin trims (left and right sampling at row 10, or top and
