@@ -496,18 +496,29 @@ void TakeFacts(jpeg_decompress_struct& info, DecodeContext& context) {
   }
 }
 
-// Reason::None once the page is decoded.
-Reason RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, PageRaster& raster,
+// The header and what it tells of the page, or why the page is refused
+// before any of it is decoded. Called under the caller's setjmp, which a
+// libjpeg error returns to.
+Reason ReadFacts(JpegReader& reader, const std::uint8_t* data, std::size_t size,
                  DecodeContext& context) {
   j_decompress_ptr info = &reader.Info;
-  if (setjmp(reader.Errors.Jump))
-    return reader.Errors.Why;
   ReadHeader(reader, data, size);
   if (!SizeAllowed(info->image_width, info->image_height))
     return Reason::ImageTooLarge;
   if (!HoldsDeclaredPicture(*info, size))
     return Reason::DamagedImage;
   TakeFacts(*info, context);
+  return Reason::None;
+}
+
+// Reason::None once the page is decoded.
+Reason RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size, PageRaster& raster,
+                 DecodeContext& context) {
+  j_decompress_ptr info = &reader.Info;
+  if (setjmp(reader.Errors.Jump))
+    return reader.Errors.Why;
+  if (const Reason why = ReadFacts(reader, data, size, context); why != Reason::None)
+    return why;
 
   const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
   const bool gray = info->jpeg_color_space == JCS_GRAYSCALE;
@@ -538,16 +549,9 @@ Reason RunDecode(JpegReader& reader, const std::uint8_t* data, std::size_t size,
 
 Reason RunReadFacts(JpegReader& reader, const std::uint8_t* data, std::size_t size,
                     DecodeContext& context) {
-  j_decompress_ptr info = &reader.Info;
   if (setjmp(reader.Errors.Jump))
     return reader.Errors.Why;
-  ReadHeader(reader, data, size);
-  if (!SizeAllowed(info->image_width, info->image_height))
-    return Reason::ImageTooLarge;
-  if (!HoldsDeclaredPicture(*info, size))
-    return Reason::DamagedImage;
-  TakeFacts(*info, context);
-  return Reason::None;
+  return ReadFacts(reader, data, size, context);
 }
 
 Reason RunReadSize(JpegReader& reader, const std::uint8_t* data, std::size_t size,
