@@ -75,12 +75,20 @@ void MarkGround(Analysis& a) {
   };
   const Walk walks[4] = {
       {h, w, 0, w, 1}, {w, h, 0, 1, w}, {h, w, w - 1, w, -1}, {w, h, (h - 1) * w, 1, -w}};
-  // How many cells of walk k, from its first, lie in ground l.
-  auto groundDepth = [&labels](const Walk& k, int first, int l) {
-    int d = 0;
-    while (d < k.Depth && labels[first + d * k.In] == l)
-      ++d;
-    return d;
+  // Every walk that starts in ground l, with its side, its first cell and
+  // how many of its cells lie in the ground.
+  auto forEachWalkIn = [&](int l, auto&& visit) {
+    for (int side = 0; side < 4; ++side) {
+      const Walk& k = walks[side];
+      for (int j = 0; j < k.Length; ++j) {
+        const int first = k.Start + j * k.Along;
+        int d = 0;
+        while (d < k.Depth && labels[first + d * k.In] == l)
+          ++d;
+        if (d > 0)
+          visit(side, k, first, d);
+      }
+    }
   };
   for (std::size_t b = 0; b < blobs.size(); ++b) {
     const Blob& g = blobs[b];
@@ -92,26 +100,19 @@ void MarkGround(Analysis& a) {
     std::array<int, 4> walked{}, seen{}, inked{};
     std::array<std::array<int, 256>, 4> tones{};
     std::array<Scratch<int>, 4> depths;
-    for (int side = 0; side < 4; ++side) {
-      const Walk& k = walks[side];
-      for (int j = 0; j < k.Length; ++j) {
-        const int first = k.Start + j * k.Along;
-        const int d = groundDepth(k, first, l);
-        if (d == 0)
-          continue;
-        // A walk past the middle runs along the ground beside another side.
-        if (2 * d > k.Depth)
-          continue;
-        ++walked[side];
-        depths[side].push_back(d);
-        for (int e = d + from; e < std::min(k.Depth, d + to); ++e) {
-          const int i = first + e * k.In;
-          ++seen[side];
-          inked[side] += a.Ink[i];
-          ++tones[side][a.Around[i]];
-        }
+    forEachWalkIn(l, [&](int side, const Walk& k, int first, int d) {
+      // A walk past the middle runs along the ground beside another side.
+      if (2 * d > k.Depth)
+        return;
+      ++walked[side];
+      depths[side].push_back(d);
+      for (int e = d + from; e < std::min(k.Depth, d + to); ++e) {
+        const int i = first + e * k.In;
+        ++seen[side];
+        inked[side] += a.Ink[i];
+        ++tones[side][a.Around[i]];
       }
-    }
+    });
     // The page's paper lies along a side where it is light, flat and holds
     // no more ink than text; a picture changes its shade along the side, a
     // screened one is ink throughout.
@@ -166,17 +167,10 @@ void MarkGround(Analysis& a) {
     }
     // And the sheet's rough edge, up to its blank paper: no further than
     // the margin's first part, where text may begin.
-    for (int side = 0; side < 4; ++side) {
-      const Walk& k = walks[side];
-      for (int j = 0; j < k.Length; ++j) {
-        const int first = k.Start + j * k.Along;
-        const int d = groundDepth(k, first, l);
-        if (d == 0)
-          continue;
-        for (int e = d; e < std::min(k.Depth, d + from) && !blank(first + e * k.In); ++e)
-          a.Class[first + e * k.In] = Cell::Beyond;
-      }
-    }
+    forEachWalkIn(l, [&](int, const Walk& k, int first, int d) {
+      for (int e = d; e < std::min(k.Depth, d + from) && !blank(first + e * k.In); ++e)
+        a.Class[first + e * k.In] = Cell::Beyond;
+    });
   }
 }
 
