@@ -31,25 +31,6 @@ using samples::PageKind;
 using samples::PageSide;
 using samples::RealisticPageOptions;
 
-// A letter page at dpi, its text as the generator's defaults are at 100 dpi.
-RealisticPageOptions Letter(int dpi, PageKind kind, unsigned seed) {
-  RealisticPageOptions o;
-  auto at = [dpi](int hundredDpi) { return hundredDpi * dpi / 100; };
-  o.Width = at(850);
-  o.Height = at(1100);
-  o.Kind = kind;
-  o.Seed = seed;
-  o.MarginLeft = o.MarginRight = at(90);
-  o.MarginTop = at(100);
-  o.MarginBottom = at(110);
-  o.LineHeight = at(22);
-  o.GlyphHeight = at(11);
-  o.Stroke = at(2);
-  o.PageNumberDigits = 2;
-  o.JpegNoise = kind == PageKind::Bitonal ? 0 : 6;
-  return o;
-}
-
 int Mm(int dpi, double mm) {
   return int(mm * dpi / 25.4 + 0.5);
 }
@@ -113,28 +94,6 @@ std::vector<Kind> Kinds() {
   };
 }
 
-void DrawRect(PageRaster& page, const Rect& r, std::uint8_t b, std::uint8_t g, std::uint8_t red,
-              int thickness) {
-  auto put = [&](int x, int y) {
-    if (x < 0 || y < 0 || x >= page.Width() || y >= page.Height())
-      return;
-    std::uint8_t* p = page.Row(y) + 3 * x;
-    p[0] = b;
-    p[1] = g;
-    p[2] = red;
-  };
-  for (int t = 0; t < thickness; ++t) {
-    for (int x = r.Left - t - 1; x <= r.Right + t; ++x) {
-      put(x, r.Top - 1 - t);
-      put(x, r.Bottom + t);
-    }
-    for (int y = r.Top - t - 1; y <= r.Bottom + t; ++y) {
-      put(r.Left - 1 - t, y);
-      put(r.Right + t, y);
-    }
-  }
-}
-
 void Draw(const QString& path, const samples::RealisticPage& made, const Rect& cut) {
   PageRaster page;
   page.AssignFrom(made.Page);
@@ -151,8 +110,8 @@ void Draw(const QString& path, const samples::RealisticPage& made, const Rect& c
     }
   }
   const int thickness = std::max(1, std::max(page.Width(), page.Height()) / 600);
-  DrawRect(page, made.ContentBox, 0, 200, 0, thickness);
-  DrawRect(page, cut, 0, 0, 255, thickness);
+  test::DrawOutline(page, made.ContentBox, MakeColour(0, 200, 0), thickness);
+  test::DrawOutline(page, cut, MakeColour(255, 0, 0), thickness);
   const double scale = 1200.0 / std::max(page.Width(), page.Height());
   PageRaster small(std::max(1, int(page.Width() * scale)), std::max(1, int(page.Height() * scale)));
   small.CopyRect({0, 0, small.Width(), small.Height()}, page, {0, 0, page.Width(), page.Height()});
@@ -198,7 +157,8 @@ int Main(int argc, char** argv) {
     for (const auto& [format, formatName] : formats) {
       for (int dpi : dpis) {
         for (unsigned seed : seeds) {
-          RealisticPageOptions o = Letter(dpi, format, seed);
+          RealisticPageOptions o = samples::LetterPage(dpi, format);
+          o.Seed = seed;
           kind.Set(o, dpi, seed);
           const samples::RealisticPage made = samples::MakeRealisticPage(o);
           const ContentBox found = FindContentBox(made.Page, float(dpi));

@@ -24,27 +24,6 @@
 namespace pagetrim {
 namespace {
 
-void DrawRect(PageRaster& page, const Rect& r, ColourValue colour, int thickness) {
-  auto put = [&](int x, int y) {
-    if (x < 0 || y < 0 || x >= page.Width() || y >= page.Height())
-      return;
-    std::uint8_t* p = page.Row(y) + 3 * x;
-    p[0] = std::uint8_t(colour >> 16);
-    p[1] = std::uint8_t(colour >> 8);
-    p[2] = std::uint8_t(colour);
-  };
-  for (int t = 0; t < thickness; ++t) {
-    for (int x = r.Left - t - 1; x <= r.Right + t; ++x) {
-      put(x, r.Top - 1 - t);
-      put(x, r.Bottom + t);
-    }
-    for (int y = r.Top - t - 1; y <= r.Bottom + t; ++y) {
-      put(r.Left - 1 - t, y);
-      put(r.Right + t, y);
-    }
-  }
-}
-
 void Draw(const QString& path, const PageRaster& source, const ContentBoxTrace& trace,
           const Rect& box, const ContentBox& found, const test::InkCount& ink) {
   PageRaster page;
@@ -81,10 +60,10 @@ void Draw(const QString& path, const PageRaster& source, const ContentBoxTrace& 
     }
   }
   const int thickness = std::max(1, std::max(page.Width(), page.Height()) / 800);
-  DrawRect(page, box, MakeColour(0, 200, 0), thickness);
+  test::DrawOutline(page, box, MakeColour(0, 200, 0), thickness);
   if (found.HasContent) {
-    DrawRect(page, found.Content, MakeColour(0, 0, 255), thickness);
-    DrawRect(page, found.Cut, MakeColour(255, 0, 0), thickness);
+    test::DrawOutline(page, found.Content, MakeColour(0, 0, 255), thickness);
+    test::DrawOutline(page, found.Cut, MakeColour(255, 0, 0), thickness);
   }
   const double scale = 1200.0 / std::max(page.Width(), page.Height());
   PageRaster small(std::max(1, int(page.Width() * scale)), std::max(1, int(page.Height() * scale)));

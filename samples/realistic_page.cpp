@@ -786,6 +786,23 @@ long long RealisticPage::ContentOutside(const Rect& kept) const {
   return lost;
 }
 
+RealisticPageOptions LetterPage(int dpi, PageKind kind) {
+  RealisticPageOptions o;
+  auto at = [dpi](int hundredDpi) { return hundredDpi * dpi / 100; };
+  o.Width = at(850);
+  o.Height = at(1100);
+  o.Kind = kind;
+  o.MarginLeft = o.MarginRight = at(90);
+  o.MarginTop = at(100);
+  o.MarginBottom = at(110);
+  o.LineHeight = at(22);
+  o.GlyphHeight = at(11);
+  o.Stroke = at(2);
+  o.PageNumberDigits = 2;
+  o.JpegNoise = kind == PageKind::Bitonal ? 0 : 6;
+  return o;
+}
+
 RealisticPage MakeRealisticPage(const RealisticPageOptions& o) {
   const int paperWidth = std::max(o.Width, 0), paperHeight = std::max(o.Height, 0);
   Canvas paper(paperWidth, paperHeight, o.Yellowed ? Bgr{190, 228, 240} : Bgr{});

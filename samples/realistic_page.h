@@ -132,4 +132,8 @@ struct RealisticPage {
 
 RealisticPage MakeRealisticPage(const RealisticPageOptions& options);
 
+// A US letter page at dpi, its margins and text at the defaults' 100 dpi
+// sizes scaled up: the page the scores of paper kinds start from.
+RealisticPageOptions LetterPage(int dpi, PageKind kind);
+
 }  // namespace pagetrim::samples

@@ -21,24 +21,6 @@ using samples::PageSide;
 using samples::RealisticPage;
 using samples::RealisticPageOptions;
 
-// A letter page at dpi, its text as the generator's defaults are at 100 dpi.
-RealisticPageOptions Letter(int dpi, PageKind kind) {
-  RealisticPageOptions o;
-  auto at = [dpi](int hundredDpi) { return hundredDpi * dpi / 100; };
-  o.Width = at(850);
-  o.Height = at(1100);
-  o.Kind = kind;
-  o.MarginLeft = o.MarginRight = at(90);
-  o.MarginTop = at(100);
-  o.MarginBottom = at(110);
-  o.LineHeight = at(22);
-  o.GlyphHeight = at(11);
-  o.Stroke = at(2);
-  o.PageNumberDigits = 2;
-  o.JpegNoise = kind == PageKind::Bitonal ? 0 : 6;
-  return o;
-}
-
 int Mm(int dpi, double mm) {
   return int(std::lround(mm * dpi / 25.4));
 }
@@ -128,7 +110,7 @@ TEST(PaperKinds, EveryKindKeepsItsContentAndLittleElse) {
       for (const int dpi : {100, 150}) {
         SCOPED_TRACE(std::string(kind.Name) + ", " + formatName + ", " + std::to_string(dpi) +
                      " dpi");
-        RealisticPageOptions o = Letter(dpi, format);
+        RealisticPageOptions o = samples::LetterPage(dpi, format);
         o.Seed = unsigned(dpi + int(format));
         kind.Set(o, dpi);
         const RealisticPage page = MakeRealisticPage(o);

@@ -252,4 +252,27 @@ inline double MedianOf(std::vector<double> v) {
   return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// Draws the outline of r, thickness pixels wide, just outside it on a Bgr24
+// page, for the pictures the scores draw.
+inline void DrawOutline(PageRaster& page, const Rect& r, ColourValue colour, int thickness) {
+  auto put = [&](int x, int y) {
+    if (x < 0 || y < 0 || x >= page.Width() || y >= page.Height())
+      return;
+    std::uint8_t* p = page.Row(y) + 3 * x;
+    p[0] = std::uint8_t(colour >> 16);
+    p[1] = std::uint8_t(colour >> 8);
+    p[2] = std::uint8_t(colour);
+  };
+  for (int t = 0; t < thickness; ++t) {
+    for (int x = r.Left - t - 1; x <= r.Right + t; ++x) {
+      put(x, r.Top - 1 - t);
+      put(x, r.Bottom + t);
+    }
+    for (int y = r.Top - t - 1; y <= r.Bottom + t; ++y) {
+      put(r.Left - 1 - t, y);
+      put(r.Right + t, y);
+    }
+  }
+}
+
 }  // namespace pagetrim::test
